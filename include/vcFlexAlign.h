@@ -1,0 +1,6 @@
+// Umbrella header: every public header of the library.
+#pragma once
+
+#define VCFLEX_VERSION_STRING "0.1.0"
+
+inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }

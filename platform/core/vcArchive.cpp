@@ -1,0 +1,286 @@
+#include "platform/core/vcArchive.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <unordered_map>
+
+namespace {
+
+// Registry of persistent factories by type name. Filled by static vc_Instantiator objects
+// before main, read afterwards; the mutex covers registration from several libraries.
+struct Registry {
+  std::mutex mutex;
+  std::unordered_map<std::string, vcPersistentFactory> byName;
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+// Fixed little-endian layout so archives move between machines.
+template <class U>
+void exchangeRaw(vcArchive& ar, U& v) {
+  unsigned char b[sizeof(U)];
+  if (ar.isStoring()) {
+    std::memcpy(b, &v, sizeof(U));
+    ar.putBytes(b, sizeof(U));
+  } else {
+    ar.getBytes(b, sizeof(U));
+    std::memcpy(&v, b, sizeof(U));
+  }
+}
+
+constexpr std::uint64_t kMaxStringBytes = 1u << 28;
+
+enum PointerTag : unsigned char { eNullPointer = 0, eSeenPointer = 1, eNewPointer = 2 };
+
+}  // namespace
+
+vc_Instantiator::vc_Instantiator(const std::type_info& type, vcPersistentFactory make) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.byName[type.name()] = make;
+}
+
+vcPersistentFactory vfFindPersistentFactory(const char* typeName) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  const auto it = r.byName.find(typeName);
+  return it == r.byName.end() ? nullptr : it->second;
+}
+
+void vcPersistent::loadSimple(vcArchive& ar) {
+  reInit();
+  ar || *this;
+}
+
+vcArchive::UnknownVersion::UnknownVersion(const std::string& text, long number)
+    : Errors("unknown archive version " + std::to_string(number) + " for " + text),
+      text_(text),
+      number_(number) {}
+
+vcArchive::vcArchive() = default;
+vcArchive::vcArchive(std::vector<std::uint8_t> bytes) : dir_(eLoading), bytes_(std::move(bytes)) {}
+vcArchive::vcArchive(vcArchive&&) noexcept = default;
+vcArchive& vcArchive::operator=(vcArchive&&) noexcept = default;
+
+vcArchive vcArchive::openFile(const std::string& path, Direction dir) {
+  if (dir == eLoading) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw IoError("cannot open archive file for reading: " + path);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    if (in.bad()) throw IoError("cannot read archive file: " + path);
+    return vcArchive(std::move(bytes));
+  }
+  vcArchive ar;
+  ar.path_ = path;
+  // Fail early rather than after the caller has built the whole archive.
+  std::ofstream probe(path, std::ios::binary | std::ios::trunc);
+  if (!probe) throw IoError("cannot open archive file for writing: " + path);
+  return ar;
+}
+
+vcArchive::~vcArchive() {
+  try {
+    close();
+  } catch (...) {
+  }
+}
+
+void vcArchive::close() {
+  if (dir_ != eStoring || path_.empty()) return;
+  const std::string path = std::exchange(path_, std::string());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
+  if (!out) throw IoError("cannot write archive file: " + path);
+}
+
+void vcArchive::putBytes(const void* p, std::size_t n) {
+  const auto* b = static_cast<const std::uint8_t*>(p);
+  bytes_.insert(bytes_.end(), b, b + n);
+}
+
+void vcArchive::getBytes(void* p, std::size_t n) {
+  if (n > remaining())
+    throw EndOfData("archive ends early: " + std::to_string(n) + " bytes wanted, " +
+                    std::to_string(remaining()) + " left");
+  std::memcpy(p, bytes_.data() + pos_, n);
+  pos_ += n;
+}
+
+std::uint64_t vcArchive::exchangeCount(std::uint64_t count, std::size_t minBytesPerItem) {
+  exchangeRaw(*this, count);
+  if (isLoading() && minBytesPerItem > 0 && count > remaining() / minBytesPerItem)
+    throw BadData("archive count " + std::to_string(count) + " exceeds the data that remains");
+  return count;
+}
+
+bool vcArchive::haveVisited(const void* p, std::size_t size) const {
+  return visited_.count({p, size}) != 0;
+}
+
+void vcArchive::setVisited(const void* p, std::size_t size) { visited_.insert({p, size}); }
+
+void vcArchive::beginPass() {
+  if (depth_++ == 0) visited_.clear();
+}
+
+void vcArchive::endPass() {
+  if (--depth_ == 0) visited_.clear();
+}
+
+vcArchive& operator||(vcArchive& ar, bool& v) {
+  unsigned char b = v ? 1 : 0;
+  exchangeRaw(ar, b);
+  if (ar.isLoading()) {
+    if (b > 1) throw vcArchive::BadData("archive holds an invalid bool");
+    v = b != 0;
+  }
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, int& v) {
+  std::int32_t x = v;
+  exchangeRaw(ar, x);
+  v = x;
+  return ar;
+}
+
+// long travels as 64 bits so archives written on one data model read on another.
+vcArchive& operator||(vcArchive& ar, long& v) {
+  std::int64_t x = v;
+  exchangeRaw(ar, x);
+  v = static_cast<long>(x);
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, unsigned long& v) {
+  std::uint64_t x = v;
+  exchangeRaw(ar, x);
+  v = static_cast<unsigned long>(x);
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, unsigned int& v) {
+  std::uint32_t x = v;
+  exchangeRaw(ar, x);
+  v = x;
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, unsigned char& v) {
+  exchangeRaw(ar, v);
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, float& v) {
+  exchangeRaw(ar, v);
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, double& v) {
+  exchangeRaw(ar, v);
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, std::string& v) {
+  std::uint64_t n = ar.exchangeCount(v.size(), 1);
+  if (n > kMaxStringBytes) throw vcArchive::BadData("archive string is too long");
+  if (ar.isStoring()) {
+    ar.putBytes(v.data(), v.size());
+  } else {
+    std::string s(static_cast<std::size_t>(n), '\0');
+    ar.getBytes(s.data(), s.size());
+    v = std::move(s);
+  }
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, vcVector<2>& v) {
+  double x = v.x(), y = v.y();
+  ar || x || y;
+  v = vcVector<2>(x, y);
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, vcPersistent& obj) {
+  ar.beginPass();
+  try {
+    obj.dispatchSerialize(ar);
+  } catch (...) {
+    ar.endPass();
+    throw;
+  }
+  ar.endPass();
+  return ar;
+}
+
+unsigned char vfExchangeVersion(vcArchive& ar, unsigned char current, unsigned char maxAccepted,
+                                const std::string& text) {
+  unsigned char v = current;
+  ar || v;
+  if (ar.isLoading() && v > maxAccepted) throw vcArchive::UnknownVersion(text, v);
+  return v;
+}
+
+void vfSerializePointerBase(vcArchive& ar, const vcPersistent*, vcPersistent*& p) {
+  if (ar.isStoring()) {
+    unsigned char tag = eNullPointer;
+    if (!p) {
+      ar || tag;
+      return;
+    }
+    auto& stored = ar.storedPointers();
+    const auto it = stored.find(p);
+    if (it != stored.end()) {
+      tag = eSeenPointer;
+      std::uint32_t index = it->second;
+      ar || tag || index;
+      return;
+    }
+    tag = eNewPointer;
+    std::string name = typeid(*p).name();
+    if (!vfFindPersistentFactory(name.c_str()))
+      throw vcArchive::UnknownClass("class is not registered for archiving: " + name);
+    const auto index = static_cast<std::uint32_t>(stored.size());
+    stored.emplace(p, index);
+    ar || tag || name;
+    ar || *p;
+    return;
+  }
+  unsigned char tag = 0;
+  ar || tag;
+  if (tag == eNullPointer) {
+    p = nullptr;
+    return;
+  }
+  auto& loaded = ar.loadedPointers();
+  if (tag == eSeenPointer) {
+    std::uint32_t index = 0;
+    ar || index;
+    if (index >= loaded.size() || !loaded[index])
+      throw vcArchive::BadData("archive refers to an unknown object");
+    p = loaded[index];
+    return;
+  }
+  if (tag != eNewPointer) throw vcArchive::BadData("archive holds an invalid pointer tag");
+  std::string name;
+  ar || name;
+  const vcPersistentFactory make = vfFindPersistentFactory(name.c_str());
+  if (!make) throw vcArchive::UnknownClass("archive names an unknown class: " + name);
+  vcPersistent* obj = make();
+  const std::size_t index = loaded.size();
+  loaded.push_back(obj);
+  try {
+    ar || *obj;
+  } catch (...) {
+    loaded[index] = nullptr;  // never hand out a half-read object
+    delete obj;
+    throw;
+  }
+  p = obj;
+}

@@ -1,0 +1,136 @@
+// Bidirectional binary archive: the same `ar || value` stores when writing and loads when
+// reading. Bytes live in memory; a file archive reads the whole file on open and writes it
+// on close, so reads can check every count against the bytes that remain.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <typeinfo>
+#include <utility>
+#include <vector>
+
+#include "platform/core/vcException.h"
+#include "platform/core/vcPersistent.h"
+#include "platform/core/vcVector.h"
+
+class vcArchive {
+ public:
+  // Any failure of the archive itself: truncated data, bad counts, unknown classes, I/O.
+  class Errors : public vcExceptionWithString {
+   public:
+    explicit Errors(const std::string& msg = std::string()) : vcExceptionWithString(msg) {}
+  };
+  class UnknownVersion : public Errors {
+   public:
+    UnknownVersion(const std::string& text = std::string(), long number = 0);
+    const std::string& text() const { return text_; }
+    long number() const { return number_; }
+
+   private:
+    std::string text_;
+    long number_ = 0;
+  };
+  class EndOfData : public Errors {
+   public:
+    using Errors::Errors;
+  };
+  class BadData : public Errors {
+   public:
+    using Errors::Errors;
+  };
+  class UnknownClass : public Errors {
+   public:
+    using Errors::Errors;
+  };
+  class IoError : public Errors {
+   public:
+    using Errors::Errors;
+  };
+
+  enum Direction { eStoring, eLoading };
+
+  // A writing archive in memory.
+  vcArchive();
+  // A reading archive over the given bytes.
+  explicit vcArchive(std::vector<std::uint8_t> bytes);
+  // A file archive; a reading one fails with IoError if the file cannot be read.
+  static vcArchive openFile(const std::string& path, Direction dir);
+  vcArchive(vcArchive&&) noexcept;
+  vcArchive& operator=(vcArchive&&) noexcept;
+  vcArchive(const vcArchive&) = delete;
+  vcArchive& operator=(const vcArchive&) = delete;
+  // A writing file archive flushes here (errors are swallowed; call close() to see them).
+  ~vcArchive();
+  // Writes a storing file archive to disk; throws IoError on failure.
+  void close();
+
+  bool isStoring() const { return dir_ == eStoring; }
+  bool isLoading() const { return dir_ == eLoading; }
+  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+  std::size_t remaining() const { return bytes_.size() - pos_; }
+
+  void putBytes(const void* p, std::size_t n);
+  void getBytes(void* p, std::size_t n);
+  // Reads a length and checks that at least count * minBytesPerItem bytes remain.
+  std::uint64_t exchangeCount(std::uint64_t count, std::size_t minBytesPerItem);
+
+  // Visited marks of the current pass (one top-level `ar || persistent` call).
+  bool haveVisited(const void* p, std::size_t size) const;
+  void setVisited(const void* p, std::size_t size);
+
+  // Used by vcArchivePass and serializePointer.
+  void beginPass();
+  void endPass();
+  std::vector<vcPersistent*>& loadedPointers() { return loaded_; }
+  std::map<const vcPersistent*, std::uint32_t>& storedPointers() { return stored_; }
+
+ private:
+  Direction dir_ = eStoring;
+  std::vector<std::uint8_t> bytes_;
+  std::size_t pos_ = 0;
+  std::string path_;
+  int depth_ = 0;
+  std::set<std::pair<const void*, std::size_t>> visited_;
+  std::vector<vcPersistent*> loaded_;
+  std::map<const vcPersistent*, std::uint32_t> stored_;
+};
+
+vcArchive& operator||(vcArchive& ar, bool& v);
+vcArchive& operator||(vcArchive& ar, int& v);
+vcArchive& operator||(vcArchive& ar, long& v);
+vcArchive& operator||(vcArchive& ar, unsigned long& v);
+vcArchive& operator||(vcArchive& ar, unsigned int& v);
+vcArchive& operator||(vcArchive& ar, unsigned char& v);
+vcArchive& operator||(vcArchive& ar, float& v);
+vcArchive& operator||(vcArchive& ar, double& v);
+vcArchive& operator||(vcArchive& ar, std::string& v);
+vcArchive& operator||(vcArchive& ar, vcVector<2>& v);
+// A whole persistent object: one pass (visited marks are cleared at the outermost call).
+vcArchive& operator||(vcArchive& ar, vcPersistent& obj);
+
+// Reads a version byte (or writes `current`); a version above `maxAccepted` throws
+// UnknownVersion(text, version).
+unsigned char vfExchangeVersion(vcArchive& ar, unsigned char current, unsigned char maxAccepted,
+                                const std::string& text);
+
+// Stores or loads a pointer to a polymorphic persistent object. A pointer stored twice in one
+// archive is loaded once and both places share it. The loaded object is created through its
+// registered factory; ownership is the caller's.
+void vfSerializePointerBase(vcArchive& ar, const vcPersistent* owner, vcPersistent*& p);
+
+template <class T>
+void serializePointer(vcArchive& ar, const vcPersistent* owner, T*& p) {
+  vcPersistent* base = p;
+  vfSerializePointerBase(ar, owner, base);
+  if (ar.isLoading()) {
+    T* typed = dynamic_cast<T*>(base);
+    if (base && !typed) {
+      delete base;
+      throw vcArchive::BadData("archive pointer has the wrong class");
+    }
+    p = typed;
+  }
+}

@@ -1,0 +1,147 @@
+#include "platform/core/vcPelBuffer.h"
+
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <limits>
+
+template <class T>
+bool vcPelBuffer_const<T>::window(const vcPelRect& r, bool clip) {
+  if (!isBound()) return false;
+  vcPelRect w = r;
+  if (clip) w = w.intersect(entire());
+  if (w.isNull() || !entire().contains(w)) return false;
+  win_ = w;
+  return true;
+}
+
+template <class T>
+vcPelBuffer<T>::vcPelBuffer(long width, long height) {
+  if (width < 0 || height < 0) throw vcBadParams("image size must not be negative");
+  if (width > 0 && height > std::numeric_limits<long>::max() / 4 / width)
+    throw vcBadParams("image size is too large");
+  this->store_ = std::make_shared<std::vector<T>>(static_cast<std::size_t>(width * height), T{});
+  this->rootW_ = width;
+  this->rootH_ = height;
+  this->win_ = vcPelRect(0, 0, width, height);
+}
+
+template class vcPelBuffer_const<unsigned char>;
+template class vcPelBuffer<unsigned char>;
+
+namespace {
+void requireBound(const vcPelBuffer_const<unsigned char>& b, const char* what) {
+  if (!b.isBound()) throw vcBadParams(std::string(what) + ": image is not bound");
+}
+void requireSameSize(const vcPelBuffer_const<unsigned char>& a,
+                     const vcPelBuffer_const<unsigned char>& b, const char* what) {
+  if (a.width() != b.width() || a.height() != b.height())
+    throw vcBadParams(std::string(what) + ": images differ in size");
+}
+}  // namespace
+
+vcPelBuffer<unsigned char> vfPelCopy(const vcPelBuffer_const<unsigned char>& src) {
+  if (!src.isBound()) return {};
+  vcPelBuffer<unsigned char> dst(src.width(), src.height());
+  vfPelCopy(src, dst);
+  dst.clientFromImageXform(src.clientFromImageXform());
+  return dst;
+}
+
+void vfPelCopy(const vcPelBuffer_const<unsigned char>& src,
+               const vcPelBuffer<unsigned char>& dst) {
+  requireBound(src, "vfPelCopy");
+  requireBound(dst, "vfPelCopy");
+  requireSameSize(src, dst, "vfPelCopy");
+  for (long y = 0; y < src.height(); ++y)
+    std::memmove(dst.row(y), src.row(y), static_cast<std::size_t>(src.width()));
+}
+
+bool vfPelEqual(const vcPelBuffer_const<unsigned char>& a,
+                const vcPelBuffer_const<unsigned char>& b) {
+  if (a.isBound() != b.isBound()) return false;
+  if (!a.isBound()) return true;
+  if (a.width() != b.width() || a.height() != b.height()) return false;
+  for (long y = 0; y < a.height(); ++y)
+    if (std::memcmp(a.row(y), b.row(y), static_cast<std::size_t>(a.width())) != 0) return false;
+  return true;
+}
+
+void vfPelMap(const vcPelBuffer_const<unsigned char>& src, const vcPelBuffer<unsigned char>& dst,
+              const unsigned char table[256]) {
+  requireBound(src, "vfPelMap");
+  requireBound(dst, "vfPelMap");
+  requireSameSize(src, dst, "vfPelMap");
+  for (long y = 0; y < src.height(); ++y) {
+    const unsigned char* s = src.row(y);
+    unsigned char* d = dst.row(y);
+    for (long x = 0; x < src.width(); ++x) d[x] = table[s[x]];
+  }
+}
+
+void vfPelSet_U8(const vcPelBuffer<unsigned char>& dst, unsigned char value) {
+  requireBound(dst, "vfPelSet_U8");
+  for (long y = 0; y < dst.height(); ++y)
+    std::memset(dst.row(y), value, static_cast<std::size_t>(dst.width()));
+}
+
+namespace {
+// Reads one header token, skipping whitespace and '#' comments.
+std::string pgmToken(std::istream& in, const std::string& path) {
+  std::string tok;
+  int c = in.get();
+  while (c != EOF) {
+    if (c == '#') {
+      while (c != EOF && c != '\n') c = in.get();
+    } else if (!std::isspace(c)) {
+      break;
+    }
+    c = in.get();
+  }
+  while (c != EOF && !std::isspace(c) && tok.size() < 16) {
+    tok.push_back(static_cast<char>(c));
+    c = in.get();
+  }
+  if (tok.empty()) throw vcBadParams("PGM file has a truncated header: " + path);
+  return tok;
+}
+
+long pgmNumber(std::istream& in, const std::string& path, const char* field) {
+  const std::string tok = pgmToken(in, path);
+  long v = 0;
+  for (char ch : tok) {
+    if (!std::isdigit(static_cast<unsigned char>(ch)) || v > 1000000)
+      throw vcBadParams(std::string("PGM file has an invalid ") + field + ": " + path);
+    v = v * 10 + (ch - '0');
+  }
+  return v;
+}
+}  // namespace
+
+vcPelBuffer<unsigned char> vfReadPgm(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw vcBadParams("cannot open PGM file: " + path);
+  if (pgmToken(in, path) != "P5") throw vcBadParams("not a binary PGM (P5) file: " + path);
+  const long w = pgmNumber(in, path, "width");
+  const long h = pgmNumber(in, path, "height");
+  const long maxval = pgmNumber(in, path, "maximum value");
+  if (w <= 0 || h <= 0 || w > 65536 || h > 65536)
+    throw vcBadParams("PGM file has an unsupported size: " + path);
+  if (maxval != 255) throw vcBadParams("PGM file is not 8-bit (maxval must be 255): " + path);
+  vcPelBuffer<unsigned char> img(w, h);
+  for (long y = 0; y < h; ++y) {
+    in.read(reinterpret_cast<char*>(img.row(y)), w);
+    if (in.gcount() != w) throw vcBadParams("PGM file has truncated pixel data: " + path);
+  }
+  return img;
+}
+
+void vfWritePgm(const std::string& path, const vcPelBuffer_const<unsigned char>& img) {
+  if (!img.isBound()) throw vcBadParams("vfWritePgm: image is not bound");
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw vcBadParams("cannot open PGM file for writing: " + path);
+  out << "P5\n" << img.width() << " " << img.height() << "\n255\n";
+  for (long y = 0; y < img.height(); ++y)
+    out.write(reinterpret_cast<const char*>(img.row(y)), img.width());
+  if (!out) throw vcBadParams("cannot write PGM file: " + path);
+}

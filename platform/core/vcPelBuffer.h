@@ -1,0 +1,90 @@
+// 8-bit images. Pixels are shared between copies of a buffer (copying is cheap); vfPelCopy
+// makes an independent copy. A buffer views a window of its root image; coordinates given to
+// window() are root-image coordinates. The client transform maps root-image pixel coordinates
+// to the caller's client coordinates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/core/vcHandle.h"
+#include "platform/core/vcPelRect.h"
+#include "platform/core/vcXform.h"
+
+class vc2XformBase;
+
+template <class T>
+class vcPelBuffer_const {
+ public:
+  // Unbound.
+  vcPelBuffer_const() = default;
+
+  bool isBound() const { return static_cast<bool>(store_); }
+  long width() const { return win_.width(); }
+  long height() const { return win_.height(); }
+  // Upper-left corner of the window in root-image coordinates.
+  vcPair<long> offset() const { return win_.ul(); }
+  vcPelRect window() const { return win_; }
+  // Root image bounds (null when unbound).
+  vcPelRect entire() const { return isBound() ? vcPelRect(0, 0, rootW_, rootH_) : vcPelRect(); }
+  // Narrows (or widens) the view to `r` in root coordinates. With `clip` the rectangle is first
+  // trimmed to the root image. Returns false, changing nothing, when the result would be null
+  // or outside the image.
+  bool window(const vcPelRect& r, bool clip = false);
+  void setEntire() { win_ = entire(); }
+  void setUnbound() { *this = vcPelBuffer_const(); }
+
+  long rowStride() const { return rootW_; }
+  // Row y of the window (0-based within the window).
+  const T* row(long y) const { return store_->data() + (win_.y() + y) * rootW_ + win_.x(); }
+  T get(long x, long y) const { return row(y)[x]; }
+  // Offset of window pixel (x, y) from the window's first pixel in the shared storage.
+  std::ptrdiff_t pointToOffset(long x, long y) const { return y * rootW_ + x; }
+  bool sharesPixelsWith(const vcPelBuffer_const& o) const { return store_ == o.store_; }
+
+  const vcXform<2>& clientFromImageXform() const { return clientFromImage_; }
+  vcXform<2> imageFromClientXform() const { return clientFromImage_.inverse(); }
+  void clientFromImageXform(const vcXform<2>& x) { clientFromImage_ = x; }
+  vcPtrHandle_const<vc2XformBase> clientFromImageXformBase() const;
+
+ protected:
+  std::shared_ptr<std::vector<T>> store_;
+  long rootW_ = 0;
+  long rootH_ = 0;
+  vcPelRect win_;
+  vcXform<2> clientFromImage_;
+};
+
+template <class T>
+class vcPelBuffer : public vcPelBuffer_const<T> {
+ public:
+  vcPelBuffer() = default;
+  // A new zero-filled image of the given size; negative sizes throw vcBadParams.
+  vcPelBuffer(long width, long height);
+  T* row(long y) const {
+    return this->store_->data() + (this->win_.y() + y) * this->rootW_ + this->win_.x();
+  }
+  void set(long x, long y, T v) const { row(y)[x] = v; }
+};
+
+using vcPelBufferU8 = vcPelBuffer<unsigned char>;
+using vcPelBufferU8_const = vcPelBuffer_const<unsigned char>;
+
+// Deep copy of the window (new storage, same client transform).
+vcPelBuffer<unsigned char> vfPelCopy(const vcPelBuffer_const<unsigned char>& src);
+// Copies src's window into dst's window (same size required).
+void vfPelCopy(const vcPelBuffer_const<unsigned char>& src, const vcPelBuffer<unsigned char>& dst);
+// True when both windows have the same size and pixels.
+bool vfPelEqual(const vcPelBuffer_const<unsigned char>& a,
+                const vcPelBuffer_const<unsigned char>& b);
+// dst(x, y) = table[src(x, y)]; windows of equal size (may be the same buffer).
+void vfPelMap(const vcPelBuffer_const<unsigned char>& src, const vcPelBuffer<unsigned char>& dst,
+              const unsigned char table[256]);
+void vfPelSet_U8(const vcPelBuffer<unsigned char>& dst, unsigned char value);
+
+// Binary 8-bit PGM (P5, maxval 255). Malformed files throw vcBadParams with a clear message.
+vcPelBuffer<unsigned char> vfReadPgm(const std::string& path);
+void vfWritePgm(const std::string& path, const vcPelBuffer_const<unsigned char>& img);

@@ -1,0 +1,1 @@
+// Keeps the helper libraries non-empty before their first sources land.
