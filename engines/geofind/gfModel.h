@@ -1,0 +1,73 @@
+// Internal model and stage functions of the Geofind engine.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "engines/geofind/vcGFAlign.h"
+#include "platform/core/vcPelBuffer.h"
+#include "platform/core/vcPelRect.h"
+#include "platform/core/vcXform.h"
+
+// Edge points of one stage, structure of arrays. Positions are level-0 training pixels;
+// (nx, ny) is the unit gradient direction (dark to bright); w > 0 the importance.
+struct vc_GFPointSet {
+  std::vector<float> x, y, nx, ny, w;
+  double totalWeight = 0.0;
+  std::size_t size() const { return x.size(); }
+  void push(float px, float py, float dx, float dy, float wt) {
+    x.push_back(px);
+    y.push_back(py);
+    nx.push_back(dx);
+    ny.push_back(dy);
+    w.push_back(wt);
+    totalWeight += wt;
+  }
+};
+
+struct vc_GFModel {
+  // levels[l]: points matched on pyramid level l (0 .. coarseLevel).
+  std::vector<vc_GFPointSet> levels;
+  // Dense level-0 points of the fine stage (empty unless trained with algorithm 2).
+  vc_GFPointSet fine;
+  int coarseLevel = 0;
+  float fineGrain = 1.0f;
+  float coarseGrain = 1.0f;
+  long algorithm = 1;
+  bool ignorePolarity = false;
+  double elasticity = 0.0;
+  // Training region in training pixels and the training client transform.
+  vcPelRect region;
+  vcXform<2> clientFromImage;
+};
+
+// Training settings handed to the stage functions.
+struct vc_GFTrainSettings {
+  bool ignorePolarity = false;
+  double elasticity = 0.0;
+  bool autoSelect = true;
+  float fineGrain = 1.0f;
+  float coarseGrain = 4.0f;
+  long algorithm = 1;
+};
+
+// A weighted polyline in training pixels for synthetic training.
+struct vc_GFSegmentChain {
+  std::vector<vcVector<2>> vertices;
+  bool closed = false;
+  double weight = 1.0;
+};
+
+std::shared_ptr<vc_GFModel> vf_GFTrainImage(const vcPelBuffer_const<unsigned char>& image,
+                                            const vcPelBuffer_const<unsigned char>* mask,
+                                            const vc_GFTrainSettings& s);
+std::shared_ptr<vc_GFModel> vf_GFTrainChains(const std::vector<vc_GFSegmentChain>& chains,
+                                             const vcXform<2>& clientFromImage,
+                                             const vc_GFTrainSettings& s);
+void vf_GFSymmetry(const vc_GFModel& m, vc_GFPatternInfo& info);
+
+// Pattern frame handed to a run: G maps training pixels to origin-relative pattern coordinates.
+void vf_GFRun(const vc_GFModel& m, const vcXform<2>& patternFromTrainPixel,
+              const vcPelBuffer_const<unsigned char>& image,
+              const vcPelBuffer_const<unsigned char>* mask, const vcGFAlignRunParams& params,
+              vcGFAlignResultSet& results);

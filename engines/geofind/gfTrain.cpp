@@ -1,0 +1,309 @@
+// Training: edge points per pyramid level from an image, or synthesised along wireframes.
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <unordered_map>
+
+#include "engines/geofind/gfImage.h"
+#include "engines/geofind/gfModel.h"
+
+namespace {
+
+constexpr int kMaxLevel = 5;
+constexpr std::size_t kCapTop = 160;    // coarse search cost grows with these points
+constexpr std::size_t kCapLevel = 400;  // intermediate levels and coarse refinement
+constexpr std::size_t kCapFine = 4000;  // fine least-squares stage
+constexpr std::size_t kMinPoints = 8;
+constexpr std::size_t kMinCoarsePoints = 24;
+constexpr int kMinCoarseExtent = 12;  // pattern extent in pixels at the coarse level
+
+struct EdgeCand {
+  float x, y, nx, ny, mag;
+};
+
+// Sub-pixel edges: non-maximum suppression across the gradient, then a parabola through the
+// gradient (projected on the normal) sampled at -1, 0, +1 pixel along the normal, re-centred
+// until the centre sample sits on the edge. Re-centring removes the phase bias of a one-shot
+// fit, which is what keeps the model consistent with the run-time edge search.
+std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std::uint8_t>* mask,
+                                   bool dropUnstable) {
+  vc_GFImageF gx, gy;
+  vf_GFSobel(img, gx, gy);
+  const int w = img.w, h = img.h;
+  vc_GFImageF mag(w, h);
+  float maxMag = 0.0f;
+  for (std::size_t i = 0; i < mag.p.size(); ++i) {
+    mag.p[i] = std::hypot(gx.p[i], gy.p[i]);
+    maxMag = std::max(maxMag, mag.p[i]);
+  }
+  const float thr = std::max(4.0f, 0.15f * maxMag);
+  std::vector<EdgeCand> out;
+  auto proj = [&](float px, float py, float nx, float ny) {
+    return gx.sample(px, py) * nx + gy.sample(px, py) * ny;
+  };
+  for (int y = 2; y + 2 < h; ++y) {
+    for (int x = 2; x + 2 < w; ++x) {
+      const float m = mag.at(x, y);
+      if (m < thr) continue;
+      if (mask && !(*mask)[std::size_t(y) * w + x]) continue;
+      const float ax = gx.at(x, y), ay = gy.at(x, y);
+      // Quantized direction for the suppression neighbours.
+      int dx, dy;
+      const float t = std::fabs(ay) / (std::fabs(ax) + 1e-12f);
+      if (t < 0.41421356f) {
+        dx = 1, dy = 0;
+      } else if (t > 2.4142136f) {
+        dx = 0, dy = 1;
+      } else {
+        dx = 1, dy = (ax * ay > 0) ? 1 : -1;
+      }
+      const float m1 = mag.at(x - dx, y - dy), m2 = mag.at(x + dx, y + dy);
+      if (!(m >= m1 && m > m2) && !(m > m1 && m >= m2)) continue;
+      float nx = ax / m, ny = ay / m;
+      float px = float(x), py = float(y);
+      bool ok = true;
+      for (int it = 0; it < 4; ++it) {
+        const float fm = proj(px - nx, py - ny, nx, ny), f0 = proj(px, py, nx, ny),
+                    fp = proj(px + nx, py + ny, nx, ny);
+        const float den = fm - 2 * f0 + fp;
+        if (!(den < 0)) {
+          ok = false;
+          break;
+        }
+        float d = 0.5f * (fm - fp) / den;
+        d = std::clamp(d, -0.75f, 0.75f);
+        px += d * nx;
+        py += d * ny;
+        if (std::fabs(d) < 0.005f) break;
+      }
+      if (!ok || std::fabs(px - x) > 1.0f || std::fabs(py - y) > 1.0f) continue;
+      const float sx = gx.sample(px, py), sy = gy.sample(px, py);
+      const float sm = std::hypot(sx, sy);
+      if (sm < 0.5f * thr) continue;
+      nx = sx / sm;
+      ny = sy / sm;
+      if (dropUnstable) {
+        // Corners and ends: the direction turns or the edge fades within 1.5 px along it.
+        bool stable = true;
+        for (float s : {-1.5f, 1.5f}) {
+          const float qx = px - s * ny, qy = py + s * nx;
+          const float ux = gx.sample(qx, qy), uy = gy.sample(qx, qy);
+          const float um = std::hypot(ux, uy);
+          if (um < 0.5f * sm || (ux * nx + uy * ny) < 0.9f * um) stable = false;
+        }
+        if (!stable) continue;
+      }
+      out.push_back({px, py, nx, ny, sm});
+    }
+  }
+  return out;
+}
+
+// Keeps the strongest point per grid cell of `grain` pixels, widening the grid until at most
+// `cap` points remain.
+std::vector<EdgeCand> thin(const std::vector<EdgeCand>& in, float grain, std::size_t cap) {
+  float g = std::max(1.0f, grain);
+  for (;;) {
+    std::unordered_map<long long, std::size_t> best;
+    best.reserve(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+      const long long key = (static_cast<long long>(std::floor(in[i].y / g)) << 32) ^
+                            static_cast<long long>(std::floor(in[i].x / g) + 1e6);
+      auto it = best.find(key);
+      if (it == best.end())
+        best.emplace(key, i);
+      else if (in[i].mag > in[it->second].mag)
+        it->second = i;
+    }
+    if (best.size() <= cap || g > 64) {
+      std::vector<std::size_t> idx;
+      idx.reserve(best.size());
+      for (auto& kv : best) idx.push_back(kv.second);
+      std::sort(idx.begin(), idx.end());  // deterministic order
+      std::vector<EdgeCand> out;
+      out.reserve(idx.size());
+      for (std::size_t i : idx) out.push_back(in[i]);
+      return out;
+    }
+    g *= 1.25f;
+  }
+}
+
+vc_GFPointSet toLevel0(const std::vector<EdgeCand>& pts, int level, float ox, float oy) {
+  const float f = float(1 << level), off = 0.5f * (f - 1.0f);
+  vc_GFPointSet s;
+  for (const EdgeCand& e : pts) s.push(e.x * f + off + ox, e.y * f + off + oy, e.nx, e.ny, 1.0f);
+  return s;
+}
+
+void checkCount(std::size_t n) {
+  if (n < kMinPoints)
+    throw vcGFAlignDefs::CanNotTrain("The pattern has too few edge points (" + std::to_string(n) +
+                                     " found, at least " + std::to_string(kMinPoints) + " needed)");
+}
+
+int coarseLevelFor(const vc_GFTrainSettings& s, int maxLevel,
+                   const std::vector<std::size_t>& counts, int w, int h) {
+  int level;
+  if (s.autoSelect) {
+    level = 0;
+    for (int l = 1; l <= maxLevel; ++l)
+      if (std::min(w, h) >> l >= kMinCoarseExtent && counts[l] >= kMinCoarsePoints) level = l;
+  } else {
+    level = std::clamp(int(std::floor(std::log2(s.coarseGrain) + 1e-6)), 0, maxLevel);
+    while (level > 0 && counts[level] < kMinPoints) --level;
+  }
+  return level;
+}
+
+}  // namespace
+
+std::shared_ptr<vc_GFModel> vf_GFTrainImage(const vcPelBuffer_const<unsigned char>& image,
+                                            const vcPelBuffer_const<unsigned char>* mask,
+                                            const vc_GFTrainSettings& s) {
+  const int w = int(image.width()), h = int(image.height());
+  if (w < 8 || h < 8)
+    throw vcGFAlignDefs::BadParams("The pattern is too small: at least 8 x 8 pixels are needed");
+  auto m = std::make_shared<vc_GFModel>();
+  m->ignorePolarity = s.ignorePolarity;
+  m->elasticity = s.elasticity;
+  m->algorithm = s.algorithm;
+  m->region = image.window();
+  m->clientFromImage = image.clientFromImageXform();
+  const float ox = float(image.offset().x()), oy = float(image.offset().y());
+
+  int maxLevel = 0;
+  while (maxLevel < kMaxLevel && (std::min(w, h) >> (maxLevel + 1)) >= 8) ++maxLevel;
+
+  std::vector<vc_GFImageF> pyr{vf_GFToFloat(image)};
+  std::vector<std::vector<std::uint8_t>> masks;
+  if (mask) {
+    std::vector<std::uint8_t> m0(std::size_t(w) * h);
+    std::size_t on = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) on += (m0[std::size_t(y) * w + x] = mask->row(y)[x] >= 128);
+    if (on == 0) throw vcGFAlignDefs::CanNotTrain("The training mask selects no pixels");
+    masks.push_back(std::move(m0));
+  }
+  for (int l = 1; l <= maxLevel; ++l) {
+    pyr.push_back(vf_GFReduce(pyr.back()));
+    if (mask) {
+      const auto& prev = masks.back();
+      const int pw = pyr[l - 1].w;
+      const int cw = pyr[l].w, ch = pyr[l].h;
+      std::vector<std::uint8_t> c(std::size_t(cw) * ch);
+      for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x)
+          c[std::size_t(y) * cw + x] = prev[std::size_t(2 * y) * pw + 2 * x] +
+                                           prev[std::size_t(2 * y) * pw + 2 * x + 1] +
+                                           prev[std::size_t(2 * y + 1) * pw + 2 * x] +
+                                           prev[std::size_t(2 * y + 1) * pw + 2 * x + 1] >=
+                                       2;
+      masks.push_back(std::move(c));
+    }
+  }
+  std::vector<std::vector<EdgeCand>> raw(maxLevel + 1);
+  std::vector<std::size_t> counts(maxLevel + 1);
+  for (int l = 0; l <= maxLevel; ++l) {
+    raw[l] = extractEdges(pyr[l], mask ? &masks[l] : nullptr, l == 0);
+    counts[l] = thin(raw[l], 1.0f, kCapLevel).size();
+  }
+  checkCount(raw[0].size());
+  const int top = coarseLevelFor(s, maxLevel, counts, w, h);
+  m->coarseLevel = top;
+  m->coarseGrain = float(1 << top);
+  m->levels.resize(top + 1);
+  for (int l = 0; l <= top; ++l) {
+    const std::size_t cap = (l == top && top > 0) ? kCapTop : kCapLevel;
+    m->levels[l] = toLevel0(thin(raw[l], l == 0 ? 2.0f : 1.0f, cap), l, ox, oy);
+  }
+  checkCount(m->levels[top].size());
+  const float fineGrain = s.autoSelect ? 1.0f : s.fineGrain;
+  m->fineGrain = fineGrain;
+  if (s.algorithm == 2) m->fine = toLevel0(thin(raw[0], fineGrain, kCapFine), 0, ox, oy);
+  return m;
+}
+
+std::shared_ptr<vc_GFModel> vf_GFTrainChains(const std::vector<vc_GFSegmentChain>& chains,
+                                             const vcXform<2>& clientFromImage,
+                                             const vc_GFTrainSettings& s) {
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  double totalW = 0.0;
+  for (const auto& c : chains) {
+    for (const auto& v : c.vertices) {
+      if (!std::isfinite(v.x()) || !std::isfinite(v.y()))
+        throw vcGFAlignDefs::BadParams("A shape vertex is not finite");
+      x0 = std::min(x0, v.x()), y0 = std::min(y0, v.y());
+      x1 = std::max(x1, v.x()), y1 = std::max(y1, v.y());
+    }
+    if (c.vertices.size() >= 2) totalW += std::fabs(c.weight);
+  }
+  if (totalW <= 0.0)
+    throw vcGFAlignDefs::CanNotTrain("The shapes have no segment with a non-zero weight");
+  const double extent = std::max(x1 - x0, y1 - y0);
+  if (!(extent >= 4.0))
+    throw vcGFAlignDefs::BadParams("The pattern is too small: its shapes span less than 4 pixels");
+
+  auto m = std::make_shared<vc_GFModel>();
+  m->ignorePolarity = s.ignorePolarity;
+  m->elasticity = s.elasticity;
+  m->algorithm = s.algorithm;
+  m->clientFromImage = clientFromImage;
+  m->region =
+      vcPelRect(long(std::floor(x0)) - 2, long(std::floor(y0)) - 2,
+                long(std::ceil(x1) - std::floor(x0)) + 5, long(std::ceil(y1) - std::floor(y0)) + 5);
+
+  // Points every `spacing` pixels along each segment, kept clear of the vertices where the
+  // edge direction is ambiguous.
+  auto sample = [&](double spacing, double clear) {
+    vc_GFPointSet set;
+    for (const auto& c : chains) {
+      if (c.weight == 0.0 || c.vertices.size() < 2) continue;
+      const float sign = c.weight > 0 ? 1.0f : -1.0f;
+      const std::size_t n = c.vertices.size();
+      const std::size_t segs = c.closed ? n : n - 1;
+      for (std::size_t i = 0; i < segs; ++i) {
+        const vcVector<2> a = c.vertices[i], b = c.vertices[(i + 1) % n];
+        const double len = a.distance(b);
+        if (len < 1e-9) continue;
+        const vcVector<2> d = (b - a) / len;
+        const double usable = len - 2 * std::min(clear, 0.25 * len);
+        const int k = std::max(1, int(std::floor(usable / spacing)));
+        const double step = usable / k;
+        const double start = 0.5 * (len - usable) + 0.5 * step;
+        for (int j = 0; j < k; ++j) {
+          const vcVector<2> p = a + d * (start + j * step);
+          set.push(float(p.x()), float(p.y()), sign * float(d.y()), -sign * float(d.x()),
+                   float(std::fabs(c.weight)));
+        }
+      }
+    }
+    return set;
+  };
+
+  int maxLevel = 0;
+  while (maxLevel < kMaxLevel && (int(extent) >> (maxLevel + 1)) >= 8) ++maxLevel;
+  std::vector<std::size_t> counts(maxLevel + 1);
+  for (int l = 0; l <= maxLevel; ++l) counts[l] = sample(double(1 << l), 1.0 * (1 << l)).size();
+  checkCount(counts[0]);
+  const int top = coarseLevelFor(s, maxLevel, counts, int(x1 - x0), int(y1 - y0));
+  m->coarseLevel = top;
+  m->coarseGrain = float(1 << top);
+  m->levels.resize(top + 1);
+  for (int l = 0; l <= top; ++l) {
+    const std::size_t cap = (l == top && top > 0) ? kCapTop : kCapLevel;
+    double spacing = l == 0 ? 2.0 : double(1 << l);
+    vc_GFPointSet set = sample(spacing, 1.0 * (1 << l));
+    while (set.size() > cap) set = sample(spacing *= 1.25, 1.0 * (1 << l));
+    m->levels[l] = std::move(set);
+  }
+  const float fineGrain = s.autoSelect ? 1.0f : s.fineGrain;
+  m->fineGrain = fineGrain;
+  if (s.algorithm == 2) {
+    double spacing = fineGrain;
+    vc_GFPointSet set = sample(spacing, 1.0);
+    while (set.size() > kCapFine) set = sample(spacing *= 1.25, 1.0);
+    m->fine = std::move(set);
+  }
+  return m;
+}

@@ -1,0 +1,290 @@
+// Geofind: geometric (edge-based) pattern location.
+//
+// Training extracts sub-pixel edge points with gradient directions from an 8-bit image (or
+// synthesises them along weighted wireframes) at a coarse and a fine grain. A run searches an
+// image pyramid over translation and the DOF ranges of a vcGeorapidDOFList with a
+// gradient-direction similarity, tracks candidates down the pyramid and refines each by least
+// squares on matched edge points.
+//
+// Frames: the pattern frame is the training client frame seen through trainClientFromPattern
+// (identity by default), shifted so that origin() is the pattern's reference point. A result
+// pose maps pattern coordinates to the run image's client coordinates.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engines/geofind/vcGeorapidDOF.h"
+#include "platform/core/vcException.h"
+#include "platform/core/vcPelBuffer.h"
+#include "platform/core/vcPelRect.h"
+#include "platform/core/vcVector.h"
+#include "platform/core/vcXform.h"
+#include "platform/diag/vcDiagFwd.h"
+
+class vc2Wireframe;
+struct vc_GFModel;
+
+// Engine errors. Every failure carries a message stating the violated rule.
+struct vcGFAlignDefs {
+  class Errors : public vcExceptionWithString {
+   public:
+    explicit Errors(const std::string& msg = std::string()) : vcExceptionWithString(msg) {}
+  };
+  class BadParams : public Errors {
+   public:
+    using Errors::Errors;
+  };
+  class BadImage : public Errors {
+   public:
+    using Errors::Errors;
+  };
+  class NotTrained : public Errors {
+   public:
+    using Errors::Errors;
+  };
+  class CanNotTrain : public Errors {
+   public:
+    using Errors::Errors;
+  };
+
+  // Low byte of vc_GFPatternInfo::flags after a symmetry request.
+  enum SymmetryFlags : unsigned long {
+    eSym180 = 0x01,          // maps onto itself turned by 180 degrees
+    eSym90 = 0x02,           // ... by 90 degrees
+    eSymMirrorX = 0x04,      // mirror image about the pattern's x axis (through its centre)
+    eSymMirrorY = 0x08,      // ... about its y axis
+    eSymMirrorDiag = 0x10,   // ... about a diagonal (45 or 135 degrees)
+    eSymRotN = 0x20,         // maps onto itself turned by 360/n degrees for some n = 3, 5, 6 or 8
+    eSymMirrorOther = 0x40,  // mirror image about some other axis
+    eSymCircle = 0x80,       // maps onto itself under every rotation
+  };
+};
+
+// Information about a trained pattern. Set `request` to 1 to ask for symmetry: `flags` gets
+// the SymmetryFlags found, `value1` the smallest rotation in degrees that maps the pattern onto
+// itself (0 for a circle, 360 when none), `value2` the self-similarity score (0..1) at that
+// rotation. Other requests clear the flags and leave the numbers 0.
+struct vc_GFPatternInfo {
+  unsigned char request = 1;
+  double value1 = 0.0;
+  double value2 = 0.0;
+  unsigned long flags = 0;
+};
+
+// Training settings and the trained model.
+class vc_GFPattern {
+ public:
+  vc_GFPattern();
+  vc_GFPattern(const vc_GFPattern& o);
+  vc_GFPattern& operator=(const vc_GFPattern& o);
+  virtual ~vc_GFPattern();
+
+  bool isTrained() const;
+  void untrain();
+
+  // Edge polarity does not matter when set (matching uses |cos| of the direction difference).
+  void ignorePolarity(bool v);
+  bool ignorePolarity() const { return ignorePolarity_; }
+  // Allowed local displacement of edges, in training pixels, during fine matching (>= 0).
+  void elasticity(double v);
+  double elasticity() const { return elasticity_; }
+  // When set, training chooses the grains from the pattern's size and edge detail.
+  void autoSelectGrainLimits(bool v);
+  bool autoSelectGrainLimits() const { return autoSelectGrainLimits_; }
+  // Sampling steps in pixels for the fine and the coarse stage, each in [1, 25.5]. The smaller
+  // of the two is the fine grain, whatever the order.
+  void grainLimits(float a, float b);
+  float fineGrainLimit() const { return fineGrain_; }
+  float coarseGrainLimit() const { return coarseGrain_; }
+  // The grains training used (the chosen ones with autoSelectGrainLimits); 0 when untrained.
+  float trainedFineGrain() const;
+  float trainedCoarseGrain() const;
+  // Train algorithm mask used (1 coarse only, 2 also fine); 0 when untrained.
+  long trainedAlgorithm() const;
+
+  // Reference point of the pattern, in pattern coordinates.
+  void origin(const vcVector<2>& p);
+  const vcVector<2>& origin() const { return origin_; }
+  // Maps pattern coordinates into the training client frame.
+  void trainClientFromPattern(const vcXform<2>& x);
+  const vcXform<2>& trainClientFromPattern() const { return trainClientFromPattern_; }
+
+  // Fills `info` for its request (see vc_GFPatternInfo). Throws NotTrained when untrained.
+  void getInfo(vc_GFPatternInfo& info) const;
+
+  // Number of model edge points at the fine (level 0) and the coarsest stage.
+  long numFinePoints() const;
+  long numCoarsePoints() const;
+  // Fine model points in training image pixels (for display and tests).
+  std::vector<vcVector<2>> finePoints() const;
+  // Extent of the trained pattern in training image pixels.
+  vcPelRect trainRegion() const;
+
+ protected:
+  std::shared_ptr<const vc_GFModel> model_;
+  bool ignorePolarity_ = false;
+  double elasticity_ = 0.0;
+  bool autoSelectGrainLimits_ = true;
+  float fineGrain_ = 1.0f;
+  float coarseGrain_ = 4.0f;
+  vcVector<2> origin_;
+  vcXform<2> trainClientFromPattern_;
+};
+
+// Run parameters.
+class vcGFAlignRunParams {
+ public:
+  vcGFAlignRunParams();
+  vcGFAlignRunParams(const vcGFAlignRunParams& o);
+  vcGFAlignRunParams& operator=(const vcGFAlignRunParams& o);
+  ~vcGFAlignRunParams();
+
+  // 1: coarse search with a pixel-level pose; 2: also the fine least-squares stage.
+  void algorithm(long a);
+  long algorithm() const { return algorithm_; }
+  // Results scoring below this (0..1) are not accepted.
+  void acceptThreshold(double t);
+  double acceptThreshold() const { return acceptThreshold_; }
+  // Minimum edge contrast (grey levels per pixel of gradient) for image edges to count.
+  void contrastThreshold(double t);
+  double contrastThreshold() const { return contrastThreshold_; }
+  // When set, the score is lowered by clutter (unexplained image edges in the match region).
+  void scoreUsingClutter(bool v);
+  bool scoreUsingClutter() const { return scoreUsingClutter_; }
+  void numToFind(long n);
+  long numToFind() const { return numToFind_; }
+  // Two results whose regions overlap by more than this (0..1, area-like) are one.
+  void xyOverlap(double v);
+  double xyOverlap() const { return xyOverlap_; }
+  // Keeps the matched edge points in each result.
+  void saveMatchInfo(bool v);
+  bool saveMatchInfo() const { return saveMatchInfo_; }
+  // Search DOFs: `dofList` points to a vcGeorapidDOFList, which is copied. Null clears it.
+  void customizeDOFs(const void* dofList);
+  const vcGeorapidDOFList& dofList() const { return dofs_; }
+  // Time limit in seconds; 0 means none. An expired limit raises vcTimeout::Expired.
+  void timeout(double sec);
+  double timeout() const { return timeout_; }
+
+ private:
+  long algorithm_ = 2;
+  double acceptThreshold_ = 0.5;
+  double contrastThreshold_ = 10.0;
+  bool scoreUsingClutter_ = true;
+  long numToFind_ = 1;
+  double xyOverlap_ = 0.8;
+  bool saveMatchInfo_ = false;
+  vcGeorapidDOFList dofs_;
+  double timeout_ = 0.0;
+};
+
+// One found instance.
+class vcGFAlignResult {
+ public:
+  vcGFAlignResult() = default;
+
+  // Client from pattern.
+  const vcXform<2>& pose() const { return pose_; }
+  // Similarity (0..1; with scoreUsingClutter, lowered by clutter).
+  float score() const { return score_; }
+  // Mean gradient magnitude of the matched image edges.
+  float contrast() const { return contrast_; }
+  // RMS point-to-edge distance of the matched points, in run image pixels.
+  float fitError() const { return fitError_; }
+  // Fraction of the model's edge weight matched by image edges.
+  float coverage() const { return coverage_; }
+  // Image edge points in the match region not explained by the model, per model point.
+  float clutter() const { return clutter_; }
+  bool accepted() const { return accepted_; }
+  // DOF values in list order, index 1..numDOFs() (the start pose is not counted).
+  long numDOFs() const { return static_cast<long>(dofValues_.size()); }
+  double dofValue(long index) const;
+  const std::vector<double>& dofValues() const { return dofValues_; }
+  // The pattern's training region mapped by the pose: the unit square mapped by this
+  // transform gives the region in client coordinates.
+  const vcXform<2>& matchRegionXform() const { return matchRegion_; }
+  // Corners of the match region in client coordinates (ul, ur, lr, ll).
+  std::vector<vcVector<2>> matchRegionCorners() const;
+  // The run image pixels the match region covers.
+  const vcPelRect& imageRegion() const { return imageRegion_; }
+  // With saveMatchInfo: the matched model points in client coordinates and their image edges.
+  const std::vector<vcVector<2>>& matchModelPoints() const { return matchModel_; }
+  const std::vector<vcVector<2>>& matchImagePoints() const { return matchImage_; }
+
+ private:
+  friend class vcGFAlignPattern;
+  friend struct vc_GFRunner;
+  vcXform<2> pose_;
+  float score_ = 0.0f;
+  float contrast_ = 0.0f;
+  float fitError_ = 0.0f;
+  float coverage_ = 0.0f;
+  float clutter_ = 0.0f;
+  bool accepted_ = false;
+  std::vector<double> dofValues_;
+  vcXform<2> matchRegion_;
+  vcPelRect imageRegion_;
+  std::vector<vcVector<2>> matchModel_;
+  std::vector<vcVector<2>> matchImage_;
+};
+
+class vcGFAlignResultSet {
+ public:
+  long numFound() const { return static_cast<long>(results_.size()); }
+  const vcGFAlignResult& operator[](long i) const;
+  const vcGFAlignResult& result(long i) const { return (*this)[i]; }
+  const std::vector<vcGFAlignResult>& results() const { return results_; }
+  // Seconds the run took.
+  double runTime() const { return runTime_; }
+  void clear() {
+    results_.clear();
+    runTime_ = 0.0;
+  }
+
+ private:
+  friend class vcGFAlignPattern;
+  friend struct vc_GFRunner;
+  std::vector<vcGFAlignResult> results_;
+  double runTime_ = 0.0;
+};
+
+class vcGFAlignPattern : public vc_GFPattern {
+ public:
+  vcGFAlignPattern();
+  vcGFAlignPattern(const vcGFAlignPattern& o);
+  vcGFAlignPattern& operator=(const vcGFAlignPattern& o);
+  ~vcGFAlignPattern() override;
+
+  // Training from the image window; with a mask (same window size) only pixels whose mask
+  // value is >= 128 belong to the pattern. `algorithm` 1 trains the coarse stage only, 2 also
+  // the fine stage. A failing training leaves the pattern untrained.
+  void train(const vcPelBuffer_const<unsigned char>& image,
+             const vcPelBuffer_const<unsigned char>& mask, long algorithm, vcDiagObject* diag,
+             unsigned long flags);
+  void train(const vcPelBuffer_const<unsigned char>& image, long algorithm, vcDiagObject* diag,
+             unsigned long flags);
+  // Training from wireframes given in client coordinates; `clientFromImage` maps the pattern's
+  // pixel frame to the client frame. Each shape's weight sign is its edge polarity (dark to
+  // bright on the left of the segment direction for +), its magnitude the edge importance.
+  void train(const std::vector<vc2Wireframe>& shapes, const std::vector<double>& weights,
+             const vcXform<2>& clientFromImage, long algorithm, vcDiagObject* diag,
+             unsigned long flags);
+  void train(const std::vector<vc2Wireframe>& shapes, const vcXform<2>& clientFromImage,
+             long algorithm, vcDiagObject* diag, unsigned long flags);
+  // The same from plain polylines (each a list of vertices, closed when `closed`).
+  void trainPolylines(const std::vector<std::vector<vcVector<2>>>& polylines,
+                      const std::vector<bool>& closed, const std::vector<double>& weights,
+                      const vcXform<2>& clientFromImage, long algorithm);
+
+  // Searches the image window (optionally only where mask >= 128).
+  void run(const vcPelBuffer_const<unsigned char>& window, const vcGFAlignRunParams& params,
+           vcGFAlignResultSet& results, vcDiagObject* diag, unsigned long flags) const;
+  void run(const vcPelBuffer_const<unsigned char>& window,
+           const vcPelBuffer_const<unsigned char>& mask, const vcGFAlignRunParams& params,
+           vcGFAlignResultSet& results, vcDiagObject* diag, unsigned long flags) const;
+
+ private:
+  vcXform<2> patternFromTrainPixel_() const;
+};
