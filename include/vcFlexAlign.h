@@ -4,3 +4,5 @@
 #define VCFLEX_VERSION_STRING "0.1.0"
 
 inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }
+
+#include "vcFlexErrors.h"

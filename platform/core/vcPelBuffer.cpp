@@ -5,6 +5,8 @@
 #include <fstream>
 #include <limits>
 
+#include "platform/core/vc2XformBase.h"
+
 template <class T>
 bool vcPelBuffer_const<T>::window(const vcPelRect& r, bool clip) {
   if (!isBound()) return false;
@@ -24,6 +26,20 @@ vcPelBuffer<T>::vcPelBuffer(long width, long height) {
   this->rootW_ = width;
   this->rootH_ = height;
   this->win_ = vcPelRect(0, 0, width, height);
+}
+
+template <class T>
+vcPelBuffer<T>::vcPelBuffer(const vcPelRect& r, long alignment)
+    : vcPelBuffer(r.width(), r.height()) {
+  if (alignment <= 0) throw vcBadParams("image row alignment must be positive");
+  this->rootX_ = r.x();
+  this->rootY_ = r.y();
+  this->win_ = vcPelRect(r.x(), r.y(), r.width(), r.height());
+}
+
+template <class T>
+vcPtrHandle_const<vc2XformBase> vcPelBuffer_const<T>::clientFromImageXformBase() const {
+  return new vc2XformLinear(clientFromImage_);
 }
 
 template class vcPelBuffer_const<unsigned char>;
@@ -48,13 +64,21 @@ vcPelBuffer<unsigned char> vfPelCopy(const vcPelBuffer_const<unsigned char>& src
   return dst;
 }
 
-void vfPelCopy(const vcPelBuffer_const<unsigned char>& src,
-               const vcPelBuffer<unsigned char>& dst) {
+void vfPelCopy(const vcPelBuffer_const<unsigned char>& src, const vcPelBuffer<unsigned char>& dst) {
   requireBound(src, "vfPelCopy");
   requireBound(dst, "vfPelCopy");
-  requireSameSize(src, dst, "vfPelCopy");
-  for (long y = 0; y < src.height(); ++y)
-    std::memmove(dst.row(y), src.row(y), static_cast<std::size_t>(src.width()));
+  if (src.width() == dst.width() && src.height() == dst.height()) {
+    for (long y = 0; y < src.height(); ++y)
+      std::memmove(dst.row(y), src.row(y), static_cast<std::size_t>(src.width()));
+    return;
+  }
+  const vcPelRect both = src.window().intersect(dst.window());
+  if (both.isNull()) return;
+  const long sx = both.x() - src.offset().x(), sy = both.y() - src.offset().y();
+  const long dx = both.x() - dst.offset().x(), dy = both.y() - dst.offset().y();
+  for (long y = 0; y < both.height(); ++y)
+    std::memmove(dst.row(dy + y) + dx, src.row(sy + y) + sx,
+                 static_cast<std::size_t>(both.width()));
 }
 
 bool vfPelEqual(const vcPelBuffer_const<unsigned char>& a,

@@ -1,7 +1,9 @@
 // 8-bit images. Pixels are shared between copies of a buffer (copying is cheap); vfPelCopy
 // makes an independent copy. A buffer views a window of its root image; coordinates given to
 // window() are root-image coordinates. The client transform maps root-image pixel coordinates
-// to the caller's client coordinates.
+// to the caller's client coordinates. A root image normally starts at (0, 0); one made over a
+// rectangle starts at that rectangle's corner, so its pixel coordinates are those of the
+// rectangle (useful for work buffers that extend past another image's edges).
 #pragma once
 
 #include <cstddef>
@@ -29,7 +31,9 @@ class vcPelBuffer_const {
   vcPair<long> offset() const { return win_.ul(); }
   vcPelRect window() const { return win_; }
   // Root image bounds (null when unbound).
-  vcPelRect entire() const { return isBound() ? vcPelRect(0, 0, rootW_, rootH_) : vcPelRect(); }
+  vcPelRect entire() const {
+    return isBound() ? vcPelRect(rootX_, rootY_, rootW_, rootH_) : vcPelRect();
+  }
   // Narrows (or widens) the view to `r` in root coordinates. With `clip` the rectangle is first
   // trimmed to the root image. Returns false, changing nothing, when the result would be null
   // or outside the image.
@@ -39,7 +43,9 @@ class vcPelBuffer_const {
 
   long rowStride() const { return rootW_; }
   // Row y of the window (0-based within the window).
-  const T* row(long y) const { return store_->data() + (win_.y() + y) * rootW_ + win_.x(); }
+  const T* row(long y) const {
+    return store_->data() + (win_.y() - rootY_ + y) * rootW_ + (win_.x() - rootX_);
+  }
   T get(long x, long y) const { return row(y)[x]; }
   // Offset of window pixel (x, y) from the window's first pixel in the shared storage.
   std::ptrdiff_t pointToOffset(long x, long y) const { return y * rootW_ + x; }
@@ -48,10 +54,13 @@ class vcPelBuffer_const {
   const vcXform<2>& clientFromImageXform() const { return clientFromImage_; }
   vcXform<2> imageFromClientXform() const { return clientFromImage_.inverse(); }
   void clientFromImageXform(const vcXform<2>& x) { clientFromImage_ = x; }
+  // A new vc2XformLinear holding clientFromImageXform().
   vcPtrHandle_const<vc2XformBase> clientFromImageXformBase() const;
 
  protected:
   std::shared_ptr<std::vector<T>> store_;
+  long rootX_ = 0;
+  long rootY_ = 0;
   long rootW_ = 0;
   long rootH_ = 0;
   vcPelRect win_;
@@ -64,8 +73,13 @@ class vcPelBuffer : public vcPelBuffer_const<T> {
   vcPelBuffer() = default;
   // A new zero-filled image of the given size; negative sizes throw vcBadParams.
   vcPelBuffer(long width, long height);
+  // A new zero-filled root image whose pixel coordinates cover `r` (entire() == r). The second
+  // argument is the row alignment in bytes the caller asks for; rows here are packed, which
+  // satisfies any alignment the pixel loops need, so it is only checked to be positive.
+  vcPelBuffer(const vcPelRect& r, long alignment);
   T* row(long y) const {
-    return this->store_->data() + (this->win_.y() + y) * this->rootW_ + this->win_.x();
+    return this->store_->data() + (this->win_.y() - this->rootY_ + y) * this->rootW_ +
+           (this->win_.x() - this->rootX_);
   }
   void set(long x, long y, T v) const { row(y)[x] = v; }
 };
@@ -75,7 +89,9 @@ using vcPelBufferU8_const = vcPelBuffer_const<unsigned char>;
 
 // Deep copy of the window (new storage, same client transform).
 vcPelBuffer<unsigned char> vfPelCopy(const vcPelBuffer_const<unsigned char>& src);
-// Copies src's window into dst's window (same size required).
+// Copies src's window into dst's window. Windows of the same size are copied pixel for pixel
+// wherever they lie; windows of different sizes exchange only the pixels where they overlap in
+// root-image coordinates (nothing when they do not overlap).
 void vfPelCopy(const vcPelBuffer_const<unsigned char>& src, const vcPelBuffer<unsigned char>& dst);
 // True when both windows have the same size and pixels.
 bool vfPelEqual(const vcPelBuffer_const<unsigned char>& a,

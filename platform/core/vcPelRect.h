@@ -44,6 +44,13 @@ class vcRectangle {
   }
   // Clips this rectangle to `bounds` in place.
   void trim(const vcRectangle& bounds) { *this = intersect(bounds); }
+  // A copy with the given amounts taken off each side; negative amounts grow it. With
+  // `allowNull` false a result that would be null is returned as the default rectangle.
+  vcRectangle trim(T left, T top, T right, T bottom, bool allowNull = true) const {
+    vcRectangle r(x_ + left, y_ + top, w_ - left - right, h_ - top - bottom);
+    if (!allowNull && r.isNull()) return vcRectangle();
+    return r;
+  }
   constexpr bool operator==(const vcRectangle&) const = default;
 
  private:
