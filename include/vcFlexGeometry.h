@@ -47,3 +47,84 @@ class MST : public virtual vcPersistent {
 
   static const vc_Instantiator instantiator_;
 };
+
+// Non-linear transform blended from linear key transforms attached to key points. At a point p
+// it acts as the weighted average of the key transforms, with weights that fall off with the
+// distance from p to each key point; far from all keys the choice of scheme decides whether
+// the nearest keys or the average of all keys dominate.
+class vc2XformInterpMap : public vc2XformBase {
+ public:
+  enum InterpolationType : std::int32_t { eGaussian = 1, eExponential = 2, eLinear = 3 };
+
+  // Invalid key lists (counts differ, no keys, repeated key points).
+  class BadParams : public vc2XformDefs::Errors {
+   public:
+    BadParams() = default;
+    BadParams(const BadParams&) = default;
+    ~BadParams() override = default;
+    void dispatchSerialize(vcArchive& ar) override;
+    virtual long errorNumber() const;
+    // Throws a copy of this heap-allocated object after deleting it; never returns.
+    [[noreturn]] virtual void suicideAndRethrow();
+    static vcPersistent* make();
+
+   private:
+    void serialize_(vcArchive& ar, unsigned char version);
+  };
+  // Non-linear key transforms and unknown interpolation modes.
+  class NotImplemented : public vc2XformDefs::Errors {
+   public:
+    NotImplemented() = default;
+    NotImplemented(const NotImplemented&) = default;
+    ~NotImplemented() override = default;
+    void dispatchSerialize(vcArchive& ar) override;
+    virtual long errorNumber() const;
+    [[noreturn]] virtual void suicideAndRethrow();
+    static vcPersistent* make();
+
+   private:
+    void serialize_(vcArchive& ar, unsigned char version);
+  };
+
+  using KeyXforms = std::vector<vcPtrHandle_const<vc2XformBase>>;
+  using KeyPoints = std::vector<vcVector<2>>;
+
+  // One identity key at the origin.
+  vc2XformInterpMap();
+  // One key: a clone of xf at pt. A non-linear xf throws NotImplemented.
+  vc2XformInterpMap(const vc2XformBase& xf, const vcVector<2>& pt);
+  // Shares the handles. Throws BadParams for differing counts, no keys or two equal key
+  // points, NotImplemented for a non-linear key, vcBadPointer for an empty handle.
+  vc2XformInterpMap(const KeyXforms& keyXforms, const KeyPoints& keyPoints);
+  vc2XformInterpMap(const vc2XformInterpMap& other);
+  vc2XformInterpMap& operator=(const vc2XformInterpMap& other);
+  ~vc2XformInterpMap() override;
+
+  // Appends a clone of xf at pt without checking for a repeated point; the Gaussian and linear
+  // schemes need distinct key points. A non-linear xf throws NotImplemented.
+  void addKeyXform(const vc2XformBase& xf, vcVector<2> pt);
+  const KeyXforms& keyXforms() const { return keyXforms_; }
+  const KeyPoints& keyPoints() const { return keyPoints_; }
+  InterpolationType interpolationMode() const { return interpolationMode_; }
+  // Stores any value; an unknown one makes mapping throw NotImplemented.
+  void interpolationMode(InterpolationType mode);
+
+  void dispatchSerialize(vcArchive& ar) override;
+  vcVector<2> mapPoint(const vcVector<2>& p) const override;
+  bool isLinear() const override;
+  vc2XformLinear linearXform(const vcVector<2>& p) const override;
+  vcPtrHandle<vc2XformBase> composeBase(const vc2XformBase& other) const override;
+  // Keys move to their images and their transforms are inverted; the result is checked like a
+  // newly built map, so coincident images throw BadParams.
+  vcPtrHandle<vc2XformBase> inverseBase() const override;
+  vcPtrHandle<vc2XformBase> clone() const override;
+  static vcPersistent* make();
+
+ protected:
+  void serialize_(vcArchive& ar, unsigned char version);
+
+ private:
+  KeyXforms keyXforms_;
+  KeyPoints keyPoints_;
+  InterpolationType interpolationMode_ = eExponential;
+};
