@@ -10,9 +10,6 @@
 #include "platform/core/vcArchive.h"
 #include "vcFlexGeometry.h"
 
-// PROVISIONAL until the core composite lands.
-vcPtrHandle<vc2XformBase> vfComposeXformsGeneric(const vc2XformBase& a, const vc2XformBase& b);
-
 namespace {
 
 const vc_Instantiator gBadParamsInstantiator(typeid(vc2XformInterpMap::BadParams),
@@ -323,7 +320,7 @@ void vc2XformInterpMap::dispatchSerialize(vcArchive& ar) {
 
 void vc2XformInterpMap::serialize_(vcArchive& ar, unsigned char version) {
   if (version != 0) throw vcArchive::UnknownVersion(kSourceName, __LINE__);
-  vc2XformBase::dispatchSerialize(ar);
+  // The abstract transform level holds no fields and writes nothing of its own.
 
   if (ar.isStoring()) {
     unsigned char listVersion = 0;

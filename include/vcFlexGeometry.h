@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "platform/core/vc2XformBase.h"
+#include "platform/core/vcAffineSampling.h"
 #include "platform/core/vcHandle.h"
+#include "platform/core/vcMatrix.h"
+#include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcPersistent.h"
 #include "platform/core/vcVector.h"
 
@@ -128,3 +131,11 @@ class vc2XformInterpMap : public vc2XformBase {
   KeyPoints keyPoints_;
   InterpolationType interpolationMode_ = eExponential;
 };
+
+// Warps an 8-bit image by m about the centre of its window into a new image. The output covers
+// the window turned and sheared by m's axis angles, with m's x and y scales applied to its
+// size; pixels the source does not cover take `fill`. The caller's image, window included, is
+// not changed. Failures of the underlying sampler (an unbound image) pass through.
+vcPelBuffer<unsigned char> vfAffineTransformImage(
+    const vcPelBuffer_const<unsigned char>& image, const vcMatrix<2>& m, unsigned char fill,
+    vcAffineSamplingParams::Interpolation interpolation);
