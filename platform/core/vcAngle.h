@@ -18,8 +18,14 @@ class vcRadian {
   constexpr vcRadian operator-(vcRadian o) const { return vcRadian(v_ - o.v_); }
   constexpr vcRadian operator*(double s) const { return vcRadian(v_ * s); }
   constexpr vcRadian operator/(double s) const { return vcRadian(v_ / s); }
-  vcRadian& operator+=(vcRadian o) { v_ += o.v_; return *this; }
-  vcRadian& operator-=(vcRadian o) { v_ -= o.v_; return *this; }
+  vcRadian& operator+=(vcRadian o) {
+    v_ += o.v_;
+    return *this;
+  }
+  vcRadian& operator-=(vcRadian o) {
+    v_ -= o.v_;
+    return *this;
+  }
   constexpr bool operator==(const vcRadian&) const = default;
   constexpr auto operator<=>(const vcRadian&) const = default;
 

@@ -34,6 +34,11 @@ void exchangeRaw(vcArchive& ar, U& v) {
 }
 
 constexpr std::uint64_t kMaxStringBytes = 1u << 28;
+// Class names are short; a long one is damage, and would only bloat the error message.
+constexpr std::uint64_t kMaxClassNameBytes = 1024;
+// Nesting of persistent objects inside one another. Real data nests a few levels; the limit
+// keeps damaged or hostile data from exhausting the stack through deep recursion.
+constexpr int kMaxNesting = 200;
 
 enum PointerTag : unsigned char { eNullPointer = 0, eSeenPointer = 1, eNewPointer = 2 };
 
@@ -95,7 +100,8 @@ void vcArchive::close() {
   if (dir_ != eStoring || path_.empty()) return;
   const std::string path = std::exchange(path_, std::string());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
+  out.write(reinterpret_cast<const char*>(bytes_.data()),
+            static_cast<std::streamsize>(bytes_.size()));
   if (!out) throw IoError("cannot write archive file: " + path);
 }
 
@@ -114,7 +120,10 @@ void vcArchive::getBytes(void* p, std::size_t n) {
 
 std::uint64_t vcArchive::exchangeCount(std::uint64_t count, std::size_t minBytesPerItem) {
   exchangeRaw(*this, count);
-  if (isLoading() && minBytesPerItem > 0 && count > remaining() / minBytesPerItem)
+  // Every stored item takes at least one byte, so even callers that give no size cannot be
+  // made to reserve more items than the bytes that are left.
+  if (minBytesPerItem == 0) minBytesPerItem = 1;
+  if (isLoading() && count > remaining() / minBytesPerItem)
     throw BadData("archive count " + std::to_string(count) + " exceeds the data that remains");
   return count;
 }
@@ -126,6 +135,8 @@ bool vcArchive::haveVisited(const void* p, std::size_t size) const {
 void vcArchive::setVisited(const void* p, std::size_t size) { visited_.insert({p, size}); }
 
 void vcArchive::beginPass() {
+  if (isLoading() && depth_ >= kMaxNesting)
+    throw BadData("archive nests objects more than " + std::to_string(kMaxNesting) + " deep");
   if (depth_++ == 0) visited_.clear();
 }
 
@@ -269,18 +280,27 @@ void vfSerializePointerBase(vcArchive& ar, const vcPersistent*, vcPersistent*& p
   }
   if (tag != eNewPointer) throw vcArchive::BadData("archive holds an invalid pointer tag");
   std::string name;
-  ar || name;
+  {
+    std::uint64_t n = ar.exchangeCount(0, 1);
+    if (n == 0 || n > kMaxClassNameBytes)
+      throw vcArchive::BadData("archive holds an invalid class name length " + std::to_string(n));
+    name.resize(static_cast<std::size_t>(n));
+    ar.getBytes(name.data(), name.size());
+  }
   const vcPersistentFactory make = vfFindPersistentFactory(name.c_str());
   if (!make) throw vcArchive::UnknownClass("archive names an unknown class: " + name);
   vcPersistent* obj = make();
+  // The index is taken now (the writer numbered the object before its contents) but the slot
+  // stays empty until the object is complete: a reference to an object from inside itself is
+  // refused instead of handing out a half-read object that a failure would then free.
   const std::size_t index = loaded.size();
-  loaded.push_back(obj);
+  loaded.push_back(nullptr);
   try {
     ar || *obj;
   } catch (...) {
-    loaded[index] = nullptr;  // never hand out a half-read object
     delete obj;
     throw;
   }
+  loaded[index] = obj;
   p = obj;
 }

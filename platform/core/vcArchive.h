@@ -118,7 +118,9 @@ unsigned char vfExchangeVersion(vcArchive& ar, unsigned char current, unsigned c
 
 // Stores or loads a pointer to a polymorphic persistent object. A pointer stored twice in one
 // archive is loaded once and both places share it. The loaded object is created through its
-// registered factory; ownership is the caller's.
+// registered factory; ownership is the caller's. Cycles (an object reachable from itself) are
+// not supported: such data fails to load with BadData. Damaged data of any kind fails with a
+// vcArchive::Errors exception; nothing is allocated beyond what the remaining bytes could hold.
 void vfSerializePointerBase(vcArchive& ar, const vcPersistent* owner, vcPersistent*& p);
 
 template <class T>

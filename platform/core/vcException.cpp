@@ -57,11 +57,17 @@ void vcExceptionWithString::serialize_(vcArchive& ar, unsigned char version) {
 void vfThrowExceptionOnFailure(long status) {
   if (status >= 0) return;
   switch (status) {
-    case vcStatusSingular: throw vcMathError::Singular();
-    case vcStatusTimeout: throw vcTimeout::Expired();
-    case vcStatusBadPointer: throw vcBadPointer();
-    case vcStatusIoError: throw vcExceptionWithString("I/O error");
-    case vcStatusBadParams: throw vcBadParams("bad parameters");
-    default: throw vcExceptionWithString("library call failed with status " + std::to_string(status));
+    case vcStatusSingular:
+      throw vcMathError::Singular();
+    case vcStatusTimeout:
+      throw vcTimeout::Expired();
+    case vcStatusBadPointer:
+      throw vcBadPointer();
+    case vcStatusIoError:
+      throw vcExceptionWithString("I/O error");
+    case vcStatusBadParams:
+      throw vcBadParams("bad parameters");
+    default:
+      throw vcExceptionWithString("library call failed with status " + std::to_string(status));
   }
 }

@@ -21,8 +21,7 @@ class vcMatrix<2> {
  public:
   // Identity.
   constexpr vcMatrix() = default;
-  constexpr vcMatrix(double a00, double a01, double a10, double a11)
-      : a_{a00, a01, a10, a11} {}
+  constexpr vcMatrix(double a00, double a01, double a10, double a11) : a_{a00, a01, a10, a11} {}
   vcMatrix(double scale, double aspect, vcRadian shear, vcRadian rotation) {
     setPerAxis(rotation, rotation + shear, scale, scale * aspect);
   }
@@ -36,10 +35,11 @@ class vcMatrix<2> {
 
   double xScale() const { return std::hypot(a_[0], a_[2]); }
   vcRadian xRot() const { return vcRadian(std::atan2(a_[2], a_[0])); }
-  // Signed: negative for a mirroring matrix.
+  // Length of the image of the y axis, signed: negative for a mirroring matrix. (Not
+  // det / xScale, which is the length only when the axes stay perpendicular.)
   double yScale() const {
-    const double xs = xScale();
-    return xs > 0 ? det() / xs : std::hypot(a_[1], a_[3]);
+    const double l = std::hypot(a_[1], a_[3]);
+    return det() < 0 ? -l : l;
   }
   vcRadian yRot() const {
     const double ys = yScale();

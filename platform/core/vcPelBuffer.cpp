@@ -6,6 +6,8 @@
 #include <limits>
 
 #include "platform/core/vc2XformBase.h"
+#include "platform/core/vcArchive.h"
+#include "platform/core/vcShapes.h"
 
 template <class T>
 bool vcPelBuffer_const<T>::window(const vcPelRect& r, bool clip) {
@@ -107,6 +109,44 @@ void vfPelSet_U8(const vcPelBuffer<unsigned char>& dst, unsigned char value) {
   requireBound(dst, "vfPelSet_U8");
   for (long y = 0; y < dst.height(); ++y)
     std::memset(dst.row(y), value, static_cast<std::size_t>(dst.width()));
+}
+
+vcArchive& operator||(vcArchive& ar, vcPelBuffer<unsigned char>& img) {
+  const unsigned char version = vfExchangeVersion(ar, 0, 0, "vcPelBuffer");
+  (void)version;
+  bool bound = img.isBound();
+  ar || bound;
+  if (!bound) {
+    if (ar.isLoading()) img = vcPelBuffer<unsigned char>();
+    return ar;
+  }
+  vcPelRect win = img.window();
+  vcXform<2> client = img.clientFromImageXform();
+  ar || win || client;
+  if (ar.isStoring()) {
+    for (long y = 0; y < img.height(); ++y)
+      ar.putBytes(img.row(y), static_cast<std::size_t>(img.width()));
+    return ar;
+  }
+  if (win.width() <= 0 || win.height() <= 0 ||
+      static_cast<unsigned long>(win.width()) >
+          ar.remaining() / static_cast<unsigned long>(win.height()))
+    throw vcArchive::BadData("archive holds an invalid image size");
+  vcPelBuffer<unsigned char> loaded(win, 1);
+  for (long y = 0; y < loaded.height(); ++y)
+    ar.getBytes(loaded.row(y), static_cast<std::size_t>(loaded.width()));
+  loaded.clientFromImageXform(client);
+  img = loaded;
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, vcPelBuffer_const<unsigned char>& img) {
+  // Storing only reads the pixels; the non-const view exists solely to share the code above.
+  vcPelBuffer<unsigned char> view;
+  static_cast<vcPelBuffer_const<unsigned char>&>(view) = img;
+  ar || view;
+  if (ar.isLoading()) img = view;
+  return ar;
 }
 
 namespace {

@@ -17,6 +17,7 @@
 #include "platform/core/vcXform.h"
 
 class vc2XformBase;
+class vcArchive;
 
 template <class T>
 class vcPelBuffer_const {
@@ -100,6 +101,12 @@ bool vfPelEqual(const vcPelBuffer_const<unsigned char>& a,
 void vfPelMap(const vcPelBuffer_const<unsigned char>& src, const vcPelBuffer<unsigned char>& dst,
               const unsigned char table[256]);
 void vfPelSet_U8(const vcPelBuffer<unsigned char>& dst, unsigned char value);
+
+// Archives the window's pixels, its position and the client transform (an unbound buffer
+// archives as unbound). A loaded buffer owns new pixels whose root image is exactly the stored
+// window, so root coordinates are preserved. Damaged sizes fail with vcArchive::BadData.
+vcArchive& operator||(vcArchive& ar, vcPelBuffer_const<unsigned char>& img);
+vcArchive& operator||(vcArchive& ar, vcPelBuffer<unsigned char>& img);
 
 // Binary 8-bit PGM (P5, maxval 255). Malformed files throw vcBadParams with a clear message.
 vcPelBuffer<unsigned char> vfReadPgm(const std::string& path);

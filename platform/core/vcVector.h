@@ -27,9 +27,21 @@ class vcVector<2> {
   constexpr vcVector operator-() const { return {-x_, -y_}; }
   constexpr vcVector operator*(double s) const { return {x_ * s, y_ * s}; }
   constexpr vcVector operator/(double s) const { return {x_ / s, y_ / s}; }
-  vcVector& operator+=(const vcVector& o) { x_ += o.x_; y_ += o.y_; return *this; }
-  vcVector& operator-=(const vcVector& o) { x_ -= o.x_; y_ -= o.y_; return *this; }
-  vcVector& operator*=(double s) { x_ *= s; y_ *= s; return *this; }
+  vcVector& operator+=(const vcVector& o) {
+    x_ += o.x_;
+    y_ += o.y_;
+    return *this;
+  }
+  vcVector& operator-=(const vcVector& o) {
+    x_ -= o.x_;
+    y_ -= o.y_;
+    return *this;
+  }
+  vcVector& operator*=(double s) {
+    x_ *= s;
+    y_ *= s;
+    return *this;
+  }
   constexpr bool operator==(const vcVector&) const = default;
 
   constexpr double dot(const vcVector& o) const { return x_ * o.x_ + y_ * o.y_; }

@@ -19,9 +19,7 @@ vcXform<2> vcXform<2>::inverse() const {
   return {mi, -(mi * t_)};
 }
 
-vcVector<2> vcXform<2>::invMapPoint(const vcVector<2>& p) const {
-  return m_.inverse() * (p - t_);
-}
+vcVector<2> vcXform<2>::invMapPoint(const vcVector<2>& p) const { return m_.inverse() * (p - t_); }
 
 std::ostream& operator<<(std::ostream& os, const vcMatrix<2>& m) {
   return os << "[" << m(0, 0) << " " << m(0, 1) << "; " << m(1, 0) << " " << m(1, 1) << "]";

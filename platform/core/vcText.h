@@ -1,0 +1,20 @@
+// Number and flag formatting for debug strings. Independent of the global C++ locale: always
+// '.' as decimal point and no digit grouping.
+#pragma once
+
+#include <string>
+
+std::string vfStr(bool v);  // "true" / "false"
+std::string vfStr(int v);
+std::string vfStr(long v);
+std::string vfStr(long long v);
+std::string vfStr(unsigned v);
+std::string vfStr(unsigned long v);
+std::string vfStr(unsigned long long v);
+// Shortest form that reads back to the same value ("0.1", "1e+20", "-3").
+std::string vfStr(double v);
+std::string vfStr(float v);
+// `digits` digits after the decimal point (clamped to 0..30), fixed notation, or scientific
+// notation when `scientific` is set: vfDbl(2.5, 2, false) == "2.50", vfDbl(1234.5, 1, true)
+// == "1.2e+03". NaN and infinities print as "nan", "inf" and "-inf".
+std::string vfDbl(double v, int digits, bool scientific = false);

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/core/vc2XformBase.h"
+#include "platform/core/vcArchive.h"
+#include "platform/core/vcPelBuffer.h"
+#include "platform/core/vcShapes.h"
+#include "vcFlexErrors.h"
+
+namespace {
+
+using V = vcVector<2>;
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(Archive, PrimitiveRoundTrip) {
+  bool b = true;
+  int i = -123456;
+  long l = -9000000000L;
+  unsigned long ul = 18000000000000000000UL;
+  unsigned int ui = 4000000000u;
+  unsigned char uc = 250;
+  float f = 1.5f;
+  double d = -2.25e-300;
+  std::string s("with\0nul", 8);
+  V v(3.5, -4.5);
+  vcArchive out;
+  out || b || i || l || ul || ui || uc || f || d || s || v;
+  vcArchive in(out.bytes());
+  bool b2 = false;
+  int i2 = 0;
+  long l2 = 0;
+  unsigned long ul2 = 0;
+  unsigned int ui2 = 0;
+  unsigned char uc2 = 0;
+  float f2 = 0;
+  double d2 = 0;
+  std::string s2;
+  V v2;
+  in || b2 || i2 || l2 || ul2 || ui2 || uc2 || f2 || d2 || s2 || v2;
+  EXPECT_EQ(b2, b);
+  EXPECT_EQ(i2, i);
+  EXPECT_EQ(l2, l);
+  EXPECT_EQ(ul2, ul);
+  EXPECT_EQ(ui2, ui);
+  EXPECT_EQ(uc2, uc);
+  EXPECT_EQ(f2, f);
+  EXPECT_EQ(d2, d);
+  EXPECT_EQ(s2, s);
+  EXPECT_EQ(v2, v);
+  EXPECT_EQ(in.remaining(), 0u);
+  EXPECT_THROW(in || d2, vcArchive::EndOfData);
+}
+
+TEST(Archive, PixelBufferRoundTripKeepsWindowAndClient) {
+  vcPelBufferU8 img(9, 7);
+  for (long y = 0; y < 7; ++y)
+    for (long x = 0; x < 9; ++x) img.set(x, y, static_cast<unsigned char>(x * 16 + y));
+  ASSERT_TRUE(img.window(vcPelRect(2, 1, 5, 4)));
+  img.clientFromImageXform(vcXform<2>(vcMatrix<2>(2, 0, 0, 2), V(1, 2)));
+  vcPelBufferU8 unbound;
+  vcArchive out;
+  out || img || unbound;
+  vcArchive in(out.bytes());
+  vcPelBufferU8 back, back2(3, 3);
+  in || back || back2;
+  EXPECT_EQ(back.window(), img.window());
+  EXPECT_TRUE(vfPelEqual(back, img));
+  EXPECT_EQ(back.clientFromImageXform(), img.clientFromImageXform());
+  EXPECT_FALSE(back2.isBound());
+  // A stored size larger than the data is refused before anything is allocated.
+  Bytes bytes = out.bytes();
+  // Width follows the version byte, the bound flag and two 8-byte longs; make it about 2^55.
+  bytes[1 + 1 + 16] = 0xff;
+  bytes[1 + 1 + 16 + 6] = 0x7f;
+  vcArchive bad(bytes);
+  vcPelBufferU8 t;
+  EXPECT_THROW(bad || t, vcArchive::BadData);
+}
+
+// Everything one archive can hold, for the damage tests below.
+Bytes sampleArchive() {
+  std::vector<V> from, to;
+  for (int i = 0; i < 12; ++i) {
+    from.emplace_back(i * 3.0, (i * 7) % 11);
+    to.emplace_back(i * 3.1 + 0.01 * i * i, (i * 7) % 11 + 0.5);
+  }
+  vc2XformPoly poly(to, from, 2);
+  vcPtrHandle<vc2XformBase> comp = poly * poly;
+  vcPtrHandle<vc2XformBase> inv = poly.inverseBase();
+  vcFlexAlignDefs::CanNotFit err("fit failed");
+  vcPolygon pg({V(1, 2), V(3, 4), V(5, 0)});
+  std::string s = "text";
+  vcPelBufferU8 img(4, 3);
+  vcArchive out;
+  vcPersistent* ptrs[] = {&poly, comp.ptr(), inv.ptr(), &err, &poly, nullptr};
+  for (auto*& p : ptrs) serializePointer(out, nullptr, p);
+  out || pg || s || img;
+  return out.bytes();
+}
+
+// Loads everything sampleArchive wrote; only archive errors may escape.
+void loadSample(const Bytes& bytes) {
+  vcArchive in(bytes);
+  vcPersistent* ptrs[6] = {};
+  std::vector<vcPersistent*> owned;
+  try {
+    for (auto*& p : ptrs) {
+      serializePointer(in, nullptr, p);
+      if (p && std::find(owned.begin(), owned.end(), p) == owned.end()) owned.push_back(p);
+    }
+    vcPolygon pg;
+    std::string s;
+    vcPelBufferU8 img;
+    in || pg || s || img;
+  } catch (...) {
+    for (auto* p : owned) delete p;
+    throw;
+  }
+  for (auto* p : owned) delete p;
+}
+
+TEST(Archive, SharedPolymorphicPointersLoadOnce) {
+  const Bytes bytes = sampleArchive();
+  vcArchive in(bytes);
+  vcPersistent* ptrs[6] = {};
+  for (auto*& p : ptrs) serializePointer(in, nullptr, p);
+  EXPECT_EQ(ptrs[0], ptrs[4]);
+  EXPECT_EQ(ptrs[5], nullptr);
+  EXPECT_NE(dynamic_cast<vc2XformComposed*>(ptrs[1]), nullptr);
+  EXPECT_NE(dynamic_cast<vc2XformPolyInverse*>(ptrs[2]), nullptr);
+  auto* e = dynamic_cast<vcFlexAlignDefs::CanNotFit*>(ptrs[3]);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->message(false), "fit failed");
+  for (int i = 0; i < 4; ++i) delete ptrs[i];
+}
+
+TEST(Archive, EveryTruncationFailsCleanly) {
+  const Bytes full = sampleArchive();
+  EXPECT_NO_THROW(loadSample(full));
+  for (std::size_t n = 0; n < full.size(); ++n) {
+    const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
+    EXPECT_THROW(loadSample(cut), vcArchive::Errors) << "length " << n;
+  }
+}
+
+TEST(Archive, DamagedAndRandomBytesNeverEscapeAsOtherErrors) {
+  const Bytes full = sampleArchive();
+  std::mt19937 rng(12345);
+  std::uniform_int_distribution<int> byte(0, 255);
+  int failures = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    Bytes b = full;
+    if (trial % 3 == 2) {  // pure noise of random length
+      b.resize(static_cast<std::size_t>(byte(rng)) * 4);
+      for (auto& x : b) x = static_cast<std::uint8_t>(byte(rng));
+    } else {  // a few damaged bytes, some set to extreme values
+      const int hits = 1 + trial % 4;
+      for (int h = 0; h < hits; ++h) {
+        const std::size_t at = std::uniform_int_distribution<std::size_t>(0, b.size() - 1)(rng);
+        b[at] = (trial % 2) ? 0xff : static_cast<std::uint8_t>(byte(rng));
+      }
+    }
+    try {
+      loadSample(b);
+    } catch (const vcArchive::Errors& e) {
+      ++failures;
+      EXPECT_FALSE(std::string(e.what()).empty());
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "trial " << trial << " escaped as " << typeid(e).name() << ": " << e.what();
+    }
+  }
+  EXPECT_GT(failures, 1000);  // most damage is detected rather than silently accepted
+}
+
+TEST(Archive, AbsurdCountsCyclesAndNesting) {
+  // A string claiming 2^60 bytes.
+  vcArchive w;
+  std::uint64_t huge = 1ull << 60;
+  w.exchangeCount(huge, 1);
+  vcArchive r(w.bytes());
+  std::string s;
+  EXPECT_THROW(r || s, vcArchive::BadData);
+  // A composed transform whose first part refers back to itself.
+  vcArchive c;
+  unsigned char tag = 2, version = 0, seen = 1;
+  std::string name = typeid(vc2XformComposed).name();
+  std::uint32_t self = 0;
+  c || tag || name || version || seen || self;
+  vcArchive cr(c.bytes());
+  vc2XformBase* p = nullptr;
+  EXPECT_THROW(serializePointer(cr, nullptr, p), vcArchive::BadData);
+  // Composition nested far deeper than any real data: refused, not a stack overflow.
+  vcArchive d;
+  for (int i = 0; i < 100000; ++i) d || tag || name || version;
+  vcArchive dr(d.bytes());
+  EXPECT_THROW(serializePointer(dr, nullptr, p), vcArchive::BadData);
+  // An unknown class name.
+  vcArchive u;
+  std::string bogus = "NoSuchClass";
+  u || tag || bogus;
+  vcArchive ur(u.bytes());
+  EXPECT_THROW(serializePointer(ur, nullptr, p), vcArchive::UnknownClass);
+  // A pointer of the wrong class for its slot.
+  vcFlexModelDefs::BadIndex err("x");
+  vcArchive wc;
+  vcPersistent* ep = &err;
+  serializePointer(wc, nullptr, ep);
+  vcArchive wr(wc.bytes());
+  EXPECT_THROW(serializePointer(wr, nullptr, p), vcArchive::BadData);
+}
+
+TEST(Archive, FileArchivesAndIoErrors) {
+  const std::string path = ::testing::TempDir() + "/archive_test.bin";
+  {
+    vcArchive out = vcArchive::openFile(path, vcArchive::eStoring);
+    std::string s = "on disk";
+    out || s;
+    out.close();
+  }
+  vcArchive in = vcArchive::openFile(path, vcArchive::eLoading);
+  std::string s;
+  in || s;
+  EXPECT_EQ(s, "on disk");
+  EXPECT_THROW(vcArchive::openFile(path + ".missing/x", vcArchive::eLoading), vcArchive::IoError);
+  EXPECT_THROW(vcArchive::openFile("/nonexistent-dir/x.bin", vcArchive::eStoring),
+               vcArchive::IoError);
+}
+
+}  // namespace
