@@ -6,3 +6,4 @@
 inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }
 
 #include "vcFlexErrors.h"
+#include "vcFlexGeometry.h"

@@ -1,5 +1,7 @@
 #include "platform/core/vcArchive.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -26,9 +28,11 @@ void exchangeRaw(vcArchive& ar, U& v) {
   unsigned char b[sizeof(U)];
   if (ar.isStoring()) {
     std::memcpy(b, &v, sizeof(U));
+    if constexpr (std::endian::native == std::endian::big) std::reverse(b, b + sizeof(U));
     ar.putBytes(b, sizeof(U));
   } else {
     ar.getBytes(b, sizeof(U));
+    if constexpr (std::endian::native == std::endian::big) std::reverse(b, b + sizeof(U));
     std::memcpy(&v, b, sizeof(U));
   }
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/core/vcArchive.h"
-#include "vcFlexErrors.h"
+#include "vcFlexAlign.h"  // the umbrella must bring the families in
 
 namespace {
 

@@ -54,6 +54,15 @@ TEST(Archive, PrimitiveRoundTrip) {
   EXPECT_EQ(v2, v);
   EXPECT_EQ(in.remaining(), 0u);
   EXPECT_THROW(in || d2, vcArchive::EndOfData);
+  // The layout is little-endian whatever the host, and long travels as 8 bytes.
+  vcArchive le;
+  int n = 0x01020304;
+  long m = 1;
+  le || n || m;
+  EXPECT_EQ(le.bytes(), (Bytes{4, 3, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0}));
+  // A bool byte other than 0 or 1 is damage.
+  vcArchive badBool(Bytes{2});
+  EXPECT_THROW(badBool || b2, vcArchive::BadData);
 }
 
 TEST(Archive, PixelBufferRoundTripKeepsWindowAndClient) {
