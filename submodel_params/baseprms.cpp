@@ -1,0 +1,292 @@
+// Bases of the sub-model parameters and results, and the sub-model result set.
+#include <string>
+
+#include "platform/core/vcArchive.h"
+#include "platform/core/vcShapes.h"
+#include "platform/core/vcText.h"
+#include "submodel_params/baseprms_util.h"
+#include "vcFlexErrors.h"
+#include "vcFlexSubModelParams.h"
+
+namespace {
+
+constexpr double kRadToDeg = 57.29577951308232;
+
+// The pose items of a result's debug text, from the transform's linear form at the origin.
+std::string poseLines(const vc2XformBase& x, bool withTrans) {
+  const vc2XformLinear lin = x.linearXform(vcVector<2>(0, 0));
+  const vcMatrix<2>& m = lin.matrix();
+  std::string s;
+  s += kDbgSubIndent + "angle = " + vfDbl(m.rotation().toDouble() * kRadToDeg, 3) + "\n";
+  s += kDbgSubIndent + "xScale = " + vfDbl(m.xScale(), 4) + "\n";
+  s += kDbgSubIndent + "yScale = " + vfDbl(m.yScale(), 4) + "\n";
+  s += kDbgSubIndent + "aspect = " + vfDbl(m.aspect(), 4) + "\n";
+  s += kDbgSubIndent + "skew = " + vfDbl(m.shear().toDouble() * kRadToDeg, 3) + "\n";
+  if (withTrans)
+    s += kDbgSubIndent + "trans = (" + vfDbl(lin.trans().x(), 3) + ", " +
+         vfDbl(lin.trans().y(), 3) + ")\n";
+  return s;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// vcFlexSubModelTrainParams
+
+void vcFlexSubModelTrainParams::dispatchSerialize(vcArchive& ar) {
+  if (ar.haveVisited(this, sizeof(vcFlexSubModelTrainParams))) return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  ar.setVisited(this, sizeof(vcFlexSubModelTrainParams));
+}
+
+void vcFlexSubModelTrainParams::serialize_(vcArchive& ar, unsigned char version) {
+  vfExchangeLevelVersion(ar, version, "baseprms", __LINE__);
+  // The vcPersistent level carries no data.
+}
+
+// ---------------------------------------------------------------------------------------------
+// vcFlexSubModelRunParams
+
+void vcFlexSubModelRunParams::acceptThreshold(double t) {
+  if (!(t >= 0.0 && t <= 1.0))
+    throw vcFlexAlignDefs::BadParams("accepthThreshold must be between 0 and 1");
+  mutating_();
+  acceptThreshold_ = t;
+}
+
+void vcFlexSubModelRunParams::distortionRate(double r) {
+  if (!(r >= 0.0)) throw vcFlexAlignDefs::BadParams();
+  mutating_();
+  distortionRate_ = r;
+}
+
+void vcFlexSubModelRunParams::useForFinalFit(bool v) {
+  mutating_();
+  useForFinalFit_ = v;
+}
+
+void vcFlexSubModelRunParams::useForDeformationField(bool v) {
+  mutating_();
+  useForDeformationField_ = v;
+}
+
+void vcFlexSubModelRunParams::required(bool v) {
+  mutating_();
+  required_ = v;
+}
+
+bool vcFlexSubModelRunParams::operator==(const vcFlexSubModelRunParams& o) const {
+  return numToFind_ == o.numToFind_ && acceptThreshold_ == o.acceptThreshold_ &&
+         distortionRate_ == o.distortionRate_ && useForFinalFit_ == o.useForFinalFit_ &&
+         useForDeformationField_ == o.useForDeformationField_ && required_ == o.required_;
+}
+
+void vcFlexSubModelRunParams::assign_(const vcFlexSubModelRunParams& o) {
+  numToFind_ = o.numToFind_;
+  acceptThreshold_ = o.acceptThreshold_;
+  distortionRate_ = o.distortionRate_;
+  useForFinalFit_ = o.useForFinalFit_;
+  useForDeformationField_ = o.useForDeformationField_;
+  required_ = o.required_;
+}
+
+std::string vcFlexSubModelRunParams::toDebugString() const {
+  std::string s;
+  s += vfDbgLine("acceptThreshold = ", vfDbl(acceptThreshold_, 2, false));
+  s += vfDbgLine("distortionRate = ", vfDbl(distortionRate_, 2, false));
+  s += vfDbgLine("useForFinalFit = ", vfStr(useForFinalFit_));
+  s += vfDbgLine("useForDeformationField = ", vfStr(useForDeformationField_));
+  s += vfDbgLine("required = ", vfStr(required_));
+  return s;
+}
+
+void vcFlexSubModelRunParams::dispatchSerialize(vcArchive& ar) {
+  if (ar.haveVisited(this, sizeof(vcFlexSubModelRunParams))) return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  ar.setVisited(this, sizeof(vcFlexSubModelRunParams));
+}
+
+void vcFlexSubModelRunParams::serialize_(vcArchive& ar, unsigned char version) {
+  vfExchangeLevelVersion(ar, version, "baseprms", __LINE__);
+  // Read into locals so that a damaged archive leaves the object as it was.
+  int numToFind = static_cast<int>(numToFind_);
+  double accept = acceptThreshold_, rate = distortionRate_;
+  bool finalFit = useForFinalFit_, deformation = useForDeformationField_, required = required_;
+  ar || numToFind || accept || rate || finalFit || deformation || required;
+  if (ar.isLoading()) {
+    mutating_();
+    numToFind_ = numToFind;
+    acceptThreshold_ = accept;
+    distortionRate_ = rate;
+    useForFinalFit_ = finalFit;
+    useForDeformationField_ = deformation;
+    required_ = required;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// vcFlexSubModelResult
+
+vcFlexSubModelResult::vcFlexSubModelResult()
+    : pose_(new vc2XformLinear), arrangementFromSubModel_(new vc2XformLinear) {}
+
+vcFlexSubModelResult::vcFlexSubModelResult(const vcFlexSubModelResult& o)
+    : vcRepBase(o),
+      vcPersistent(o),
+      accepted_(o.accepted_),
+      score_(o.score_),
+      imageRegion_(o.imageRegion_),
+      matchRegion_(o.matchRegion_),
+      pose_(o.pose_ ? vcPtrHandle_const<vc2XformBase>(o.pose_->clone())
+                    : vcPtrHandle_const<vc2XformBase>()),
+      arrangementFromSubModel_(
+          o.arrangementFromSubModel_
+              ? vcPtrHandle_const<vc2XformBase>(o.arrangementFromSubModel_->clone())
+              : vcPtrHandle_const<vc2XformBase>()) {}
+
+vcFlexSubModelResult& vcFlexSubModelResult::operator=(const vcFlexSubModelResult& o) {
+  if (this == &o) return *this;
+  // Clone first: a failing clone leaves this result untouched.
+  vcPtrHandle_const<vc2XformBase> pose, arr;
+  if (o.pose_) pose = o.pose_->clone();
+  if (o.arrangementFromSubModel_) arr = o.arrangementFromSubModel_->clone();
+  mutating_();
+  accepted_ = o.accepted_;
+  score_ = o.score_;
+  imageRegion_ = o.imageRegion_;
+  matchRegion_ = o.matchRegion_;
+  pose_ = pose;
+  arrangementFromSubModel_ = arr;
+  return *this;
+}
+
+vcVector<2> vcFlexSubModelResult::location() const { return pose().mapPoint(vcVector<2>(0, 0)); }
+
+vcDegree vcFlexSubModelResult::angle() const {
+  const vc2XformLinear lin = pose().linearXform(vcVector<2>(0, 0));
+  return vcDegree(lin.matrix().rotation().toDouble() * kRadToDeg);
+}
+
+double vcFlexSubModelResult::xScale() const {
+  return pose().linearXform(vcVector<2>(0, 0)).matrix().xScale();
+}
+
+double vcFlexSubModelResult::yScale() const {
+  return pose().linearXform(vcVector<2>(0, 0)).matrix().yScale();
+}
+
+void vcFlexSubModelResult::accepted(bool v) {
+  mutating_();
+  accepted_ = v;
+}
+
+void vcFlexSubModelResult::score(double v) {
+  mutating_();
+  score_ = v;
+}
+
+void vcFlexSubModelResult::imageRegion(const vcPelRect& r) {
+  mutating_();
+  imageRegion_ = r;
+}
+
+void vcFlexSubModelResult::matchRegion(const vcAffineRectangle& r) {
+  mutating_();
+  matchRegion_ = r;
+}
+
+void vcFlexSubModelResult::pose(const vcPtrHandle_const<vc2XformBase>& p) {
+  mutating_();
+  pose_ = p;
+}
+
+void vcFlexSubModelResult::arrangementFromSubModel(const vcPtrHandle_const<vc2XformBase>& p) {
+  mutating_();
+  arrangementFromSubModel_ = p;
+}
+
+std::string vcFlexSubModelResult::toDebugString() const {
+  std::string s;
+  const vcVector<2> loc = location();
+  s += vfDbgLine("location = (", vfDbl(loc.x(), 3) + ", " + vfDbl(loc.y(), 3) + ")");
+  s += vfDbgLine("pose = ", "");
+  s += poseLines(pose(), false);
+  s += vfDbgLine("arrangementFromSubModel = ", "");
+  s += poseLines(arrangementFromSubModel(), true);
+  s += vfDbgLine("score = ", vfDbl(score_, 3));
+  s += vfDbgLine("accepted = ", vfStr(accepted_));
+  return s;
+}
+
+void vcFlexSubModelResult::dispatchSerialize(vcArchive& ar) {
+  if (ar.haveVisited(this, sizeof(vcFlexSubModelResult))) return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  ar.setVisited(this, sizeof(vcFlexSubModelResult));
+}
+
+void vcFlexSubModelResult::serialize_(vcArchive& ar, unsigned char version) {
+  vfExchangeLevelVersion(ar, version, "baseprms", __LINE__);
+  vcPtrHandle_const<vc2XformBase> pose = pose_, arr = arrangementFromSubModel_;
+  double score = score_;
+  bool accepted = accepted_;
+  vcAffineRectangle match = matchRegion_;
+  vcPelRect image = imageRegion_;
+  vfSerializeHandle(ar, this, pose);
+  vfSerializeHandle(ar, this, arr);
+  ar || score || accepted || match || image;
+  if (ar.isLoading()) {
+    mutating_();
+    pose_ = pose;
+    arrangementFromSubModel_ = arr;
+    score_ = score;
+    accepted_ = accepted;
+    matchRegion_ = match;
+    imageRegion_ = image;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// vc_SubModelResultSet
+
+vc_SubModelResultSet::vc_SubModelResultSet() : startPose_(new vc2XformLinear) {}
+
+vc_SubModelResultSet::vc_SubModelResultSet(const vc_SubModelResultSet& o)
+    : startPose_(o.startPose_) {}
+
+vc_SubModelResultSet& vc_SubModelResultSet::operator=(const vc_SubModelResultSet& o) {
+  if (this != &o) {
+    startPose_ = o.startPose_;
+    results_.clear();
+  }
+  return *this;
+}
+
+vcArchive& operator||(vcArchive& ar, vc_SubModelResultSet& set) {
+  unsigned char version = 1;
+  ar || version;
+  if (version > 1) throw vcArchive::UnknownVersion("submodtl", __LINE__);
+  if (version == 0) {
+    double dropped = 0.0;  // a field that later versions no longer keep
+    ar || dropped;
+  }
+  vfSerializeHandle(ar, nullptr, set.startPose_);
+  unsigned char listVersion = 0;
+  ar || listVersion;
+  if (listVersion != 0) throw vcArchive::UnknownVersion("submodtl", __LINE__);
+  int count = static_cast<int>(set.results_.size());
+  ar || count;
+  if (ar.isLoading()) {
+    // Each element needs at least its pointer tag.
+    if (count < 0 || static_cast<std::size_t>(count) > ar.remaining())
+      throw vcArchive::BadData("sub-model result count exceeds the data that remains");
+    set.results_.assign(static_cast<std::size_t>(count), vcPtrHandle<vcFlexSubModelResult>());
+  }
+  for (auto& r : set.results_) vfSerializeHandle(ar, nullptr, r);
+  return ar;
+}

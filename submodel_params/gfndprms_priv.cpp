@@ -1,0 +1,72 @@
+// The private Geofind run parameters: the custom DOF mode, in which the caller supplies the
+// engine DOF list and sets absolute ranges per DOF.
+#include <typeinfo>
+
+#include "platform/core/vcArchive.h"
+#include "submodel_params/baseprms_util.h"
+#include "vcFlexErrors.h"
+#include "vcFlexSubModelParams.h"
+
+using GDefs = vcFlexSubModelGfndDefs;
+
+vcPtrHandle<vcFlexSubModelRunParams> vc_SubModelGfndRunParams::clone() const {
+  return new vc_SubModelGfndRunParams(*this);
+}
+
+void vc_SubModelGfndRunParams::dofMode(GDefs::DOFMode m) {
+  if (m != GDefs::eStandard && m != GDefs::eAdvanced && m != GDefs::eCustom)
+    throw vcFlexAlignDefs::BadParams();
+  setDofMode_(m);
+}
+
+void vc_SubModelGfndRunParams::customDofList(const vcGeorapidDOFList& list) {
+  customDofList_(list);
+}
+
+double vc_SubModelGfndRunParams::zoneLow(long key) const {
+  checkCustom_(key);
+  return dof_.getMin(key);
+}
+
+double vc_SubModelGfndRunParams::zoneHigh(long key) const {
+  checkCustom_(key);
+  return dof_.getMax(key);
+}
+
+void vc_SubModelGfndRunParams::zone(long key, double low, double high) {
+  checkCustom_(key);
+  mutating_();
+  dof_.setRange(key, low, high);
+}
+
+double vc_SubModelGfndRunParams::zoneOverlapCustom(long key) const {
+  checkCustom_(key);
+  return dof_.getOverlap(key);
+}
+
+void vc_SubModelGfndRunParams::zoneOverlapCustom(long key, double v) {
+  checkCustom_(key);
+  mutating_();
+  dof_.setOverlap(key, v);
+}
+
+void vc_SubModelGfndRunParams::dispatchSerialize(vcArchive& ar) {
+  // Marked only after the public level is done, so an equal size cannot hide that level.
+  if (ar.haveVisited(this, sizeof(vc_SubModelGfndRunParams))) return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  ar.setVisited(this, sizeof(vc_SubModelGfndRunParams));
+}
+
+void vc_SubModelGfndRunParams::serialize_(vcArchive& ar, unsigned char version) {
+  vfExchangeLevelVersion(ar, version, "gfndprms_priv", __LINE__);
+  vcFlexSubModelGfndRunParams::dispatchSerialize(ar);
+}
+
+vcPersistent* vc_SubModelGfndRunParams::make() { return new vc_SubModelGfndRunParams; }
+
+namespace {
+const vc_Instantiator registerGfndRunPriv(typeid(vc_SubModelGfndRunParams),
+                                          &vc_SubModelGfndRunParams::make);
+}  // namespace
