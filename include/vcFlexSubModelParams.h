@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vc2XformBase.h"
 #include "platform/core/vcAngle.h"
 #include "platform/core/vcHandle.h"
@@ -16,7 +17,6 @@
 #include "platform/core/vcPersistent.h"
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcVector.h"
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "vcDofData.h"
 
 class vcArchive;
@@ -57,7 +57,7 @@ class vcFlexSubModelTrainParams : public vcRepBase, public virtual vcPersistent 
 
  protected:
   vcFlexSubModelTrainParams() = default;
-  vcFlexSubModelTrainParams(const vcFlexSubModelTrainParams& o) : vcRepBase(o), vcPersistent(o) {}
+  vcFlexSubModelTrainParams(const vcFlexSubModelTrainParams& o) : vcPersistent(o), vcRepBase(o) {}
   vcFlexSubModelTrainParams& operator=(const vcFlexSubModelTrainParams&) { return *this; }
   void serialize_(vcArchive& ar, unsigned char version);
 };
@@ -89,8 +89,7 @@ class vcFlexSubModelRunParams : public vcRepBase, public virtual vcPersistent {
 
  protected:
   vcFlexSubModelRunParams() = default;
-  vcFlexSubModelRunParams(const vcFlexSubModelRunParams& o)
-      : vcRepBase(o), vcPersistent(o) {
+  vcFlexSubModelRunParams(const vcFlexSubModelRunParams& o) : vcPersistent(o), vcRepBase(o) {
     assign_(o);
   }
   vcFlexSubModelRunParams& operator=(const vcFlexSubModelRunParams& o) {
@@ -337,9 +336,7 @@ class vc_SubModelCorTrainParams : public vcFlexSubModelCorTrainParams {
     stepSizes_(dof, coarse, fine);
   }
   // Centre of the trained zone; the uniform scale's must be > 0.
-  double zoneNominal(vcFlexSubModelParamsDefs::StandardDOF dof) const {
-    return zoneNominal_(dof);
-  }
+  double zoneNominal(vcFlexSubModelParamsDefs::StandardDOF dof) const { return zoneNominal_(dof); }
   void zoneNominal(vcFlexSubModelParamsDefs::StandardDOF dof, double n) { zoneNominal_(dof, n); }
 
   vc_SubModelCorTrainParams& privData() { return *this; }
@@ -384,6 +381,10 @@ class vcFlexSubModelCorResult : public vcFlexSubModelResult {
   // vcFlexAlignDefs::InternalError.
   bool isOverlapping(const vcFlexSubModel& subModel, const vcFlexSubModelResult& other,
                      const vcFlexSubModelRunParams& params) const override;
+  // The same decision for a sub-model given by its extent (encloseRect) and origin inverse.
+  bool isOverlapping(const vcRect& extent, const vc2XformBase& originInverse,
+                     const vcFlexSubModelResult& other,
+                     const vcFlexSubModelRunParams& params) const;
   bool isWithinDofUncertainty(const vcFlexSubModel& subModel, const vc2XformBase& expectedPose,
                               const vcFlexSubModelRunParams& params) const override;
 
@@ -587,6 +588,10 @@ class vcFlexSubModelGfndResult : public vcFlexSubModelResult {
   // vcFlexAlignDefs::InternalError.
   bool isOverlapping(const vcFlexSubModel& subModel, const vcFlexSubModelResult& other,
                      const vcFlexSubModelRunParams& params) const override;
+  // The same decision for a sub-model given by its extent (encloseRect) and origin inverse.
+  bool isOverlapping(const vcRect& extent, const vc2XformBase& originInverse,
+                     const vcFlexSubModelResult& other,
+                     const vcFlexSubModelRunParams& params) const;
   bool isWithinDofUncertainty(const vcFlexSubModel& subModel, const vc2XformBase& expectedPose,
                               const vcFlexSubModelRunParams& params) const override;
   std::string toDebugString() const override;

@@ -135,18 +135,17 @@ vcFlexSubModelResult::vcFlexSubModelResult()
     : pose_(new vc2XformLinear), arrangementFromSubModel_(new vc2XformLinear) {}
 
 vcFlexSubModelResult::vcFlexSubModelResult(const vcFlexSubModelResult& o)
-    : vcRepBase(o),
-      vcPersistent(o),
+    : vcPersistent(o),
+      vcRepBase(o),
       accepted_(o.accepted_),
       score_(o.score_),
       imageRegion_(o.imageRegion_),
       matchRegion_(o.matchRegion_),
       pose_(o.pose_ ? vcPtrHandle_const<vc2XformBase>(o.pose_->clone())
                     : vcPtrHandle_const<vc2XformBase>()),
-      arrangementFromSubModel_(
-          o.arrangementFromSubModel_
-              ? vcPtrHandle_const<vc2XformBase>(o.arrangementFromSubModel_->clone())
-              : vcPtrHandle_const<vc2XformBase>()) {}
+      arrangementFromSubModel_(o.arrangementFromSubModel_ ? vcPtrHandle_const<vc2XformBase>(
+                                                                o.arrangementFromSubModel_->clone())
+                                                          : vcPtrHandle_const<vc2XformBase>()) {}
 
 vcFlexSubModelResult& vcFlexSubModelResult::operator=(const vcFlexSubModelResult& o) {
   if (this == &o) return *this;

@@ -53,9 +53,8 @@ std::string enabledLines(unsigned long mask) {
 }
 
 std::string modeLine(Defs::XYUncertaintyMode m) {
-  return kDbgSubIndent +
-         (m == Defs::eRectangular ? "vcFlexSubModelParamsDefs::eRectangular\n"
-                                  : "vcFlexSubModelParamsDefs::eElliptical\n");
+  return kDbgSubIndent + (m == Defs::eRectangular ? "vcFlexSubModelParamsDefs::eRectangular\n"
+                                                  : "vcFlexSubModelParamsDefs::eElliptical\n");
 }
 
 std::string pair(double a, double b) { return "(" + vfStr(a) + ", " + vfStr(b) + ")"; }
@@ -238,9 +237,9 @@ bool vcFlexSubModelCorRunParams::equal(const vcFlexSubModelRunParams& other) con
 
 bool vcFlexSubModelCorRunParams::operator==(const vcFlexSubModelCorRunParams& o) const {
   return vcFlexSubModelRunParams::operator==(o) && neighborAccept_ == o.neighborAccept_ &&
-         dof_ == o.dof_ && xUncertainty_ == o.xUncertainty_ &&
-         yUncertainty_ == o.yUncertainty_ && xyOverlap_ == o.xyOverlap_ &&
-         partialMatch_ == o.partialMatch_ && xyUncertaintyMode_ == o.xyUncertaintyMode_;
+         dof_ == o.dof_ && xUncertainty_ == o.xUncertainty_ && yUncertainty_ == o.yUncertainty_ &&
+         xyOverlap_ == o.xyOverlap_ && partialMatch_ == o.partialMatch_ &&
+         xyUncertaintyMode_ == o.xyUncertaintyMode_;
 }
 
 unsigned long vcFlexSubModelCorRunParams::zoneEnable() const { return dof_.getEnableFlags(); }
@@ -329,8 +328,7 @@ std::string vcFlexSubModelCorRunParams::toDebugString() const {
   s += kDbgSubIndent + "Angle (relative to start pose): " +
        pair(dof_.getMinOffset(Defs::eAngle), dof_.getMaxOffset(Defs::eAngle)) + "\n";
   s += kDbgSubIndent + "Uniform Scale (relative to start pose): " +
-       pair(dof_.getMinOffset(Defs::eUniformScale), dof_.getMaxOffset(Defs::eUniformScale)) +
-       "\n";
+       pair(dof_.getMinOffset(Defs::eUniformScale), dof_.getMaxOffset(Defs::eUniformScale)) + "\n";
   s += vfDbgLine("zoneOverlap = ", "");
   s += kDbgSubIndent + "Angle: " + vfStr(dof_.getOverlap(Defs::eAngle)) + "\n";
   s += kDbgSubIndent + "Uniform Scale: " + vfStr(dof_.getOverlap(Defs::eUniformScale)) + "\n";

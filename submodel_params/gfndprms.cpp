@@ -60,13 +60,81 @@ std::string algorithmName(unsigned long a) {
 
 std::string modeName(GDefs::DOFMode m) {
   switch (m) {
-    case GDefs::eStandard: return "vcFlexSubModelGfndDefs::eStandard";
-    case GDefs::eAdvanced: return "vcFlexSubModelGfndDefs::eAdvanced";
-    default: return "vcFlexSubModelGfndDefs::eCustom";
+    case GDefs::eStandard:
+      return "vcFlexSubModelGfndDefs::eStandard";
+    case GDefs::eAdvanced:
+      return "vcFlexSubModelGfndDefs::eAdvanced";
+    default:
+      return "vcFlexSubModelGfndDefs::eCustom";
   }
 }
 
 std::string pair(double a, double b) { return "(" + vfStr(a) + ", " + vfStr(b) + ")"; }
+
+// The DOF list travels as its chain, outermost first: a count, then per DOF its kind, range
+// and overlap (and a start pose's transform). Written out here rather than through the DOFs'
+// own polymorphic archiving, whose concrete levels currently hide their shared level when the
+// two have the same size (the ranges and inner links were lost on loading).
+vxGeorapidDOF* makeDof(int kind, vxGeorapidDOF* inner, const vcXform<2>& startPose) {
+  switch (kind) {
+    case vxGeorapidDOF::eAngle:
+      return new vcGeorapidAngle(inner, 1);
+    case vxGeorapidDOF::eScale:
+      return new vcGeorapidScale(inner, 1);
+    case vxGeorapidDOF::eXScale:
+      return new vcGeorapidXScale(inner, 1);
+    case vxGeorapidDOF::eYScale:
+      return new vcGeorapidYScale(inner, 1);
+    case vxGeorapidDOF::eScaleLinear:
+      return new vcGeorapidScaleLinear(inner, 1);
+    case vxGeorapidDOF::eAspectLinear:
+      return new vcGeorapidAspectLinear(inner, 1);
+    case vxGeorapidDOF::eSkew:
+      return new vcGeorapidSkew(inner, 1);
+    case vxGeorapidDOF::eStartPose:
+      return new vcGeorapidStartPose(inner, startPose);
+    default:
+      return nullptr;
+  }
+}
+
+void exchangeDofList(vcArchive& ar, vcGeorapidDOFList& list) {
+  struct Entry {
+    int kind = 0;
+    double low = 0, high = 0;
+    float overlap = 0;
+    vcXform<2> pose;
+  };
+  std::vector<Entry> entries;
+  if (ar.isStoring()) {
+    for (const vxGeorapidDOF* d : list.dofs()) {
+      Entry e{static_cast<int>(d->kind()), d->low(), d->high(), d->overlap(), vcXform<2>()};
+      if (const auto* sp = dynamic_cast<const vcGeorapidStartPose*>(d)) e.pose = sp->xform();
+      entries.push_back(e);
+    }
+  }
+  const std::uint64_t n = ar.exchangeCount(entries.size(), sizeof(int) + 2 * sizeof(double));
+  if (ar.isLoading()) entries.resize(static_cast<std::size_t>(n));
+  for (Entry& e : entries) {
+    ar || e.kind || e.low || e.high || e.overlap;
+    if (e.kind == vxGeorapidDOF::eStartPose) ar || e.pose;
+  }
+  if (!ar.isLoading()) return;
+  vcGeorapidDOFList loaded;
+  vxGeorapidDOF* chain = nullptr;  // built innermost first
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    vxGeorapidDOF* d = makeDof(it->kind, chain, it->pose);
+    if (!d) {
+      delete chain;
+      throw vcArchive::BadData("archive holds an unknown Geofind DOF kind");
+    }
+    d->range(it->low, it->high);
+    d->overlap(it->overlap);
+    chain = d;
+  }
+  loaded.assign(chain);
+  list = std::move(loaded);
+}
 
 }  // namespace
 
@@ -282,8 +350,7 @@ void vcFlexSubModelGfndRunParams::checkZone_(GDefs::DOFMode mode, long dof) cons
     throw vcFlexAlignDefs::BadParams(kUnknownDof);
 }
 
-void vcFlexSubModelGfndRunParams::relZone_(GDefs::DOFMode mode, long dof, double low,
-                                           double high) {
+void vcFlexSubModelGfndRunParams::relZone_(GDefs::DOFMode mode, long dof, double low, double high) {
   checkZone_(mode, dof);
   // Angles and skew take any offsets; factors must stay positive and ordered.
   if (dof_.getMode(dof) == vc_DofData::eMultiplicative && !(low > -1.0 && low <= high))
@@ -311,8 +378,7 @@ double vcFlexSubModelGfndRunParams::zoneHighRelStandard(Defs::StandardDOF dof) c
   return dof_.getMaxOffset(dof);
 }
 
-void vcFlexSubModelGfndRunParams::zoneRelStandard(Defs::StandardDOF dof, double low,
-                                                  double high) {
+void vcFlexSubModelGfndRunParams::zoneRelStandard(Defs::StandardDOF dof, double low, double high) {
   relZone_(GDefs::eStandard, dof, low, high);
 }
 
@@ -337,8 +403,7 @@ double vcFlexSubModelGfndRunParams::zoneHighRelAdvanced(Defs::AdvancedDOF dof) c
   return dof_.getMaxOffset(dof);
 }
 
-void vcFlexSubModelGfndRunParams::zoneRelAdvanced(Defs::AdvancedDOF dof, double low,
-                                                  double high) {
+void vcFlexSubModelGfndRunParams::zoneRelAdvanced(Defs::AdvancedDOF dof, double low, double high) {
   relZone_(GDefs::eAdvanced, dof, low, high);
 }
 
@@ -412,13 +477,13 @@ std::string vcFlexSubModelGfndRunParams::toDebugString() const {
   for (unsigned long k = 0; k < n; ++k) {
     const long key = 1L << k;
     if (dofMode_ == GDefs::eCustom) {
-      s += kDbgSubIndent + "DOF #" + vfStr(k + 1) + " range (absolute): " +
-           pair(dof_.getMin(key), dof_.getMax(key)) + " overlap: " + vfStr(dof_.getOverlap(key)) +
-           "\n";
+      s += kDbgSubIndent + "DOF #" + vfStr(k + 1) +
+           " range (absolute): " + pair(dof_.getMin(key), dof_.getMax(key)) +
+           " overlap: " + vfStr(dof_.getOverlap(key)) + "\n";
     } else {
       const char* name = (dofMode_ == GDefs::eStandard ? kStandard : kAdvanced)[k % 4];
-      s += kDbgSubIndent + name + " (relative): " +
-           pair(dof_.getMinOffset(key), dof_.getMaxOffset(key)) + "\n";
+      s += kDbgSubIndent + name +
+           " (relative): " + pair(dof_.getMinOffset(key), dof_.getMaxOffset(key)) + "\n";
     }
   }
   s += vfDbgLine("zoneOverlap = ", "");
@@ -429,9 +494,9 @@ std::string vcFlexSubModelGfndRunParams::toDebugString() const {
     }
   }
   s += vfDbgLine("xyUncertaintyMode = ", "");
-  s += kDbgSubIndent +
-       (xyUncertaintyMode_ == Defs::eRectangular ? "vcFlexSubModelParamsDefs::eRectangular\n"
-                                                 : "vcFlexSubModelParamsDefs::eElliptical\n");
+  s += kDbgSubIndent + (xyUncertaintyMode_ == Defs::eRectangular
+                            ? "vcFlexSubModelParamsDefs::eRectangular\n"
+                            : "vcFlexSubModelParamsDefs::eElliptical\n");
   s += vfDbgLine("xUncertainty = ", vfStr(xUncertainty_));
   s += vfDbgLine("yUncertainty = ", vfStr(yUncertainty_));
   s += vfDbgLine("xyOverlap = ", vfStr(xyOverlap_));
@@ -453,11 +518,10 @@ void vcFlexSubModelGfndRunParams::serialize_(vcArchive& ar, unsigned char versio
   vc_DofData table = dof_;
   vcGeorapidDOFList loadedList;
   unsigned long mode = dofMode_, xyMode = xyUncertaintyMode_, alg = algorithm_;
-  double contrast = contrastThreshold_, xu = xUncertainty_, yu = yUncertainty_,
-         xyo = xyOverlap_;
+  double contrast = contrastThreshold_, xu = xUncertainty_, yu = yUncertainty_, xyo = xyOverlap_;
   bool clutter = scoreUsingClutter_, matchInfo = saveMatchInfo_;
   table.archive(ar, 0);
-  vfSerializeDOFList(ar, this, ar.isLoading() ? loadedList : dofList_);
+  exchangeDofList(ar, ar.isLoading() ? loadedList : dofList_);
   ar || mode || contrast || xu || yu || xyMode || xyo || clutter || alg || matchInfo;
   if (!ar.isLoading()) return;
   if (mode < GDefs::eStandard || mode > GDefs::eCustom)
@@ -491,8 +555,7 @@ vcPersistent* vcFlexSubModelGfndRunParams::make() { return new vcFlexSubModelGfn
 // vcFlexSubModelGfndResult (the overlap and uncertainty decisions are in gfndprms_match.cpp)
 
 vcFlexSubModelGfndResult::vcFlexSubModelGfndResult(const vcFlexSubModelGfndResult& o)
-    : vcRepBase(o),
-      vcPersistent(o),
+    : vcPersistent(o),
       vcFlexSubModelResult(o),
       contrast_(o.contrast_),
       fitError_(o.fitError_),

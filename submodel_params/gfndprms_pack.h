@@ -16,6 +16,6 @@ class vcParamAccess {
   static long readFileCustomPack(const std::string& path, std::string& out, std::string* err);
 
   // The same parser over text already in memory (`source` names it in messages).
-  static long parseCustomPack(const std::string& text, const std::string& source,
-                              std::string& out, std::string* err);
+  static long parseCustomPack(const std::string& text, const std::string& source, std::string& out,
+                              std::string* err);
 };
