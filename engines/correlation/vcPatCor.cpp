@@ -66,8 +66,9 @@ struct Img {
 };
 
 // Box-average reduction by f (the last partial blocks are dropped).
-void reduce(const std::vector<float>& src, long w, long h, long f, std::vector<float>& dst,
-            long& rw, long& rh) {
+template <class P>
+void reduce(const P* src, long stride, long w, long h, long f, std::vector<float>& dst, long& rw,
+            long& rh) {
   rw = w / f;
   rh = h / f;
   dst.assign(rw * rh, 0.0f);
@@ -76,7 +77,7 @@ void reduce(const std::vector<float>& src, long w, long h, long f, std::vector<f
   for (long v = 0; v < rh; ++v) {
     std::fill(acc.begin(), acc.end(), 0.0f);
     for (long j = 0; j < f; ++j) {
-      const float* row = &src[(v * f + j) * w];
+      const P* row = src + (v * f + j) * stride;
       for (long u = 0; u < rw; ++u) {
         float s = 0;
         for (long i = 0; i < f; ++i) s += row[u * f + i];
@@ -109,10 +110,46 @@ void finishTpl(Tpl& T) {
   T.norm = std::sqrt(q);
 }
 
+// Eight independent partial sums: the compiler may not reorder one float sum, but it turns
+// eight lanes into one vector register.
 double dot(const float* a, const float* b, long n) {
+  float acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  long i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (int k = 0; k < 8; ++k) acc[k] += a[i + k] * b[i + k];
   float s = 0;
-  for (long i = 0; i < n; ++i) s += a[i] * b[i];
+  for (; i < n; ++i) s += a[i] * b[i];
+  for (int k = 0; k < 8; ++k) s += acc[k];
   return s;
+}
+
+// Dot product with a row of 8-bit pixels, plus the pixels' sum and sum of squares.
+void dot3(const float* t, const unsigned char* p, long n, double& num, double& s1, double& s2) {
+  float an[8] = {0, 0, 0, 0, 0, 0, 0, 0}, a1[8] = {0, 0, 0, 0, 0, 0, 0, 0},
+        a2[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  long i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (int k = 0; k < 8; ++k) {
+      const float v = p[i + k];
+      an[k] += t[i + k] * v;
+      a1[k] += v;
+      a2[k] += v * v;
+    }
+  float rn = 0, r1 = 0, r2 = 0;
+  for (; i < n; ++i) {
+    const float v = p[i];
+    rn += t[i] * v;
+    r1 += v;
+    r2 += v * v;
+  }
+  for (int k = 0; k < 8; ++k) {
+    rn += an[k];
+    r1 += a1[k];
+    r2 += a2[k];
+  }
+  num += rn;
+  s1 += r1;
+  s2 += r2;
 }
 
 }  // namespace
@@ -288,21 +325,22 @@ struct Cand {
 // Score of T with its top-left at (x, y) of an image of row stride `stride`, on the valid set
 // template mask x image mask (k may be null: all image pixels valid); five sums. -2 when too
 // little of the template remains.
-double general(const Tpl& T, const float* img, const float* k, long stride, long x, long y) {
+template <class P, class K>
+double general(const Tpl& T, const P* img, const K* k, long stride, long x, long y) {
   double st = 0, si = 0, stt = 0, sii = 0, sti = 0, n = 0;
   for (long j = 0; j < T.h; ++j) {
     const float* tr = &T.t[j * T.w];
     const float* mr = &T.m[j * T.w];
-    const float* ir = img + (y + j) * stride + x;
-    const float* kr = k ? k + (y + j) * stride + x : nullptr;
+    const P* ir = img + (y + j) * stride + x;
+    const K* kr = k ? k + (y + j) * stride + x : nullptr;
     float a1 = 0, a2 = 0, a3 = 0, a4 = 0, a5 = 0, a6 = 0;
     for (long i = 0; i < T.w; ++i) {
-      const float wgt = kr ? mr[i] * kr[i] : mr[i];
-      const float t = tr[i], v = ir[i] * wgt;
+      const float wgt = kr ? mr[i] * float(kr[i]) : mr[i];
+      const float t = tr[i], v = float(ir[i]) * wgt;
       a1 += t * wgt;
       a2 += v;
       a3 += t * t * wgt;
-      a4 += v * ir[i];
+      a4 += v * float(ir[i]);
       a5 += t * v;
       a6 += wgt;
     }
@@ -332,25 +370,61 @@ struct vc_PatCorRunner {
                   const vcPelBuffer_const<unsigned char>* k)
       : model(m), D(d), P(p), image(i), mask(k) {}
 
-  Img full;
-  std::vector<float> imask;  // run mask as 1/0 (empty when none)
+  // The run window read in place: no copy of the image is made.
+  const unsigned char* px = nullptr;
+  long stride = 0, fw = 0, fh = 0;
+  std::vector<unsigned char> imask;  // run mask as 1/0 over fw x fh (empty when none)
   vcMatrix<2> base;
   double lo[2], hi[2];
   double cxMin = 0, cxMax = 0, cyMin = 0, cyMax = 0;  // allowed centre positions
 
   // Exact score of template T with its top-left at (x, y) of the full image.
   double exact(const Tpl& T, long x, long y) const {
-    if (x < 0 || y < 0 || x + T.w > full.w || y + T.h > full.h) return -2.0;
+    if (x < 0 || y < 0 || x + T.w > fw || y + T.h > fh) return -2.0;
     if (T.full && imask.empty()) {
-      double num = 0;
-      for (long j = 0; j < T.h; ++j) num += dot(&T.t[j * T.w], &full.p[(y + j) * full.w + x], T.w);
-      double a, b;
-      full.box(x, y, T.w, T.h, a, b);
+      // Image sums along with the dot product: only a few hundred positions get here, so an
+      // integral image of the full window would cost more than it saves.
+      double num = 0, a = 0, b = 0;
+      for (long j = 0; j < T.h; ++j) dot3(&T.t[j * T.w], px + (y + j) * stride + x, T.w, num, a, b);
       const double var = b - a * a / T.n;
       if (var <= 1e-9 * T.n || T.norm <= 0) return 0.0;
       return num / (T.norm * std::sqrt(var));
     }
-    return general(T, full.p.data(), imask.empty() ? nullptr : imask.data(), full.w, x, y);
+    if (imask.empty())
+      return general(T, px, static_cast<const unsigned char*>(nullptr), stride, x, y);
+    // The mask copy is packed: address it with its own stride.
+    return generalMasked(T, x, y);
+  }
+
+  double generalMasked(const Tpl& T, long x, long y) const {
+    double st = 0, si = 0, stt = 0, sii = 0, sti = 0, n = 0;
+    for (long j = 0; j < T.h; ++j) {
+      const float* tr = &T.t[j * T.w];
+      const float* mr = &T.m[j * T.w];
+      const unsigned char* ir = px + (y + j) * stride + x;
+      const unsigned char* kr = &imask[(y + j) * fw + x];
+      float a1 = 0, a2 = 0, a3 = 0, a4 = 0, a5 = 0, a6 = 0;
+      for (long i = 0; i < T.w; ++i) {
+        const float wgt = mr[i] * float(kr[i]);
+        const float t = tr[i], v = float(ir[i]) * wgt;
+        a1 += t * wgt;
+        a2 += v;
+        a3 += t * t * wgt;
+        a4 += v * float(ir[i]);
+        a5 += t * v;
+        a6 += wgt;
+      }
+      st += a1;
+      si += a2;
+      stt += a3;
+      sii += a4;
+      sti += a5;
+      n += a6;
+    }
+    if (n < 0.25 * T.n || n < 4) return -2.0;
+    const double vt = stt - st * st / n, vi = sii - si * si / n;
+    if (vt <= 1e-9 * n || vi <= 1e-9 * n) return 0.0;
+    return (sti - st * si / n) / std::sqrt(vt * vi);
   }
 
   bool centreAllowed(double cx, double cy) const {
@@ -376,7 +450,7 @@ struct vc_PatCorRunner {
     std::vector<Cand> cands;
     const long f = D.factor;
     Img red;
-    reduce(full.p, full.w, full.h, f, red.p, red.w, red.h);
+    reduce(px, stride, fw, fh, f, red.p, red.w, red.h);
     red.integrate();
     std::vector<float> red2(red.p.size());
     for (size_t i = 0; i < red.p.size(); ++i) red2[i] = red.p[i] * red.p[i];
@@ -385,7 +459,7 @@ struct vc_PatCorRunner {
     std::vector<float> redMask;
     if (!imask.empty()) {
       long mw2, mh2;
-      reduce(imask, full.w, full.h, f, redMask, mw2, mh2);
+      reduce(imask.data(), fw, fw, fh, f, redMask, mw2, mh2);
       for (float& v : redMask) v = v > 0.999f ? 1.0f : 0.0f;
     }
     const bool aOn = P.zoneEnable() & 1, sOn = P.zoneEnable() & 2;
@@ -639,7 +713,17 @@ struct vc_PatCorRunner {
     std::vector<std::vector<Cand>> cands;
     coarsePass(cands);
     std::vector<vc_PatCorResult> found;
+    // Clusters come strongest first. Once enough results are in, a cluster whose coarse score
+    // trails the weakest of them by more than the reduction can explain is not refined.
     for (const std::vector<Cand>& c : cands) {
+      if (long(found.size()) >= P.numToFind()) {
+        double weakest = 2.0;
+        std::vector<double> sc;
+        for (const vc_PatCorResult& r : found) sc.push_back(r.score_);
+        std::sort(sc.rbegin(), sc.rend());
+        weakest = sc[P.numToFind() - 1];
+        if (c[0].score < weakest - 0.2) break;
+      }
       vc_PatCorResult r;
       if (refine(c, r)) found.push_back(r);
     }
@@ -812,20 +896,15 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
     R.cyMin = c.y() + y0 - params.uncertainty().y();
     R.cyMax = c.y() + y1 + params.uncertainty().y();
   }
-  R.full.w = image.width();
-  R.full.h = image.height();
-  R.full.p.resize(R.full.w * R.full.h);
-  for (long y = 0; y < R.full.h; ++y) {
-    const unsigned char* r = image.row(y);
-    float* o = &R.full.p[y * R.full.w];
-    for (long x = 0; x < R.full.w; ++x) o[x] = r[x];
-  }
-  R.full.integrate();
+  R.px = image.row(0);
+  R.stride = image.rowStride();
+  R.fw = image.width();
+  R.fh = image.height();
   if (mask.isBound()) {
-    R.imask.resize(R.full.p.size());
-    for (long y = 0; y < R.full.h; ++y) {
+    R.imask.resize(R.fw * R.fh);
+    for (long y = 0; y < R.fh; ++y) {
       const unsigned char* r = mask.row(y);
-      for (long x = 0; x < R.full.w; ++x) R.imask[y * R.full.w + x] = r[x] ? 1.0f : 0.0f;
+      for (long x = 0; x < R.fw; ++x) R.imask[y * R.fw + x] = r[x] ? 1 : 0;
     }
   }
   R.run(results);
