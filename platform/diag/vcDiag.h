@@ -1,0 +1,122 @@
+// The diagnostic recorder: an ordered list of records, each at the recorder's level when it
+// was made (levels nest records under the one that opened them). A record holds a title
+// (annotation), optionally an image, and named graphic lists and texts in the order added.
+// vcDiagFolderRecorder writes the records to a folder a person can open in a browser.
+//
+// Recording must never change results: images are copied when recorded (unless the caller
+// says the pixels will not change), graphic lists are held by value, and nothing here
+// throws on bad content (an unbound image, an empty list) — it is kept or ignored.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/core/vcPelBuffer.h"
+#include "platform/diag/vcDiagFwd.h"
+#include "platform/display/vcGraphic.h"
+
+struct vcDiagDefs {
+  // Kinds of record a caller's flag word can ask for.
+  enum What : unsigned long {
+    eInputs = 0x10000,
+    eOutputs = 0x20000,
+    eIntermediate = 0x40000,
+    eAll = 0x70000,
+  };
+};
+
+class vcDiagRecord {
+ public:
+  enum ItemKind { eGraphicsItem, eTextItem };
+  struct Item {
+    ItemKind kind;
+    std::string name;
+    std::string text;        // text items
+    vcGraphicList graphics;  // graphics items
+    vcDisplay::CoordinateSystem coords = vcDisplay::eClientCoords;
+  };
+
+  explicit vcDiagRecord(long level = 0) : level_(level) {}
+
+  void recordAnnotation(const std::string& text) { annotation_ = text; }
+  const std::string& annotation() const { return annotation_; }
+  // Keeps the image (one per record; a later call replaces it). With `copy` the pixels are
+  // copied now, keeping the window's root coordinates and client transform, so later changes
+  // to the caller's buffer do not reach the record. An unbound image clears the record's.
+  void image(const vcPelBuffer_const<unsigned char>& img, bool copy = true);
+  const vcPelBuffer_const<unsigned char>& image() const { return image_; }
+  bool hasImage() const { return image_.isBound(); }
+  void graphics(const vcGraphicList& list, vcDisplay::CoordinateSystem coords,
+                const std::string& name);
+  void graphics(const vcGraphicList& list, long coords, const std::string& name) {
+    graphics(list, static_cast<vcDisplay::CoordinateSystem>(coords), name);
+  }
+  void text(const std::string& name, const std::string& text);
+
+  long level() const { return level_; }
+  long numItems() const { return static_cast<long>(items_.size()); }
+  // Throws vcBadParams for an index out of range.
+  const Item& item(long i) const;
+  const std::vector<Item>& items() const { return items_; }
+  // The first text item of that name, or null.
+  const Item* findText(const std::string& name) const;
+
+ private:
+  long level_;
+  std::string annotation_;
+  vcPelBuffer_const<unsigned char> image_;
+  std::vector<Item> items_;
+};
+
+class vcDiagObject {
+ public:
+  vcDiagObject() = default;
+  vcDiagObject(const vcDiagObject&) = default;
+  vcDiagObject& operator=(const vcDiagObject&) = default;
+  virtual ~vcDiagObject() = default;
+
+  // Whether the caller's flag word asks for records of kind `what`.
+  static bool shouldRecord(unsigned long flags, unsigned long what) { return (flags & what) != 0; }
+  // The recorder to write to: `diag` when it is given and `flags` asks for some kind of
+  // record; otherwise none, and `flags` is cleared so that nothing further is asked for.
+  static vcDiagObject* getRecordingDestination(vcDiagObject* diag, unsigned long& flags);
+
+  // Appends a record at the current level and returns it (valid until the next append).
+  vcDiagRecord& newDiagRecord();
+  // Index checks throw vcBadParams.
+  vcDiagRecord& diagRecord(long i);
+  const vcDiagRecord& diagRecord(long i) const;
+  long numRecords() const { return static_cast<long>(records_.size()); }
+  // The last record, or null when there is none.
+  vcDiagRecord* lastRecord() { return records_.empty() ? nullptr : &records_.back(); }
+  // The level new records get; a negative request is taken as 0.
+  void level(long l) { level_ = l < 0 ? 0 : l; }
+  long level() const { return level_; }
+  void clear();
+
+ private:
+  std::vector<vcDiagRecord> records_;
+  long level_ = 0;
+};
+
+// Writes every record of `diag` into `folder` (created if missing): per record image a PGM
+// (exact pixels) and a BMP (for browsers), and index.html listing the records in order,
+// indented by level, with each image and its graphics drawn over it as inline SVG, then the
+// record's graphics names and texts. Throws vcBadParams when a file cannot be written.
+void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder);
+
+// A recorder that writes its records to a folder when flushed or destroyed.
+class vcDiagFolderRecorder : public vcDiagObject {
+ public:
+  explicit vcDiagFolderRecorder(std::string folder) : folder_(std::move(folder)) {}
+  // One recorder, one folder: a copy would write it twice.
+  vcDiagFolderRecorder(const vcDiagFolderRecorder&) = delete;
+  vcDiagFolderRecorder& operator=(const vcDiagFolderRecorder&) = delete;
+  // Writes what was recorded; errors are swallowed here (call flush() to see them).
+  ~vcDiagFolderRecorder() override;
+  const std::string& folder() const { return folder_; }
+  void flush() const { vfWriteDiagFolder(*this, folder_); }
+
+ private:
+  std::string folder_;
+};
