@@ -137,40 +137,39 @@ vcXform<2> viewFor(const vcDiagRecord& r, vcDisplay::CoordinateSystem cs) {
 }
 
 std::string recordSvg(const vcDiagRecord& r, const std::string& imageFile) {
+  // First the extent in image pixels: the image's window, or without an image the graphics.
   vcRect view;
   bool any = false;
   if (r.hasImage()) {
-    const vcPelRect w = r.image().window();
-    view = vcRect(w);
+    view = vcRect(r.image().window());
     any = true;
   }
-  std::string body;
-  for (long i = 0; i < r.numItems(); ++i) {
-    const auto& it = r.item(i);
-    if (it.kind != vcDiagRecord::eGraphicsItem || it.graphics.empty()) continue;
-    const vcXform<2> toView = viewFor(r, it.coords);
-    body += "<g class=\"overlay\" data-name=\"" + vfXmlEscape(it.name) + "\"><title>" +
-            vfXmlEscape(it.name) + "</title>\n" + it.graphics.svg(toView) + "</g>\n";
-    if (!r.hasImage()) {
-      // Without an image the view is the graphics' own extent.
-      const vcRect e = it.graphics.encloseRect().map(toView).encloseRect();
-      view = any ? view.enclose(e) : e;
-      any = true;
-    }
+  for (const auto& it : r.items()) {
+    if (r.hasImage() || it.kind != vcDiagRecord::eGraphicsItem || it.graphics.empty()) continue;
+    const vcRect e = it.graphics.encloseRect().map(viewFor(r, it.coords)).encloseRect();
+    view = any ? view.enclose(e) : e;
+    any = true;
   }
   if (!any) return std::string();
   const double pad = r.hasImage() ? 0.0 : 10.0;
   const double vw = view.width() + 2 * pad, vh = view.height() + 2 * pad;
-  // Scale small images up so that overlays stay readable.
+  // Small images are scaled up so that overlays stay readable. Graphics are drawn in screen
+  // pixels, so texts and their offsets keep their size at any zoom.
   const double zoom = std::max(1.0, std::min(8.0, 480.0 / std::max(1.0, std::max(vw, vh))));
+  const vcXform<2> screenFromImage(vcMatrix<2>(zoom, 0, 0, zoom),
+                                   vcVector<2>(pad - view.x(), pad - view.y()) * zoom);
   std::string s = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(vw * zoom) +
-                  "\" height=\"" + num(vh * zoom) + "\" viewBox=\"" + num(view.x() - pad) + " " +
-                  num(view.y() - pad) + " " + num(vw) + " " + num(vh) + "\">\n";
+                  "\" height=\"" + num(vh * zoom) + "\">\n";
   if (r.hasImage())
-    s += "<image href=\"" + imageFile + "\" x=\"" + num(view.x()) + "\" y=\"" + num(view.y()) +
-         "\" width=\"" + num(view.width()) + "\" height=\"" + num(view.height()) +
-         "\" style=\"image-rendering:pixelated\"/>\n";
-  return s + body + "</svg>\n";
+    s += "<image href=\"" + imageFile + "\" x=\"0\" y=\"0\" width=\"" + num(vw * zoom) +
+         "\" height=\"" + num(vh * zoom) + "\" style=\"image-rendering:pixelated\"/>\n";
+  for (const auto& it : r.items()) {
+    if (it.kind != vcDiagRecord::eGraphicsItem || it.graphics.empty()) continue;
+    s += "<g class=\"overlay\" data-name=\"" + vfXmlEscape(it.name) + "\"><title>" +
+         vfXmlEscape(it.name) + "</title>\n" +
+         it.graphics.svg(screenFromImage * viewFor(r, it.coords)) + "</g>\n";
+  }
+  return s + "</svg>\n";
 }
 
 }  // namespace

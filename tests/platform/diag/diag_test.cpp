@@ -142,15 +142,17 @@ TEST(Diag, FolderRecorderWritesAnIndexInOrder) {
   EXPECT_NE(html.find("data-level=\"1\" style=\"margin-left:24px\""), std::string::npos);
   EXPECT_NE(html.find("<pre>Run &amp; done</pre>"), std::string::npos);
   EXPECT_EQ(html.find("<h3 class=\"text\">Status"), html.find("<h3 class=\"text\">"));
-  // The client rectangle (2,2)-(6,4) lands on pixels (1,1)-(3,2), over the record's image.
+  // The client rectangle (2,2)-(6,4) lands on pixels (1,1)-(3,2), over the record's image,
+  // which the page shows 8 times enlarged (graphics are drawn in screen pixels).
   const std::string first = html.substr(p0, p1 - p0);
   EXPECT_NE(first.find("href=\"record_0000.bmp\""), std::string::npos);
-  EXPECT_NE(first.find("M1 1 L3 1 L3 2 L1 2 Z"), std::string::npos);
+  EXPECT_NE(first.find("M8 8 L24 8 L24 16 L8 16 Z"), std::string::npos);
   EXPECT_LT(first.find("<image"), first.find("data-name=\"ROI\""));
-  // Image-frame graphics are drawn unmapped; without an image the view frames them.
+  // Image-frame graphics are not mapped by a client transform; without an image the view
+  // frames them with a 10-pixel margin: extent (38,48)-(62,72), enlarged 8 times.
   const std::string last = html.substr(p2);
-  EXPECT_NE(last.find("M48 60 L52 60"), std::string::npos);
-  EXPECT_NE(last.find("viewBox=\"38.000 48.000 24.000 24.000\""), std::string::npos);
+  EXPECT_NE(last.find("M80 96 L112 96"), std::string::npos);
+  EXPECT_NE(last.find("width=\"192.000\" height=\"192.000\""), std::string::npos);
   EXPECT_EQ(last.find("<image"), std::string::npos);
 
   // The PGM holds the exact pixels; the BMP is 8-bit grey, bottom-up, rows padded to 4.
