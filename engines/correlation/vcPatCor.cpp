@@ -9,6 +9,12 @@
 // good enough to pick candidates), the fine pass computes them exactly on V.
 #include "engines/correlation/vcPatCor.h"
 
+// The pixel loops are written to vectorize; GCC's -O2 cost model declines loops that need a
+// scalar tail, so this file asks for the ordinary model.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -110,20 +116,8 @@ void finishTpl(Tpl& T) {
   T.norm = std::sqrt(q);
 }
 
-// Eight independent partial sums: the compiler may not reorder one float sum, but it turns
-// eight lanes into one vector register.
-double dot(const float* a, const float* b, long n) {
-  float acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  long i = 0;
-  for (; i + 8 <= n; i += 8)
-    for (int k = 0; k < 8; ++k) acc[k] += a[i + k] * b[i + k];
-  float s = 0;
-  for (; i < n; ++i) s += a[i] * b[i];
-  for (int k = 0; k < 8; ++k) s += acc[k];
-  return s;
-}
-
-// Dot product with a row of 8-bit pixels, plus the pixels' sum and sum of squares.
+// Dot product with a row of 8-bit pixels, plus the pixels' sum and sum of squares. Eight
+// independent partial sums: one float sum may not be reordered, eight lanes fill a register.
 void dot3(const float* t, const unsigned char* p, long n, double& num, double& s1, double& s2) {
   float an[8] = {0, 0, 0, 0, 0, 0, 0, 0}, a1[8] = {0, 0, 0, 0, 0, 0, 0, 0},
         a2[8] = {0, 0, 0, 0, 0, 0, 0, 0};
@@ -469,7 +463,7 @@ struct vc_PatCorRunner {
     const double nb = P.neighborAcceptThreshold(1);
     const double thr = nb > -1.0 ? std::min(nb, P.acceptThreshold(1))
                                  : std::max(0.05, P.acceptThreshold(1) - 0.25);
-    std::vector<float> map;
+    std::vector<float> map, accN, acc1, acc2;
     for (double s : scales)
       for (double a : angles) {
         Tpl local;
@@ -498,30 +492,54 @@ struct vc_PatCorRunner {
         const long mw = u1 - u0 + 1, mh = v1 - v0 + 1;
         map.assign(mw * mh, -2.0f);
         const double invNorm = 1.0 / T.norm;
-        for (long v = v0; v <= v1; ++v)
-          for (long u = u0; u <= u1; ++u) {
-            double num = 0, a1 = 0, a2 = 0;
-            if (!redMask.empty()) {
+        if (!redMask.empty()) {
+          for (long v = v0; v <= v1; ++v)
+            for (long u = u0; u <= u1; ++u) {
               const double g = general(T, red.p.data(), redMask.data(), red.w, u, v);
               if (g > -1.5) map[(v - v0) * mw + (u - u0)] = float(g);
-              continue;
             }
-            if (T.full) {
-              for (long j = 0; j < T.h; ++j)
-                num += dot(&T.t[j * T.w], &red.p[(v + j) * red.w + u], T.w);
-              red.box(u, v, T.w, T.h, a1, a2);
-            } else {
-              for (long j = 0; j < T.h; ++j) {
-                const long k = (v + j) * red.w + u;
-                num += dot(&T.t[j * T.w], &red.p[k], T.w);
-                a1 += dot(&T.m[j * T.w], &red.p[k], T.w);
-                a2 += dot(&T.m[j * T.w], &red2[k], T.w);
+        } else {
+          // One output row at a time: each template pixel scales a run of image pixels into
+          // the row's accumulators, a contiguous loop without a reduction.
+          accN.resize(mw);
+          acc1.resize(mw);
+          acc2.resize(mw);
+          for (long v = v0; v <= v1; ++v) {
+            std::fill(accN.begin(), accN.end(), 0.0f);
+            if (!T.full) {
+              std::fill(acc1.begin(), acc1.end(), 0.0f);
+              std::fill(acc2.begin(), acc2.end(), 0.0f);
+            }
+            for (long j = 0; j < T.h; ++j)
+              for (long i = 0; i < T.w; ++i) {
+                const float w = T.t[j * T.w + i];
+                const float* src = &red.p[(v + j) * red.w + u0 + i];
+                float* an = accN.data();
+                for (long u = 0; u < mw; ++u) an[u] += w * src[u];
+                if (!T.full && T.m[j * T.w + i] > 0) {
+                  const float* sq = &red2[(v + j) * red.w + u0 + i];
+                  float* b1 = acc1.data();
+                  float* b2 = acc2.data();
+                  for (long u = 0; u < mw; ++u) {
+                    b1[u] += src[u];
+                    b2[u] += sq[u];
+                  }
+                }
               }
+            for (long u = u0; u <= u1; ++u) {
+              double a1, a2;
+              if (T.full) {
+                red.box(u, v, T.w, T.h, a1, a2);
+              } else {
+                a1 = acc1[u - u0];
+                a2 = acc2[u - u0];
+              }
+              const double var = a2 - a1 * a1 / T.n;
+              if (var <= 1e-9 * T.n) continue;
+              map[(v - v0) * mw + (u - u0)] = float(accN[u - u0] * invNorm / std::sqrt(var));
             }
-            const double var = a2 - a1 * a1 / T.n;
-            if (var <= 1e-9 * T.n) continue;
-            map[(v - v0) * mw + (u - u0)] = float(num * invNorm / std::sqrt(var));
           }
+        }
         for (long v = 0; v < mh; ++v)
           for (long u = 0; u < mw; ++u) {
             const float c = map[v * mw + u];
