@@ -368,6 +368,10 @@ struct vc_PatCorRunner {
   const unsigned char* px = nullptr;
   long stride = 0, fw = 0, fh = 0;
   std::vector<unsigned char> imask;  // run mask as 1/0 over fw x fh (empty when none)
+  // With partial matching the window is copied into a larger buffer whose border is masked
+  // out; (padX, padY) is the window's corner in it.
+  std::vector<unsigned char> padded;
+  long padX = 0, padY = 0;
   vcMatrix<2> base;
   double lo[2], hi[2];
   double cxMin = 0, cxMax = 0, cyMin = 0, cyMax = 0;  // allowed centre positions
@@ -707,7 +711,7 @@ struct vc_PatCorRunner {
     // Pixel map training -> run (root pixels): p -> A (p - c_t) + c_run.
     const vcMatrix<2> A = base * vcMatrix<2>(fs2, 1.0, vcRadian(0.0), vcRadian(fa2 * kDegToRad));
     const vcVector<2> ct(D.offset.x() + (D.W - 1) * 0.5, D.offset.y() + (D.H - 1) * 0.5);
-    const vcVector<2> cr(image.offset().x() + cx, image.offset().y() + cy);
+    const vcVector<2> cr(image.offset().x() + cx - padX, image.offset().y() + cy - padY);
     const vcXform<2> runFromTrain(A, cr - A * ct);
     const vcXform<2> trainImageFromModel = D.trainClientFromImage.inverse() * model.origin_;
     out.pose_ = image.clientFromImageXform() * runFromTrain * trainImageFromModel;
@@ -885,7 +889,9 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
   }
   {
     const Tpl T0 = makeTpl(D, R.base, 0.5 * (R.lo[0] + R.hi[0]), 0.5 * (R.lo[1] + R.hi[1]));
-    if (image.width() < T0.w || image.height() < T0.h)
+    const vcPelRect& pm = params.partialMatch();
+    if (image.width() + pm.x() + pm.width() - 1 < T0.w ||
+        image.height() + pm.y() + pm.height() - 1 < T0.h)
       throw vc_PatCorDefs::BadImage("Run window is smaller than the template");
   }
   // Allowed template-centre positions in window pixels.
@@ -914,16 +920,43 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
     R.cyMin = c.y() + y0 - params.uncertainty().y();
     R.cyMax = c.y() + y1 + params.uncertainty().y();
   }
-  R.px = image.row(0);
-  R.stride = image.rowStride();
-  R.fw = image.width();
-  R.fh = image.height();
-  if (mask.isBound()) {
-    R.imask.resize(R.fw * R.fh);
-    for (long y = 0; y < R.fh; ++y) {
-      const unsigned char* r = mask.row(y);
-      for (long x = 0; x < R.fw; ++x) R.imask[y * R.fw + x] = r[x] ? 1 : 0;
+  const vcPelRect& pm = params.partialMatch();
+  const long pl = pm.x(), pt = pm.y(), pr = pm.width() - 1, pb = pm.height() - 1;
+  if (pl + pt + pr + pb == 0) {
+    R.px = image.row(0);
+    R.stride = image.rowStride();
+    R.fw = image.width();
+    R.fh = image.height();
+    if (mask.isBound()) {
+      R.imask.resize(R.fw * R.fh);
+      for (long y = 0; y < R.fh; ++y) {
+        const unsigned char* r = mask.row(y);
+        for (long x = 0; x < R.fw; ++x) R.imask[y * R.fw + x] = r[x] ? 1 : 0;
+      }
     }
+  } else {
+    R.fw = image.width() + pl + pr;
+    R.fh = image.height() + pt + pb;
+    R.padX = pl;
+    R.padY = pt;
+    R.padded.assign(R.fw * R.fh, 0);
+    R.imask.assign(R.fw * R.fh, 0);
+    for (long y = 0; y < image.height(); ++y) {
+      const unsigned char* r = image.row(y);
+      const unsigned char* m = mask.isBound() ? mask.row(y) : nullptr;
+      unsigned char* o = &R.padded[(y + pt) * R.fw + pl];
+      unsigned char* k = &R.imask[(y + pt) * R.fw + pl];
+      for (long x = 0; x < image.width(); ++x) {
+        o[x] = r[x];
+        k[x] = (!m || m[x]) ? 1 : 0;
+      }
+    }
+    R.px = R.padded.data();
+    R.stride = R.fw;
+    R.cxMin += pl;
+    R.cxMax += pl;
+    R.cyMin += pt;
+    R.cyMax += pt;
   }
   R.run(results);
 }

@@ -107,8 +107,9 @@ class vc_PatCorRunParams {
   double acceptThreshold(long algorithm) const;
   void acceptThreshold(long algorithm, double v);
 
-  // When above -1: the level at which a pass keeps candidates for the next stage even below
-  // acceptThreshold (the final result still needs acceptThreshold of the last pass).
+  // When above -1, the coarse pass (algorithm 1) keeps candidates for refinement down to
+  // min(this, acceptThreshold(1)) instead of its default margin. The fine pass's value is
+  // stored but has no stage after it to steer.
   double neighborAcceptThreshold(long algorithm) const;
   void neighborAcceptThreshold(long algorithm, double v);
 
@@ -122,7 +123,7 @@ class vc_PatCorRunParams {
   const vcPelRect& partialMatch() const { return partialMatch_; }
   void partialMatch(const vcPelRect& r);
 
-  // Extra translation freedom in pixels around the xyRel range, each >= 0.
+  // Extra translation freedom in run pixels around the xyRel range, each >= 0.
   const vcPair<long>& uncertainty() const { return uncertainty_; }
   void uncertainty(const vcPair<long>& u);
 
@@ -131,8 +132,9 @@ class vc_PatCorRunParams {
   double xyOverlap() const { return xyOverlap_; }
   void xyOverlap(double v);
 
-  // Range of the model origin's position relative to where the start pose puts it, in run
-  // client units. The default covers the whole window.
+  // Range of the pattern centre's position relative to where the start pose puts it, in run
+  // client units, widened by uncertainty() pixels. Applies only with a start pose
+  // (startPoseType non-zero); the default covers the whole window.
   const vcVector<2>& xyRelLow() const { return xyLow_; }
   const vcVector<2>& xyRelHigh() const { return xyHigh_; }
   void xyRel(const vcVector<2>& low, const vcVector<2>& high);

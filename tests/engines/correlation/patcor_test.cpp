@@ -268,6 +268,32 @@ TEST(PatCorMasks, TrainingAndRunMasksIgnoreOccludedPixels) {
   EXPECT_LT(centreError(rs[0], truth), 0.05);
 }
 
+TEST(PatCorMasks, PartialMatchFindsPatternCutByTheWindow) {
+  // The pattern's left 14 columns fall outside the run window.
+  const Pose truth = around(0, 1, -20.3, 3.6);
+  const vcPelBuffer<unsigned char> img = render(scene().field, kW, kH, truth);
+  vcPelBuffer_const<unsigned char> win = img;
+  win.window(vcPelRect(70, 20, 120, 120));
+  const vc_PatCorModelU8 m = trained(vc_PatCorTrainParams());
+  vc_PatCorRunParams rp;
+  rp.acceptThreshold(1, 0.9);
+  vc_PatCorResultSet rs;
+  m.run(win, rp, rs);
+  const bool missed = rs.numFound() == 0 || centreError(rs[0], truth) > 1.0;
+  EXPECT_TRUE(missed);
+  rp.partialMatch(vcPelRect(20, 0, 1, 1));
+  m.run(win, rp, rs);
+  ASSERT_EQ(rs.numFound(), 1);
+  EXPECT_GT(rs[0].score(), 0.99);
+  EXPECT_LT(centreError(rs[0], truth), 0.2);
+  // A window narrower than the template is refused unless the margins make up for it.
+  win.window(vcPelRect(70, 20, 40, 120));
+  rp.partialMatch(vcPelRect(0, 0, 1, 1));
+  EXPECT_THROW(m.run(win, rp, rs), vc_PatCorDefs::BadImage);
+  rp.partialMatch(vcPelRect(10, 0, 1, 1));
+  EXPECT_NO_THROW(m.run(win, rp, rs));
+}
+
 TEST(PatCorModel, OriginEqualityAndCopies) {
   vc_PatCorModelU8 m = trained(vc_PatCorTrainParams());
   vc_PatCorModelU8 same = trained(vc_PatCorTrainParams());
