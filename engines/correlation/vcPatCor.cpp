@@ -669,24 +669,13 @@ struct vc_PatCorRunner {
         by = y;
       }
     }
-    // Sub-pixel translation: separable parabola through the 3x3 neighbourhood.
     auto vertex = [](double m, double z, double p) {
       const double d = m - 2 * z + p;
       if (!(d < 0)) return 0.0;
       return std::clamp(0.5 * (m - p) / d, -0.5, 0.5);
     };
-    const double sxm = exact(T, bx - 1, by), sxp = exact(T, bx + 1, by);
-    const double sym = exact(T, bx, by - 1), syp = exact(T, bx, by + 1);
-    const double dx = (sxm > -1.5 && sxp > -1.5) ? vertex(sxm, best, sxp) : 0.0;
-    const double dy = (sym > -1.5 && syp > -1.5) ? vertex(sym, best, syp) : 0.0;
-    double peak = best;
-    if (dx != 0 || dy != 0) {
-      // Height of the fitted paraboloid at the vertex.
-      peak = best + 0.25 * ((sxp - sxm) * dx + (syp - sym) * dy);
-      peak = std::min(peak, 1.0);
-      peak = std::max(peak, best);
-    }
-    // Sub-step zone: parabola over the neighbouring fine steps at the best translation.
+    // Sub-step zone: parabola over the neighbouring steps (fine steps when trained, else
+    // coarse ones) at the best translation.
     auto zoneVertex = [&](double v, double st, bool angleDof) {
       if (st <= 0) return v;
       const double vm = v - st, vp = v + st;
@@ -700,29 +689,81 @@ struct vc_PatCorRunner {
       if (m < -1.5 || p < -1.5) return v;
       return v + st * vertex(m, best, p);
     };
-    double fa2 = ba, fs2 = bs;
-    if (fine && aOn) fa2 = zoneVertex(ba, fa, true);
-    if (fine && sOn) fs2 = zoneVertex(bs, fs, false);
+    if (fine) {
+      const double fa2 = aOn ? zoneVertex(ba, fa, true) : ba;
+      const double fs2 = sOn ? zoneVertex(bs, fs, false) : bs;
+      if (fa2 != ba || fs2 != bs) {
+        // Keep the interpolated zone when its template scores at least as well.
+        Tpl U = makeTpl(D, base, fa2, fs2);
+        long x = bx, y = by;
+        const double sc = localSearch(U, bx + T.cx, by + T.cy, 1, x, y);
+        if (sc >= best) {
+          best = sc;
+          bx = x;
+          by = y;
+          ba = fa2;
+          bs = fs2;
+          T = std::move(U);
+        }
+      }
+    } else {
+      // Without fine steps the coarse step is halved three times around the best zone: the
+      // score falls off too fast over a coarse step for a parabola through its neighbours.
+      for (int d = 0; d < 2; ++d) {
+        if (!(d == 0 ? aOn : sOn)) continue;
+        double st = model.trainParams().step(d + 1, 1);
+        for (int it = 0; it < 3; ++it) {
+          st *= 0.5;
+          const double v = d == 0 ? ba : bs;
+          for (double z : {v - st, v + st}) {
+            if (z < lo[d] - 1e-9 || z > hi[d] + 1e-9) continue;
+            Tpl U = d == 0 ? makeTpl(D, base, z, bs) : makeTpl(D, base, ba, z);
+            long x = bx, y = by;
+            const double sc = localSearch(U, bx + T.cx, by + T.cy, 1, x, y);
+            if (sc > best) {
+              best = sc;
+              bx = x;
+              by = y;
+              (d == 0 ? ba : bs) = z;
+              T = std::move(U);
+            }
+          }
+        }
+      }
+    }
+    // Sub-pixel translation: separable parabola through the 3x3 neighbourhood.
+    const double sxm = exact(T, bx - 1, by), sxp = exact(T, bx + 1, by);
+    const double sym = exact(T, bx, by - 1), syp = exact(T, bx, by + 1);
+    const double dx = (sxm > -1.5 && sxp > -1.5) ? vertex(sxm, best, sxp) : 0.0;
+    const double dy = (sym > -1.5 && syp > -1.5) ? vertex(sym, best, syp) : 0.0;
+    double peak = best;
+    if (dx != 0 || dy != 0) {
+      // Height of the fitted paraboloid at the vertex.
+      peak = best + 0.25 * ((sxp - sxm) * dx + (syp - sym) * dy);
+      peak = std::min(peak, 1.0);
+      peak = std::max(peak, best);
+    }
     const double cx = bx + T.cx + dx, cy = by + T.cy + dy;
     if (!centreAllowed(cx, cy) && !centreAllowed(bx + T.cx, by + T.cy)) return false;
     out.score_ = std::max(0.0, std::min(1.0, peak));
-    out.angle_ = fa2;
-    out.scale_ = fs2;
+    out.angle_ = ba;
+    out.scale_ = bs;
     // Pixel map training -> run (root pixels): p -> A (p - c_t) + c_run.
-    const vcMatrix<2> A = base * vcMatrix<2>(fs2, 1.0, vcRadian(0.0), vcRadian(fa2 * kDegToRad));
+    const vcMatrix<2> A = base * vcMatrix<2>(bs, 1.0, vcRadian(0.0), vcRadian(ba * kDegToRad));
     const vcVector<2> ct(D.offset.x() + (D.W - 1) * 0.5, D.offset.y() + (D.H - 1) * 0.5);
     const vcVector<2> cr(image.offset().x() + cx - padX, image.offset().y() + cy - padY);
     const vcXform<2> runFromTrain(A, cr - A * ct);
     const vcXform<2> trainImageFromModel = D.trainClientFromImage.inverse() * model.origin_;
     out.pose_ = image.clientFromImageXform() * runFromTrain * trainImageFromModel;
     out.imagePos_ = runFromTrain * (trainImageFromModel * vcVector<2>(0, 0));
+    out.centre_ = cr;
     return out.score_ >= P.acceptThreshold(fine ? 2 : 1);
   }
 
   // True when b lies within the overlap limits of a (both translation and zone).
   bool overlaps(const vc_PatCorResult& a, const vc_PatCorResult& b) const {
-    const double ox = std::max(0.0, 1.0 - std::fabs(a.imagePos_.x() - b.imagePos_.x()) / D.W);
-    const double oy = std::max(0.0, 1.0 - std::fabs(a.imagePos_.y() - b.imagePos_.y()) / D.H);
+    const double ox = std::max(0.0, 1.0 - std::fabs(a.centre_.x() - b.centre_.x()) / D.W);
+    const double oy = std::max(0.0, 1.0 - std::fabs(a.centre_.y() - b.centre_.y()) / D.H);
     if (ox * oy <= P.xyOverlap()) return false;
     double da = std::fabs(a.angle_ - b.angle_);
     da = std::min(da, 360.0 - std::fmod(da, 360.0));

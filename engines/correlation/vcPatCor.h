@@ -196,6 +196,7 @@ class vc_PatCorResult {
   double angle_ = 0.0;
   double scale_ = 1.0;
   vcVector<2> imagePos_;
+  vcVector<2> centre_;  // pattern centre in run root pixels
 };
 
 class vc_PatCorResultSet {

@@ -130,8 +130,8 @@ TEST(PatCorFind, RotatedAndScaledWithinTrainedZone) {
       vc_PatCorResultSet rs;
       m.run(img, rp, rs);
       ASSERT_GE(rs.numFound(), 1) << fine << " " << deg << " " << s;
-      // Coarse-only results stay on the coarse grid: within one step of the truth.
-      const double angTol = fine ? 0.6 : 5.1, scTol = fine ? 0.012 : 0.051;
+      // Coarse-only results are interpolated between coarse steps: looser bounds.
+      const double angTol = fine ? 0.6 : 2.0, scTol = fine ? 0.012 : 0.03;
       EXPECT_NEAR(poseAngleDeg(rs[0]), deg, angTol) << fine;
       EXPECT_NEAR(rs[0].angle(), deg, angTol);
       EXPECT_NEAR(rs[0].pose().matrix().scale(), s, scTol) << fine;
