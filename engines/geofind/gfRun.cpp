@@ -1,7 +1,1042 @@
+// Run: coarse search on the top pyramid level with gradient-orientation response maps, tracking
+// of candidates down the pyramid with the direction-cosine score, least-squares refinement on
+// level-0 edge points, scoring, and overlap removal.
+//
+// Pose model. u = pattern point (origin-relative pattern coordinates, from the training pixels
+// through patternFromTrainPixel). The client position is A u + t with A = S D(v), S the start
+// pose's linear part and D(v) the product of the DOF matrices in list order. In window pixels
+// (level 0) the position is B u + tau with B = Mw A, where Mw maps client coordinates to window
+// pixels. The search runs over tau and the DOF values v; level l sees (B u + tau - c_l) / 2^l,
+// c_l = (2^l - 1) / 2 (2x2 mean reduction keeps pixel centres at 2x + 0.5).
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engines/geofind/gfImage.h"
 #include "engines/geofind/gfModel.h"
 
-void vf_GFRun(const vc_GFModel&, const vcXform<2>&, const vcPelBuffer_const<unsigned char>&,
-              const vcPelBuffer_const<unsigned char>*, const vcGFAlignRunParams&,
+namespace {
+
+constexpr int kMaxDofs = 8;
+constexpr int kResponseMax = 100;  // response map scale; 160 points x 100 fits 16 bits
+constexpr double kPi = 3.14159265358979323846;
+
+using Clock = std::chrono::steady_clock;
+
+struct Deadline {
+  bool active = false;
+  Clock::time_point end;
+  void check() const {
+    if (active && Clock::now() > end) throw vcTimeout::Expired("Geofind run time limit expired");
+  }
+};
+
+struct DofSpec {
+  const vxGeorapidDOF* dof = nullptr;
+  double low = 0, high = 0;
+  bool fixed = true;
+  bool fullCircle = false;
+};
+
+struct Pose {
+  double tx = 0, ty = 0;  // tau, level-0 window pixels
+  std::array<double, kMaxDofs> v{};
+  double score = 0;
+};
+
+// Model points in pattern coordinates.
+struct PatPoints {
+  std::vector<float> ux, uy, nx, ny, w;
+  double totalW = 0;
+  std::size_t size() const { return ux.size(); }
+};
+
+struct LevelImage {
+  int w = 0, h = 0;
+  std::vector<std::uint8_t> pix;
+  std::vector<std::uint8_t> mask;  // empty: every pixel usable
+};
+
+struct Grad {
+  int w = 0, h = 0;
+  std::vector<float> gx, gy;
+};
+
+struct Problem {
+  const vc_GFModel* m = nullptr;
+  std::vector<DofSpec> dofs;
+  vcMatrix<2> S;
+  vcMatrix<2> Mw;  // client -> window pixels, linear part
+  vcVector<2> MwT;
+  bool ignorePolarity = false;
+  double contrast = 10;
+  double elasticity = 0;
+  Deadline deadline;
+};
+
+vcMatrix<2> dofMatrix(const Problem& P, const Pose& p) {
+  vcMatrix<2> D;
+  for (std::size_t k = 0; k < P.dofs.size(); ++k) D = D * P.dofs[k].dof->matrix(p.v[k]);
+  return D;
+}
+
+// B = Mw S D(v)
+vcMatrix<2> poseB(const Problem& P, const Pose& p) { return P.Mw * P.S * dofMatrix(P, p); }
+
+// dB/dv_k
+vcMatrix<2> poseDB(const Problem& P, const Pose& p, std::size_t k) {
+  vcMatrix<2> D;
+  for (std::size_t j = 0; j < P.dofs.size(); ++j)
+    D = D * (j == k ? P.dofs[j].dof->derivative(p.v[j]) : P.dofs[j].dof->matrix(p.v[j]));
+  return P.Mw * P.S * D;
+}
+
+vcMatrix<2> invTranspose(const vcMatrix<2>& B) {
+  const double d = B.det();
+  return {B(1, 1) / d, -B(1, 0) / d, -B(0, 1) / d, B(0, 0) / d};
+}
+
+PatPoints toPattern(const vc_GFPointSet& s, const vcXform<2>& G) {
+  PatPoints o;
+  const vcMatrix<2> Gi = invTranspose(G.matrix());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const vcVector<2> u = G.mapPoint({s.x[i], s.y[i]});
+    const vcVector<2> n = (Gi * vcVector<2>(s.nx[i], s.ny[i])).unit();
+    o.ux.push_back(float(u.x()));
+    o.uy.push_back(float(u.y()));
+    o.nx.push_back(float(n.x()));
+    o.ny.push_back(float(n.y()));
+    o.w.push_back(s.w[i]);
+    o.totalW += s.w[i];
+  }
+  return o;
+}
+
+double patRadius(const PatPoints& p) {
+  double r = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) r = std::max(r, double(std::hypot(p.ux[i], p.uy[i])));
+  return r;
+}
+
+// ------------------------------------------------------------------------------ images
+
+LevelImage reduce(const LevelImage& in) {
+  LevelImage o;
+  o.w = in.w / 2;
+  o.h = in.h / 2;
+  o.pix.resize(std::size_t(o.w) * o.h);
+  for (int y = 0; y < o.h; ++y) {
+    const std::uint8_t* a = &in.pix[std::size_t(2 * y) * in.w];
+    const std::uint8_t* b = a + in.w;
+    std::uint8_t* d = &o.pix[std::size_t(y) * o.w];
+    for (int x = 0; x < o.w; ++x)
+      d[x] = std::uint8_t((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+  }
+  if (!in.mask.empty()) {
+    o.mask.resize(o.pix.size());
+    for (int y = 0; y < o.h; ++y)
+      for (int x = 0; x < o.w; ++x) {
+        const std::size_t i0 = std::size_t(2 * y) * in.w + 2 * x;
+        o.mask[std::size_t(y) * o.w + x] =
+            in.mask[i0] + in.mask[i0 + 1] + in.mask[i0 + in.w] + in.mask[i0 + in.w + 1] >= 2;
+      }
+  }
+  return o;
+}
+
+// Sobel / 8 over the rectangle [x0, x1) x [y0, y1) of a level (clipped); masked pixels and the
+// image border get a zero gradient.
+void sobel(const LevelImage& L, int x0, int y0, int x1, int y1, Grad& g, int& gx0, int& gy0) {
+  x0 = std::max(x0, 0), y0 = std::max(y0, 0);
+  x1 = std::min(x1, L.w), y1 = std::min(y1, L.h);
+  gx0 = x0, gy0 = y0;
+  g.w = std::max(0, x1 - x0), g.h = std::max(0, y1 - y0);
+  g.gx.assign(std::size_t(g.w) * g.h, 0.0f);
+  g.gy.assign(std::size_t(g.w) * g.h, 0.0f);
+  for (int y = std::max(y0, 1); y < std::min(y1, L.h - 1); ++y) {
+    const std::uint8_t* a = &L.pix[std::size_t(y - 1) * L.w];
+    const std::uint8_t* b = a + L.w;
+    const std::uint8_t* c = b + L.w;
+    float* ox = &g.gx[std::size_t(y - y0) * g.w - x0];
+    float* oy = &g.gy[std::size_t(y - y0) * g.w - x0];
+    const int xe = std::min(x1, L.w - 1);
+    for (int x = std::max(x0, 1); x < xe; ++x) {
+      ox[x] = 0.125f *
+              float((a[x + 1] + 2 * b[x + 1] + c[x + 1]) - (a[x - 1] + 2 * b[x - 1] + c[x - 1]));
+      oy[x] = 0.125f * float((c[x - 1] + 2 * c[x] + c[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]));
+    }
+  }
+  if (!L.mask.empty())
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x)
+        if (!L.mask[std::size_t(y) * L.w + x]) {
+          g.gx[std::size_t(y - y0) * g.w + (x - x0)] = 0;
+          g.gy[std::size_t(y - y0) * g.w + (x - x0)] = 0;
+        }
+}
+
+// --------------------------------------------------------------------------- coarse search
+
+struct ResponseMaps {
+  int nb = 8, w = 0, h = 0, pad = 0, stride = 0;
+  std::vector<std::uint8_t> buf;  // nb planes of (h + 2 pad) x stride
+  const std::uint8_t* plane(int b) const {
+    return buf.data() + std::size_t(b) * stride * (h + 2 * pad);
+  }
+};
+
+int dirBin(double gx, double gy, int nb, bool ignorePolarity) {
+  double a = std::atan2(gy, gx);
+  const double period = ignorePolarity ? kPi : 2 * kPi;
+  a = std::fmod(a + 2 * kPi, period);
+  int b = int(std::lround(a / period * nb)) % nb;
+  return b < 0 ? b + nb : b;
+}
+
+// Per orientation bin o: K max(0, cos(theta - theta_o)) (|cos| when polarity is ignored) of the
+// pixels whose gradient reaches the contrast threshold, then a 3x3 maximum so that the coarse
+// grid of poses tolerates one pixel of displacement.
+void buildResponses(const Grad& g, const Problem& P, int pad, ResponseMaps& R) {
+  R.nb = P.ignorePolarity ? 8 : 16;
+  R.w = g.w, R.h = g.h, R.pad = pad, R.stride = g.w + 2 * pad;
+  const std::size_t planeSize = std::size_t(R.stride) * (R.h + 2 * pad);
+  R.buf.assign(planeSize * R.nb, 0);
+  std::vector<std::uint8_t> tmp(std::size_t(g.w) * g.h);
+  const double thr2 = P.contrast * P.contrast;
+  const double period = P.ignorePolarity ? kPi : 2 * kPi;
+  std::vector<float> cx(R.nb), cy(R.nb);
+  for (int b = 0; b < R.nb; ++b) {
+    cx[b] = float(std::cos(b * period / R.nb));
+    cy[b] = float(std::sin(b * period / R.nb));
+  }
+  for (int b = 0; b < R.nb; ++b) {
+    for (std::size_t i = 0; i < tmp.size(); ++i) {
+      const float gx = g.gx[i], gy = g.gy[i];
+      const float m2 = gx * gx + gy * gy;
+      if (m2 < thr2 || m2 <= 0) {
+        tmp[i] = 0;
+        continue;
+      }
+      float c = (gx * cx[b] + gy * cy[b]) / std::sqrt(m2);
+      if (P.ignorePolarity) c = std::fabs(c);
+      tmp[i] = c > 0 ? std::uint8_t(c * kResponseMax + 0.5f) : 0;
+    }
+    std::uint8_t* dst = R.buf.data() + planeSize * b;
+    for (int y = 0; y < g.h; ++y) {
+      std::uint8_t* d = dst + std::size_t(y + pad) * R.stride + pad;
+      for (int x = 0; x < g.w; ++x) {
+        std::uint8_t best = 0;
+        for (int yy = std::max(0, y - 1); yy <= std::min(g.h - 1, y + 1); ++yy) {
+          const std::uint8_t* s = &tmp[std::size_t(yy) * g.w];
+          for (int xx = std::max(0, x - 1); xx <= std::min(g.w - 1, x + 1); ++xx)
+            best = std::max(best, s[xx]);
+        }
+        d[x] = best;
+      }
+    }
+  }
+}
+
+// acc[y][x] += plane[y + dy][x + dx] over the whole level; contiguous so it vectorizes.
+__attribute__((optimize("O3"))) void accumulateRow(std::uint16_t* __restrict acc,
+                                                   const std::uint8_t* __restrict src, int n) {
+  for (int x = 0; x < n; ++x) acc[x] = std::uint16_t(acc[x] + src[x]);
+}
+
+struct Cand {
+  double score;
+  double x, y;  // tau at the level
+  std::array<double, kMaxDofs> v;
+};
+
+// Enumerates the DOF grid of the coarse level.
+struct DofGrid {
+  std::vector<std::vector<double>> values;
+  std::vector<double> steps;
+  std::size_t count() const {
+    std::size_t n = 1;
+    for (auto& v : values) n *= v.size();
+    return n;
+  }
+  void at(std::size_t idx, std::array<double, kMaxDofs>& v) const {
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      v[k] = values[k][idx % values[k].size()];
+      idx /= values[k].size();
+    }
+  }
+};
+
+DofGrid makeGrid(const Problem& P, double radiusPx) {
+  DofGrid g;
+  const double r = std::max(radiusPx, 2.0);
+  for (const DofSpec& d : P.dofs) {
+    std::vector<double> vals;
+    double step = 0;
+    if (d.fixed) {
+      vals.push_back(d.low);
+    } else {
+      // About 1.5 px of displacement at the pattern's rim per step, inside the 3x3 tolerance
+      // of the response maps.
+      const double rel = 1.5 / r;
+      if (d.dof->kind() == vxGeorapidDOF::eAngle || d.dof->kind() == vxGeorapidDOF::eSkew)
+        step = rel * 180.0 / kPi;
+      else
+        step = rel * std::max(std::fabs(d.low), std::fabs(d.high));
+      const double span = d.high - d.low;
+      if (d.fullCircle) {
+        const int n = std::max(1, int(std::ceil(360.0 / step)));
+        step = 360.0 / n;
+        for (int i = 0; i < n; ++i) vals.push_back(d.low + i * step);
+      } else {
+        const int n = std::max(1, int(std::ceil(span / step)));
+        step = span / n;
+        for (int i = 0; i <= n; ++i) vals.push_back(d.low + i * step);
+        if (n == 0) vals.push_back(d.low);
+      }
+    }
+    g.values.push_back(vals);
+    g.steps.push_back(step);
+  }
+  return g;
+}
+
+double circDiff(double a, double b, double period) {
+  double d = std::fabs(a - b);
+  if (period > 0) {
+    d = std::fmod(d, period);
+    d = std::min(d, period - d);
+  }
+  return d;
+}
+
+std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const LevelImage& L,
+                               int level, const DofGrid& grid, double thr, std::size_t keep) {
+  const double f = double(1 << level), c = 0.5 * (f - 1.0);
+  Grad g;
+  int gx0, gy0;
+  sobel(L, 0, 0, L.w, L.h, g, gx0, gy0);
+  double maxR = 0;
+  Pose probe;
+  const std::size_t nCombos = grid.count();
+  std::vector<vcMatrix<2>> Bs(nCombos);
+  for (std::size_t ci = 0; ci < nCombos; ++ci) {
+    grid.at(ci, probe.v);
+    Bs[ci] = poseB(P, probe);
+    const double s = std::sqrt(std::fabs(Bs[ci].det())) +
+                     std::hypot(Bs[ci](0, 0) - Bs[ci](1, 1), Bs[ci](0, 1) + Bs[ci](1, 0));
+    maxR = std::max(maxR, patRadius(pts) * s / f);
+  }
+  const int pad = int(std::ceil(maxR)) + 3;
+  ResponseMaps R;
+  buildResponses(g, P, pad, R);
+  const int W = L.w, H = L.h;
+  std::vector<std::uint16_t> acc(std::size_t(W) * H);
+  std::vector<int> dx(pts.size()), dy(pts.size()), bin(pts.size());
+  const double totalW = double(pts.size()) * kResponseMax;
+  const std::uint16_t thrInt = std::uint16_t(std::min(65535.0, std::ceil(thr * totalW)));
+  std::vector<Cand> cands;
+  for (std::size_t ci = 0; ci < nCombos; ++ci) {
+    P.deadline.check();
+    const vcMatrix<2>& B = Bs[ci];
+    const vcMatrix<2> Bit = invTranspose(B);
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
+      dx[i] = int(std::lround(q.x() / f));
+      dy[i] = int(std::lround(q.y() / f));
+      const vcVector<2> n = Bit * vcVector<2>(pts.nx[i], pts.ny[i]);
+      bin[i] = dirBin(n.x(), n.y(), R.nb, P.ignorePolarity);
+    }
+    std::fill(acc.begin(), acc.end(), 0);
+    for (int y = 0; y < H; ++y) {
+      std::uint16_t* a = &acc[std::size_t(y) * W];
+      for (std::size_t i = 0; i < pts.size(); ++i) {
+        const std::uint8_t* src =
+            R.plane(bin[i]) + std::size_t(y + dy[i] + pad) * R.stride + pad + dx[i];
+        accumulateRow(a, src, W);
+      }
+    }
+    for (int y = 0; y < H; ++y) {
+      const std::uint16_t* a = &acc[std::size_t(y) * W];
+      for (int x = 0; x < W; ++x) {
+        const std::uint16_t s = a[x];
+        if (s < thrInt) continue;
+        bool peak = true;
+        for (int yy = std::max(0, y - 1); yy <= std::min(H - 1, y + 1) && peak; ++yy)
+          for (int xx = std::max(0, x - 1); xx <= std::min(W - 1, x + 1); ++xx) {
+            const std::uint16_t o = acc[std::size_t(yy) * W + xx];
+            if (o > s || (o == s && (yy * W + xx) < (y * W + x))) {
+              peak = false;
+              break;
+            }
+          }
+        if (!peak) continue;
+        Cand cd;
+        cd.score = s / totalW;
+        cd.x = x * f + c;
+        cd.y = y * f + c;
+        grid.at(ci, cd.v);
+        cands.push_back(cd);
+      }
+    }
+    // Bound memory on cluttered images: keep the best few per pass.
+    if (cands.size() > 64 * keep) {
+      std::nth_element(cands.begin(), cands.begin() + long(8 * keep), cands.end(),
+                       [](const Cand& a, const Cand& b) { return a.score > b.score; });
+      cands.resize(8 * keep);
+    }
+  }
+  std::sort(cands.begin(), cands.end(), [](const Cand& a, const Cand& b) {
+    if (a.score != b.score) return a.score > b.score;
+    if (a.y != b.y) return a.y < b.y;
+    return a.x < b.x;
+  });
+  // Greedy suppression of neighbours in position and every DOF.
+  const double rpx = std::max(2.0, 0.5 * maxR) * f;
+  std::vector<Cand> out;
+  for (const Cand& cd : cands) {
+    bool dup = false;
+    for (const Cand& o : out) {
+      if (std::hypot(cd.x - o.x, cd.y - o.y) > rpx) continue;
+      bool near = true;
+      for (std::size_t k = 0; k < P.dofs.size(); ++k)
+        if (!P.dofs[k].fixed &&
+            circDiff(cd.v[k], o.v[k], P.dofs[k].dof->circular()) > 2.01 * grid.steps[k])
+          near = false;
+      if (near) {
+        dup = true;
+        break;
+      }
+    }
+    if (!dup) out.push_back(cd);
+    if (out.size() >= keep) break;
+  }
+  return out;
+}
+
+// -------------------------------------------------------------------- pyramid tracking
+
+// Mean clipped direction cosine of the model at a pose on one level (gradient image g covers
+// the whole level).
+double levelScore(const Problem& P, const PatPoints& pts, const Grad& g, int level, const Pose& p,
+                  std::vector<float>& scratch) {
+  const double f = double(1 << level), c = 0.5 * (f - 1.0);
+  const vcMatrix<2> B = poseB(P, p) * (1.0 / f);
+  const vcMatrix<2> Bit = invTranspose(B);
+  const double tx = (p.tx - c) / f, ty = (p.ty - c) / f;
+  const float thr2 = float(P.contrast * P.contrast);
+  double sum = 0;
+  (void)scratch;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    const double px = B(0, 0) * pts.ux[i] + B(0, 1) * pts.uy[i] + tx;
+    const double py = B(1, 0) * pts.ux[i] + B(1, 1) * pts.uy[i] + ty;
+    const int ix = int(std::lround(px)), iy = int(std::lround(py));
+    if (ix < 0 || iy < 0 || ix >= g.w || iy >= g.h) continue;
+    const std::size_t o = std::size_t(iy) * g.w + ix;
+    const float gx = g.gx[o], gy = g.gy[o];
+    const float m2 = gx * gx + gy * gy;
+    if (m2 < thr2 || m2 <= 0) continue;
+    const double nx = Bit(0, 0) * pts.nx[i] + Bit(0, 1) * pts.ny[i];
+    const double ny = Bit(1, 0) * pts.nx[i] + Bit(1, 1) * pts.ny[i];
+    double cs = (gx * nx + gy * ny) / (std::sqrt(double(m2)) * std::hypot(nx, ny));
+    if (P.ignorePolarity) cs = std::fabs(cs);
+    if (cs > 0) sum += pts.w[i] * cs;
+  }
+  return pts.totalW > 0 ? sum / pts.totalW : 0.0;
+}
+
+void clampDofs(const Problem& P, Pose& p) {
+  for (std::size_t k = 0; k < P.dofs.size(); ++k) {
+    const DofSpec& d = P.dofs[k];
+    if (d.fixed) {
+      p.v[k] = d.low;
+    } else if (d.fullCircle) {
+      p.v[k] = d.low + std::fmod(std::fmod(p.v[k] - d.low, 360.0) + 360.0, 360.0);
+    } else {
+      p.v[k] = std::clamp(p.v[k], d.low, d.high);
+    }
+  }
+}
+
+// Hill climbing on one level: 3x3 positions, then each DOF by +-h, repeated.
+void trackLevel(const Problem& P, const PatPoints& pts, const Grad& g, int level,
+                const std::vector<double>& h, Pose& p) {
+  std::vector<float> scratch;
+  const double f = double(1 << level);
+  p.score = levelScore(P, pts, g, level, p, scratch);
+  for (int round = 0; round < 2; ++round) {
+    bool moved = false;
+    for (int pass = 0; pass < 2; ++pass) {
+      Pose best = p;
+      for (int oy = -1; oy <= 1; ++oy)
+        for (int ox = -1; ox <= 1; ++ox) {
+          if (!ox && !oy) continue;
+          Pose q = p;
+          q.tx += ox * f;
+          q.ty += oy * f;
+          q.score = levelScore(P, pts, g, level, q, scratch);
+          if (q.score > best.score) best = q;
+        }
+      if (best.score > p.score) {
+        p = best;
+        moved = true;
+      } else {
+        break;
+      }
+    }
+    for (std::size_t k = 0; k < P.dofs.size(); ++k) {
+      if (P.dofs[k].fixed) continue;
+      Pose best = p;
+      for (int s : {-1, 1}) {
+        Pose q = p;
+        q.v[k] += s * h[k];
+        clampDofs(P, q);
+        q.score = levelScore(P, pts, g, level, q, scratch);
+        if (q.score > best.score) best = q;
+      }
+      if (best.score > p.score) {
+        p = best;
+        moved = true;
+      }
+    }
+    if (!moved) break;
+  }
+}
+
+// ------------------------------------------------------------------- least squares
+
+struct FitStats {
+  double score = 0, contrast = 0, fitError = 0, coverage = 0;
+  std::size_t matched = 0;
+  std::vector<vcVector<2>> modelPts, imagePts;  // window pixels
+};
+
+// Solves the small symmetric system A x = b (n <= 2 + kMaxDofs) by Gaussian elimination with
+// partial pivoting; returns false when singular.
+bool solve(int n, double* A, double* b, double* x) {
+  for (int c = 0; c < n; ++c) {
+    int piv = c;
+    for (int r = c + 1; r < n; ++r)
+      if (std::fabs(A[r * n + c]) > std::fabs(A[piv * n + c])) piv = r;
+    if (std::fabs(A[piv * n + c]) < 1e-12) return false;
+    if (piv != c) {
+      for (int k = 0; k < n; ++k) std::swap(A[c * n + k], A[piv * n + k]);
+      std::swap(b[c], b[piv]);
+    }
+    for (int r = c + 1; r < n; ++r) {
+      const double fct = A[r * n + c] / A[c * n + c];
+      for (int k = c; k < n; ++k) A[r * n + k] -= fct * A[c * n + k];
+      b[r] -= fct * b[c];
+    }
+  }
+  for (int r = n - 1; r >= 0; --r) {
+    double s = b[r];
+    for (int k = r + 1; k < n; ++k) s -= A[r * n + k] * x[k];
+    x[r] = s / A[r * n + r];
+  }
+  return true;
+}
+
+struct EdgeProbe {
+  const Grad* g;
+  int x0, y0;
+  float sample(const std::vector<float>& plane, double x, double y) const {
+    x -= x0;
+    y -= y0;
+    if (x < 0 || y < 0 || x > g->w - 1.001 || y > g->h - 1.001) return 0.0f;
+    const int ix = int(x), iy = int(y);
+    const float fx = float(x - ix), fy = float(y - iy);
+    const float* r0 = &plane[std::size_t(iy) * g->w + ix];
+    const float* r1 = r0 + g->w;
+    return (r0[0] + (r0[1] - r0[0]) * fx) * (1 - fy) + (r1[0] + (r1[1] - r1[0]) * fx) * fy;
+  }
+  // Gradient projected on n at p + t n.
+  float along(double px, double py, double nx, double ny, double t) const {
+    const double x = px + t * nx, y = py + t * ny;
+    return float(sample(g->gx, x, y) * nx + sample(g->gy, x, y) * ny);
+  }
+};
+
+// Searches along the normal within [-R, R] for the strongest edge of the right polarity;
+// returns false when none reaches the contrast threshold. t = sub-pixel offset, mag = strength.
+bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
+              bool ignorePolarity, double thr, double& t, double& mag) {
+  const int n = int(std::ceil(R));
+  float f[2 * 16 + 3];
+  const int m = std::min(n, 16) + 1;
+  for (int k = -m; k <= m; ++k) {
+    float v = E.along(px, py, nx, ny, k);
+    if (ignorePolarity) v = std::fabs(v);
+    f[k + m] = v;
+  }
+  int best = -1;
+  float bv = float(thr);
+  const int lim = std::min(n, 16);
+  for (int k = -lim; k <= lim; ++k) {
+    const float v = f[k + m];
+    if (v >= bv && v >= f[k + m - 1] && v >= f[k + m + 1]) {
+      // Prefer the nearer of two equally strong edges.
+      if (v > bv || best < 0 || std::abs(k) < std::abs(best - m)) {
+        bv = v;
+        best = k + m;
+      }
+    }
+  }
+  if (best < 0) return false;
+  double t0 = best - m;
+  // Re-centre the three samples on the estimate once, as in training, so that the parabola
+  // is evaluated at the same phase as the model's edges.
+  for (int it = 0; it < 2; ++it) {
+    float a = E.along(px, py, nx, ny, t0 - 1), b = E.along(px, py, nx, ny, t0),
+          c = E.along(px, py, nx, ny, t0 + 1);
+    if (ignorePolarity) a = std::fabs(a), b = std::fabs(b), c = std::fabs(c);
+    const double den = a - 2.0 * b + c;
+    if (!(den < 0)) break;
+    const double d = std::clamp(0.5 * (a - c) / den, -0.75, 0.75);
+    t0 += d;
+    mag = b;
+    if (std::fabs(d) < 0.005) break;
+  }
+  if (std::fabs(t0) > R + 0.5) return false;
+  t = t0;
+  mag = std::fabs(E.along(px, py, nx, ny, t0));
+  return mag >= thr * 0.5;
+}
+
+// Gauss-Newton on tau and the free DOFs, minimising the weighted point-to-edge distances along
+// the model normals: sum w_i (n_i . (B u_i + tau) - n_i . e_i)^2.
+void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int iterations,
+            double capture, Pose& p, Grad& scratch, FitStats* stats) {
+  const int nd = int(P.dofs.size());
+  std::vector<int> freeIdx;
+  for (int k = 0; k < nd; ++k)
+    if (!P.dofs[k].fixed) freeIdx.push_back(k);
+  const int n = 2 + int(freeIdx.size());
+  const double el = P.elasticity;
+  // Window of the gradient: the mapped points plus the capture band.
+  auto bbox = [&](const vcMatrix<2>& B, int& x0, int& y0, int& x1, int& y1) {
+    double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
+      a0 = std::min(a0, q.x()), a1 = std::max(a1, q.x());
+      b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
+    }
+    const double m = capture + el + 4;
+    x0 = int(std::floor(a0 + p.tx - m)), x1 = int(std::ceil(a1 + p.tx + m)) + 1;
+    y0 = int(std::floor(b0 + p.ty - m)), y1 = int(std::ceil(b1 + p.ty + m)) + 1;
+  };
+  int x0, y0, x1, y1, gx0, gy0;
+  bbox(poseB(P, p), x0, y0, x1, y1);
+  sobel(L0, x0, y0, x1, y1, scratch, gx0, gy0);
+  EdgeProbe E{&scratch, gx0, gy0};
+  const double thr = P.contrast;
+  for (int it = 0; it <= iterations; ++it) {
+    const bool last = it == iterations;
+    const double R = last ? 1.0 + el : std::max(1.5, capture * std::pow(0.6, it)) + el;
+    const vcMatrix<2> B = poseB(P, p);
+    const vcMatrix<2> Bit = invTranspose(B);
+    std::vector<vcMatrix<2>> dB;
+    for (int k : freeIdx) dB.push_back(poseDB(P, p, std::size_t(k)));
+    double A[(2 + kMaxDofs) * (2 + kMaxDofs)] = {};
+    double bvec[2 + kMaxDofs] = {};
+    double sumW = 0, sumWm = 0, sumR2 = 0, sumC = 0, sumCos = 0;
+    std::size_t matched = 0;
+    if (stats && last) stats->modelPts.clear(), stats->imagePts.clear();
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      const double ux = pts.ux[i], uy = pts.uy[i];
+      const double px = B(0, 0) * ux + B(0, 1) * uy + p.tx;
+      const double py = B(1, 0) * ux + B(1, 1) * uy + p.ty;
+      double nx = Bit(0, 0) * pts.nx[i] + Bit(0, 1) * pts.ny[i];
+      double ny = Bit(1, 0) * pts.nx[i] + Bit(1, 1) * pts.ny[i];
+      const double nl = std::hypot(nx, ny);
+      nx /= nl, ny /= nl;
+      sumW += pts.w[i];
+      double t, mag;
+      if (!findEdge(E, px, py, nx, ny, R, P.ignorePolarity, thr, t, mag)) continue;
+      if (last) {
+        // Direction agreement at the matched edge.
+        const double ex = px + t * nx, ey = py + t * ny;
+        const double gx = E.sample(scratch.gx, ex, ey), gy = E.sample(scratch.gy, ex, ey);
+        const double gm = std::hypot(gx, gy);
+        double cs = gm > 0 ? (gx * nx + gy * ny) / gm : 0;
+        if (P.ignorePolarity) cs = std::fabs(cs);
+        if (cs <= 0) continue;
+        sumWm += pts.w[i];
+        sumCos += pts.w[i] * cs;
+        sumR2 += pts.w[i] * t * t;
+        sumC += pts.w[i] * mag;
+        ++matched;
+        if (stats) {
+          stats->modelPts.emplace_back(px, py);
+          stats->imagePts.emplace_back(ex, ey);
+        }
+        continue;
+      }
+      // Robust weight: Cauchy on the distance, its scale widened by the elasticity.
+      const double sc = 0.75 + el;
+      const double wt = pts.w[i] / (1.0 + (t / sc) * (t / sc));
+      double J[2 + kMaxDofs];
+      J[0] = nx;
+      J[1] = ny;
+      for (std::size_t k = 0; k < dB.size(); ++k) {
+        const vcVector<2> d = dB[k] * vcVector<2>(ux, uy);
+        J[2 + k] = nx * d.x() + ny * d.y();
+      }
+      for (int r = 0; r < n; ++r) {
+        bvec[r] += wt * J[r] * t;
+        for (int c = 0; c < n; ++c) A[r * n + c] += wt * J[r] * J[c];
+      }
+    }
+    if (last) {
+      if (stats) {
+        stats->coverage = sumW > 0 ? sumWm / sumW : 0;
+        stats->score = sumW > 0 ? sumCos / sumW : 0;
+        stats->fitError = sumWm > 0 ? std::sqrt(sumR2 / sumWm) : 0;
+        stats->contrast = sumWm > 0 ? sumC / sumWm : 0;
+        stats->matched = matched;
+      }
+      break;
+    }
+    // Tikhonov damping keeps DOFs that the points do not constrain where they are.
+    for (int r = 0; r < n; ++r) A[r * n + r] += 1e-6 * (A[r * n + r] + 1.0);
+    double dx[2 + kMaxDofs] = {};
+    if (!solve(n, A, bvec, dx)) break;
+    p.tx += dx[0];
+    p.ty += dx[1];
+    for (std::size_t k = 0; k < freeIdx.size(); ++k) p.v[freeIdx[k]] += dx[2 + k];
+    clampDofs(P, p);
+    if (std::hypot(dx[0], dx[1]) > 3 * (capture + el)) break;  // diverging; keep the score low
+  }
+}
+
+// Edge pixels inside the match region that no model point explains, per model edge pixel.
+double clutterOf(const Problem& P, const PatPoints& pts, const vc_GFModel& m,
+                 const vcXform<2>& trainToWindow, const LevelImage& L0, const Pose& p,
+                 double edgeLengthPerPoint) {
+  const vcMatrix<2> B = poseB(P, p);
+  const vcPelRect& r = m.region;
+  const vcVector<2> corners[4] = {
+      trainToWindow.mapPoint({r.x() - 0.5, r.y() - 0.5}),
+      trainToWindow.mapPoint({r.x() + r.width() - 0.5, r.y() - 0.5}),
+      trainToWindow.mapPoint({r.x() + r.width() - 0.5, r.y() + r.height() - 0.5}),
+      trainToWindow.mapPoint({r.x() - 0.5, r.y() + r.height() - 0.5})};
+  double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
+  for (const auto& c : corners) {
+    a0 = std::min(a0, c.x()), a1 = std::max(a1, c.x());
+    b0 = std::min(b0, c.y()), b1 = std::max(b1, c.y());
+  }
+  const int x0 = std::max(1, int(std::floor(a0))), y0 = std::max(1, int(std::floor(b0)));
+  const int x1 = std::min(L0.w - 1, int(std::ceil(a1)) + 1);
+  const int y1 = std::min(L0.h - 1, int(std::ceil(b1)) + 1);
+  if (x1 <= x0 || y1 <= y0) return 0.0;
+  const int W = x1 - x0, H = y1 - y0;
+  std::vector<std::uint8_t> explained(std::size_t(W) * H, 0);
+  const int rad = 2 + int(std::ceil(P.elasticity));
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    const int cx = int(std::lround(B(0, 0) * pts.ux[i] + B(0, 1) * pts.uy[i] + p.tx)) - x0;
+    const int cy = int(std::lround(B(1, 0) * pts.ux[i] + B(1, 1) * pts.uy[i] + p.ty)) - y0;
+    for (int yy = std::max(0, cy - rad); yy <= std::min(H - 1, cy + rad); ++yy)
+      for (int xx = std::max(0, cx - rad); xx <= std::min(W - 1, cx + rad); ++xx)
+        explained[std::size_t(yy) * W + xx] = 1;
+  }
+  Grad g;
+  int gx0, gy0;
+  sobel(L0, x0 - 1, y0 - 1, x1 + 1, y1 + 1, g, gx0, gy0);
+  auto mag = [&](int x, int y) {
+    const std::size_t o = std::size_t(y - gy0) * g.w + (x - gx0);
+    return std::hypot(g.gx[o], g.gy[o]);
+  };
+  // Inside test against the mapped region (convex quadrilateral).
+  auto inside = [&](double x, double y) {
+    int sgn = 0;
+    for (int k = 0; k < 4; ++k) {
+      const vcVector<2> a = corners[k], b = corners[(k + 1) % 4];
+      const double cr = (b.x() - a.x()) * (y - a.y()) - (b.y() - a.y()) * (x - a.x());
+      const int s = cr > 0 ? 1 : (cr < 0 ? -1 : 0);
+      if (s != 0) {
+        if (sgn != 0 && s != sgn) return false;
+        sgn = s;
+      }
+    }
+    return true;
+  };
+  std::size_t extra = 0;
+  const double thr = std::max(P.contrast, 1.0);
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) {
+      if (explained[std::size_t(y - y0) * W + (x - x0)]) continue;
+      if (!inside(x, y)) continue;
+      const double mc = mag(x, y);
+      if (mc < thr) continue;
+      const std::size_t o = std::size_t(y - gy0) * g.w + (x - gx0);
+      const double ax = std::fabs(g.gx[o]), ay = std::fabs(g.gy[o]);
+      // Thin edges to one pixel across so that clutter counts edge length, not area.
+      const bool horiz = ax >= ay;
+      const double m1 = horiz ? mag(x - 1, y) : mag(x, y - 1);
+      const double m2 = horiz ? mag(x + 1, y) : mag(x, y + 1);
+      if (mc >= m1 && mc > m2) ++extra;
+    }
+  const double modelLength = std::max(1.0, double(pts.size()) * edgeLengthPerPoint);
+  return double(extra) / modelLength;
+}
+
+}  // namespace
+
+struct vc_GFRunner {
+  static void run(const vc_GFModel& m, const vcXform<2>& G,
+                  const vcPelBuffer_const<unsigned char>& image,
+                  const vcPelBuffer_const<unsigned char>* mask, const vcGFAlignRunParams& params,
+                  vcGFAlignResultSet& results);
+};
+
+void vf_GFRun(const vc_GFModel& m, const vcXform<2>& G,
+              const vcPelBuffer_const<unsigned char>& image,
+              const vcPelBuffer_const<unsigned char>* mask, const vcGFAlignRunParams& params,
               vcGFAlignResultSet& results) {
-  results.clear();
+  vc_GFRunner::run(m, G, image, mask, params, results);
+}
+
+void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
+                      const vcPelBuffer_const<unsigned char>& image,
+                      const vcPelBuffer_const<unsigned char>* mask,
+                      const vcGFAlignRunParams& params, vcGFAlignResultSet& results) {
+  results.results_.clear();
+  Problem P;
+  P.m = &m;
+  P.ignorePolarity = m.ignorePolarity;
+  P.contrast = params.contrastThreshold();
+  P.elasticity = m.elasticity;
+  if (params.timeout() > 0) {
+    P.deadline.active = true;
+    P.deadline.end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(params.timeout()));
+  }
+
+  // DOFs, in list order; the start pose carries the expected linear part.
+  for (vxGeorapidDOF* d = params.dofList().head(); d; d = d->next()) {
+    if (d->kind() == vxGeorapidDOF::eStartPose) {
+      P.S = static_cast<const vcGeorapidStartPose*>(d)->xform().matrix();
+      continue;
+    }
+    DofSpec s;
+    s.dof = d;
+    s.low = d->low();
+    s.high = d->high();
+    const std::string nm = d->name();
+    if (!std::isfinite(s.low) || !std::isfinite(s.high))
+      throw vcGFAlignDefs::BadParams("Illegal range for DOF " + nm + ": not finite");
+    if (s.low > s.high)
+      throw vcGFAlignDefs::BadParams("Illegal range for DOF " + nm + ": low is above high");
+    if (d->kind() == vxGeorapidDOF::eAngle) {
+      if (s.high - s.low > 3600.0)
+        throw vcGFAlignDefs::BadParams("Illegal range for DOF " + nm + ": wider than 3600 degrees");
+      if (s.high - s.low >= 360.0 - 1e-9) {
+        s.fullCircle = true;
+        s.high = s.low + 360.0;
+      }
+    } else if (d->kind() == vxGeorapidDOF::eSkew) {
+      if (s.low <= -60.0 || s.high >= 60.0)
+        throw vcGFAlignDefs::BadParams("Illegal range for DOF " + nm +
+                                       ": must lie within (-60, 60) degrees");
+    } else if (d->isMultiplicative()) {
+      if (s.low <= 0.0)
+        throw vcGFAlignDefs::BadParams("Illegal range for DOF " + nm + ": must be > 0");
+      if (s.high > 16.0 * s.low)
+        throw vcGFAlignDefs::BadParams("Illegal range for DOF " + nm +
+                                       ": spans more than a factor of 16");
+    }
+    s.fixed = s.low == s.high;
+    P.dofs.push_back(s);
+  }
+  if (P.dofs.size() > std::size_t(kMaxDofs))
+    throw vcGFAlignDefs::BadParams("Too many DOFs: at most 8 can be searched");
+  if (P.S.isSingular()) throw vcGFAlignDefs::BadParams("The start pose is singular");
+
+  // Client -> window pixels.
+  const vcXform<2>& Cr = image.clientFromImageXform();
+  if (Cr.matrix().isSingular())
+    throw vcGFAlignDefs::BadImage("The run image's client transform is singular");
+  const vcXform<2> Mw = vcXform<2>(vcMatrix<2>(), vcVector<2>(-double(image.offset().x()),
+                                                              -double(image.offset().y()))) *
+                        Cr.inverse();
+  P.Mw = Mw.matrix();
+  P.MwT = Mw.trans();
+  if (image.width() < 3 || image.height() < 3)
+    throw vcGFAlignDefs::BadImage("The run window is too small: at least 3 x 3 pixels");
+
+  const int algorithm = (params.algorithm() == 2 && m.fine.size() > 0) ? 2 : 1;
+  const int top = m.coarseLevel;
+
+  // Pyramid of the window.
+  std::vector<LevelImage> pyr(1);
+  {
+    LevelImage& L = pyr[0];
+    L.w = int(image.width());
+    L.h = int(image.height());
+    L.pix.resize(std::size_t(L.w) * L.h);
+    for (int y = 0; y < L.h; ++y) std::copy_n(image.row(y), L.w, &L.pix[std::size_t(y) * L.w]);
+    if (mask) {
+      L.mask.resize(L.pix.size());
+      for (int y = 0; y < L.h; ++y) {
+        const unsigned char* r = mask->row(y);
+        for (int x = 0; x < L.w; ++x) L.mask[std::size_t(y) * L.w + x] = r[x] >= 128;
+      }
+    }
+  }
+  int topLevel = top;
+  while (topLevel > 0 && ((pyr[0].w >> topLevel) < 3 || (pyr[0].h >> topLevel) < 3)) --topLevel;
+  for (int l = 1; l <= topLevel; ++l) pyr.push_back(reduce(pyr.back()));
+  P.deadline.check();
+
+  std::vector<PatPoints> lv;
+  for (int l = 0; l <= topLevel; ++l) lv.push_back(toPattern(m.levels[l], G));
+  const PatPoints finePts = algorithm == 2 ? toPattern(m.fine, G) : PatPoints();
+
+  // Coarse search.
+  const double scaleTop = [&] {
+    Pose p0;
+    for (std::size_t k = 0; k < P.dofs.size(); ++k) p0.v[k] = P.dofs[k].high;
+    const vcMatrix<2> B = poseB(P, p0);
+    return std::sqrt(std::fabs(B.det()));
+  }();
+  const double radiusTop = patRadius(lv[topLevel]) * std::max(scaleTop, 1e-6) / (1 << topLevel);
+  const DofGrid grid = makeGrid(P, radiusTop);
+  if (grid.count() > 200000)
+    throw vcGFAlignDefs::BadParams("The DOF ranges need more than 200000 coarse poses");
+  const double accept = params.acceptThreshold();
+  const std::size_t numToFind = std::size_t(params.numToFind());
+  const std::size_t keepTop = std::max<std::size_t>(12, 4 * numToFind);
+  const double coarseThr = std::max(0.15, 0.7 * accept);
+  std::vector<Cand> cands =
+      coarseSearch(P, lv[topLevel], pyr[topLevel], topLevel, grid, coarseThr, keepTop);
+  P.deadline.check();
+
+  std::vector<Pose> poses;
+  for (const Cand& c : cands) {
+    Pose p;
+    p.tx = c.x;
+    p.ty = c.y;
+    p.v = c.v;
+    p.score = c.score;
+    poses.push_back(p);
+  }
+
+  // Down the pyramid.
+  std::vector<double> h = grid.steps;
+  for (int l = topLevel - 1; l >= 1; --l) {
+    for (double& s : h) s *= 0.5;
+    Grad g;
+    int gx0, gy0;
+    sobel(pyr[l], 0, 0, pyr[l].w, pyr[l].h, g, gx0, gy0);
+    for (Pose& p : poses) {
+      P.deadline.check();
+      trackLevel(P, lv[l], g, l, h, p);
+    }
+    std::sort(poses.begin(), poses.end(),
+              [](const Pose& a, const Pose& b) { return a.score > b.score; });
+    std::vector<Pose> keep;
+    const std::size_t maxKeep = std::max<std::size_t>(6, 3 * numToFind);
+    for (const Pose& p : poses)
+      if (p.score >= 0.6 * accept && keep.size() < maxKeep) keep.push_back(p);
+    poses.swap(keep);
+  }
+
+  // Level 0: least squares.
+  struct Found {
+    Pose p;
+    FitStats st;
+    double clutter = 0, score = 0;
+  };
+  std::vector<Found> found;
+  Grad scratch;
+  const double capture0 = topLevel > 0 ? 2.5 : 1.5;
+  const vcXform<2> trainToWindow = [&] { return vcXform<2>(); }();
+  for (Pose p : poses) {
+    P.deadline.check();
+    Found fd;
+    refine(P, lv[0], pyr[0], 3, capture0, p, scratch, algorithm == 1 ? &fd.st : nullptr);
+    if (algorithm == 2) refine(P, finePts, pyr[0], 4, 1.5, p, scratch, &fd.st);
+    fd.p = p;
+    // Train pixels -> window pixels at this pose, for the region and clutter.
+    const vcXform<2> A(poseB(P, p), vcVector<2>(p.tx, p.ty));
+    const vcXform<2> t2w = A * G;
+    const PatPoints& cl = lv[0];
+    const double spacing = 2.0;  // level-0 points are thinned on a 2-pixel grid
+    fd.clutter = clutterOf(P, cl, m, t2w, pyr[0], p, spacing);
+    fd.score = fd.st.score;
+    if (params.scoreUsingClutter()) fd.score = std::max(0.0, fd.score - 0.5 * fd.clutter);
+    fd.p.score = fd.score;
+    if (fd.score >= 0.5 * accept) found.push_back(std::move(fd));
+  }
+  (void)trainToWindow;
+  std::sort(found.begin(), found.end(),
+            [](const Found& a, const Found& b) { return a.score > b.score; });
+
+  // Results, with overlap removal against stronger ones.
+  const vcXform<2> MwInv = Mw.inverse();
+  const vcPelRect& r = m.region;
+  const vcXform<2> unitToTrain(vcMatrix<2>(double(r.width()), 0.0, 0.0, double(r.height())),
+                               vcVector<2>(r.x() - 0.5, r.y() - 0.5));
+  std::vector<vcGFAlignResult> out;
+  std::vector<std::array<double, 4>> boxes;  // centre x, y, width, height in client units
+  for (const Found& fd : found) {
+    vcGFAlignResult res;
+    const vcMatrix<2> Apose = P.S * dofMatrix(P, fd.p);
+    // tau = Mw t  =>  t = Mw^-1 tau
+    const vcVector<2> t = MwInv.mapPoint({fd.p.tx, fd.p.ty});
+    res.pose_ = vcXform<2>(Apose, t);
+    res.score_ = float(fd.score);
+    res.contrast_ = float(fd.st.contrast);
+    res.fitError_ = float(fd.st.fitError);
+    res.coverage_ = float(fd.st.coverage);
+    res.clutter_ = float(fd.clutter);
+    res.accepted_ = fd.score >= accept && fd.st.contrast >= P.contrast;
+    for (std::size_t k = 0; k < P.dofs.size(); ++k) res.dofValues_.push_back(fd.p.v[k]);
+    res.matchRegion_ = res.pose_ * G * unitToTrain;
+    double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
+    for (const vcVector<2>& c : res.matchRegionCorners()) {
+      a0 = std::min(a0, c.x()), a1 = std::max(a1, c.x());
+      b0 = std::min(b0, c.y()), b1 = std::max(b1, c.y());
+    }
+    // Overlap as the product of the 1-D overlaps of the enclosing boxes.
+    bool dup = false;
+    for (std::size_t j = 0; j < out.size() && !dup; ++j) {
+      const auto& o = boxes[j];
+      const double cx = 0.5 * (a0 + a1), cy = 0.5 * (b0 + b1), w = a1 - a0, hh = b1 - b0;
+      const double ox = std::max(0.0, 1.0 - 2.0 * std::fabs(cx - o[0]) / (w + o[2]));
+      const double oy = std::max(0.0, 1.0 - 2.0 * std::fabs(cy - o[1]) / (hh + o[3]));
+      if (ox * oy <= params.xyOverlap()) continue;
+      bool same = true;
+      for (std::size_t k = 0; k < P.dofs.size(); ++k) {
+        const double d =
+            circDiff(res.dofValues_[k], out[j].dofValues_[k], P.dofs[k].dof->circular());
+        if (d > P.dofs[k].dof->overlapTolerance()) same = false;
+      }
+      dup = same;
+    }
+    if (dup) continue;
+    // Image region in root pixels.
+    const vcXform<2> toPix = Cr.inverse();
+    double p0 = 1e300, q0 = 1e300, p1 = -1e300, q1 = -1e300;
+    for (const vcVector<2>& c : res.matchRegionCorners()) {
+      const vcVector<2> q = toPix.mapPoint(c);
+      p0 = std::min(p0, q.x()), p1 = std::max(p1, q.x());
+      q0 = std::min(q0, q.y()), q1 = std::max(q1, q.y());
+    }
+    const long ix0 = long(std::floor(p0 + 0.5)), iy0 = long(std::floor(q0 + 0.5));
+    const long ix1 = long(std::ceil(p1 + 0.5)), iy1 = long(std::ceil(q1 + 0.5));
+    res.imageRegion_ = vcPelRect(ix0, iy0, ix1 - ix0, iy1 - iy0).intersect(image.entire());
+    if (params.saveMatchInfo()) {
+      const vcXform<2> winToClient = MwInv;
+      for (const auto& q : fd.st.modelPts) res.matchModel_.push_back(winToClient.mapPoint(q));
+      for (const auto& q : fd.st.imagePts) res.matchImage_.push_back(winToClient.mapPoint(q));
+    }
+    boxes.push_back({0.5 * (a0 + a1), 0.5 * (b0 + b1), a1 - a0, b1 - b0});
+    out.push_back(std::move(res));
+    if (out.size() >= numToFind) break;
+  }
+  results.results_ = std::move(out);
 }

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "engines/geofind/vcGFAlign.h"
+#include "tools/common/vcSampleImages.h"
+
+namespace {
+
+constexpr double kDeg = 3.14159265358979323846 / 180.0;
+
+// Pattern rendered centred in a 160 x 160 training image.
+const vcXform<2> kTrainPose(vcMatrix<2>(), vcVector<2>(80, 80));
+
+vcPelBuffer<unsigned char> trainImage(const vcSamplePattern& p) {
+  vcSampleRender r;
+  r.width = r.height = 160;
+  return vfRenderSample(p, kTrainPose, r);
+}
+
+vcXform<2> poseAt(double x, double y, double deg, double scale) {
+  return vcXform<2>(vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(deg * kDeg)), {x, y});
+}
+
+vcGFAlignRunParams paramsFor(double angleLo, double angleHi, double sLo, double sHi) {
+  vcGFAlignRunParams rp;
+  vcGeorapidDOFList list;
+  auto* a = new vcGeorapidAngle(nullptr, 1);
+  a->range(angleLo, angleHi);
+  a->overlap(360.0f);
+  auto* s = new vcGeorapidScale(a, 1);
+  s->range(sLo, sHi);
+  s->overlap(1.4f);
+  list.assign(s);
+  rp.customizeDOFs(&list);
+  return rp;
+}
+
+// Expected engine pose: train pixels -> run pixels = pose * trainPose^-1.
+void expectPose(const vcGFAlignResult& r, const vcXform<2>& truth, double tolPx, double tolDeg,
+                double tolScale) {
+  const vcXform<2> expect = truth * kTrainPose.inverse();
+  const vcVector<2> c = expect.mapPoint({80, 80}), f = r.pose().mapPoint({80, 80});
+  EXPECT_LT(c.distance(f), tolPx);
+  const double da =
+      vfNormalizeAngle(r.pose().matrix().rotation() - expect.matrix().rotation()).toDouble() / kDeg;
+  EXPECT_LT(std::fabs(da), tolDeg);
+  EXPECT_LT(std::fabs(r.pose().matrix().scale() / expect.matrix().scale() - 1), tolScale);
+}
+
+TEST(GeofindRun, FindsPatternAtRandomPosesWithNoise) {
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> U(0, 1);
+  for (int i = 0; i < 6; ++i) {
+    const vcXform<2> truth =
+        poseAt(200 + 240 * U(rng), 150 + 180 * U(rng), -180 + 360 * U(rng), 0.9 + 0.2 * U(rng));
+    vcSampleRender opt;
+    opt.noiseSigma = 5;
+    opt.clutterShapes = 6;
+    opt.seed = 100 + i;
+    const auto img = vfRenderSample(vfSampleAsymmetricPattern(), truth, opt);
+    vcGFAlignResultSet rs;
+    pat.run(img, paramsFor(-180, 180, 0.88, 1.12), rs, nullptr, 0);
+    ASSERT_GE(rs.numFound(), 1) << "case " << i;
+    EXPECT_TRUE(rs[0].accepted());
+    expectPose(rs[0], truth, 0.2, 0.2, 0.003);
+    EXPECT_GT(rs[0].coverage(), 0.8f);
+  }
+}
+
+TEST(GeofindRun, OccludedPatternIsStillFound) {
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  for (int i = 0; i < 4; ++i) {
+    const vcXform<2> truth = poseAt(300 + 10 * i, 240, 30.0 * i - 40, 1.0);
+    vcSampleRender opt;
+    opt.noiseSigma = 5;
+    opt.occludeFraction = 0.25;
+    opt.seed = 300 + i;
+    vcGFAlignResultSet rs;
+    pat.run(vfRenderSample(vfSampleAsymmetricPattern(), truth, opt), paramsFor(-60, 60, 1, 1), rs,
+            nullptr, 0);
+    ASSERT_GE(rs.numFound(), 1);
+    expectPose(rs[0], truth, 0.3, 0.3, 0.01);
+    EXPECT_LT(rs[0].coverage(), 0.95f);  // the occluded edges are not claimed as matched
+  }
+}
+
+TEST(GeofindRun, PolarityMatters) {
+  // Train on the pattern, search its negative.
+  vcSamplePattern p = vfSampleAsymmetricPattern();
+  vcSamplePattern neg = p;
+  neg.background = 255 - p.background;
+  for (auto& s : neg.shapes) s.grey = 255 - s.grey;
+  const vcXform<2> truth = poseAt(320, 240, 10, 1.0);
+  vcSampleRender opt;
+  opt.noiseSigma = 3;
+  const auto img = vfRenderSample(neg, truth, opt);
+  vcGFAlignPattern strict;
+  strict.train(trainImage(p), 2, nullptr, 0);
+  vcGFAlignResultSet rs;
+  strict.run(img, paramsFor(-20, 20, 1, 1), rs, nullptr, 0);
+  for (const auto& r : rs.results()) EXPECT_FALSE(r.accepted() && r.score() > 0.5f);
+  vcGFAlignPattern loose;
+  loose.ignorePolarity(true);
+  loose.train(trainImage(p), 2, nullptr, 0);
+  loose.run(img, paramsFor(-20, 20, 1, 1), rs, nullptr, 0);
+  ASSERT_GE(rs.numFound(), 1);
+  expectPose(rs[0], truth, 0.2, 0.2, 0.01);
+}
+
+TEST(GeofindRun, MaskedTrainingAndSeveralInstances) {
+  vcSamplePattern p = vfSampleAsymmetricPattern();
+  const auto timg = trainImage(p);
+  vcPelBuffer<unsigned char> mask(160, 160);
+  for (int y = 0; y < 160; ++y)
+    for (int x = 0; x < 160; ++x) mask.set(x, y, x < 80 ? 255 : 0);  // left half only
+  vcGFAlignPattern pat;
+  pat.train(timg, mask, 2, nullptr, 0);
+  for (auto q : pat.finePoints()) EXPECT_LT(q.x(), 82.0);
+  // Two copies in one image.
+  vcSamplePattern two = p;
+  const vcXform<2> t1 = poseAt(180, 200, 0, 1), t2 = poseAt(460, 260, 5, 1);
+  vcSampleRender opt;
+  opt.noiseSigma = 4;
+  auto img = vfRenderSample(p, t1, opt);
+  const auto img2 = vfRenderSample(p, t2, opt);
+  for (int y = 0; y < 480; ++y)
+    for (int x = 330; x < 640; ++x) img.set(x, y, img2.row(y)[x]);
+  vcGFAlignRunParams rp = paramsFor(-10, 10, 1, 1);
+  rp.numToFind(2);
+  vcGFAlignResultSet rs;
+  pat.run(img, rp, rs, nullptr, 0);
+  ASSERT_EQ(rs.numFound(), 2);
+  const bool firstIsLeft = rs[0].pose().trans().x() < rs[1].pose().trans().x();
+  expectPose(rs[firstIsLeft ? 0 : 1], t1, 0.3, 0.3, 0.01);
+  expectPose(rs[firstIsLeft ? 1 : 0], t2, 0.3, 0.3, 0.01);
+  EXPECT_EQ(rs[0].numDOFs(), 2);
+}
+
+TEST(GeofindRun, WireframeModelFindsRenderedShape) {
+  vcGFAlignPattern pat;
+  // Outline of the rectangle shape of the square pattern, in training pixels.
+  std::vector<std::vector<vcVector<2>>> lines = {{{30, 30}, {130, 30}, {130, 130}, {30, 130}},
+                                                 {{60, 60}, {100, 60}, {100, 100}, {60, 100}}};
+  // Bright outer square on dark: its clockwise outline has the dark side on the left.
+  pat.trainPolylines(lines, {true, true}, {-1.0, 1.0}, vcXform<2>(), 2);
+  const vcXform<2> truth = poseAt(300, 220, 12, 1.05);
+  vcSampleRender opt;
+  opt.noiseSigma = 5;
+  vcGFAlignResultSet rs;
+  pat.run(vfRenderSample(vfSampleSquarePattern(), truth, opt), paramsFor(-30, 30, 0.95, 1.1), rs,
+          nullptr, 0);
+  ASSERT_GE(rs.numFound(), 1);
+  // The square is 90-degree symmetric: compare the centre and the scale only.
+  const vcVector<2> c = (truth * kTrainPose.inverse()).mapPoint({80, 80});
+  EXPECT_LT(rs[0].pose().mapPoint({80, 80}).distance(c), 0.3);
+  EXPECT_NEAR(rs[0].pose().matrix().scale(), 1.05, 0.005);
+}
+
+TEST(GeofindInfo, SymmetryFlags) {
+  auto flagsOf = [](const vcSamplePattern& p) {
+    vcGFAlignPattern pat;
+    pat.train(trainImage(p), 1, nullptr, 0);
+    vc_GFPatternInfo info;
+    info.flags = ~0ul;
+    pat.getInfo(info);
+    return info;
+  };
+  const auto asym = flagsOf(vfSampleAsymmetricPattern());
+  EXPECT_EQ(asym.flags & 0xFF, 0u);
+  const auto sq = flagsOf(vfSampleSquarePattern());
+  EXPECT_TRUE(sq.flags & vcGFAlignDefs::eSym90);
+  EXPECT_TRUE(sq.flags & vcGFAlignDefs::eSym180);
+  EXPECT_FALSE(sq.flags & vcGFAlignDefs::eSymCircle);
+  EXPECT_NEAR(sq.value1, 90.0, 1e-9);
+  const auto rect = flagsOf(vfSampleRectanglePattern());
+  EXPECT_TRUE(rect.flags & vcGFAlignDefs::eSym180);
+  EXPECT_FALSE(rect.flags & vcGFAlignDefs::eSym90);
+  const auto circ = flagsOf(vfSampleCirclePattern());
+  EXPECT_TRUE(circ.flags & vcGFAlignDefs::eSymCircle);
+}
+
+TEST(GeofindErrors, BadInputsThrow) {
+  vcGFAlignPattern pat;
+  vcGFAlignResultSet rs;
+  vcPelBuffer<unsigned char> img(64, 64);
+  EXPECT_THROW(pat.run(img, vcGFAlignRunParams(), rs, nullptr, 0), vcGFAlignDefs::NotTrained);
+  EXPECT_THROW(pat.train(vcPelBuffer_const<unsigned char>(), 1, nullptr, 0),
+               vcGFAlignDefs::BadImage);
+  vcPelBuffer<unsigned char> tiny(4, 4);
+  EXPECT_THROW(pat.train(tiny, 1, nullptr, 0), vcGFAlignDefs::BadParams);
+  EXPECT_THROW(pat.train(img, 1, nullptr, 0), vcGFAlignDefs::CanNotTrain);  // flat: no edges
+  EXPECT_THROW(pat.train(trainImage(vfSampleSquarePattern()), 3, nullptr, 0),
+               vcGFAlignDefs::BadParams);
+  EXPECT_FALSE(pat.isTrained());
+  pat.train(trainImage(vfSampleSquarePattern()), 1, nullptr, 0);
+  EXPECT_THROW(pat.run(vcPelBuffer_const<unsigned char>(), vcGFAlignRunParams(), rs, nullptr, 0),
+               vcGFAlignDefs::BadImage);
+  EXPECT_THROW(
+      pat.run(img, vcPelBuffer<unsigned char>(10, 10), vcGFAlignRunParams(), rs, nullptr, 0),
+      vcGFAlignDefs::BadImage);
+  EXPECT_THROW(pat.run(img, paramsFor(10, -10, 1, 1), rs, nullptr, 0), vcGFAlignDefs::BadParams);
+  EXPECT_THROW(pat.run(img, paramsFor(0, 0, 0.01, 5), rs, nullptr, 0), vcGFAlignDefs::BadParams);
+  EXPECT_THROW(pat.run(img, paramsFor(0, 0, 1.2, 1.1), rs, nullptr, 0), vcGFAlignDefs::BadParams);
+  EXPECT_THROW(pat.elasticity(-1), vcGFAlignDefs::BadParams);
+  EXPECT_THROW(pat.grainLimits(0.5f, 4), vcGFAlignDefs::BadParams);
+  vcGFAlignRunParams rp;
+  EXPECT_THROW(rp.numToFind(0), vcGFAlignDefs::BadParams);
+  EXPECT_THROW(rp.xyOverlap(1.5), vcGFAlignDefs::BadParams);
+  EXPECT_THROW(rs[0], vcGFAlignDefs::BadParams);
+}
+
+TEST(GeofindDofList, CopyAppendAndEqual) {
+  vcGeorapidDOFList a;
+  a.assign(new vcGeorapidScale(new vcGeorapidAngle(nullptr, 1), 1));
+  a.head()->range(0.9, 1.1);
+  vcGeorapidDOFList b = a;
+  EXPECT_EQ(b.size(), 2u);
+  EXPECT_NE(b.head(), a.head());
+  EXPECT_TRUE(a.equal(b, true));
+  b.at(1)->range(-5, 5);
+  EXPECT_FALSE(a.equal(b, true));
+  b.push_back(new vcGeorapidStartPose(nullptr, poseAt(1, 2, 3, 1)));
+  EXPECT_EQ(b.size(), 3u);
+  EXPECT_EQ(b.at(2)->kind(), vxGeorapidDOF::eStartPose);
+  EXPECT_FLOAT_EQ(b.at(1)->circular(), 360.0f);
+}
+
+}  // namespace
