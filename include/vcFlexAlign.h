@@ -6,4 +6,6 @@
 inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }
 
 #include "vcFlexErrors.h"
+#include "vcDofData.h"
 #include "vcFlexGeometry.h"
+#include "vcFlexSubModelParams.h"
