@@ -55,10 +55,12 @@ class vcFlexSubModelTrainParams : public vcRepBase, public virtual vcPersistent 
   bool operator==(const vcFlexSubModelTrainParams&) const { return true; }
   void dispatchSerialize(vcArchive& ar) override;
 
- protected:
-  vcFlexSubModelTrainParams() = default;
+  // Nothing to copy at this level.
   vcFlexSubModelTrainParams(const vcFlexSubModelTrainParams& o) : vcPersistent(o), vcRepBase(o) {}
   vcFlexSubModelTrainParams& operator=(const vcFlexSubModelTrainParams&) { return *this; }
+
+ protected:
+  vcFlexSubModelTrainParams() = default;
   void serialize_(vcArchive& ar, unsigned char version);
 };
 
@@ -87,8 +89,7 @@ class vcFlexSubModelRunParams : public vcRepBase, public virtual vcPersistent {
   bool operator==(const vcFlexSubModelRunParams& o) const;
   void dispatchSerialize(vcArchive& ar) override;
 
- protected:
-  vcFlexSubModelRunParams() = default;
+  // Copy the six fields of this level.
   vcFlexSubModelRunParams(const vcFlexSubModelRunParams& o) : vcPersistent(o), vcRepBase(o) {
     assign_(o);
   }
@@ -96,6 +97,9 @@ class vcFlexSubModelRunParams : public vcRepBase, public virtual vcPersistent {
     if (this != &o) assign_(o);
     return *this;
   }
+
+ protected:
+  vcFlexSubModelRunParams() = default;
   void assign_(const vcFlexSubModelRunParams& o);
   void serialize_(vcArchive& ar, unsigned char version);
   // Number of candidates asked of the engine; only the sub-model tool reads it.
@@ -161,11 +165,12 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
 
   void dispatchSerialize(vcArchive& ar) override;
 
- protected:
-  vcFlexSubModelResult();
   // Deep: each transform is cloned, so a copy never shares one with its source.
   vcFlexSubModelResult(const vcFlexSubModelResult& o);
   vcFlexSubModelResult& operator=(const vcFlexSubModelResult& o);
+
+ protected:
+  vcFlexSubModelResult();
   void serialize_(vcArchive& ar, unsigned char version);
 
  private:

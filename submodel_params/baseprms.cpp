@@ -84,6 +84,7 @@ bool vcFlexSubModelRunParams::operator==(const vcFlexSubModelRunParams& o) const
 }
 
 void vcFlexSubModelRunParams::assign_(const vcFlexSubModelRunParams& o) {
+  mutating_();
   numToFind_ = o.numToFind_;
   acceptThreshold_ = o.acceptThreshold_;
   distortionRate_ = o.distortionRate_;
