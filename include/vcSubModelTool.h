@@ -1,0 +1,144 @@
+// One sub-model trained and run with one pattern-location engine.
+//
+// The engine is chosen by the dynamic type of the training parameters: correlation parameters
+// train a correlation model, Geofind parameters a Geofind pattern. A blank sub-model trains no
+// engine; its run reports the start pose. A run narrows the search ranges by the distortion
+// allowed around already-found points, cuts a search window out of the image and converts the
+// engine's results into sub-model results.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/core/vc2XformBase.h"
+#include "platform/core/vcHandle.h"
+#include "platform/core/vcPair.h"
+#include "platform/core/vcPelBuffer.h"
+#include "platform/core/vcShapes.h"
+#include "platform/core/vcVector.h"
+#include "platform/diag/vcDiagFwd.h"
+#include "vcFlexModels.h"
+#include "vcFlexSubModelParams.h"
+
+class vcArchive;
+class vcGFAlignPattern;
+template <class T>
+class vc_PatCorModel;
+
+class vc_SubModelTool {
+ public:
+  vc_SubModelTool();
+  // A copy trains engine objects of its own from the source's sub-model and parameters.
+  vc_SubModelTool(const vc_SubModelTool& o);
+  vc_SubModelTool& operator=(const vc_SubModelTool& o);
+  ~vc_SubModelTool();
+
+  // The engine's own trained state when an engine object exists, else the trained flag (the
+  // only state of a tool whose sub-model is blank).
+  bool isTrained() const;
+  // Seconds spent in the last train call.
+  double trainTime() const { return trainTime_; }
+  // Training again with equal parameters and an equal sub-model keeps the engine objects and
+  // only updates the train time. A failure leaves the trained flag, the stored parameters and
+  // the stored sub-model as they were.
+  void train(const vcFlexSubModel& subModel, const vcFlexSubModelTrainParams& params,
+             vcDiagObject* diag = nullptr, unsigned long diagFlags = 0);
+
+  // Finds the sub-model near `startPose` (client from sub-model). `points` are positions in
+  // sub-model coordinates from which the allowed distortion is measured. `results` gets a
+  // clone of the start pose and the instances found. const, but sets the engine's origin: a
+  // tool must not run on two threads at once.
+  void run(const vcPelBuffer_const<unsigned char>& image, const vc2XformBase& startPose,
+           const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
+           vc_SubModelResultSet& results, vcDiagObject* diag = nullptr,
+           unsigned long diagFlags = 0) const;
+  // The same, searching only where the mask (same window as the image) is set.
+  void run(const vcPelBuffer_const<unsigned char>& image,
+           const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+           const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
+           vc_SubModelResultSet& results, vcDiagObject* diag = nullptr,
+           unsigned long diagFlags = 0) const;
+
+  // Trained flags, parameter kind and value, sub-models and (for correlation) the models; the
+  // Geofind patterns are not compared.
+  bool operator==(const vc_SubModelTool& o) const;
+  bool operator!=(const vc_SubModelTool& o) const { return !(*this == o); }
+
+  // What the tool was last trained with (empty parameters before the first training).
+  const vcFlexSubModel& subModel() const { return subModel_; }
+  const vcPtrHandle<vcFlexSubModelTrainParams>& trainParams() const { return trainParams_; }
+  // The engine objects, for inspection; at most one exists.
+  const vc_PatCorModel<unsigned char>* correlationModel() const { return corModel_; }
+  const vcGFAlignPattern* geofindPattern() const { return gfPattern_; }
+
+  // Distortion-derived search ranges around a start pose (Geofind-style units: degrees for
+  // angles, factors for scales). Each throws vcFlexAlignDefs::DistortionRateTooLarge when the
+  // distortion d does not fit the sub-model under the pose (isDistortionValid).
+  static bool isDistortionValid(double d, const vcFlexSubModel& subModel,
+                                const vc2XformBase& startPose);
+  static vcRange rotationRange(double d, const vcFlexSubModel& subModel,
+                               const vc2XformBase& startPose);
+  static vcRange uScaleRange(double d, const vcFlexSubModel& subModel,
+                             const vc2XformBase& startPose);
+  static vcRange xScaleRange(double d, const vcFlexSubModel& subModel,
+                             const vc2XformBase& startPose);
+  static vcRange yScaleRange(double d, const vcFlexSubModel& subModel,
+                             const vc2XformBase& startPose);
+  static vcRange aspectRange(double d, const vcFlexSubModel& subModel,
+                             const vc2XformBase& startPose);
+  static vcRange skewRange(double d, const vcFlexSubModel& subModel, const vc2XformBase& startPose);
+  // The allowed distortion for this tool's sub-model: the distortion rate times the distance,
+  // under the start pose, from the sub-model's centre to the nearest of `points` (0 without
+  // points or with a zero rate).
+  double computeDistortion(const vc2XformBase& startPose, const vcFlexSubModelRunParams& params,
+                           const std::vector<vcVector<2>>& points) const;
+  // A clone of `params` with distortion rate 0 and its DOF ranges widened by the distortion-
+  // derived ranges (only enabled DOFs). Throws vcFlexAlignDefs::WrongDOFMode for Geofind
+  // parameters in custom DOF mode.
+  vcPtrHandle<vcFlexSubModelRunParams> applyDistortionToDOFs(
+      double d, const vc2XformBase& startPose, const vcFlexSubModelRunParams& params) const;
+
+  friend vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool);
+
+ private:
+  void assign_(const vc_SubModelTool& o);
+  void clean_();
+  void retrain_();
+  void trainCorrelation_(const vcFlexSubModel& subModel, const vcFlexSubModelCorTrainParams& params,
+                         vcDiagObject* diag, unsigned long diagFlags);
+  void trainGeofind_(const vcFlexSubModel& subModel, const vcFlexSubModelGfndTrainParams& params,
+                     vcDiagObject* diag, unsigned long diagFlags);
+
+  void run_(const vcPelBuffer_const<unsigned char>& image,
+            const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+            const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
+            vc_SubModelResultSet& results, bool useMask, vcDiagObject* diag,
+            unsigned long diagFlags) const;
+  void runCorrelation_(const vcPelBuffer_const<unsigned char>& image,
+                       const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+                       const vcFlexSubModelCorRunParams& params, vc_SubModelResultSet& results,
+                       vcDiagObject* diag, unsigned long diagFlags) const;
+  void runGeofind_(const vcPelBuffer_const<unsigned char>& image,
+                   const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+                   const vcFlexSubModelGfndRunParams& params, vc_SubModelResultSet& results,
+                   vcDiagObject* diag, unsigned long diagFlags) const;
+
+  vc_PatCorModel<unsigned char>* corModel_ = nullptr;  // owned
+  vcGFAlignPattern* gfPattern_ = nullptr;              // owned
+  vcPtrHandle<vcFlexSubModelTrainParams> trainParams_;
+  vcFlexSubModel subModel_;
+  double trainTime_ = 0.0;
+  bool trained_ = false;
+};
+
+// Version byte 0, the training parameters (as a persistent object of their concrete class),
+// the sub-model. The engines are not stored: loading retrains from what was read.
+vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool);
+
+// Search window of one engine run: the enclosing rectangle of the sub-model's model rectangle
+// under every pose the ranges allow (pose is client from training client), widened to whole
+// pixels and clipped to the image's window. Exposed for the tool's tests.
+vcPelRect vfSubModelSearchWindow(const vcPelBuffer_const<unsigned char>& image,
+                                 const vcFlexSubModelTrainParams& trainParams,
+                                 const vcFlexSubModelRunParams& runParams,
+                                 const vcFlexSubModel& subModel, const vcXform<2>& pose);

@@ -1,0 +1,199 @@
+// Sub-model tool: data, training, copying, comparison and persistence.
+#include <typeinfo>
+
+#include "engines/geofind/vcGFAlign.h"
+#include "platform/core/vcArchive.h"
+#include "platform/core/vcTimer.h"
+#include "submodel_tool/submodtl_cor.h"
+#include "submodel_tool/submodtl_util.h"
+#include "vcFlexErrors.h"
+#include "vcSubModelTool.h"
+
+namespace vc_submodtl {
+
+std::string messageOf(const vcException& e) {
+  if (const auto* s = dynamic_cast<const vcExceptionWithString*>(&e)) return s->message(false);
+  return e.messageText();
+}
+
+vcXform<2> linearAtOrigin(const vc2XformBase& x) { return x.linearXform({0.0, 0.0}).xform(); }
+
+void modelCorners(const vcFlexSubModel& subModel, vcVector<2> out[4]) {
+  const vcRect& r = subModel.encloseRect();
+  const vcPtrHandle_const<vc2XformBase> inv = subModel.originInverse();
+  const vcVector<2> c[4] = {r.ul(), r.ur(), r.lr(), r.ll()};
+  for (int i = 0; i < 4; ++i) out[i] = inv->mapPoint(c[i]);
+}
+
+}  // namespace vc_submodtl
+
+using vc_submodtl::messageOf;
+
+vc_SubModelTool::vc_SubModelTool() : subModel_(std::string()) {}
+
+vc_SubModelTool::vc_SubModelTool(const vc_SubModelTool& o) : subModel_(std::string()) {
+  assign_(o);
+}
+
+vc_SubModelTool& vc_SubModelTool::operator=(const vc_SubModelTool& o) {
+  if (this != &o) assign_(o);
+  return *this;
+}
+
+vc_SubModelTool::~vc_SubModelTool() { clean_(); }
+
+void vc_SubModelTool::clean_() {
+  delete corModel_;
+  corModel_ = nullptr;
+  delete gfPattern_;
+  gfPattern_ = nullptr;
+  trained_ = false;
+}
+
+void vc_SubModelTool::assign_(const vc_SubModelTool& o) {
+  clean_();
+  trainParams_ =
+      o.trainParams_ ? o.trainParams_->clone() : vcPtrHandle<vcFlexSubModelTrainParams>();
+  subModel_ = o.subModel_;
+  // Engine objects are never shared: the copy trains its own.
+  if (o.isTrained() && trainParams_) train(subModel_, *trainParams_, nullptr, 0);
+  trainTime_ = o.trainTime_;
+  trained_ = o.trained_;
+}
+
+void vc_SubModelTool::retrain_() {
+  if (trainParams_) train(subModel_, *trainParams_, nullptr, 0);
+}
+
+bool vc_SubModelTool::isTrained() const {
+  if (corModel_) return corModel_->isTrained();
+  if (gfPattern_ && gfPattern_->isTrained()) return true;
+  return trained_;
+}
+
+void vc_SubModelTool::train(const vcFlexSubModel& subModel, const vcFlexSubModelTrainParams& params,
+                            vcDiagObject* diag, unsigned long diagFlags) {
+  const auto* cor = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&params);
+  const auto* gfnd = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&params);
+  if (!cor && !gfnd) throw vcFlexAlignDefs::InternalError();
+
+  vcTimer timer(true);
+  if (isTrained() && trainParams_ && params.equal(*trainParams_) && subModel == subModel_) {
+    timer.stop();
+    trainTime_ = timer.sec();
+    return;
+  }
+  // Only the engine that this training uses may survive it; a blank sub-model keeps none.
+  if (cor || subModel.modelType() == vcFlexModelDefs::eBlank) {
+    delete gfPattern_;
+    gfPattern_ = nullptr;
+  }
+  if (gfnd || subModel.modelType() == vcFlexModelDefs::eBlank) {
+    delete corModel_;
+    corModel_ = nullptr;
+  }
+  if (cor)
+    trainCorrelation_(subModel, *cor, diag, diagFlags);
+  else
+    trainGeofind_(subModel, *gfnd, diag, diagFlags);
+  // Clone before assigning: params may be our own stored object (retraining, copying).
+  vcPtrHandle<vcFlexSubModelTrainParams> stored = params.clone();
+  if (&subModel != &subModel_) subModel_ = subModel;
+  trainParams_ = stored;
+  trained_ = true;
+  timer.stop();
+  trainTime_ = timer.sec();
+}
+
+void vc_SubModelTool::trainCorrelation_(const vcFlexSubModel& subModel,
+                                        const vcFlexSubModelCorTrainParams& params,
+                                        vcDiagObject* diag, unsigned long) {
+  switch (subModel.modelType()) {
+    case vcFlexModelDefs::eSynthetic:
+      throw vcFlexAlignDefs::CanNotTrain("Must use image models in correlation mode");
+    case vcFlexModelDefs::eImage:
+      break;
+    default:
+      return;  // blank: nothing to train
+  }
+  vc_PatCorTrainParams engine;
+  vfConvertCorTrainParams(params, engine);
+  try {
+    delete corModel_;
+    corModel_ = nullptr;
+    corModel_ = new vc_PatCorModel<unsigned char>;
+    const double g = params.coarseGrainLimit();
+    corModel_->sample(vcPair<double>(g, g));
+    corModel_->train(subModel.image(), subModel.mask(), engine, diag, 0);
+  } catch (const vcException& e) {
+    throw vcFlexAlignDefs::CanNotTrain(messageOf(e));
+  }
+}
+
+void vc_SubModelTool::trainGeofind_(const vcFlexSubModel& subModel,
+                                    const vcFlexSubModelGfndTrainParams& params, vcDiagObject*,
+                                    unsigned long) {
+  if (subModel.modelType() == vcFlexModelDefs::eBlank) return;
+  try {
+    delete gfPattern_;
+    gfPattern_ = nullptr;
+    gfPattern_ = new vcGFAlignPattern;
+    gfPattern_->ignorePolarity(params.ignorePolarity());
+    gfPattern_->elasticity(params.elasticity());
+    gfPattern_->autoSelectGrainLimits(params.autoSelectGrainLimits());
+    gfPattern_->grainLimits(static_cast<float>(params.coarseGrainLimit()),
+                            static_cast<float>(params.fineGrainLimit()));
+    const long mask = (params.algorithms() & vcFlexSubModelGfndDefs::eGeofind) ? 2 : 1;
+    if (subModel.modelType() == vcFlexModelDefs::eSynthetic) {
+      const vcPtrHandle_const<vc2XformBase> cfi = subModel.clientFromImage();
+      if (!cfi) throw vcBadPointer();
+      gfPattern_->train(subModel.shapes(), subModel.weights(), vc_submodtl::linearAtOrigin(*cfi),
+                        mask, nullptr, 0);
+    } else if (!subModel.mask().isBound()) {
+      gfPattern_->train(subModel.image(), mask, nullptr, 0);
+    } else {
+      gfPattern_->train(subModel.image(), subModel.mask(), mask, nullptr, 0);
+    }
+  } catch (const vcTimeout::Expired&) {
+    throw;
+  } catch (const vcException& e) {
+    throw vcFlexAlignDefs::CanNotTrain(messageOf(e));
+  }
+}
+
+bool vc_SubModelTool::operator==(const vc_SubModelTool& o) const {
+  if (trained_ != o.trained_) return false;
+  if (trainParams_.isNull() || o.trainParams_.isNull()) {
+    if (trainParams_.isNull() != o.trainParams_.isNull()) return false;
+  } else {
+    // equal() is true only for the same concrete class with equal fields.
+    if (!trainParams_->equal(*o.trainParams_)) return false;
+  }
+  if (!(subModel_ == o.subModel_)) return false;
+  if (dynamic_cast<const vcFlexSubModelCorTrainParams*>(trainParams_.ptr())) {
+    if ((corModel_ == nullptr) != (o.corModel_ == nullptr)) return false;
+    if (corModel_ && !(*corModel_ == *o.corModel_)) return false;
+  }
+  return true;
+}
+
+vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
+  unsigned char version = 0;
+  ar || version;
+  if (version != 0) throw vcArchive::UnknownVersion("submodtl", __LINE__);
+  vcFlexSubModelTrainParams* params = tool.trainParams_.ptr();
+  serializePointer(ar, nullptr, params);
+  if (ar.isLoading()) {
+    vcPtrHandle<vcFlexSubModelTrainParams> loaded(params);
+    vcFlexSubModel subModel(std::string{});
+    ar || subModel;
+    // The engines are not archived: a loaded tool is trained from what was read.
+    tool.clean_();
+    tool.trainParams_ = loaded;
+    tool.subModel_ = subModel;
+    tool.retrain_();
+  } else {
+    ar || tool.subModel_;
+  }
+  return ar;
+}

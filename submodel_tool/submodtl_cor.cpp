@@ -1,0 +1,150 @@
+// Sub-model tool, correlation engine: parameter conversion, training and run.
+#include "submodel_tool/submodtl_cor.h"
+
+#include <cmath>
+
+#include "submodel_tool/submodtl_util.h"
+#include "vcFlexErrors.h"
+#include "vcSubModelTool.h"
+
+using vc_submodtl::linearAtOrigin;
+using vc_submodtl::messageOf;
+using Std = vcFlexSubModelParamsDefs;
+
+// Engine DOF codes 1 = angle, 2 = scale (the same numbers as eAngle and eUniformScale);
+// algorithm codes 1 = coarse pass, 2 = fine pass.
+void vfConvertCorTrainParams(const vcFlexSubModelCorTrainParams& p, vc_PatCorTrainParams& e) {
+  const unsigned long acc = p.accuracies() & 3;
+  e.algorithms(static_cast<long>(acc));
+  e.zoneNominal(1, p.privData().zoneNominal(Std::eAngle));
+  e.zoneNominal(2, p.privData().zoneNominal(Std::eUniformScale));
+  e.zoneAllowed(static_cast<long>(p.zoneAllowed() & 3));
+  e.zoneMaxRange(1, p.zoneMaxRangeStandard(Std::eAngle));
+  e.zoneMaxRange(2, p.zoneMaxRangeStandard(Std::eUniformScale));
+  if (acc != 0) {
+    e.step(1, p.privData().coarseStep(Std::eAngle), 1);
+    e.step(2, p.privData().coarseStep(Std::eUniformScale), 1);
+  }
+  if (acc & 2) {
+    e.step(1, p.privData().fineStep(Std::eAngle), 2);
+    e.step(2, p.privData().fineStep(Std::eUniformScale), 2);
+  }
+}
+
+void vfConvertCorRunParams(const vcFlexSubModelRunParams& params, long numToFind,
+                           const vc2XformBase& startPose, vc_PatCorRunParams& e) {
+  const auto* pp = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params);
+  if (!pp)
+    throw vcFlexAlignDefs::CanNotRun("Runtime params are not the same type as runtime params");
+  const vcFlexSubModelCorRunParams& p = *pp;
+  e.numToFind(numToFind);
+  e.acceptThreshold(1, p.acceptThreshold());
+  e.acceptThreshold(2, p.acceptThreshold());
+  const double n = p.privData().neighborAcceptThreshold();
+  e.neighborAcceptThreshold(1, n);
+  e.neighborAcceptThreshold(2, n);
+  e.uncertainty(vcPair<long>(2, 2));
+  e.zoneEnable(static_cast<long>(p.zoneEnable() & 3));
+  e.zoneRel(1, p.zoneLowRelStandard(Std::eAngle), p.zoneHighRelStandard(Std::eAngle));
+  e.zoneRel(2, p.zoneLowRelStandard(Std::eUniformScale), p.zoneHighRelStandard(Std::eUniformScale));
+  e.zoneOverlap(1, p.zoneOverlapStandard(Std::eAngle));
+  e.zoneOverlap(2, p.zoneOverlapStandard(Std::eUniformScale));
+  e.xyRel(vcVector<2>(-p.xUncertainty(), -p.yUncertainty()),
+          vcVector<2>(p.xUncertainty(), p.yUncertainty()));
+  e.xyOverlap(p.xyOverlap());
+  e.startPose_ = linearAtOrigin(startPose);
+  e.startPoseMode_ = 2;
+  e.partialMatch(p.partialMatch());
+}
+
+void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& image,
+                                      const vcPelBuffer_const<unsigned char>& mask,
+                                      const vc2XformBase& startPose,
+                                      const vcFlexSubModelCorRunParams& params,
+                                      vc_SubModelResultSet& results, vcDiagObject* diag,
+                                      unsigned long) const {
+  const auto* tp = dynamic_cast<const vcFlexSubModelCorTrainParams*>(trainParams_.ptr());
+  if (!tp) throw vcFlexAlignDefs::InternalError();
+  if (subModel_.modelType() == vcFlexModelDefs::eBlank) {
+    vcPtrHandle<vcFlexSubModelCorResult> r(new vcFlexSubModelCorResult);
+    r->pose(startPose.clone());
+    r->accepted(true);
+    r->score(1.0);
+    results.addResult(r);
+    return;
+  }
+  if (subModel_.modelType() == vcFlexModelDefs::eSynthetic) throw vcFlexAlignDefs::NotImplemented();
+  if (!corModel_) throw vcFlexAlignDefs::InternalError();
+
+  vc_PatCorResultSet found;
+  try {
+    vc_PatCorRunParams rp;
+    vfConvertCorRunParams(params, static_cast<const vcFlexSubModelRunParams&>(params).numToFind(),
+                          startPose, rp);
+    vcPelBuffer_const<unsigned char> window = image;
+    bool searchable = true;
+    if (!(image.width() < params.xUncertainty() && image.height() < params.yUncertainty())) {
+      const vcXform<2> pose =
+          linearAtOrigin(startPose) * linearAtOrigin(*subModel_.originInverse());
+      const vcPelRect w = vfSubModelSearchWindow(image, *tp, params, subModel_, pose);
+      searchable = !w.isNull() && window.window(w);
+    }
+    if (!searchable) return;
+
+    // The model reports poses of the sub-model frame while it runs; its own origin is put back
+    // afterwards, also when the engine throws.
+    struct OriginRestore {
+      vc_PatCorModel<unsigned char>* m;
+      vcXform<2> saved;
+      ~OriginRestore() {
+        m->origin_ = saved;
+        m->computeOriginInverse_();
+      }
+    } restore{corModel_, corModel_->origin_};
+    corModel_->origin_ = linearAtOrigin(*subModel_.origin());
+    corModel_->computeOriginInverse_();
+    if (mask.isBound()) {
+      vcPelBuffer<unsigned char> mapped(window.width(), window.height());
+      vcPelBuffer_const<unsigned char> m = mask;
+      m.window(window.window());
+      // The engine reads 255 as "use" and 1 as "ignore"; anything else the caller marked as
+      // partial is ignored as well.
+      unsigned char table[256] = {};
+      table[0] = 1;
+      table[255] = 255;
+      vfPelMap(m, mapped, table);
+      corModel_->run(window, mapped, rp, found, diag, 0);
+    } else {
+      corModel_->run(window, rp, found, diag, 0);
+    }
+  } catch (const vcTimeout::Expired&) {
+    throw;
+  } catch (const vcFlexAlignDefs::Errors&) {
+    throw;
+  } catch (const vc_PatCorDefs::BadRange&) {
+    throw vcFlexAlignDefs::CanNotRun("Correlation runtime range outside of the trained range.");
+  } catch (const vcException& e) {
+    throw vcFlexAlignDefs::InternalError(messageOf(e));
+  }
+  if (!found.success()) return;
+
+  const vcPelBuffer_const<unsigned char>& trainImage = subModel_.image();
+  const vcXform<2> unitToImage(vcMatrix<2>(static_cast<double>(trainImage.width()), 0.0, 0.0,
+                                           static_cast<double>(trainImage.height())),
+                               vcVector<2>(static_cast<double>(trainImage.offset().x()),
+                                           static_cast<double>(trainImage.offset().y())));
+  const vcXform<2> imageFromClient = image.imageFromClientXform();
+  for (const vc_PatCorResult& er : found.results()) {
+    vcPtrHandle<vcFlexSubModelCorResult> r(new vcFlexSubModelCorResult);
+    const vcXform<2> pose = er.pose();
+    r->pose(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(pose)));
+    r->score(er.score());
+    r->accepted(true);
+    // The training image's unit square, into sub-model coordinates, then by the found pose.
+    const vcAffineRectangle region(pose * linearAtOrigin(*subModel_.originInverse()) *
+                                   trainImage.clientFromImageXform() * unitToImage);
+    r->matchRegion(region);
+    r->imageRegion(region.encloseImageRect(imageFromClient));
+    results.addResult(r);
+  }
+}

@@ -1,0 +1,28 @@
+// Helpers shared by the sub-model tool's sources.
+#pragma once
+
+#include <string>
+
+#include "platform/core/vcException.h"
+#include "platform/core/vcXform.h"
+
+class vc2XformBase;
+class vcFlexSubModel;
+
+namespace vc_submodtl {
+
+constexpr double kDegToRad = 0.017453292519943295;
+constexpr double kRadToDeg = 57.29577951308232;
+
+// The text an engine failure carries on into the tool's own error.
+std::string messageOf(const vcException& e);
+
+// Local linear approximation of a transform at the origin.
+vcXform<2> linearAtOrigin(const vc2XformBase& x);
+
+// Client (training) from sub-model coordinates is the origin; its inverse maps the sub-model's
+// client rectangle into sub-model coordinates. The four corners (ul, ur, lr, ll) of the
+// sub-model's model rectangle in sub-model coordinates.
+void modelCorners(const vcFlexSubModel& subModel, vcVector<2> out[4]);
+
+}  // namespace vc_submodtl
