@@ -15,10 +15,10 @@ using Std = vcFlexSubModelParamsDefs;
 // algorithm codes 1 = coarse pass, 2 = fine pass.
 void vfConvertCorTrainParams(const vcFlexSubModelCorTrainParams& p, vc_PatCorTrainParams& e) {
   const unsigned long acc = p.accuracies() & 3;
-  e.algorithms(static_cast<long>(acc));
+  e.algorithms(acc);
   e.zoneNominal(1, p.privData().zoneNominal(Std::eAngle));
   e.zoneNominal(2, p.privData().zoneNominal(Std::eUniformScale));
-  e.zoneAllowed(static_cast<long>(p.zoneAllowed() & 3));
+  e.zoneAllowed(p.zoneAllowed() & 3);
   e.zoneMaxRange(1, p.zoneMaxRangeStandard(Std::eAngle));
   e.zoneMaxRange(2, p.zoneMaxRangeStandard(Std::eUniformScale));
   if (acc != 0) {
@@ -44,7 +44,7 @@ void vfConvertCorRunParams(const vcFlexSubModelRunParams& params, long numToFind
   e.neighborAcceptThreshold(1, n);
   e.neighborAcceptThreshold(2, n);
   e.uncertainty(vcPair<long>(2, 2));
-  e.zoneEnable(static_cast<long>(p.zoneEnable() & 3));
+  e.zoneEnable(p.zoneEnable() & 3);
   e.zoneRel(1, p.zoneLowRelStandard(Std::eAngle), p.zoneHighRelStandard(Std::eAngle));
   e.zoneRel(2, p.zoneLowRelStandard(Std::eUniformScale), p.zoneHighRelStandard(Std::eUniformScale));
   e.zoneOverlap(1, p.zoneOverlapStandard(Std::eAngle));
@@ -52,8 +52,8 @@ void vfConvertCorRunParams(const vcFlexSubModelRunParams& params, long numToFind
   e.xyRel(vcVector<2>(-p.xUncertainty(), -p.yUncertainty()),
           vcVector<2>(p.xUncertainty(), p.yUncertainty()));
   e.xyOverlap(p.xyOverlap());
-  e.startPose_ = linearAtOrigin(startPose);
-  e.startPoseMode_ = 2;
+  e.startPose = linearAtOrigin(startPose);
+  e.startPoseType = 2;
   e.partialMatch(p.partialMatch());
 }
 

@@ -149,6 +149,9 @@ vcPtrHandle<vcFlexSubModelRunParams> vc_SubModelTool::applyDistortionToDOFs(
       cor->dofData().expandRelRange(Std::eUniformScale, us.start() - 1.0, us.end() - 1.0);
   } else if (auto* gf = dynamic_cast<vcFlexSubModelGfndRunParams*>(copy.ptr())) {
     vc_DofData& table = gf->dofData();
+    // Custom lists have no ranges distortion could be turned into.
+    if (gf->dofMode() != Gfnd::eStandard && gf->dofMode() != Gfnd::eAdvanced)
+      throw vcFlexAlignDefs::WrongDOFMode();
     const unsigned long en = gf->zoneEnable();
     switch (gf->dofMode()) {
       case Gfnd::eStandard: {
@@ -246,6 +249,8 @@ vcPelRect vfSubModelSearchWindow(const vcPelBuffer_const<unsigned char>& image,
     uy = c->yUncertainty();
     mode = c->xyUncertaintyMode();
   } else if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&runParams)) {
+    // A caller-made DOF list has no ranges the window could follow: search everything.
+    if (g->dofMode() != Gfnd::eStandard && g->dofMode() != Gfnd::eAdvanced) return image.window();
     const unsigned long en = g->zoneEnable();
     const vc_DofData& t = g->dofData();
     ux = g->xUncertainty();
@@ -266,7 +271,6 @@ vcPelRect vfSubModelSearchWindow(const vcPelBuffer_const<unsigned char>& image,
         scaleBounds(t, en, Std::eAspect, b.x0, b.x1);
         break;
       default:
-        // A caller-made DOF list has no ranges the window could follow: search everything.
         return image.window();
     }
   } else {
