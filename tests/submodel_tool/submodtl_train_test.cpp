@@ -64,10 +64,13 @@ TEST(SubModelToolTrain, EngineFollowsParameterTypeAndEqualRetrainKeepsIt) {
   EXPECT_TRUE(pattern->isTrained());
   EXPECT_GE(tool.trainTime(), 0.0);
 
-  // Equal inputs (a different but equal parameter object and sub-model copy): kept.
+  // Equal inputs (a different but equal parameter object and sub-model copy): kept. A marker
+  // on the engine object tells it from a fresh one that happens to reuse its address.
+  const_cast<vcGFAlignPattern*>(pattern)->origin({7, 7});
   const vcFlexSubModel copy = sm;
   tool.train(copy, gfndParams());
-  EXPECT_EQ(tool.geofindPattern(), pattern);
+  ASSERT_EQ(tool.geofindPattern(), pattern);
+  EXPECT_EQ(tool.geofindPattern()->origin(), vcVector<2>(7, 7));
 
   // Other parameters retrain and are stored.
   tool.train(sm, gfndParams(6.0f));
