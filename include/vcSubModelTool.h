@@ -104,11 +104,21 @@ class vc_SubModelTool {
   void assign_(const vc_SubModelTool& o);
   void clean_();
   void retrain_();
+  // The timed part of train: kept engines, or the chosen engine's training.
+  void train_(const vcFlexSubModel& subModel, const vcFlexSubModelTrainParams& params,
+              const vcFlexSubModelCorTrainParams* cor, const vcFlexSubModelGfndTrainParams* gfnd,
+              vcDiagObject* diag, unsigned long diagFlags);
   void trainCorrelation_(const vcFlexSubModel& subModel, const vcFlexSubModelCorTrainParams& params,
                          vcDiagObject* diag, unsigned long diagFlags);
   void trainGeofind_(const vcFlexSubModel& subModel, const vcFlexSubModelGfndTrainParams& params,
                      vcDiagObject* diag, unsigned long diagFlags);
 
+  // run_ between the input and the output records.
+  void recordedRun_(const vcPelBuffer_const<unsigned char>& image,
+                    const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+                    const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
+                    vc_SubModelResultSet& results, vcDiagObject* diag, unsigned long diagFlags,
+                    bool useMask) const;
   void run_(const vcPelBuffer_const<unsigned char>& image,
             const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
             const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,

@@ -7,6 +7,7 @@
 #include "platform/core/vcTimer.h"
 #include "platform/display/vc2Wireframe.h"
 #include "submodel_tool/submodtl_cor.h"
+#include "submodel_tool/submodtl_diag.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
@@ -75,10 +76,30 @@ bool vc_SubModelTool::isTrained() const {
 
 void vc_SubModelTool::train(const vcFlexSubModel& subModel, const vcFlexSubModelTrainParams& params,
                             vcDiagObject* diag, unsigned long diagFlags) {
+  vc_submodtl::recordTrainInputs(diag, diagFlags, subModel, params);
   const auto* cor = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&params);
   const auto* gfnd = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&params);
-  if (!cor && !gfnd) throw vcFlexAlignDefs::InternalError();
+  if (!cor && !gfnd) {
+    const vcFlexAlignDefs::InternalError e;
+    vc_submodtl::recordTrainOutputs(diag, diagFlags, -1.0);
+    vc_submodtl::recordFailure(diag, diagFlags, "vc_SubModelTool::train", e);
+    throw e;
+  }
+  try {
+    train_(subModel, params, cor, gfnd, diag, diagFlags);
+  } catch (const vcException& e) {
+    vc_submodtl::recordTrainOutputs(diag, diagFlags, -1.0);
+    vc_submodtl::recordFailure(diag, diagFlags, "vc_SubModelTool::train", e);
+    throw;
+  }
+  vc_submodtl::recordTrainOutputs(diag, diagFlags, trainTime_);
+}
 
+void vc_SubModelTool::train_(const vcFlexSubModel& subModel,
+                             const vcFlexSubModelTrainParams& params,
+                             const vcFlexSubModelCorTrainParams* cor,
+                             const vcFlexSubModelGfndTrainParams* gfnd, vcDiagObject* diag,
+                             unsigned long diagFlags) {
   vcTimer timer(true);
   if (isTrained() && trainParams_ && params.equal(*trainParams_) && subModel == subModel_) {
     timer.stop();

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "submodel_tool/submodtl_diag.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
@@ -62,7 +63,7 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
                                       const vc2XformBase& startPose,
                                       const vcFlexSubModelCorRunParams& params,
                                       vc_SubModelResultSet& results, vcDiagObject* diag,
-                                      unsigned long) const {
+                                      unsigned long diagFlags) const {
   const auto* tp = dynamic_cast<const vcFlexSubModelCorTrainParams*>(trainParams_.ptr());
   if (!tp) throw vcFlexAlignDefs::InternalError();
   if (subModel_.modelType() == vcFlexModelDefs::eBlank) {
@@ -86,7 +87,9 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     if (!(image.width() < params.xUncertainty() && image.height() < params.yUncertainty())) {
       const vcXform<2> pose =
           linearAtOrigin(startPose) * linearAtOrigin(*subModel_.originInverse());
-      const vcPelRect w = vfSubModelSearchWindow(image, *tp, params, subModel_, pose);
+      vcRect swept;
+      const vcPelRect w = vc_submodtl::searchWindow(image, *tp, params, subModel_, pose, swept);
+      vc_submodtl::recordWindow(diag, diagFlags, image, swept, w);
       searchable = !w.isNull() && window.window(w);
     }
     if (!searchable) return;

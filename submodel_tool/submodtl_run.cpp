@@ -6,6 +6,7 @@
 #include "engines/geofind/vcGFAlign.h"
 #include "engines/geofind/vcGeorapidDOF.h"
 #include "geometry/encloserect.h"
+#include "submodel_tool/submodtl_diag.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
@@ -230,6 +231,16 @@ vcPelRect vfSubModelSearchWindow(const vcPelBuffer_const<unsigned char>& image,
                                  const vcFlexSubModelTrainParams& trainParams,
                                  const vcFlexSubModelRunParams& runParams,
                                  const vcFlexSubModel& subModel, const vcXform<2>& pose) {
+  vcRect swept;
+  return vc_submodtl::searchWindow(image, trainParams, runParams, subModel, pose, swept);
+}
+
+vcPelRect vc_submodtl::searchWindow(const vcPelBuffer_const<unsigned char>& image,
+                                    const vcFlexSubModelTrainParams& trainParams,
+                                    const vcFlexSubModelRunParams& runParams,
+                                    const vcFlexSubModel& subModel, const vcXform<2>& pose,
+                                    vcRect& swept) {
+  swept = vcRect(image.window());
   const vcRect& er = subModel.encloseRect();
   const vcPolygon poly({er.ul(), er.ur(), er.lr(), er.ll()});
   double margin = 0.0;
@@ -278,7 +289,7 @@ vcPelRect vfSubModelSearchWindow(const vcPelBuffer_const<unsigned char>& image,
   }
 
   const vcXform<2>& B = image.clientFromImageXform();
-  const vcRect r =
+  const vcRect r = swept =
       b.advanced ? vfEncloseRect(poly, pose, B, ux, uy, vcRadian(b.a0), vcRadian(b.a1), b.s0, b.s1,
                                  b.x0, b.x1, vcRadian(b.k0), vcRadian(b.k1), margin, mode)
                  : vfEncloseRect(poly, pose, B, ux, uy, vcRadian(b.a0), vcRadian(b.a1), b.s0, b.s1,
@@ -292,8 +303,8 @@ void vc_SubModelTool::run(const vcPelBuffer_const<unsigned char>& image,
                           const vc2XformBase& startPose, const vcFlexSubModelRunParams& params,
                           const std::vector<vcVector<2>>& points, vc_SubModelResultSet& results,
                           vcDiagObject* diag, unsigned long diagFlags) const {
-  run_(image, vcPelBuffer_const<unsigned char>(), startPose, params, points, results, false, diag,
-       diagFlags);
+  recordedRun_(image, vcPelBuffer_const<unsigned char>(), startPose, params, points, results, diag,
+               diagFlags, false);
 }
 
 void vc_SubModelTool::run(const vcPelBuffer_const<unsigned char>& image,
@@ -301,7 +312,28 @@ void vc_SubModelTool::run(const vcPelBuffer_const<unsigned char>& image,
                           const vc2XformBase& startPose, const vcFlexSubModelRunParams& params,
                           const std::vector<vcVector<2>>& points, vc_SubModelResultSet& results,
                           vcDiagObject* diag, unsigned long diagFlags) const {
-  run_(image, mask, startPose, params, points, results, true, diag, diagFlags);
+  recordedRun_(image, mask, startPose, params, points, results, diag, diagFlags, true);
+}
+
+void vc_SubModelTool::recordedRun_(const vcPelBuffer_const<unsigned char>& image,
+                                   const vcPelBuffer_const<unsigned char>& mask,
+                                   const vc2XformBase& startPose,
+                                   const vcFlexSubModelRunParams& params,
+                                   const std::vector<vcVector<2>>& points,
+                                   vc_SubModelResultSet& results, vcDiagObject* diag,
+                                   unsigned long diagFlags, bool useMask) const {
+  const bool raised =
+      vc_submodtl::recordRunInputs(diag, diagFlags, image, subModel_, startPose, params);
+  try {
+    run_(image, mask, startPose, params, points, results, useMask, diag, diagFlags);
+  } catch (const vcException& e) {
+    vc_submodtl::recordMatchInfo(diag, diagFlags, image, results);
+    vc_submodtl::recordRunOutputs(diag, diagFlags, image, subModel_, results, raised);
+    vc_submodtl::recordFailure(diag, diagFlags, "vc_SubModelTool::run", e);
+    throw;
+  }
+  vc_submodtl::recordMatchInfo(diag, diagFlags, image, results);
+  vc_submodtl::recordRunOutputs(diag, diagFlags, image, subModel_, results, raised);
 }
 
 void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
@@ -326,11 +358,21 @@ void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
   results.clearResults();
 
   const double distortion = computeDistortion(startPose, params, points);
-  vcPtrHandle<vcFlexSubModelRunParams> effective;
-  if (subModel_.modelType() != vcFlexModelDefs::eBlank && distortion > 0.0)
-    effective = applyDistortionToDOFs(distortion, startPose, params);
-  else
-    effective = params.clone();
+  vcPtrHandle<vcFlexSubModelRunParams> effective = params.clone();
+  if (subModel_.modelType() != vcFlexModelDefs::eBlank) {
+    if (distortion <= 0.0) {
+      vc_submodtl::recordDofs(diag, diagFlags, image, "Independent DOFs", subModel_, startPose,
+                              params);
+    } else {
+      effective = applyDistortionToDOFs(distortion, startPose, params);
+      vc_submodtl::recordDistortion(diag, diagFlags, image, distortion, subModel_, startPose,
+                                    points);
+      vc_submodtl::recordDofs(diag, diagFlags, image, "Independent DOFs", subModel_, startPose,
+                              params);
+      vc_submodtl::recordDofs(diag, diagFlags, image, "Combined DOFs", subModel_, startPose,
+                              *effective);
+    }
+  }
 
   const vcPelBuffer_const<unsigned char> runMask =
       useMask ? mask : vcPelBuffer_const<unsigned char>();
@@ -344,8 +386,8 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
                                   const vcPelBuffer_const<unsigned char>& mask,
                                   const vc2XformBase& startPose,
                                   const vcFlexSubModelGfndRunParams& params,
-                                  vc_SubModelResultSet& results, vcDiagObject*,
-                                  unsigned long) const {
+                                  vc_SubModelResultSet& results, vcDiagObject* diag,
+                                  unsigned long diagFlags) const {
   const auto* tp = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(trainParams_.ptr());
   if (!tp) throw vcFlexAlignDefs::InternalError();
   if (subModel_.modelType() == vcFlexModelDefs::eBlank) {
@@ -367,7 +409,9 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
     if (!(image.width() <= params.xUncertainty() && image.height() <= params.yUncertainty())) {
       const vcXform<2> pose =
           linearAtOrigin(startPose) * linearAtOrigin(*subModel_.originInverse());
-      const vcPelRect w = vfSubModelSearchWindow(image, *tp, params, subModel_, pose);
+      vcRect swept;
+      const vcPelRect w = vc_submodtl::searchWindow(image, *tp, params, subModel_, pose, swept);
+      vc_submodtl::recordWindow(diag, diagFlags, image, swept, w);
       searchable = !w.isNull() && window.window(w);
     }
     if (!searchable) return;

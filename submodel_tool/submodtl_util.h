@@ -4,10 +4,14 @@
 #include <string>
 
 #include "platform/core/vcException.h"
+#include "platform/core/vcPelBuffer.h"
+#include "platform/core/vcShapes.h"
 #include "platform/core/vcXform.h"
 
 class vc2XformBase;
 class vcFlexSubModel;
+class vcFlexSubModelTrainParams;
+class vcFlexSubModelRunParams;
 
 namespace vc_submodtl {
 
@@ -24,5 +28,12 @@ vcXform<2> linearAtOrigin(const vc2XformBase& x);
 // client rectangle into sub-model coordinates. The four corners (ul, ur, lr, ll) of the
 // sub-model's model rectangle in sub-model coordinates.
 void modelCorners(const vcFlexSubModel& subModel, vcVector<2> out[4]);
+
+// The search window of vfSubModelSearchWindow; `swept` gets the enclosing rectangle before it
+// is widened to pixels and clipped (the image's window when the ranges are not known).
+vcPelRect searchWindow(const vcPelBuffer_const<unsigned char>& image,
+                       const vcFlexSubModelTrainParams& trainParams,
+                       const vcFlexSubModelRunParams& runParams, const vcFlexSubModel& subModel,
+                       const vcXform<2>& pose, vcRect& swept);
 
 }  // namespace vc_submodtl
