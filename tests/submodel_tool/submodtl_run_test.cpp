@@ -119,6 +119,7 @@ TEST(SubModelToolRun, BlankSubModelGivesOneResultAtTheStartPose) {
     if (kind == 0) {
       tool.train(vcFlexSubModel(std::string("b")), gfndTrain());
       tool.run(scene, start, gfndRun(3), {{0, 0}}, rs);
+      tool.run(scene, start, gfndRun(3), {{0, 0}}, rs);  // a second run replaces the first
     } else {
       tool.train(vcFlexSubModel(std::string("b")), corTrain());
       tool.run(scene, start, corRun(3), {{0, 0}}, rs);
