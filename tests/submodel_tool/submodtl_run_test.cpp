@@ -103,7 +103,7 @@ TEST(SubModelToolRun, CorrelationFindsImageSubModelAtKnownTranslation) {
   vc_SubModelResultSet rs;
   tool.run(render(220, 180, truth), vc2XformLinear(rigid(0, 55, 36)), corRun(8.0), {}, rs);
   ASSERT_GE(rs.numFound(), 1);
-  EXPECT_LT(cornerError(bestPose(rs), truth), 0.3);
+  EXPECT_LT(cornerError(bestPose(rs), truth), 0.2);
   const auto r = rs.results()[0];
   EXPECT_TRUE(r->accepted());
   // The match region is the training image's extent under the found pose.

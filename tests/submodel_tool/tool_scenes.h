@@ -30,8 +30,9 @@ inline bool insideConvexOrL(const vcPolygon& poly, const vcVector<2>& p) {
   return in;
 }
 
-// An image of the given size whose pixel (x, y) covers [x, x+1) x [y, y+1) in client (= pixel)
-// coordinates, showing the pattern under `clientFromModel` (grey 40 ground, 200 pattern).
+// An image of the given size whose pixel (x, y) is centred on the client point (x, y) and covers
+// the unit square around it, showing the pattern under `clientFromModel` (grey 40 ground, 200
+// pattern).
 inline vcPelBuffer<unsigned char> render(long w, long h, const vcXform<2>& clientFromModel) {
   const std::vector<vcPolygon> parts = patternParts();
   const vcXform<2> modelFromClient = clientFromModel.inverse();
@@ -43,7 +44,7 @@ inline vcPelBuffer<unsigned char> render(long w, long h, const vcXform<2>& clien
       for (int sy = 0; sy < kSub; ++sy)
         for (int sx = 0; sx < kSub; ++sx) {
           const vcVector<2> p =
-              modelFromClient.mapPoint({x + (sx + 0.5) / kSub, y + (sy + 0.5) / kSub});
+              modelFromClient.mapPoint({x - 0.5 + (sx + 0.5) / kSub, y - 0.5 + (sy + 0.5) / kSub});
           for (const vcPolygon& part : parts)
             if (insideConvexOrL(part, p)) {
               ++hits;
