@@ -1,4 +1,7 @@
 // Sub-model tool: data, training, copying, comparison and persistence.
+// Built once the sub-model family is part of the tree.
+#if __has_include("vcFlexModels.h")
+
 #include <typeinfo>
 #include <vector>
 
@@ -228,3 +231,5 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
   }
   return ar;
 }
+
+#endif  // __has_include("vcFlexModels.h")

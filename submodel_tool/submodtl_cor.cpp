@@ -1,4 +1,7 @@
 // Sub-model tool, correlation engine: parameter conversion, training and run.
+// Built once the sub-model family is part of the tree.
+#if __has_include("vcFlexModels.h")
+
 #include "submodel_tool/submodtl_cor.h"
 
 #include <cmath>
@@ -151,3 +154,5 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     results.addResult(r);
   }
 }
+
+#endif  // __has_include("vcFlexModels.h")

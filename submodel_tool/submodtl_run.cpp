@@ -1,4 +1,7 @@
 // Sub-model tool run: input checks, distortion-narrowed ranges, search window, Geofind run.
+// Built once the sub-model family is part of the tree.
+#if __has_include("vcFlexModels.h")
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -465,3 +468,5 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
     results.addResult(r);
   }
 }
+
+#endif  // __has_include("vcFlexModels.h")
