@@ -262,20 +262,22 @@ std::shared_ptr<vc_GFModel> vf_GFTrainChains(const std::vector<vc_GFSegmentChain
       const float sign = c.weight > 0 ? 1.0f : -1.0f;
       const std::size_t n = c.vertices.size();
       const std::size_t segs = c.closed ? n : n - 1;
+      // Distance along the chain to the next sample, carried across short segments (flattened
+      // arcs); long segments keep clear of their vertices.
+      double carry = 0.5 * spacing;
       for (std::size_t i = 0; i < segs; ++i) {
         const vcVector<2> a = c.vertices[i], b = c.vertices[(i + 1) % n];
         const double len = a.distance(b);
         if (len < 1e-9) continue;
         const vcVector<2> d = (b - a) / len;
-        const double usable = len - 2 * std::min(clear, 0.25 * len);
-        const int k = std::max(1, int(std::floor(usable / spacing)));
-        const double step = usable / k;
-        const double start = 0.5 * (len - usable) + 0.5 * step;
-        for (int j = 0; j < k; ++j) {
-          const vcVector<2> p = a + d * (start + j * step);
+        const double clr = len >= 4 * clear ? clear : 0.0;
+        double t = std::max(carry, clr);
+        for (; t <= len - clr; t += spacing) {
+          const vcVector<2> p = a + d * t;
           set.push(float(p.x()), float(p.y()), sign * float(d.y()), -sign * float(d.x()),
                    float(std::fabs(c.weight)));
         }
+        carry = std::max(0.0, t - len);
       }
     }
     return set;
@@ -294,7 +296,7 @@ std::shared_ptr<vc_GFModel> vf_GFTrainChains(const std::vector<vc_GFSegmentChain
     const std::size_t cap = (l == top && top > 0) ? kCapTop : kCapLevel;
     double spacing = l == 0 ? 2.0 : double(1 << l);
     vc_GFPointSet set = sample(spacing, 1.0 * (1 << l));
-    while (set.size() > cap) set = sample(spacing *= 1.25, 1.0 * (1 << l));
+    while (set.size() > cap && spacing < 1e4) set = sample(spacing *= 1.25, 1.0 * (1 << l));
     m->levels[l] = std::move(set);
   }
   const float fineGrain = s.autoSelect ? 1.0f : s.fineGrain;
@@ -302,7 +304,7 @@ std::shared_ptr<vc_GFModel> vf_GFTrainChains(const std::vector<vc_GFSegmentChain
   if (s.algorithm == 2) {
     double spacing = fineGrain;
     vc_GFPointSet set = sample(spacing, 1.0);
-    while (set.size() > kCapFine) set = sample(spacing *= 1.25, 1.0);
+    while (set.size() > kCapFine && spacing < 1e4) set = sample(spacing *= 1.25, 1.0);
     m->fine = std::move(set);
   }
   return m;

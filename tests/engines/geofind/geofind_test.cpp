@@ -231,3 +231,33 @@ TEST(GeofindDofList, CopyAppendAndEqual) {
 }
 
 }  // namespace
+
+#include "platform/display/vc2Wireframe.h"
+
+namespace {
+
+TEST(GeofindRun, WireframeWithArcsFindsRenderedCircles) {
+  // Two closed two-arc circles matching the circle pattern (radii 50 and 25 around (80, 80)).
+  auto circleWf = [](double r) {
+    vc2Wireframe w;
+    w.insertVertex({80 + r, 80}, -1, vcRadian(0), vcDimTol(0, 0, 0, vcDimTol::eAbsolute));
+    w.insertVertex({80 - r, 80}, -1, vcRadian(3.14159265358979),
+                   vcDimTol(0, 0, 0, vcDimTol::eAbsolute));
+    w.close(vcRadian(3.14159265358979), vcDimTol(0, 0, 0, vcDimTol::eAbsolute));
+    return w;
+  };
+  vcGFAlignPattern pat;
+  pat.ignorePolarity(true);
+  pat.train({circleWf(50), circleWf(25)}, vcXform<2>(), 2, nullptr, 0);
+  const vcXform<2> truth = poseAt(250, 260, 0, 0.95);
+  vcSampleRender opt;
+  opt.noiseSigma = 5;
+  vcGFAlignResultSet rs;
+  pat.run(vfRenderSample(vfSampleCirclePattern(), truth, opt), paramsFor(0, 0, 0.9, 1.1), rs,
+          nullptr, 0);
+  ASSERT_GE(rs.numFound(), 1);
+  EXPECT_LT(rs[0].pose().mapPoint({80, 80}).distance({250, 260}), 0.2);
+  EXPECT_NEAR(rs[0].pose().matrix().scale(), 0.95, 0.004);
+}
+
+}  // namespace
