@@ -5,7 +5,9 @@
 
 inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }
 
-#include "vcFlexErrors.h"
 #include "vcDofData.h"
+#include "vcFlexErrors.h"
 #include "vcFlexGeometry.h"
+#include "vcFlexModels.h"
 #include "vcFlexSubModelParams.h"
+#include "vcSubModelTool.h"

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "geometry/encloserect.h"
 #include "platform/core/vc2XformBase.h"
 #include "platform/core/vcAffineSampling.h"
 #include "platform/core/vcHandle.h"

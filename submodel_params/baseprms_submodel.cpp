@@ -1,9 +1,7 @@
 // The results' overlap decision for a sub-model: its extent and origin inverse are all it uses.
 #include "vcFlexErrors.h"
-#include "vcFlexSubModelParams.h"
-
-#if __has_include("vcFlexModels.h")
 #include "vcFlexModels.h"
+#include "vcFlexSubModelParams.h"
 
 bool vcFlexSubModelCorResult::isOverlapping(const vcFlexSubModel& subModel,
                                             const vcFlexSubModelResult& other,
@@ -16,17 +14,3 @@ bool vcFlexSubModelGfndResult::isOverlapping(const vcFlexSubModel& subModel,
                                              const vcFlexSubModelRunParams& params) const {
   return isOverlapping(subModel.encloseRect(), *subModel.originInverse(), other, params);
 }
-
-#else
-// Stand-in until the sub-model classes are part of the build: the decision needs the
-// sub-model's extent, which only they can give.
-bool vcFlexSubModelCorResult::isOverlapping(const vcFlexSubModel&, const vcFlexSubModelResult&,
-                                            const vcFlexSubModelRunParams&) const {
-  throw vcFlexAlignDefs::NotImplemented("sub-model classes are not built in");
-}
-
-bool vcFlexSubModelGfndResult::isOverlapping(const vcFlexSubModel&, const vcFlexSubModelResult&,
-                                             const vcFlexSubModelRunParams&) const {
-  throw vcFlexAlignDefs::NotImplemented("sub-model classes are not built in");
-}
-#endif

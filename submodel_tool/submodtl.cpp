@@ -1,6 +1,4 @@
 // Sub-model tool: data, training, copying, comparison and persistence.
-// Built once the sub-model family is part of the tree.
-#if __has_include("vcFlexModels.h")
 
 #include <typeinfo>
 #include <vector>
@@ -232,4 +230,3 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
   return ar;
 }
 
-#endif  // __has_include("vcFlexModels.h")

@@ -1,6 +1,4 @@
 // Sub-model tool, correlation engine: parameter conversion, training and run.
-// Built once the sub-model family is part of the tree.
-#if __has_include("vcFlexModels.h")
 
 #include "submodel_tool/submodtl_cor.h"
 
@@ -155,4 +153,3 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
   }
 }
 
-#endif  // __has_include("vcFlexModels.h")

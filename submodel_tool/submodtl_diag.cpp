@@ -1,6 +1,4 @@
 // Diagnostic records of the sub-model tool: names and texts a viewer relies on.
-// Built once the sub-model family is part of the tree.
-#if __has_include("vcFlexModels.h")
 
 #include "submodel_tool/submodtl_diag.h"
 
@@ -271,4 +269,3 @@ void recordRunOutputs(vcDiagObject* diag, unsigned long flags,
 
 }  // namespace vc_submodtl
 
-#endif  // __has_include("vcFlexModels.h")

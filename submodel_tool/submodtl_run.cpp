@@ -1,6 +1,4 @@
 // Sub-model tool run: input checks, distortion-narrowed ranges, search window, Geofind run.
-// Built once the sub-model family is part of the tree.
-#if __has_include("vcFlexModels.h")
 
 #include <algorithm>
 #include <cmath>
@@ -469,4 +467,3 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
   }
 }
 
-#endif  // __has_include("vcFlexModels.h")

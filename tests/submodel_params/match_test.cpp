@@ -2,11 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "params_test_util.h"
-#include "vcFlexSubModelParams.h"
-#if __has_include("vcFlexModels.h")
 #include "vcFlexModels.h"
-#define VCFLEX_TEST_HAVE_SUBMODELS 1
-#endif
+#include "vcFlexSubModelParams.h"
 
 namespace {
 
@@ -68,9 +65,6 @@ TEST(CorResultUncertainty, Boundaries) {
   vcFlexSubModelCorRunParams p;
   p.xyUncertainty(10, 5);
   const auto expected = pose(50, 60, 30, 2.0);
-#ifndef VCFLEX_TEST_HAVE_SUBMODELS
-  GTEST_SKIP() << "needs the sub-model classes";
-#else
   const vcFlexSubModel none;  // a blank one: the decision does not look at the sub-model
   auto within = [&](const vcPtrHandle_const<vc2XformBase>& found) {
     return resultAt<vcFlexSubModelCorResult>(found).isWithinDofUncertainty(none, *expected, p);
@@ -93,7 +87,6 @@ TEST(CorResultUncertainty, Boundaries) {
   EXPECT_FALSE(within(pose(50, 60, 30, 2.0 * 1.111)));
   // An aspect change is never within: the engine scales uniformly.
   EXPECT_FALSE(within(pose(50, 60, 30, 2.0, 1.02)));
-#endif
 }
 
 vcFlexSubModelGfndResult gfndAt(const vcPtrHandle_const<vc2XformBase>& p,
@@ -135,9 +128,6 @@ TEST(GfndResultUncertainty, StandardAndAdvancedBoundaries) {
   vc_SubModelGfndRunParams p;
   p.xyUncertainty(2, 3);
   const auto expected = pose(10, 10, -20, 1.5);
-#ifndef VCFLEX_TEST_HAVE_SUBMODELS
-  GTEST_SKIP() << "needs the sub-model classes";
-#else
   const vcFlexSubModel none;
   auto within = [&](const vcPtrHandle_const<vc2XformBase>& found) {
     return gfndAt(found, {}).isWithinDofUncertainty(none, *expected, p);
@@ -173,7 +163,6 @@ TEST(GfndResultUncertainty, StandardAndAdvancedBoundaries) {
   p.dofMode(G::eCustom);
   EXPECT_THROW(within(pose(10, 10)), vcFlexAlignDefs::NotImplemented);
   EXPECT_FALSE(within(pose(100, 10)));
-#endif
 }
 
 }  // namespace

@@ -1,6 +1,3 @@
-// Built once the sub-model family is part of the tree.
-#if __has_include("vcFlexModels.h")
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -308,4 +305,3 @@ TEST(SubModelToolWindow, WindowIsTheSweptRectanglePaddedAndClipped) {
 
 }  // namespace
 
-#endif  // __has_include("vcFlexModels.h")

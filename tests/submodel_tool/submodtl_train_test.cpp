@@ -1,6 +1,3 @@
-// Built once the sub-model family is part of the tree.
-#if __has_include("vcFlexModels.h")
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -169,4 +166,3 @@ TEST(SubModelToolTrain, ArchiveStoresInputsAndLoadingRetrains) {
 
 }  // namespace
 
-#endif  // __has_include("vcFlexModels.h")
