@@ -274,7 +274,7 @@ void vcFlexSubModel::extractSymmetry_() {
       else
         pattern.train(image_, 1, nullptr, 0);
     } else {
-      vf_TrainSynthetic(pattern, shapes_, weights_, linearAt0(*clientFromImage_));
+      pattern.train(shapes_, weights_, linearAt0(*clientFromImage_), 1, nullptr, 0);
     }
     vc_GFPatternInfo info;
     info.request = 1;

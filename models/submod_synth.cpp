@@ -1,8 +1,6 @@
 // Synthetic sub-models: shapes with weights, their extent and their engine training.
-#include <cmath>
-
-#include "engines/geofind/vcGFAlign.h"
 #include "models/submod_priv.h"
+#include "platform/display/vcSMDGD.h"
 #include "vcFlexModels.h"
 
 void vcFlexSubModel::setSynthetic_(const std::vector<vc2Wireframe>& shapes,
@@ -30,30 +28,9 @@ void vcFlexSubModel::setSynthetic_(const std::vector<vc2Wireframe>& shapes,
   extractSymmetry_();
 }
 
-vcRect vf_SyntheticBounds(const std::vector<vc2Wireframe>& shapes, const std::vector<double>&,
-                          const vcXform<2>& x) {
-  vcRect r;
-  bool first = true;
-  for (const vc2Wireframe& w : shapes) {
-    if (w.numVertices() == 0) continue;
-    const vcRect b = w.poly().map(x).encloseRect();
-    r = first ? b : r.enclose(b);
-    first = false;
-  }
-  return r;
-}
-
-void vf_TrainSynthetic(vcGFAlignPattern& pattern, const std::vector<vc2Wireframe>& shapes,
-                       const std::vector<double>& weights, const vcXform<2>& clientFromImage) {
-  // The engine trains from vertex chains; arcs are divided finely enough (0.05 client units)
-  // that the chords stay on the edge the arc describes.
-  std::vector<std::vector<vcVector<2>>> chains;
-  std::vector<bool> closed;
-  chains.reserve(shapes.size());
-  for (const vc2Wireframe& w : shapes) {
-    const vcPolyline p = w.poly().toPolyline(0.05);
-    chains.push_back(p.vertices());
-    closed.push_back(w.closed());
-  }
-  pattern.trainPolylines(chains, closed, weights, clientFromImage, 1);
+vcRect vf_SyntheticBounds(const std::vector<vc2Wireframe>& shapes,
+                          const std::vector<double>& weights, const vcXform<2>& x) {
+  return vcSMDGDModelPrivate::boundingBox(
+      vcSMDGDModelPrivate::weightedWireframesToModel(shapes, weights),
+      vcSMDGDModelPrivate::wireframeXforms(shapes, weights), x);
 }

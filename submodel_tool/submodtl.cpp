@@ -171,16 +171,8 @@ void vc_SubModelTool::trainGeofind_(const vcFlexSubModel& subModel,
     if (subModel.modelType() == vcFlexModelDefs::eSynthetic) {
       const vcPtrHandle_const<vc2XformBase> cfi = subModel.clientFromImage();
       if (!cfi) throw vcBadPointer();
-      // The engine learns chains of vertices; arcs are divided finely enough (0.05 client
-      // units) that the chords stay on the edge they describe.
-      std::vector<std::vector<vcVector<2>>> chains;
-      std::vector<bool> closed;
-      for (const vc2Wireframe& w : subModel.shapes()) {
-        chains.push_back(w.poly().toPolyline(0.05).vertices());
-        closed.push_back(w.closed());
-      }
-      gfPattern_->trainPolylines(chains, closed, subModel.weights(),
-                                 vc_submodtl::linearAtOrigin(*cfi), mask);
+      gfPattern_->train(subModel.shapes(), subModel.weights(), vc_submodtl::linearAtOrigin(*cfi),
+                        mask, nullptr, 0);
     } else if (!subModel.mask().isBound()) {
       gfPattern_->train(subModel.image(), mask, nullptr, 0);
     } else {
@@ -229,4 +221,3 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
   }
   return ar;
 }
-
