@@ -199,6 +199,40 @@ TEST(SubModel, SyntheticExtentAndFeatureArea) {
   EXPECT_EQ(vcFlexSubModelHelper::centerPt(s), vcVector<2>(20, 15));
 }
 
+TEST(SubModel, SymmetricShapesReportTheirSymmetry) {
+  // Code bits: 1 half-turn, 2 quarter-turn or n-fold, 4 mirror, 8 every rotation or a
+  // half-turn together with another symmetry.
+  const vc2XformLinear identity;
+  const vcFlexSubModel sq({square(-20, -20, 40)}, identity, "square");
+  EXPECT_EQ(sq.symmetry(), 15u);
+
+  vc2Wireframe disc;  // two half-circle arcs of radius 20
+  const vcDimTol none;
+  disc.insertVertex({20, 0}, -1, vcRadian(0), none);
+  disc.insertVertex({-20, 0}, -1, vcRadian(M_PI), none);
+  disc.close(vcRadian(M_PI), none);
+  const vcFlexSubModel round({disc}, identity, "disc");
+  EXPECT_NE(round.symmetry() & 8u, 0u) << round.symmetry();
+
+  // An L shape with unequal arms has no symmetry at all.
+  vc2Wireframe ell;
+  for (const vcVector<2>& p : {vcVector<2>(0, 0), vcVector<2>(40, 0), vcVector<2>(40, 10),
+                               vcVector<2>(10, 10), vcVector<2>(10, 30), vcVector<2>(0, 30)})
+    ell.insertVertex(p, -1, vcRadian(0), none);
+  ell.close(vcRadian(0), none);
+  const vcFlexSubModel el({ell}, identity, "ell");
+  EXPECT_EQ(el.symmetry(), 0u);
+
+  // A square image sub-model is found symmetric as well, and the code survives an archive.
+  Image img(64, 64);
+  for (long y = 0; y < 64; ++y)
+    for (long x = 0; x < 64; ++x)
+      img.set(x, y, (x >= 16 && x < 48 && y >= 16 && y < 48) ? 200 : 30);
+  vcFlexSubModel fromImage(img, "image square");
+  EXPECT_EQ(fromImage.symmetry(), 15u);
+  EXPECT_EQ(roundTrip(fromImage).symmetry(), fromImage.symmetry());
+}
+
 TEST(SubModel, FailedTrainingIsNotAnError) {
   // A flat image has no edges; the sub-model still builds and reports no symmetry.
   Image flat(16, 16);
