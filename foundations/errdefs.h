@@ -11,12 +11,12 @@
 #define VC_FLEX_DEFINE_ERROR_FAMILY_BASE(Family)                                 \
   Family::Errors::Errors(const std::string& msg) : vcExceptionWithString(msg) {} \
   void Family::Errors::dispatchSerialize(vcArchive& ar) {                        \
-    if (ar.haveVisited(this, sizeof(Errors))) return;                            \
+    if (ar.haveVisited(this, typeid(Errors))) return;                            \
     unsigned char version = 0;                                                   \
     ar || version;                                                               \
     if (version != 0) throw vcArchive::UnknownVersion(#Family "::Errors", 0);    \
     serialize_(ar, version);                                                     \
-    ar.setVisited(this, sizeof(Errors));                                         \
+    ar.setVisited(this, typeid(Errors));                                         \
   }                                                                              \
   void Family::Errors::serialize_(vcArchive& ar, unsigned char version) {        \
     if (version != 0) throw vcArchive::UnknownVersion(#Family "::Errors", 0);    \
@@ -34,12 +34,12 @@
   }                                                                           \
   vcPersistent* Family::Name::make() { return new Name; }                     \
   void Family::Name::dispatchSerialize(vcArchive& ar) {                       \
-    if (ar.haveVisited(this, sizeof(Name))) return;                           \
+    if (ar.haveVisited(this, typeid(Name))) return;                           \
     unsigned char version = 0;                                                \
     ar || version;                                                            \
     if (version != 0) throw vcArchive::UnknownVersion(#Family "::" #Name, 0); \
     serialize_(ar, version);                                                  \
-    ar.setVisited(this, sizeof(Name));                                        \
+    ar.setVisited(this, typeid(Name));                                        \
   }                                                                           \
   void Family::Name::serialize_(vcArchive& ar, unsigned char version) {       \
     if (version != 0) throw vcArchive::UnknownVersion(#Family "::" #Name, 0); \

@@ -78,12 +78,12 @@ void MST::compute(std::vector<double>& distances, int numRoots) {
 }
 
 void MST::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(MST))) return;
+  if (ar.haveVisited(this, typeid(MST))) return;
   // Every stored version is read with the same layout.
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(MST));
+  ar.setVisited(this, typeid(MST));
 }
 
 void MST::serialize_(vcArchive& ar, unsigned char) {

@@ -155,11 +155,11 @@ void requireLinear(const vc2XformBase& xf) {
 // ---- errors ----------------------------------------------------------------------------------
 
 void vc2XformInterpMap::BadParams::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(BadParams))) return;
+  if (ar.haveVisited(this, typeid(BadParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(BadParams));
+  ar.setVisited(this, typeid(BadParams));
 }
 
 void vc2XformInterpMap::BadParams::serialize_(vcArchive& ar, unsigned char version) {
@@ -178,11 +178,11 @@ void vc2XformInterpMap::BadParams::suicideAndRethrow() {
 vcPersistent* vc2XformInterpMap::BadParams::make() { return new BadParams; }
 
 void vc2XformInterpMap::NotImplemented::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(NotImplemented))) return;
+  if (ar.haveVisited(this, typeid(NotImplemented))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(NotImplemented));
+  ar.setVisited(this, typeid(NotImplemented));
 }
 
 void vc2XformInterpMap::NotImplemented::serialize_(vcArchive& ar, unsigned char version) {
@@ -311,11 +311,11 @@ vcPtrHandle<vc2XformBase> vc2XformInterpMap::clone() const {
 // ---- archive ---------------------------------------------------------------------------------
 
 void vc2XformInterpMap::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vc2XformInterpMap))) return;
+  if (ar.haveVisited(this, typeid(vc2XformInterpMap))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc2XformInterpMap));
+  ar.setVisited(this, typeid(vc2XformInterpMap));
 }
 
 void vc2XformInterpMap::serialize_(vcArchive& ar, unsigned char version) {

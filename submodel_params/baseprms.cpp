@@ -34,11 +34,11 @@ std::string poseLines(const vc2XformBase& x, bool withTrans) {
 // vcFlexSubModelTrainParams
 
 void vcFlexSubModelTrainParams::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelTrainParams))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelTrainParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelTrainParams));
+  ar.setVisited(this, typeid(vcFlexSubModelTrainParams));
 }
 
 void vcFlexSubModelTrainParams::serialize_(vcArchive& ar, unsigned char version) {
@@ -104,11 +104,11 @@ std::string vcFlexSubModelRunParams::toDebugString() const {
 }
 
 void vcFlexSubModelRunParams::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelRunParams))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelRunParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelRunParams));
+  ar.setVisited(this, typeid(vcFlexSubModelRunParams));
 }
 
 void vcFlexSubModelRunParams::serialize_(vcArchive& ar, unsigned char version) {
@@ -223,11 +223,11 @@ std::string vcFlexSubModelResult::toDebugString() const {
 }
 
 void vcFlexSubModelResult::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelResult))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelResult))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelResult));
+  ar.setVisited(this, typeid(vcFlexSubModelResult));
 }
 
 void vcFlexSubModelResult::serialize_(vcArchive& ar, unsigned char version) {

@@ -183,11 +183,11 @@ std::string vcFlexSubModelCorTrainParams::toDebugString() const {
 }
 
 void vcFlexSubModelCorTrainParams::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelCorTrainParams))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelCorTrainParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelCorTrainParams));
+  ar.setVisited(this, typeid(vcFlexSubModelCorTrainParams));
 }
 
 void vcFlexSubModelCorTrainParams::serialize_(vcArchive& ar, unsigned char version) {
@@ -344,11 +344,11 @@ std::string vcFlexSubModelCorRunParams::toDebugString() const {
 }
 
 void vcFlexSubModelCorRunParams::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelCorRunParams))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelCorRunParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelCorRunParams));
+  ar.setVisited(this, typeid(vcFlexSubModelCorRunParams));
 }
 
 void vcFlexSubModelCorRunParams::serialize_(vcArchive& ar, unsigned char version) {
@@ -384,11 +384,11 @@ vcPtrHandle<vcFlexSubModelResult> vcFlexSubModelCorResult::clone() const {
 }
 
 void vcFlexSubModelCorResult::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelCorResult))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelCorResult))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelCorResult));
+  ar.setVisited(this, typeid(vcFlexSubModelCorResult));
 }
 
 void vcFlexSubModelCorResult::serialize_(vcArchive& ar, unsigned char version) {

@@ -13,11 +13,11 @@ vcPtrHandle<vcFlexSubModelTrainParams> vc_SubModelCorTrainParams::clone() const 
 void vc_SubModelCorTrainParams::dispatchSerialize(vcArchive& ar) {
   // The private level adds no data, so its mark can equal the public level's; it is set only
   // after the public level has been handled, so the public level is never skipped.
-  if (ar.haveVisited(this, sizeof(vc_SubModelCorTrainParams))) return;
+  if (ar.haveVisited(this, typeid(vc_SubModelCorTrainParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc_SubModelCorTrainParams));
+  ar.setVisited(this, typeid(vc_SubModelCorTrainParams));
 }
 
 void vc_SubModelCorTrainParams::serialize_(vcArchive& ar, unsigned char version) {
@@ -32,11 +32,11 @@ vcPtrHandle<vcFlexSubModelRunParams> vc_SubModelCorRunParams::clone() const {
 }
 
 void vc_SubModelCorRunParams::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vc_SubModelCorRunParams))) return;
+  if (ar.haveVisited(this, typeid(vc_SubModelCorRunParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc_SubModelCorRunParams));
+  ar.setVisited(this, typeid(vc_SubModelCorRunParams));
 }
 
 void vc_SubModelCorRunParams::serialize_(vcArchive& ar, unsigned char version) {

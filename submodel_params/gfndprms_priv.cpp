@@ -52,11 +52,11 @@ void vc_SubModelGfndRunParams::zoneOverlapCustom(long key, double v) {
 
 void vc_SubModelGfndRunParams::dispatchSerialize(vcArchive& ar) {
   // Marked only after the public level is done, so an equal size cannot hide that level.
-  if (ar.haveVisited(this, sizeof(vc_SubModelGfndRunParams))) return;
+  if (ar.haveVisited(this, typeid(vc_SubModelGfndRunParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc_SubModelGfndRunParams));
+  ar.setVisited(this, typeid(vc_SubModelGfndRunParams));
 }
 
 void vc_SubModelGfndRunParams::serialize_(vcArchive& ar, unsigned char version) {

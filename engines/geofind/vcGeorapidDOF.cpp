@@ -84,10 +84,10 @@ void vxGeorapidDOF::copyInto_(vxGeorapidDOF& to) const {
 }
 
 void vxGeorapidDOF::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vxGeorapidDOF))) return;
+  if (ar.haveVisited(this, typeid(vxGeorapidDOF))) return;
   const unsigned char v = vfExchangeVersion(ar, 0, 0, "vxGeorapidDOF");
   serialize_(ar, v);
-  ar.setVisited(this, sizeof(vxGeorapidDOF));
+  ar.setVisited(this, typeid(vxGeorapidDOF));
 }
 
 void vxGeorapidDOF::serialize_(vcArchive& ar, unsigned char) {
@@ -100,9 +100,9 @@ void vxGeorapidDOF::serialize_(vcArchive& ar, unsigned char) {
 // Each concrete level carries its own version byte so that a class can grow fields later.
 #define VC_GEORAPID_DOF_LEVEL(Class)                                                   \
   void Class::dispatchSerialize(vcArchive& ar) {                                       \
-    if (ar.haveVisited(this, sizeof(Class))) return;                                   \
+    if (ar.haveVisited(this, typeid(Class))) return;                                   \
     vfExchangeVersion(ar, 0, 0, #Class);                                               \
-    ar.setVisited(this, sizeof(Class));                                                \
+    ar.setVisited(this, typeid(Class));                                                \
     vxGeorapidDOF::dispatchSerialize(ar);                                              \
   }                                                                                    \
   Class::Class(vxGeorapidDOF* inner, int ownInner) : vxGeorapidDOF(inner, ownInner) {} \
@@ -180,10 +180,10 @@ bool vcGeorapidStartPose::equal(const vxGeorapidDOF& o, bool deep) const {
 }
 
 void vcGeorapidStartPose::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcGeorapidStartPose))) return;
+  if (ar.haveVisited(this, typeid(vcGeorapidStartPose))) return;
   const unsigned char v = vfExchangeVersion(ar, 0, 0, "vcGeorapidStartPose");
   serialize_(ar, v);
-  ar.setVisited(this, sizeof(vcGeorapidStartPose));
+  ar.setVisited(this, typeid(vcGeorapidStartPose));
   vxGeorapidDOF::dispatchSerialize(ar);
 }
 

@@ -44,10 +44,10 @@ vcPtrHandle<vc2XformBase> linearAsHandle(const vcXform<2>& x) { return new vc2Xf
 // ---- vc2XformDefs::Errors ----
 
 void vc2XformDefs::Errors::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(Errors))) return;
+  if (ar.haveVisited(this, typeid(Errors))) return;
   const unsigned char version = vfExchangeVersion(ar, 0, 0, "vc2XformDefs::Errors");
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(Errors));
+  ar.setVisited(this, typeid(Errors));
 }
 
 void vc2XformDefs::Errors::serialize_(vcArchive& ar, unsigned char version) {
@@ -86,10 +86,10 @@ vcPtrHandle<vc2XformBase> vc2XformLinear::inverseBase() const {
 vcPtrHandle<vc2XformBase> vc2XformLinear::clone() const { return new vc2XformLinear(*this); }
 
 void vc2XformLinear::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vc2XformLinear))) return;
+  if (ar.haveVisited(this, typeid(vc2XformLinear))) return;
   const unsigned char version = vfExchangeVersion(ar, 0, 0, "vc2XformLinear");
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc2XformLinear));
+  ar.setVisited(this, typeid(vc2XformLinear));
 }
 
 void vc2XformLinear::serialize_(vcArchive& ar, unsigned char version) {
@@ -228,10 +228,10 @@ vcPtrHandle<vc2XformBase> vc2XformPoly::inverseBase() const {
 vcPtrHandle<vc2XformBase> vc2XformPoly::clone() const { return new vc2XformPoly(*this); }
 
 void vc2XformPoly::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vc2XformPoly))) return;
+  if (ar.haveVisited(this, typeid(vc2XformPoly))) return;
   const unsigned char version = vfExchangeVersion(ar, 0, 0, "vc2XformPoly");
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc2XformPoly));
+  ar.setVisited(this, typeid(vc2XformPoly));
 }
 
 void vc2XformPoly::serialize_(vcArchive& ar, unsigned char version) {
@@ -314,10 +314,10 @@ vcPtrHandle<vc2XformBase> vc2XformPolyInverse::composeBase(const vc2XformBase& o
 }
 
 void vc2XformPolyInverse::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vc2XformPolyInverse))) return;
+  if (ar.haveVisited(this, typeid(vc2XformPolyInverse))) return;
   const unsigned char version = vfExchangeVersion(ar, 0, 0, "vc2XformPolyInverse");
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc2XformPolyInverse));
+  ar.setVisited(this, typeid(vc2XformPolyInverse));
 }
 
 void vc2XformPolyInverse::serialize_(vcArchive& ar, unsigned char version) {
@@ -364,10 +364,10 @@ vcPtrHandle<vc2XformBase> vc2XformComposed::clone() const {
 }
 
 void vc2XformComposed::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vc2XformComposed))) return;
+  if (ar.haveVisited(this, typeid(vc2XformComposed))) return;
   const unsigned char version = vfExchangeVersion(ar, 0, 0, "vc2XformComposed");
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc2XformComposed));
+  ar.setVisited(this, typeid(vc2XformComposed));
 }
 
 void vc2XformComposed::serialize_(vcArchive& ar, unsigned char version) {

@@ -132,11 +132,13 @@ std::uint64_t vcArchive::exchangeCount(std::uint64_t count, std::size_t minBytes
   return count;
 }
 
-bool vcArchive::haveVisited(const void* p, std::size_t size) const {
-  return visited_.count({p, size}) != 0;
+bool vcArchive::haveVisited(const void* p, const std::type_info& level) const {
+  return visited_.count({p, std::type_index(level)}) != 0;
 }
 
-void vcArchive::setVisited(const void* p, std::size_t size) { visited_.insert({p, size}); }
+void vcArchive::setVisited(const void* p, const std::type_info& level) {
+  visited_.insert({p, std::type_index(level)});
+}
 
 void vcArchive::beginPass() {
   if (isLoading() && depth_ >= kMaxNesting)

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <typeindex>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -77,9 +78,11 @@ class vcArchive {
   // Reads a length and checks that at least count * minBytesPerItem bytes remain.
   std::uint64_t exchangeCount(std::uint64_t count, std::size_t minBytesPerItem);
 
-  // Visited marks of the current pass (one top-level `ar || persistent` call).
-  bool haveVisited(const void* p, std::size_t size) const;
-  void setVisited(const void* p, std::size_t size);
+  // Visited marks of the current pass (one top-level `ar || persistent` call), one per object
+  // and class level: keyed by the level's type, since a derived level that adds no data has
+  // the same address and size as its base.
+  bool haveVisited(const void* p, const std::type_info& level) const;
+  void setVisited(const void* p, const std::type_info& level);
 
   // Used by vcArchivePass and serializePointer.
   void beginPass();
@@ -93,7 +96,7 @@ class vcArchive {
   std::size_t pos_ = 0;
   std::string path_;
   int depth_ = 0;
-  std::set<std::pair<const void*, std::size_t>> visited_;
+  std::set<std::pair<const void*, std::type_index>> visited_;
   std::vector<vcPersistent*> loaded_;
   std::map<const vcPersistent*, std::uint32_t> stored_;
 };

@@ -5,11 +5,11 @@
 #include "platform/core/vcArchive.h"
 
 void vcException::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcException))) return;
+  if (ar.haveVisited(this, typeid(vcException))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcException));
+  ar.setVisited(this, typeid(vcException));
 }
 
 void vcException::serialize_(vcArchive&, unsigned char version) {
@@ -41,11 +41,11 @@ std::string vcExceptionWithString::message(bool withClassName) const {
 void vcExceptionWithString::message_(std::ostream& os) const { os << msg_; }
 
 void vcExceptionWithString::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcExceptionWithString))) return;
+  if (ar.haveVisited(this, typeid(vcExceptionWithString))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcExceptionWithString));
+  ar.setVisited(this, typeid(vcExceptionWithString));
 }
 
 void vcExceptionWithString::serialize_(vcArchive& ar, unsigned char version) {

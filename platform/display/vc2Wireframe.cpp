@@ -106,10 +106,10 @@ void vc2Wireframe::reInit() {
 }
 
 void vc2Wireframe::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vc2Wireframe))) return;
+  if (ar.haveVisited(this, typeid(vc2Wireframe))) return;
   const unsigned char version = vfExchangeVersion(ar, 0, 0, "vc2Wireframe");
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vc2Wireframe));
+  ar.setVisited(this, typeid(vc2Wireframe));
 }
 
 void vc2Wireframe::serialize_(vcArchive& ar, unsigned char) {
