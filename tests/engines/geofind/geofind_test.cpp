@@ -4,6 +4,7 @@
 #include <random>
 
 #include "engines/geofind/vcGFAlign.h"
+#include "platform/core/vcArchive.h"
 #include "tools/common/vcSampleImages.h"
 
 namespace {
@@ -228,6 +229,24 @@ TEST(GeofindDofList, CopyAppendAndEqual) {
   EXPECT_EQ(b.size(), 3u);
   EXPECT_EQ(b.at(2)->kind(), vxGeorapidDOF::eStartPose);
   EXPECT_FLOAT_EQ(b.at(1)->circular(), 360.0f);
+}
+
+TEST(GeofindDofList, ArchiveKeepsEveryLevel) {
+  // The concrete DOF levels add no data to their base: the base's ranges must still be stored.
+  vcGeorapidDOFList a;
+  a.assign(new vcGeorapidScale(new vcGeorapidAngle(nullptr, 1), 1));
+  a.head()->range(0.9, 1.1);
+  a.at(1)->range(-20, 30);
+  vcArchive out;
+  out || *a.head();
+  vcGeorapidDOFList b;
+  b.assign(new vcGeorapidScale(nullptr, 1));
+  vcArchive in(out.bytes());
+  in || *b.head();
+  EXPECT_EQ(in.remaining(), 0u);
+  ASSERT_EQ(b.size(), 2u);
+  EXPECT_EQ(b.at(1)->kind(), a.at(1)->kind());
+  EXPECT_TRUE(a.equal(b, true));
 }
 
 }  // namespace
