@@ -71,71 +71,6 @@ std::string modeName(GDefs::DOFMode m) {
 
 std::string pair(double a, double b) { return "(" + vfStr(a) + ", " + vfStr(b) + ")"; }
 
-// The DOF list travels as its chain, outermost first: a count, then per DOF its kind, range
-// and overlap (and a start pose's transform). Written out here rather than through the DOFs'
-// own polymorphic archiving, whose concrete levels currently hide their shared level when the
-// two have the same size (the ranges and inner links were lost on loading).
-vxGeorapidDOF* makeDof(int kind, vxGeorapidDOF* inner, const vcXform<2>& startPose) {
-  switch (kind) {
-    case vxGeorapidDOF::eAngle:
-      return new vcGeorapidAngle(inner, 1);
-    case vxGeorapidDOF::eScale:
-      return new vcGeorapidScale(inner, 1);
-    case vxGeorapidDOF::eXScale:
-      return new vcGeorapidXScale(inner, 1);
-    case vxGeorapidDOF::eYScale:
-      return new vcGeorapidYScale(inner, 1);
-    case vxGeorapidDOF::eScaleLinear:
-      return new vcGeorapidScaleLinear(inner, 1);
-    case vxGeorapidDOF::eAspectLinear:
-      return new vcGeorapidAspectLinear(inner, 1);
-    case vxGeorapidDOF::eSkew:
-      return new vcGeorapidSkew(inner, 1);
-    case vxGeorapidDOF::eStartPose:
-      return new vcGeorapidStartPose(inner, startPose);
-    default:
-      return nullptr;
-  }
-}
-
-void exchangeDofList(vcArchive& ar, vcGeorapidDOFList& list) {
-  struct Entry {
-    int kind = 0;
-    double low = 0, high = 0;
-    float overlap = 0;
-    vcXform<2> pose;
-  };
-  std::vector<Entry> entries;
-  if (ar.isStoring()) {
-    for (const vxGeorapidDOF* d : list.dofs()) {
-      Entry e{static_cast<int>(d->kind()), d->low(), d->high(), d->overlap(), vcXform<2>()};
-      if (const auto* sp = dynamic_cast<const vcGeorapidStartPose*>(d)) e.pose = sp->xform();
-      entries.push_back(e);
-    }
-  }
-  const std::uint64_t n = ar.exchangeCount(entries.size(), sizeof(int) + 2 * sizeof(double));
-  if (ar.isLoading()) entries.resize(static_cast<std::size_t>(n));
-  for (Entry& e : entries) {
-    ar || e.kind || e.low || e.high || e.overlap;
-    if (e.kind == vxGeorapidDOF::eStartPose) ar || e.pose;
-  }
-  if (!ar.isLoading()) return;
-  vcGeorapidDOFList loaded;
-  vxGeorapidDOF* chain = nullptr;  // built innermost first
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    vxGeorapidDOF* d = makeDof(it->kind, chain, it->pose);
-    if (!d) {
-      delete chain;
-      throw vcArchive::BadData("archive holds an unknown Geofind DOF kind");
-    }
-    d->range(it->low, it->high);
-    d->overlap(it->overlap);
-    chain = d;
-  }
-  loaded.assign(chain);
-  list = std::move(loaded);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -224,11 +159,11 @@ std::string vcFlexSubModelGfndTrainParams::toDebugString() const {
 }
 
 void vcFlexSubModelGfndTrainParams::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelGfndTrainParams))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelGfndTrainParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelGfndTrainParams));
+  ar.setVisited(this, typeid(vcFlexSubModelGfndTrainParams));
 }
 
 void vcFlexSubModelGfndTrainParams::serialize_(vcArchive& ar, unsigned char version) {
@@ -505,11 +440,11 @@ std::string vcFlexSubModelGfndRunParams::toDebugString() const {
 }
 
 void vcFlexSubModelGfndRunParams::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelGfndRunParams))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelGfndRunParams))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelGfndRunParams));
+  ar.setVisited(this, typeid(vcFlexSubModelGfndRunParams));
 }
 
 void vcFlexSubModelGfndRunParams::serialize_(vcArchive& ar, unsigned char version) {
@@ -521,7 +456,8 @@ void vcFlexSubModelGfndRunParams::serialize_(vcArchive& ar, unsigned char versio
   double contrast = contrastThreshold_, xu = xUncertainty_, yu = yUncertainty_, xyo = xyOverlap_;
   bool clutter = scoreUsingClutter_, matchInfo = saveMatchInfo_;
   table.archive(ar, 0);
-  exchangeDofList(ar, ar.isLoading() ? loadedList : dofList_);
+  // The DOF list travels as the engine's persistent pointer chain.
+  vfSerializeDOFList(ar, this, ar.isLoading() ? loadedList : dofList_);
   ar || mode || contrast || xu || yu || xyMode || xyo || clutter || alg || matchInfo;
   if (!ar.isLoading()) return;
   if (mode < GDefs::eStandard || mode > GDefs::eCustom)
@@ -620,11 +556,11 @@ std::string vcFlexSubModelGfndResult::toDebugString() const {
 }
 
 void vcFlexSubModelGfndResult::dispatchSerialize(vcArchive& ar) {
-  if (ar.haveVisited(this, sizeof(vcFlexSubModelGfndResult))) return;
+  if (ar.haveVisited(this, typeid(vcFlexSubModelGfndResult))) return;
   unsigned char version = 0;
   ar || version;
   serialize_(ar, version);
-  ar.setVisited(this, sizeof(vcFlexSubModelGfndResult));
+  ar.setVisited(this, typeid(vcFlexSubModelGfndResult));
 }
 
 // The engine's match information is a run-time aid and is not archived.
