@@ -317,33 +317,70 @@ struct Cand {
 }  // namespace
 
 // Score of T with its top-left at (x, y) of an image of row stride `stride`, on the valid set
-// template mask x image mask (k may be null: all image pixels valid); five sums. -2 when too
-// little of the template remains.
+// template mask x image mask (k may be null: all image pixels valid). -2 when too little of
+// the template remains. Sums run in eight lanes so that they vectorize.
 template <class P, class K>
-double general(const Tpl& T, const P* img, const K* k, long stride, long x, long y) {
+double general(const Tpl& T, const P* img, long stride, const K* k, long kstride, long x, long y) {
+  if (!k) {
+    // T is zero-mean on its own valid set: three sums suffice.
+    double sti = 0, si = 0, sii = 0;
+    for (long j = 0; j < T.h; ++j) {
+      const float* tr = &T.t[j * T.w];
+      const float* mr = &T.m[j * T.w];
+      const P* ir = img + (y + j) * stride + x;
+      float an[8] = {}, a1[8] = {}, a2[8] = {};
+      long i = 0;
+      for (; i + 8 <= T.w; i += 8)
+        for (int l = 0; l < 8; ++l) {
+          const float v = float(ir[i + l]), mv = mr[i + l] * v;
+          an[l] += tr[i + l] * v;
+          a1[l] += mv;
+          a2[l] += mv * v;
+        }
+      for (; i < T.w; ++i) {
+        const float v = float(ir[i]), mv = mr[i] * v;
+        an[0] += tr[i] * v;
+        a1[0] += mv;
+        a2[0] += mv * v;
+      }
+      for (int l = 0; l < 8; ++l) {
+        sti += an[l];
+        si += a1[l];
+        sii += a2[l];
+      }
+    }
+    const double vi = sii - si * si / T.n;
+    if (vi <= 1e-9 * T.n || T.norm <= 0) return 0.0;
+    return sti / (T.norm * std::sqrt(vi));
+  }
   double st = 0, si = 0, stt = 0, sii = 0, sti = 0, n = 0;
   for (long j = 0; j < T.h; ++j) {
     const float* tr = &T.t[j * T.w];
     const float* mr = &T.m[j * T.w];
     const P* ir = img + (y + j) * stride + x;
-    const K* kr = k ? k + (y + j) * stride + x : nullptr;
-    float a1 = 0, a2 = 0, a3 = 0, a4 = 0, a5 = 0, a6 = 0;
-    for (long i = 0; i < T.w; ++i) {
-      const float wgt = kr ? mr[i] * float(kr[i]) : mr[i];
-      const float t = tr[i], v = float(ir[i]) * wgt;
-      a1 += t * wgt;
-      a2 += v;
-      a3 += t * t * wgt;
-      a4 += v * float(ir[i]);
-      a5 += t * v;
-      a6 += wgt;
+    const K* kr = k + (y + j) * kstride + x;
+    float a[6][8] = {};
+    for (long i0 = 0; i0 < T.w; i0 += 8)
+      for (int l = 0; l < 8; ++l) {
+        const long i = i0 + l;
+        if (i >= T.w) break;
+        const float wgt = mr[i] * float(kr[i]);
+        const float t = tr[i], p = float(ir[i]), v = p * wgt;
+        a[0][l] += t * wgt;
+        a[1][l] += v;
+        a[2][l] += t * t * wgt;
+        a[3][l] += v * p;
+        a[4][l] += t * v;
+        a[5][l] += wgt;
+      }
+    for (int l = 0; l < 8; ++l) {
+      st += a[0][l];
+      si += a[1][l];
+      stt += a[2][l];
+      sii += a[3][l];
+      sti += a[4][l];
+      n += a[5][l];
     }
-    st += a1;
-    si += a2;
-    stt += a3;
-    sii += a4;
-    sti += a5;
-    n += a6;
   }
   if (n < 0.25 * T.n || n < 4) return -2.0;
   const double vt = stt - st * st / n, vi = sii - si * si / n;
@@ -389,40 +426,9 @@ struct vc_PatCorRunner {
       return num / (T.norm * std::sqrt(var));
     }
     if (imask.empty())
-      return general(T, px, static_cast<const unsigned char*>(nullptr), stride, x, y);
-    // The mask copy is packed: address it with its own stride.
-    return generalMasked(T, x, y);
-  }
-
-  double generalMasked(const Tpl& T, long x, long y) const {
-    double st = 0, si = 0, stt = 0, sii = 0, sti = 0, n = 0;
-    for (long j = 0; j < T.h; ++j) {
-      const float* tr = &T.t[j * T.w];
-      const float* mr = &T.m[j * T.w];
-      const unsigned char* ir = px + (y + j) * stride + x;
-      const unsigned char* kr = &imask[(y + j) * fw + x];
-      float a1 = 0, a2 = 0, a3 = 0, a4 = 0, a5 = 0, a6 = 0;
-      for (long i = 0; i < T.w; ++i) {
-        const float wgt = mr[i] * float(kr[i]);
-        const float t = tr[i], v = float(ir[i]) * wgt;
-        a1 += t * wgt;
-        a2 += v;
-        a3 += t * t * wgt;
-        a4 += v * float(ir[i]);
-        a5 += t * v;
-        a6 += wgt;
-      }
-      st += a1;
-      si += a2;
-      stt += a3;
-      sii += a4;
-      sti += a5;
-      n += a6;
-    }
-    if (n < 0.25 * T.n || n < 4) return -2.0;
-    const double vt = stt - st * st / n, vi = sii - si * si / n;
-    if (vt <= 1e-9 * n || vi <= 1e-9 * n) return 0.0;
-    return (sti - st * si / n) / std::sqrt(vt * vi);
+      return general(T, px, stride, static_cast<const unsigned char*>(nullptr), 0, x, y);
+    // The mask copy is packed: it has its own stride.
+    return general(T, px, stride, imask.data(), fw, x, y);
   }
 
   bool centreAllowed(double cx, double cy) const {
@@ -499,7 +505,7 @@ struct vc_PatCorRunner {
         if (!redMask.empty()) {
           for (long v = v0; v <= v1; ++v)
             for (long u = u0; u <= u1; ++u) {
-              const double g = general(T, red.p.data(), redMask.data(), red.w, u, v);
+              const double g = general(T, red.p.data(), red.w, redMask.data(), red.w, u, v);
               if (g > -1.5) map[(v - v0) * mw + (u - u0)] = float(g);
             }
         } else {
