@@ -21,11 +21,11 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kMaxDofs = 8;
 constexpr int kResponseMax = 100;  // response map scale; 160 points x 100 fits 16 bits
 constexpr double kPi = 3.14159265358979323846;
-
-using Clock = std::chrono::steady_clock;
 
 struct Deadline {
   bool active = false;
@@ -52,6 +52,7 @@ struct Pose {
 struct PatPoints {
   std::vector<float> ux, uy, nx, ny, w;
   double totalW = 0;
+  vcVector<2> centroid;  // weighted mean position: the pivot of DOF steps while tracking
   std::size_t size() const { return ux.size(); }
 };
 
@@ -112,13 +113,18 @@ PatPoints toPattern(const vc_GFPointSet& s, const vcXform<2>& G) {
     o.ny.push_back(float(n.y()));
     o.w.push_back(s.w[i]);
     o.totalW += s.w[i];
+    o.centroid += s.w[i] * u;
   }
+  if (o.totalW > 0) o.centroid = o.centroid * (1.0 / o.totalW);
   return o;
 }
 
-double patRadius(const PatPoints& p) {
+// Largest distance of a point from `about`: from the origin it bounds the offsets a pose
+// produces; from the centroid it is the lever arm of rotation and scale steps.
+double patRadius(const PatPoints& p, const vcVector<2>& about = vcVector<2>()) {
   double r = 0;
-  for (std::size_t i = 0; i < p.size(); ++i) r = std::max(r, double(std::hypot(p.ux[i], p.uy[i])));
+  for (std::size_t i = 0; i < p.size(); ++i)
+    r = std::max(r, std::hypot(p.ux[i] - about.x(), p.uy[i] - about.y()));
   return r;
 }
 
@@ -281,7 +287,7 @@ DofGrid makeGrid(const Problem& P, double radiusPx) {
     } else {
       // About 1.5 px of displacement at the pattern's rim per step, inside the 3x3 tolerance
       // of the response maps.
-      const double rel = 1.5 / r;
+      const double rel = 1.0 / r;
       if (d.dof->kind() == vxGeorapidDOF::eAngle || d.dof->kind() == vxGeorapidDOF::eSkew)
         step = rel * 180.0 / kPi;
       else
@@ -419,35 +425,6 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
 
 // -------------------------------------------------------------------- pyramid tracking
 
-// Mean clipped direction cosine of the model at a pose on one level (gradient image g covers
-// the whole level).
-double levelScore(const Problem& P, const PatPoints& pts, const Grad& g, int level, const Pose& p,
-                  std::vector<float>& scratch) {
-  const double f = double(1 << level), c = 0.5 * (f - 1.0);
-  const vcMatrix<2> B = poseB(P, p) * (1.0 / f);
-  const vcMatrix<2> Bit = invTranspose(B);
-  const double tx = (p.tx - c) / f, ty = (p.ty - c) / f;
-  const float thr2 = float(P.contrast * P.contrast);
-  double sum = 0;
-  (void)scratch;
-  for (std::size_t i = 0; i < pts.size(); ++i) {
-    const double px = B(0, 0) * pts.ux[i] + B(0, 1) * pts.uy[i] + tx;
-    const double py = B(1, 0) * pts.ux[i] + B(1, 1) * pts.uy[i] + ty;
-    const int ix = int(std::lround(px)), iy = int(std::lround(py));
-    if (ix < 0 || iy < 0 || ix >= g.w || iy >= g.h) continue;
-    const std::size_t o = std::size_t(iy) * g.w + ix;
-    const float gx = g.gx[o], gy = g.gy[o];
-    const float m2 = gx * gx + gy * gy;
-    if (m2 < thr2 || m2 <= 0) continue;
-    const double nx = Bit(0, 0) * pts.nx[i] + Bit(0, 1) * pts.ny[i];
-    const double ny = Bit(1, 0) * pts.nx[i] + Bit(1, 1) * pts.ny[i];
-    double cs = (gx * nx + gy * ny) / (std::sqrt(double(m2)) * std::hypot(nx, ny));
-    if (P.ignorePolarity) cs = std::fabs(cs);
-    if (cs > 0) sum += pts.w[i] * cs;
-  }
-  return pts.totalW > 0 ? sum / pts.totalW : 0.0;
-}
-
 void clampDofs(const Problem& P, Pose& p) {
   for (std::size_t k = 0; k < P.dofs.size(); ++k) {
     const DofSpec& d = P.dofs[k];
@@ -461,49 +438,19 @@ void clampDofs(const Problem& P, Pose& p) {
   }
 }
 
-// Hill climbing on one level: 3x3 positions, then each DOF by +-h, repeated.
-void trackLevel(const Problem& P, const PatPoints& pts, const Grad& g, int level,
-                const std::vector<double>& h, Pose& p) {
-  std::vector<float> scratch;
-  const double f = double(1 << level);
-  p.score = levelScore(P, pts, g, level, p, scratch);
-  for (int round = 0; round < 2; ++round) {
-    bool moved = false;
-    for (int pass = 0; pass < 2; ++pass) {
-      Pose best = p;
-      for (int oy = -1; oy <= 1; ++oy)
-        for (int ox = -1; ox <= 1; ++ox) {
-          if (!ox && !oy) continue;
-          Pose q = p;
-          q.tx += ox * f;
-          q.ty += oy * f;
-          q.score = levelScore(P, pts, g, level, q, scratch);
-          if (q.score > best.score) best = q;
-        }
-      if (best.score > p.score) {
-        p = best;
-        moved = true;
-      } else {
-        break;
-      }
-    }
-    for (std::size_t k = 0; k < P.dofs.size(); ++k) {
-      if (P.dofs[k].fixed) continue;
-      Pose best = p;
-      for (int s : {-1, 1}) {
-        Pose q = p;
-        q.v[k] += s * h[k];
-        clampDofs(P, q);
-        q.score = levelScore(P, pts, g, level, q, scratch);
-        if (q.score > best.score) best = q;
-      }
-      if (best.score > p.score) {
-        p = best;
-        moved = true;
-      }
-    }
-    if (!moved) break;
+// True when two fitted poses are one solution: candidates from neighbouring coarse cells
+// converge onto the same instance, and fitting it twice costs a whole fine stage.
+bool sameSolution(const Problem& P, const vcVector<2>& pivot, const Pose& a, const Pose& b) {
+  const vcVector<2> ca = poseB(P, a) * pivot + vcVector<2>(a.tx, a.ty);
+  const vcVector<2> cb = poseB(P, b) * pivot + vcVector<2>(b.tx, b.ty);
+  if (ca.distance(cb) > 1.5) return false;
+  for (std::size_t k = 0; k < P.dofs.size(); ++k) {
+    const vxGeorapidDOF& d = *P.dofs[k].dof;
+    const bool angular = d.kind() == vxGeorapidDOF::eAngle || d.kind() == vxGeorapidDOF::eSkew;
+    const double tol = angular ? 1.0 : 0.01 * std::max(1.0, std::fabs(a.v[k]));
+    if (circDiff(a.v[k], b.v[k], d.circular()) > tol) return false;
   }
+  return true;
 }
 
 // ------------------------------------------------------------------- least squares
@@ -607,15 +554,19 @@ bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, do
 }
 
 // Gauss-Newton on tau and the free DOFs, minimising the weighted point-to-edge distances along
-// the model normals: sum w_i (n_i . (B u_i + tau) - n_i . e_i)^2.
-void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int iterations,
+// the model normals: sum w_i (n_i . (B u_i + tau) - n_i . e_i)^2, measured on pyramid level
+// `level` (capture and distances in that level's pixels; stats are level-0 only).
+void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int level, int iterations,
             double capture, Pose& p, Grad& scratch, FitStats* stats) {
+  const double f = double(1 << level), cl = 0.5 * (f - 1.0);
   const int nd = int(P.dofs.size());
   std::vector<int> freeIdx;
   for (int k = 0; k < nd; ++k)
     if (!P.dofs[k].fixed) freeIdx.push_back(k);
   const int n = 2 + int(freeIdx.size());
-  const double el = P.elasticity;
+  const double el = P.elasticity / f;
+  const vcVector<2> pc = pts.centroid;
+  const double radius = patRadius(pts, pc);
   // Window of the gradient: the mapped points plus the capture band.
   auto bbox = [&](const vcMatrix<2>& B, int& x0, int& y0, int& x1, int& y1) {
     double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
@@ -625,11 +576,12 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int it
       b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
     }
     const double m = capture + el + 4;
-    x0 = int(std::floor(a0 + p.tx - m)), x1 = int(std::ceil(a1 + p.tx + m)) + 1;
-    y0 = int(std::floor(b0 + p.ty - m)), y1 = int(std::ceil(b1 + p.ty + m)) + 1;
+    const double tx = (p.tx - cl) / f, ty = (p.ty - cl) / f;
+    x0 = int(std::floor(a0 + tx - m)), x1 = int(std::ceil(a1 + tx + m)) + 1;
+    y0 = int(std::floor(b0 + ty - m)), y1 = int(std::ceil(b1 + ty + m)) + 1;
   };
   int x0, y0, x1, y1, gx0, gy0;
-  bbox(poseB(P, p), x0, y0, x1, y1);
+  bbox(poseB(P, p) * (1.0 / f), x0, y0, x1, y1);
   sobel(L0, x0, y0, x1, y1, scratch, gx0, gy0);
   EdgeProbe E{&scratch, gx0, gy0};
   const double thr = P.contrast;
@@ -637,9 +589,19 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int it
     const bool last = it == iterations;
     const double R = last ? 1.0 + el : std::max(1.5, capture * std::pow(0.6, it)) + el;
     const vcMatrix<2> B = poseB(P, p);
+    const vcMatrix<2> Bl = B * (1.0 / f);
+    const double tlx = (p.tx - cl) / f, tly = (p.ty - cl) / f;
     const vcMatrix<2> Bit = invTranspose(B);
     std::vector<vcMatrix<2>> dB;
     for (int k : freeIdx) dB.push_back(poseDB(P, p, std::size_t(k)));
+    // Displacement at the pattern's rim per unit of each DOF, for the convergence test.
+    double rim[kMaxDofs] = {};
+    for (std::size_t k = 0; k < dB.size(); ++k) {
+      const vcMatrix<2>& d = dB[k];
+      rim[k] =
+          std::sqrt(d(0, 0) * d(0, 0) + d(0, 1) * d(0, 1) + d(1, 0) * d(1, 0) + d(1, 1) * d(1, 1)) *
+          radius;
+    }
     double A[(2 + kMaxDofs) * (2 + kMaxDofs)] = {};
     double bvec[2 + kMaxDofs] = {};
     double sumW = 0, sumWm = 0, sumR2 = 0, sumC = 0, sumCos = 0;
@@ -647,8 +609,8 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int it
     if (stats && last) stats->modelPts.clear(), stats->imagePts.clear();
     for (std::size_t i = 0; i < pts.size(); ++i) {
       const double ux = pts.ux[i], uy = pts.uy[i];
-      const double px = B(0, 0) * ux + B(0, 1) * uy + p.tx;
-      const double py = B(1, 0) * ux + B(1, 1) * uy + p.ty;
+      const double px = Bl(0, 0) * ux + Bl(0, 1) * uy + tlx;
+      const double py = Bl(1, 0) * ux + Bl(1, 1) * uy + tly;
       double nx = Bit(0, 0) * pts.nx[i] + Bit(0, 1) * pts.ny[i];
       double ny = Bit(1, 0) * pts.nx[i] + Bit(1, 1) * pts.ny[i];
       const double nl = std::hypot(nx, ny);
@@ -669,7 +631,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int it
         sumR2 += pts.w[i] * t * t;
         sumC += pts.w[i] * mag;
         ++matched;
-        if (stats) {
+        if (stats && level == 0) {
           stats->modelPts.emplace_back(px, py);
           stats->imagePts.emplace_back(ex, ey);
         }
@@ -679,11 +641,11 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int it
       const double sc = 0.75 + el;
       const double wt = pts.w[i] / (1.0 + (t / sc) * (t / sc));
       double J[2 + kMaxDofs];
-      J[0] = nx;
-      J[1] = ny;
+      J[0] = nx / f;
+      J[1] = ny / f;
       for (std::size_t k = 0; k < dB.size(); ++k) {
-        const vcVector<2> d = dB[k] * vcVector<2>(ux, uy);
-        J[2 + k] = nx * d.x() + ny * d.y();
+        const vcVector<2> d = dB[k] * vcVector<2>(ux - pc.x(), uy - pc.y());
+        J[2 + k] = (nx * d.x() + ny * d.y()) / f;
       }
       for (int r = 0; r < n; ++r) {
         bvec[r] += wt * J[r] * t;
@@ -704,11 +666,25 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int it
     for (int r = 0; r < n; ++r) A[r * n + r] += 1e-6 * (A[r * n + r] + 1.0);
     double dx[2 + kMaxDofs] = {};
     if (!solve(n, A, bvec, dx)) break;
-    p.tx += dx[0];
-    p.ty += dx[1];
+    // The unknowns move the centroid and turn/scale about it, which keeps translation and the
+    // other DOFs nearly uncorrelated however far the pattern origin lies from the edges.
+    const vcVector<2> c0 = B * pc;
     for (std::size_t k = 0; k < freeIdx.size(); ++k) p.v[freeIdx[k]] += dx[2 + k];
     clampDofs(P, p);
-    if (std::hypot(dx[0], dx[1]) > 3 * (capture + el)) break;  // diverging; keep the score low
+    const vcVector<2> c1 = poseB(P, p) * pc;
+    p.tx += dx[0] + c0.x() - c1.x();
+    p.ty += dx[1] + c0.y() - c1.y();
+    // A step far beyond the capture band means the points locked onto something else; stop
+    // moving but still score where we are.
+    const double step = std::hypot(dx[0], dx[1]);
+    if (step > 3 * f * (capture + el)) it = iterations - 1;
+    // Converged when the centroid and the rim move by less than a hundredth of a pixel; on the
+    // pyramid levels above, a twentieth is plenty for the next level's capture.
+    const double tiny = (level == 0 ? 0.01 : 0.05) * f;
+    bool still = step < tiny;
+    for (std::size_t k = 0; k < dB.size() && still; ++k)
+      still = std::fabs(dx[2 + k]) * rim[k] < tiny;
+    if (still) it = iterations - 1;
   }
 }
 
@@ -902,7 +878,8 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     const vcMatrix<2> B = poseB(P, p0);
     return std::sqrt(std::fabs(B.det()));
   }();
-  const double radiusTop = patRadius(lv[topLevel]) * std::max(scaleTop, 1e-6) / (1 << topLevel);
+  const double radiusTop =
+      patRadius(lv[topLevel], lv[topLevel].centroid) * std::max(scaleTop, 1e-6) / (1 << topLevel);
   const DofGrid grid = makeGrid(P, radiusTop);
   if (grid.count() > 200000)
     throw vcGFAlignDefs::BadParams("The DOF ranges need more than 200000 coarse poses");
@@ -924,23 +901,29 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     poses.push_back(p);
   }
 
-  // Down the pyramid.
-  std::vector<double> h = grid.steps;
+  // Down the pyramid: least squares on each level halves the pose error per level, and the
+  // level's own score decides which candidates go on.
+  Grad scratchLevel;
+  FitStats levelStats;
   for (int l = topLevel - 1; l >= 1; --l) {
-    for (double& s : h) s *= 0.5;
-    Grad g;
-    int gx0, gy0;
-    sobel(pyr[l], 0, 0, pyr[l].w, pyr[l].h, g, gx0, gy0);
     for (Pose& p : poses) {
       P.deadline.check();
-      trackLevel(P, lv[l], g, l, h, p);
+      refine(P, lv[l], pyr[l], l, 3, 2.5, p, scratchLevel, &levelStats);
+      p.score = levelStats.score;
     }
     std::sort(poses.begin(), poses.end(),
               [](const Pose& a, const Pose& b) { return a.score > b.score; });
     std::vector<Pose> keep;
     const std::size_t maxKeep = std::max<std::size_t>(6, 3 * numToFind);
-    for (const Pose& p : poses)
-      if (p.score >= 0.6 * accept && keep.size() < maxKeep) keep.push_back(p);
+    // Far weaker than the best rarely wins further down, and each survivor costs a fit on
+    // every level below.
+    const double floor = std::max(0.6 * accept, poses.empty() ? 0.0 : 0.7 * poses[0].score);
+    for (const Pose& p : poses) {
+      if (p.score < floor || keep.size() >= maxKeep) continue;
+      bool dup = false;
+      for (const Pose& k : keep) dup = dup || sameSolution(P, lv[0].centroid, k, p);
+      if (!dup) keep.push_back(p);
+    }
     poses.swap(keep);
   }
 
@@ -953,25 +936,55 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   std::vector<Found> found;
   Grad scratch;
   const double capture0 = topLevel > 0 ? 2.5 : 1.5;
-  const vcXform<2> trainToWindow = [&] { return vcXform<2>(); }();
+  // Pass 1: every survivor is fitted with the level-0 coarse points, which ranks them.
+  std::vector<Found> ranked;
   for (Pose p : poses) {
     P.deadline.check();
     Found fd;
-    refine(P, lv[0], pyr[0], 3, capture0, p, scratch, algorithm == 1 ? &fd.st : nullptr);
-    if (algorithm == 2) refine(P, finePts, pyr[0], 4, 1.5, p, scratch, &fd.st);
+    refine(P, lv[0], pyr[0], 0, 3, capture0, p, scratch, &fd.st);
     fd.p = p;
+    fd.score = fd.st.score;
+    ranked.push_back(std::move(fd));
+  }
+  std::sort(ranked.begin(), ranked.end(),
+            [](const Found& a, const Found& b) { return a.score > b.score; });
+  for (std::size_t i = 0; i < ranked.size(); ++i)
+    for (std::size_t j = ranked.size(); j-- > i + 1;)
+      if (sameSolution(P, lv[0].centroid, ranked[i].p, ranked[j].p))
+        ranked.erase(ranked.begin() + long(j));
+  // Pass 2, best first: the fine fit and the clutter measure, the costly part, stop as soon as
+  // numToFind distinct results already beat what the rest could score. Clutter only lowers a
+  // score; the margin covers the fine fit scoring a little above the coarse one.
+  const double minSeparation =
+      0.5 * patRadius(lv[0], lv[0].centroid) * std::sqrt(std::fabs(poseB(P, Pose()).det()));
+  auto centre = [&](const Pose& p) {
+    return poseB(P, p) * lv[0].centroid + vcVector<2>(p.tx, p.ty);
+  };
+  auto enoughAbove = [&](double bound) {
+    std::vector<vcVector<2>> distinct;
+    for (const Found& f : found) {
+      if (f.score < bound) continue;
+      const vcVector<2> c = centre(f.p);
+      bool fresh = true;
+      for (const vcVector<2>& d : distinct) fresh = fresh && c.distance(d) >= minSeparation;
+      if (fresh) distinct.push_back(c);
+    }
+    return distinct.size() >= numToFind;
+  };
+  for (Found& fd : ranked) {
+    if (fd.score < 0.5 * accept || enoughAbove(fd.score + 0.05)) break;
+    P.deadline.check();
+    Pose& p = fd.p;
+    if (algorithm == 2) refine(P, finePts, pyr[0], 0, 4, 1.5, p, scratch, &fd.st);
     // Train pixels -> window pixels at this pose, for the region and clutter.
-    const vcXform<2> A(poseB(P, p), vcVector<2>(p.tx, p.ty));
-    const vcXform<2> t2w = A * G;
-    const PatPoints& cl = lv[0];
+    const vcXform<2> t2w = vcXform<2>(poseB(P, p), vcVector<2>(p.tx, p.ty)) * G;
     const double spacing = 2.0;  // level-0 points are thinned on a 2-pixel grid
-    fd.clutter = clutterOf(P, cl, m, t2w, pyr[0], p, spacing);
+    fd.clutter = clutterOf(P, lv[0], m, t2w, pyr[0], p, spacing);
     fd.score = fd.st.score;
     if (params.scoreUsingClutter()) fd.score = std::max(0.0, fd.score - 0.5 * fd.clutter);
     fd.p.score = fd.score;
     if (fd.score >= 0.5 * accept) found.push_back(std::move(fd));
   }
-  (void)trainToWindow;
   std::sort(found.begin(), found.end(),
             [](const Found& a, const Found& b) { return a.score > b.score; });
 
