@@ -211,38 +211,40 @@ void buildResponses(const Grad& g, const Problem& P, int pad, ResponseMaps& R) {
   R.w = g.w, R.h = g.h, R.pad = pad, R.stride = g.w + 2 * pad;
   const std::size_t planeSize = std::size_t(R.stride) * (R.h + 2 * pad);
   R.buf.assign(planeSize * R.nb, 0);
-  std::vector<std::uint8_t> tmp(std::size_t(g.w) * g.h);
-  const double thr2 = P.contrast * P.contrast;
-  const double period = P.ignorePolarity ? kPi : 2 * kPi;
-  std::vector<float> cx(R.nb), cy(R.nb);
-  for (int b = 0; b < R.nb; ++b) {
-    cx[b] = float(std::cos(b * period / R.nb));
-    cy[b] = float(std::sin(b * period / R.nb));
+  const std::size_t n = std::size_t(g.w) * g.h;
+  // Unit gradient directions once; weak pixels get a zero vector and so no response.
+  std::vector<float> ux(n), uy(n);
+  const float thr2 = float(P.contrast * P.contrast);
+  for (std::size_t i = 0; i < n; ++i) {
+    const float gx = g.gx[i], gy = g.gy[i], m2 = gx * gx + gy * gy;
+    const float inv = (m2 >= thr2 && m2 > 0) ? 1.0f / std::sqrt(m2) : 0.0f;
+    ux[i] = gx * inv;
+    uy[i] = gy * inv;
   }
+  const double period = P.ignorePolarity ? kPi : 2 * kPi;
+  std::vector<std::uint8_t> tmp(n), rowMax(n);
   for (int b = 0; b < R.nb; ++b) {
-    for (std::size_t i = 0; i < tmp.size(); ++i) {
-      const float gx = g.gx[i], gy = g.gy[i];
-      const float m2 = gx * gx + gy * gy;
-      if (m2 < thr2 || m2 <= 0) {
-        tmp[i] = 0;
-        continue;
-      }
-      float c = (gx * cx[b] + gy * cy[b]) / std::sqrt(m2);
+    const float cx = float(std::cos(b * period / R.nb)), cy = float(std::sin(b * period / R.nb));
+    for (std::size_t i = 0; i < n; ++i) {
+      float c = ux[i] * cx + uy[i] * cy;
       if (P.ignorePolarity) c = std::fabs(c);
-      tmp[i] = c > 0 ? std::uint8_t(c * kResponseMax + 0.5f) : 0;
+      c = std::max(c, 0.0f);
+      tmp[i] = std::uint8_t(c * kResponseMax + 0.5f);
+    }
+    // Separable 3x3 maximum: along rows, then down columns into the padded plane.
+    for (int y = 0; y < g.h; ++y) {
+      const std::uint8_t* s = &tmp[std::size_t(y) * g.w];
+      std::uint8_t* d = &rowMax[std::size_t(y) * g.w];
+      for (int x = 0; x < g.w; ++x)
+        d[x] = std::max({s[x], s[std::max(x - 1, 0)], s[std::min(x + 1, g.w - 1)]});
     }
     std::uint8_t* dst = R.buf.data() + planeSize * b;
     for (int y = 0; y < g.h; ++y) {
+      const std::uint8_t* a0 = &rowMax[std::size_t(std::max(y - 1, 0)) * g.w];
+      const std::uint8_t* a1 = &rowMax[std::size_t(y) * g.w];
+      const std::uint8_t* a2 = &rowMax[std::size_t(std::min(y + 1, g.h - 1)) * g.w];
       std::uint8_t* d = dst + std::size_t(y + pad) * R.stride + pad;
-      for (int x = 0; x < g.w; ++x) {
-        std::uint8_t best = 0;
-        for (int yy = std::max(0, y - 1); yy <= std::min(g.h - 1, y + 1); ++yy) {
-          const std::uint8_t* s = &tmp[std::size_t(yy) * g.w];
-          for (int xx = std::max(0, x - 1); xx <= std::min(g.w - 1, x + 1); ++xx)
-            best = std::max(best, s[xx]);
-        }
-        d[x] = best;
-      }
+      for (int x = 0; x < g.w; ++x) d[x] = std::max({a0[x], a1[x], a2[x]});
     }
   }
 }
@@ -721,40 +723,40 @@ double clutterOf(const Problem& P, const PatPoints& pts, const vc_GFModel& m,
   Grad g;
   int gx0, gy0;
   sobel(L0, x0 - 1, y0 - 1, x1 + 1, y1 + 1, g, gx0, gy0);
-  auto mag = [&](int x, int y) {
-    const std::size_t o = std::size_t(y - gy0) * g.w + (x - gx0);
-    return std::hypot(g.gx[o], g.gy[o]);
-  };
-  // Inside test against the mapped region (convex quadrilateral).
-  auto inside = [&](double x, double y) {
-    int sgn = 0;
-    for (int k = 0; k < 4; ++k) {
-      const vcVector<2> a = corners[k], b = corners[(k + 1) % 4];
-      const double cr = (b.x() - a.x()) * (y - a.y()) - (b.y() - a.y()) * (x - a.x());
-      const int s = cr > 0 ? 1 : (cr < 0 ? -1 : 0);
-      if (s != 0) {
-        if (sgn != 0 && s != sgn) return false;
-        sgn = s;
-      }
-    }
-    return true;
-  };
+  // Squared magnitudes once; the thinning below compares each pixel with two neighbours.
+  std::vector<float> m2(g.gx.size());
+  for (std::size_t i = 0; i < m2.size(); ++i) m2[i] = g.gx[i] * g.gx[i] + g.gy[i] * g.gy[i];
+  // Edges of the mapped region (a convex quadrilateral) as half-planes a x + b y + c >= 0.
+  double ha[4], hb[4], hc[4];
+  const double orient = (corners[1].x() - corners[0].x()) * (corners[2].y() - corners[0].y()) -
+                        (corners[1].y() - corners[0].y()) * (corners[2].x() - corners[0].x());
+  for (int k = 0; k < 4; ++k) {
+    const vcVector<2> a = corners[k], b = corners[(k + 1) % 4];
+    const double sg = orient >= 0 ? 1.0 : -1.0;
+    ha[k] = -sg * (b.y() - a.y());
+    hb[k] = sg * (b.x() - a.x());
+    hc[k] = -(ha[k] * a.x() + hb[k] * a.y());
+  }
   std::size_t extra = 0;
   const double thr = std::max(P.contrast, 1.0);
-  for (int y = y0; y < y1; ++y)
+  const float thr2 = float(thr * thr);
+  for (int y = y0; y < y1; ++y) {
+    const std::uint8_t* ex = &explained[std::size_t(y - y0) * W];
+    const std::size_t row = std::size_t(y - gy0) * g.w;
     for (int x = x0; x < x1; ++x) {
-      if (explained[std::size_t(y - y0) * W + (x - x0)]) continue;
-      if (!inside(x, y)) continue;
-      const double mc = mag(x, y);
-      if (mc < thr) continue;
-      const std::size_t o = std::size_t(y - gy0) * g.w + (x - gx0);
-      const double ax = std::fabs(g.gx[o]), ay = std::fabs(g.gy[o]);
+      if (ex[x - x0]) continue;
+      const std::size_t o = row + (x - gx0);
+      const float mc = m2[o];
+      if (mc < thr2) continue;
+      bool in = true;
+      for (int k = 0; k < 4 && in; ++k) in = ha[k] * x + hb[k] * y + hc[k] >= 0;
+      if (!in) continue;
       // Thin edges to one pixel across so that clutter counts edge length, not area.
-      const bool horiz = ax >= ay;
-      const double m1 = horiz ? mag(x - 1, y) : mag(x, y - 1);
-      const double m2 = horiz ? mag(x + 1, y) : mag(x, y + 1);
-      if (mc >= m1 && mc > m2) ++extra;
+      const bool horiz = std::fabs(g.gx[o]) >= std::fabs(g.gy[o]);
+      const std::size_t step = horiz ? 1 : std::size_t(g.w);
+      if (mc >= m2[o - step] && mc > m2[o + step]) ++extra;
     }
+  }
   const double modelLength = std::max(1.0, double(pts.size()) * edgeLengthPerPoint);
   return double(extra) / modelLength;
 }
