@@ -53,6 +53,7 @@ struct PatPoints {
   std::vector<float> ux, uy, nx, ny, w;
   double totalW = 0;
   vcVector<2> centroid;  // weighted mean position: the pivot of DOF steps while tracking
+  double rim = 0;        // largest distance of a point from the centroid
   std::size_t size() const { return ux.size(); }
 };
 
@@ -65,6 +66,11 @@ struct LevelImage {
 struct Grad {
   int w = 0, h = 0;
   std::vector<float> gx, gy;
+  const void* source = nullptr;  // level image the window was taken from
+  int x0 = 0, y0 = 0;            // window origin in that image
+  bool covers(const void* src, int a0, int b0, int a1, int b1) const {
+    return src == source && a0 >= x0 && b0 >= y0 && a1 <= x0 + w && b1 <= y0 + h;
+  }
 };
 
 struct Problem {
@@ -116,15 +122,15 @@ PatPoints toPattern(const vc_GFPointSet& s, const vcXform<2>& G) {
     o.centroid += s.w[i] * u;
   }
   if (o.totalW > 0) o.centroid = o.centroid * (1.0 / o.totalW);
+  for (std::size_t i = 0; i < o.size(); ++i)
+    o.rim = std::max(o.rim, std::hypot(o.ux[i] - o.centroid.x(), o.uy[i] - o.centroid.y()));
   return o;
 }
 
-// Largest distance of a point from `about`: from the origin it bounds the offsets a pose
-// produces; from the centroid it is the lever arm of rotation and scale steps.
-double patRadius(const PatPoints& p, const vcVector<2>& about = vcVector<2>()) {
+// Largest distance of a point from the origin: it bounds the offsets a pose produces.
+double patRadius(const PatPoints& p) {
   double r = 0;
-  for (std::size_t i = 0; i < p.size(); ++i)
-    r = std::max(r, std::hypot(p.ux[i] - about.x(), p.uy[i] - about.y()));
+  for (std::size_t i = 0; i < p.size(); ++i) r = std::max(r, double(std::hypot(p.ux[i], p.uy[i])));
   return r;
 }
 
@@ -160,6 +166,7 @@ void sobel(const LevelImage& L, int x0, int y0, int x1, int y1, Grad& g, int& gx
   x0 = std::max(x0, 0), y0 = std::max(y0, 0);
   x1 = std::min(x1, L.w), y1 = std::min(y1, L.h);
   gx0 = x0, gy0 = y0;
+  g.source = &L, g.x0 = x0, g.y0 = y0;
   g.w = std::max(0, x1 - x0), g.h = std::max(0, y1 - y0);
   g.gx.assign(std::size_t(g.w) * g.h, 0.0f);
   g.gy.assign(std::size_t(g.w) * g.h, 0.0f);
@@ -502,10 +509,20 @@ struct EdgeProbe {
     const float* r1 = r0 + g->w;
     return (r0[0] + (r0[1] - r0[0]) * fx) * (1 - fy) + (r1[0] + (r1[1] - r1[0]) * fx) * fy;
   }
-  // Gradient projected on n at p + t n.
+  // Gradient projected on n at p + t n; projecting the four neighbours first shares one
+  // bilinear weighting between both planes.
   float along(double px, double py, double nx, double ny, double t) const {
-    const double x = px + t * nx, y = py + t * ny;
-    return float(sample(g->gx, x, y) * nx + sample(g->gy, x, y) * ny);
+    const double x = px + t * nx - x0, y = py + t * ny - y0;
+    if (x < 0 || y < 0 || x > g->w - 1.001 || y > g->h - 1.001) return 0.0f;
+    const int ix = int(x), iy = int(y);
+    const float fx = float(x - ix), fy = float(y - iy);
+    const std::size_t o = std::size_t(iy) * g->w + ix, o1 = o + g->w;
+    const float* gx = g->gx.data();
+    const float* gy = g->gy.data();
+    const float ax = float(nx), ay = float(ny);
+    const float v00 = gx[o] * ax + gy[o] * ay, v01 = gx[o + 1] * ax + gy[o + 1] * ay;
+    const float v10 = gx[o1] * ax + gy[o1] * ay, v11 = gx[o1 + 1] * ax + gy[o1 + 1] * ay;
+    return (v00 + (v01 - v00) * fx) * (1 - fy) + (v10 + (v11 - v10) * fx) * fy;
   }
 };
 
@@ -539,9 +556,13 @@ bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, do
   // Re-centre the three samples on the estimate once, as in training, so that the parabola
   // is evaluated at the same phase as the model's edges.
   for (int it = 0; it < 2; ++it) {
-    float a = E.along(px, py, nx, ny, t0 - 1), b = E.along(px, py, nx, ny, t0),
-          c = E.along(px, py, nx, ny, t0 + 1);
-    if (ignorePolarity) a = std::fabs(a), b = std::fabs(b), c = std::fabs(c);
+    // The first three samples are the integer ones already taken.
+    float a = f[best - 1], b = f[best], c = f[best + 1];
+    if (it > 0) {
+      a = E.along(px, py, nx, ny, t0 - 1), b = E.along(px, py, nx, ny, t0);
+      c = E.along(px, py, nx, ny, t0 + 1);
+      if (ignorePolarity) a = std::fabs(a), b = std::fabs(b), c = std::fabs(c);
+    }
     const double den = a - 2.0 * b + c;
     if (!(den < 0)) break;
     const double d = std::clamp(0.5 * (a - c) / den, -0.75, 0.75);
@@ -568,7 +589,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   const int n = 2 + int(freeIdx.size());
   const double el = P.elasticity / f;
   const vcVector<2> pc = pts.centroid;
-  const double radius = patRadius(pts, pc);
+  const double radius = pts.rim;
   // Window of the gradient: the mapped points plus the capture band.
   auto bbox = [&](const vcMatrix<2>& B, int& x0, int& y0, int& x1, int& y1) {
     double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
@@ -584,7 +605,13 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   };
   int x0, y0, x1, y1, gx0, gy0;
   bbox(poseB(P, p) * (1.0 / f), x0, y0, x1, y1);
-  sobel(L0, x0, y0, x1, y1, scratch, gx0, gy0);
+  // The fine fit of a candidate usually lies inside the window its coarse fit just took.
+  const int cx0 = std::max(x0, 0), cy0 = std::max(y0, 0);
+  const int cx1 = std::min(x1, L0.w), cy1 = std::min(y1, L0.h);
+  if (scratch.covers(&L0, cx0, cy0, cx1, cy1))
+    gx0 = scratch.x0, gy0 = scratch.y0;
+  else
+    sobel(L0, x0, y0, x1, y1, scratch, gx0, gy0);
   EdgeProbe E{&scratch, gx0, gy0};
   const double thr = P.contrast;
   for (int it = 0; it <= iterations; ++it) {
@@ -615,7 +642,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
       const double py = Bl(1, 0) * ux + Bl(1, 1) * uy + tly;
       double nx = Bit(0, 0) * pts.nx[i] + Bit(0, 1) * pts.ny[i];
       double ny = Bit(1, 0) * pts.nx[i] + Bit(1, 1) * pts.ny[i];
-      const double nl = std::hypot(nx, ny);
+      const double nl = std::sqrt(nx * nx + ny * ny);
       nx /= nl, ny /= nl;
       sumW += pts.w[i];
       double t, mag;
@@ -624,7 +651,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
         // Direction agreement at the matched edge.
         const double ex = px + t * nx, ey = py + t * ny;
         const double gx = E.sample(scratch.gx, ex, ey), gy = E.sample(scratch.gy, ex, ey);
-        const double gm = std::hypot(gx, gy);
+        const double gm = std::sqrt(gx * gx + gy * gy);
         double cs = gm > 0 ? (gx * nx + gy * ny) / gm : 0;
         if (P.ignorePolarity) cs = std::fabs(cs);
         if (cs <= 0) continue;
@@ -880,8 +907,7 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     const vcMatrix<2> B = poseB(P, p0);
     return std::sqrt(std::fabs(B.det()));
   }();
-  const double radiusTop =
-      patRadius(lv[topLevel], lv[topLevel].centroid) * std::max(scaleTop, 1e-6) / (1 << topLevel);
+  const double radiusTop = lv[topLevel].rim * std::max(scaleTop, 1e-6) / (1 << topLevel);
   const DofGrid grid = makeGrid(P, radiusTop);
   if (grid.count() > 200000)
     throw vcGFAlignDefs::BadParams("The DOF ranges need more than 200000 coarse poses");
@@ -957,8 +983,7 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   // Pass 2, best first: the fine fit and the clutter measure, the costly part, stop as soon as
   // numToFind distinct results already beat what the rest could score. Clutter only lowers a
   // score; the margin covers the fine fit scoring a little above the coarse one.
-  const double minSeparation =
-      0.5 * patRadius(lv[0], lv[0].centroid) * std::sqrt(std::fabs(poseB(P, Pose()).det()));
+  const double minSeparation = 0.5 * lv[0].rim * std::sqrt(std::fabs(poseB(P, Pose()).det()));
   auto centre = [&](const Pose& p) {
     return poseB(P, p) * lv[0].centroid + vcVector<2>(p.tx, p.ty);
   };
