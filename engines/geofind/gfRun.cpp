@@ -127,13 +127,6 @@ PatPoints toPattern(const vc_GFPointSet& s, const vcXform<2>& G) {
   return o;
 }
 
-// Largest distance of a point from the origin: it bounds the offsets a pose produces.
-double patRadius(const PatPoints& p) {
-  double r = 0;
-  for (std::size_t i = 0; i < p.size(); ++i) r = std::max(r, double(std::hypot(p.ux[i], p.uy[i])));
-  return r;
-}
-
 // ------------------------------------------------------------------------------ images
 
 LevelImage reduce(const LevelImage& in) {
@@ -264,7 +257,8 @@ __attribute__((optimize("O3"))) void accumulateRow(std::uint16_t* __restrict acc
 
 struct Cand {
   double score;
-  double x, y;  // tau at the level
+  double x, y;    // tau, level-0 pixels
+  double cx, cy;  // where the points' centroid lands, level-0 pixels
   std::array<double, kMaxDofs> v;
 };
 
@@ -343,7 +337,7 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
     Bs[ci] = poseB(P, probe);
     const double s = std::sqrt(std::fabs(Bs[ci].det())) +
                      std::hypot(Bs[ci](0, 0) - Bs[ci](1, 1), Bs[ci](0, 1) + Bs[ci](1, 0));
-    maxR = std::max(maxR, patRadius(pts) * s / f);
+    maxR = std::max(maxR, pts.rim * s / f);
   }
   const int pad = int(std::ceil(maxR)) + 3;
   ResponseMaps R;
@@ -358,8 +352,12 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
     P.deadline.check();
     const vcMatrix<2>& B = Bs[ci];
     const vcMatrix<2> Bit = invTranspose(B);
+    // The accumulator is indexed by the centroid's position, which lies on the pattern, so the
+    // scan covers every placement that overlaps the image wherever the origin is.
+    const vcVector<2> Bc = B * pts.centroid;
     for (std::size_t i = 0; i < pts.size(); ++i) {
-      const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
+      const vcVector<2> q =
+          B * vcVector<2>(pts.ux[i] - pts.centroid.x(), pts.uy[i] - pts.centroid.y());
       dx[i] = int(std::lround(q.x() / f));
       dy[i] = int(std::lround(q.y() / f));
       const vcVector<2> n = Bit * vcVector<2>(pts.nx[i], pts.ny[i]);
@@ -391,8 +389,10 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
         if (!peak) continue;
         Cand cd;
         cd.score = s / totalW;
-        cd.x = x * f + c;
-        cd.y = y * f + c;
+        cd.cx = x * f + c;
+        cd.cy = y * f + c;
+        cd.x = cd.cx - Bc.x();
+        cd.y = cd.cy - Bc.y();
         grid.at(ci, cd.v);
         cands.push_back(cd);
       }
@@ -406,16 +406,16 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   }
   std::sort(cands.begin(), cands.end(), [](const Cand& a, const Cand& b) {
     if (a.score != b.score) return a.score > b.score;
-    if (a.y != b.y) return a.y < b.y;
-    return a.x < b.x;
+    if (a.cy != b.cy) return a.cy < b.cy;
+    return a.cx < b.cx;
   });
   // Greedy suppression of neighbours in position and every DOF.
-  const double rpx = std::max(2.0, 0.5 * maxR) * f;
+  const double rpx = std::max(2.0, maxR) * f;
   std::vector<Cand> out;
   for (const Cand& cd : cands) {
     bool dup = false;
     for (const Cand& o : out) {
-      if (std::hypot(cd.x - o.x, cd.y - o.y) > rpx) continue;
+      if (std::hypot(cd.cx - o.cx, cd.cy - o.cy) > rpx) continue;
       bool near = true;
       for (std::size_t k = 0; k < P.dofs.size(); ++k)
         if (!P.dofs[k].fixed &&
@@ -929,11 +929,11 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     poses.push_back(p);
   }
 
-  // Down the pyramid: least squares on each level halves the pose error per level, and the
-  // level's own score decides which candidates go on.
+  // Down the pyramid: least squares on each level, the coarse one first (the grid leaves up
+  // to half a step in every DOF), and the level's own score decides which candidates go on.
   Grad scratchLevel;
   FitStats levelStats;
-  for (int l = topLevel - 1; l >= 1; --l) {
+  for (int l = topLevel; l >= 1; --l) {
     for (Pose& p : poses) {
       P.deadline.check();
       refine(P, lv[l], pyr[l], l, 3, 2.5, p, scratchLevel, &levelStats);

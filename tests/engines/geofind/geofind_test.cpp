@@ -90,6 +90,35 @@ TEST(GeofindRun, OccludedPatternIsStillFound) {
   }
 }
 
+TEST(GeofindRun, DistantOriginUnderOcclusionKeepsFullRangeSearchOnTarget) {
+  // The reference point lies far outside the pattern, so every turn or scale step also shifts
+  // the pattern a long way; the search must still settle on the right pose.
+  vcGFAlignPattern pat;
+  const vcVector<2> origin(-300, 260);
+  pat.origin(origin);
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<double> U(0, 1);
+  for (int i = 0; i < 12; ++i) {
+    const double x = 220 + 200 * U(rng), y = 170 + 140 * U(rng);
+    const double deg = -180 + 360 * U(rng), scale = 0.9 + 0.2 * U(rng);
+    const vcXform<2> truth = poseAt(x, y, deg, scale);
+    vcSampleRender opt;
+    opt.noiseSigma = 5;
+    opt.clutterShapes = 6;
+    opt.occludeFraction = 0.25;
+    opt.seed = 500 + i;
+    vcGFAlignResultSet rs;
+    pat.run(vfRenderSample(vfSampleAsymmetricPattern(), truth, opt), paramsFor(-180, 180, 0.9, 1.1),
+            rs, nullptr, 0);
+    ASSERT_GE(rs.numFound(), 1) << "case " << i;
+    // Pattern coordinates are training pixels less the origin.
+    const vcVector<2> centre = (truth * kTrainPose.inverse()).mapPoint({80, 80});
+    EXPECT_LT(rs[0].pose().mapPoint(vcVector<2>(80, 80) - origin).distance(centre), 0.3)
+        << "case " << i;
+  }
+}
+
 TEST(GeofindRun, PolarityMatters) {
   // Train on the pattern, search its negative.
   vcSamplePattern p = vfSampleAsymmetricPattern();
