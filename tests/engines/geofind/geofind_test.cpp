@@ -119,6 +119,82 @@ TEST(GeofindRun, DistantOriginUnderOcclusionKeepsFullRangeSearchOnTarget) {
   }
 }
 
+// Largest distance between the training image's corners under two train-pixel -> run-pixel poses.
+double cornerError(const vcXform<2>& a, const vcXform<2>& b) {
+  double e = 0;
+  for (const vcVector<2>& c :
+       {vcVector<2>(0, 0), vcVector<2>(160, 0), vcVector<2>(160, 160), vcVector<2>(0, 160)})
+    e = std::max(e, a.mapPoint(c).distance(b.mapPoint(c)));
+  return e;
+}
+
+TEST(GeofindRun, SeparateAxisScalesAndSkewAreRecovered) {
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  // List order is outermost first: the pose's linear part is XScale * YScale * Skew * Angle.
+  auto* angle = new vcGeorapidAngle(nullptr, 1);
+  angle->range(-10, 10);
+  auto* skew = new vcGeorapidSkew(angle, 1);
+  skew->range(-6, 6);
+  auto* ys = new vcGeorapidYScale(skew, 1);
+  ys->range(0.92, 1.08);
+  auto* xs = new vcGeorapidXScale(ys, 1);
+  xs->range(0.92, 1.08);
+  vcGeorapidDOFList list;
+  list.assign(xs);
+  vcGFAlignRunParams rp;
+  rp.customizeDOFs(&list);
+  const double sk = 3.0 * kDeg, an = 6.5 * kDeg;
+  const vcMatrix<2> truthM = vcMatrix<2>(1.05, 0.0, 0.0, 0.96) *
+                             vcMatrix<2>(1.0, -std::sin(sk), 0.0, std::cos(sk)) *
+                             vcMatrix<2>(std::cos(an), -std::sin(an), std::sin(an), std::cos(an));
+  const vcXform<2> truth(truthM, {322.6, 236.1});
+  vcSampleRender opt;
+  opt.noiseSigma = 5;
+  opt.clutterShapes = 4;
+  vcGFAlignResultSet rs;
+  pat.run(vfRenderSample(vfSampleAsymmetricPattern(), truth, opt), rp, rs, nullptr, 0);
+  ASSERT_GE(rs.numFound(), 1);
+  EXPECT_LT(cornerError(rs[0].pose(), truth * kTrainPose.inverse()), 0.3);
+  ASSERT_EQ(rs[0].numDOFs(), 4);
+  EXPECT_NEAR(rs[0].dofValue(1), 1.05, 0.003);  // x scale
+  EXPECT_NEAR(rs[0].dofValue(2), 0.96, 0.003);  // y scale
+  EXPECT_NEAR(rs[0].dofValue(3), 3.0, 0.2);     // skew, degrees
+  EXPECT_NEAR(rs[0].dofValue(4), 6.5, 0.2);     // angle, degrees
+}
+
+TEST(GeofindRun, RunMaskTimeLimitAndMatchInfo) {
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  const vcXform<2> truth = poseAt(300, 240, 15, 1.0);
+  vcSampleRender opt;
+  opt.noiseSigma = 4;
+  const auto img = vfRenderSample(vfSampleAsymmetricPattern(), truth, opt);
+  vcGFAlignRunParams rp = paramsFor(-30, 30, 1, 1);
+  rp.saveMatchInfo(true);
+  vcGFAlignResultSet rs;
+  // A mask that hides the pattern leaves nothing acceptable there; an open one finds it.
+  vcPelBuffer<unsigned char> mask(640, 480);
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) mask.set(x, y, x < 200 || x > 400 ? 255 : 0);
+  pat.run(img, mask, rp, rs, nullptr, 0);
+  for (const auto& r : rs.results()) EXPECT_FALSE(r.accepted());
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) mask.set(x, y, 255);
+  pat.run(img, mask, rp, rs, nullptr, 0);
+  ASSERT_GE(rs.numFound(), 1);
+  expectPose(rs[0], truth, 0.2, 0.2, 0.01);
+  // Match info pairs every matched model point with an image edge close by.
+  const auto& mp = rs[0].matchModelPoints();
+  const auto& ip = rs[0].matchImagePoints();
+  ASSERT_EQ(mp.size(), ip.size());
+  EXPECT_GT(mp.size(), 100u);
+  for (std::size_t i = 0; i < mp.size(); ++i) EXPECT_LT(mp[i].distance(ip[i]), 1.5);
+  // A time limit far below one run's cost expires.
+  rp.timeout(1e-7);
+  EXPECT_THROW(pat.run(img, rp, rs, nullptr, 0), vcTimeout::Expired);
+}
+
 TEST(GeofindRun, PolarityMatters) {
   // Train on the pattern, search its negative.
   vcSamplePattern p = vfSampleAsymmetricPattern();
