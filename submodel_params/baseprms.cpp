@@ -275,18 +275,25 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelResultSet& set) {
     double dropped = 0.0;  // a field that later versions no longer keep
     ar || dropped;
   }
-  vfSerializeHandle(ar, nullptr, set.startPose_);
+  // Loads into locals, so a failure leaves the set as it was.
+  vcPtrHandle<vc2XformBase> startPose = set.startPose_;
+  std::vector<vcPtrHandle<vcFlexSubModelResult>> results = set.results_;
+  vfSerializeHandle(ar, nullptr, startPose);
   unsigned char listVersion = 0;
   ar || listVersion;
   if (listVersion != 0) throw vcArchive::UnknownVersion("submodtl", __LINE__);
-  int count = static_cast<int>(set.results_.size());
+  int count = static_cast<int>(results.size());
   ar || count;
   if (ar.isLoading()) {
     // Each element needs at least its pointer tag.
     if (count < 0 || static_cast<std::size_t>(count) > ar.remaining())
       throw vcArchive::BadData("sub-model result count exceeds the data that remains");
-    set.results_.assign(static_cast<std::size_t>(count), vcPtrHandle<vcFlexSubModelResult>());
+    results.assign(static_cast<std::size_t>(count), vcPtrHandle<vcFlexSubModelResult>());
   }
-  for (auto& r : set.results_) vfSerializeHandle(ar, nullptr, r);
+  for (auto& r : results) vfSerializeHandle(ar, nullptr, r);
+  if (ar.isLoading()) {
+    set.startPose_ = startPose;
+    set.results_ = std::move(results);
+  }
   return ar;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -244,7 +245,8 @@ unsigned char vfExchangeVersion(vcArchive& ar, unsigned char current, unsigned c
   return v;
 }
 
-void vfSerializePointerBase(vcArchive& ar, const vcPersistent*, vcPersistent*& p) {
+void vfSerializePointerBase(vcArchive& ar, const vcPersistent*, vcPersistent*& p,
+                            vcArchiveClassCheck accepts, const char* expected) {
   if (ar.isStoring()) {
     unsigned char tag = eNullPointer;
     if (!p) {
@@ -281,7 +283,15 @@ void vfSerializePointerBase(vcArchive& ar, const vcPersistent*, vcPersistent*& p
     ar || index;
     if (index >= loaded.size() || !loaded[index])
       throw vcArchive::BadData("archive refers to an unknown object");
-    p = loaded[index];
+    vcPersistent* seen = loaded[index];
+    if (!dynamic_cast<const vcRepBase*>(seen))
+      throw vcArchive::BadData("archive refers twice to an object of class " +
+                               std::string(typeid(*seen).name()) + ", which has one owner");
+    if (!accepts(seen))
+      throw vcArchive::BadData("archive refers to an object of class " +
+                               std::string(typeid(*seen).name()) + " where " + expected +
+                               " is expected");
+    p = seen;
     return;
   }
   if (tag != eNewPointer) throw vcArchive::BadData("archive holds an invalid pointer tag");
@@ -295,18 +305,17 @@ void vfSerializePointerBase(vcArchive& ar, const vcPersistent*, vcPersistent*& p
   }
   const vcPersistentFactory make = vfFindPersistentFactory(name.c_str());
   if (!make) throw vcArchive::UnknownClass("archive names an unknown class: " + name);
-  vcPersistent* obj = make();
+  std::unique_ptr<vcPersistent> obj(make());
+  if (!accepts(obj.get()))
+    throw vcArchive::BadData("archive holds an object of class " + name + " where " + expected +
+                             " is expected");
   // The index is taken now (the writer numbered the object before its contents) but the slot
   // stays empty until the object is complete: a reference to an object from inside itself is
   // refused instead of handing out a half-read object that a failure would then free.
   const std::size_t index = loaded.size();
   loaded.push_back(nullptr);
-  try {
-    ar || *obj;
-  } catch (...) {
-    delete obj;
-    throw;
-  }
-  loaded[index] = obj;
-  p = obj;
+  ar || *obj;
+  if (const auto* shared = dynamic_cast<const vcRepBase*>(obj.get())) ar.keepAlive(shared);
+  loaded[index] = obj.get();
+  p = obj.release();
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/core/vcException.h"
+#include "platform/core/vcHandle.h"
 #include "platform/core/vcPersistent.h"
 #include "platform/core/vcVector.h"
 
@@ -88,6 +89,9 @@ class vcArchive {
   void beginPass();
   void endPass();
   std::vector<vcPersistent*>& loadedPointers() { return loaded_; }
+  // Shared (reference-counted) objects read from this archive stay alive as long as the
+  // archive does, so a back-reference never reaches an object its first owner already freed.
+  void keepAlive(const vcRepBase* obj) { keptAlive_.emplace_back(obj); }
   std::map<const vcPersistent*, std::uint32_t>& storedPointers() { return stored_; }
 
  private:
@@ -98,6 +102,7 @@ class vcArchive {
   int depth_ = 0;
   std::set<std::pair<const void*, std::type_index>> visited_;
   std::vector<vcPersistent*> loaded_;
+  std::vector<vcPtrHandle_const<vcRepBase>> keptAlive_;
   std::map<const vcPersistent*, std::uint32_t> stored_;
 };
 
@@ -119,23 +124,25 @@ vcArchive& operator||(vcArchive& ar, vcPersistent& obj);
 unsigned char vfExchangeVersion(vcArchive& ar, unsigned char current, unsigned char maxAccepted,
                                 const std::string& text);
 
-// Stores or loads a pointer to a polymorphic persistent object. A pointer stored twice in one
-// archive is loaded once and both places share it. The loaded object is created through its
-// registered factory; ownership is the caller's. Cycles (an object reachable from itself) are
-// not supported: such data fails to load with BadData. Damaged data of any kind fails with a
-// vcArchive::Errors exception; nothing is allocated beyond what the remaining bytes could hold.
-void vfSerializePointerBase(vcArchive& ar, const vcPersistent* owner, vcPersistent*& p);
+// Stores or loads a pointer to a polymorphic persistent object. The loaded object is created
+// through its registered factory, and its class is checked with `accepts` before any of its
+// contents are read, for new objects and back-references alike: a slot never receives an
+// object of another class. Ownership of a new object is the caller's. Objects held through
+// reference-counted handles (vcRepBase) may be stored twice in one archive; they are loaded
+// once, both places share them, and the archive holds a reference until it is destroyed.
+// Any other object has a single owner, so a back-reference to it is refused. Cycles (an
+// object reachable from itself) fail with BadData. Damaged data of any kind fails with a
+// vcArchive::Errors exception, leaves `p` as it was, and allocates nothing beyond what the
+// remaining bytes could hold.
+using vcArchiveClassCheck = bool (*)(const vcPersistent*);
+void vfSerializePointerBase(vcArchive& ar, const vcPersistent* owner, vcPersistent*& p,
+                            vcArchiveClassCheck accepts, const char* expected);
 
 template <class T>
 void serializePointer(vcArchive& ar, const vcPersistent* owner, T*& p) {
   vcPersistent* base = p;
-  vfSerializePointerBase(ar, owner, base);
-  if (ar.isLoading()) {
-    T* typed = dynamic_cast<T*>(base);
-    if (base && !typed) {
-      delete base;
-      throw vcArchive::BadData("archive pointer has the wrong class");
-    }
-    p = typed;
-  }
+  vfSerializePointerBase(
+      ar, owner, base, [](const vcPersistent* o) { return dynamic_cast<const T*>(o) != nullptr; },
+      typeid(T).name());
+  if (ar.isLoading()) p = dynamic_cast<T*>(base);
 }

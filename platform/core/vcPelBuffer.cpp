@@ -192,6 +192,14 @@ vcPelBuffer<unsigned char> vfReadPgm(const std::string& path) {
   if (w <= 0 || h <= 0 || w > 65536 || h > 65536)
     throw vcBadParams("PGM file has an unsupported size: " + path);
   if (maxval != 255) throw vcBadParams("PGM file is not 8-bit (maxval must be 255): " + path);
+  // The declared size is checked against the bytes the file holds before anything is
+  // allocated, so a short file cannot ask for gigabytes.
+  const std::streamoff pixelsAt = in.tellg();
+  in.seekg(0, std::ios::end);
+  const std::streamoff fileEnd = in.tellg();
+  if (pixelsAt < 0 || fileEnd < 0 || fileEnd - pixelsAt < static_cast<std::streamoff>(w) * h)
+    throw vcBadParams("PGM file has truncated pixel data: " + path);
+  in.seekg(pixelsAt);
   vcPelBuffer<unsigned char> img(w, h);
   for (long y = 0; y < h; ++y) {
     in.read(reinterpret_cast<char*>(img.row(y)), w);

@@ -55,4 +55,10 @@ inline void forEachDamagedCopy(const Bytes& good, int trials, unsigned seed,
   }
 }
 
+// Frees an object loaded through serializePointer: a shared (reference-counted) one is held
+// by its reading archive and freed with it, any other belongs to the caller.
+inline void releaseLoaded(vcPersistent* p) {
+  if (!dynamic_cast<vcRepBase*>(p)) delete p;
+}
+
 }  // namespace vcTest

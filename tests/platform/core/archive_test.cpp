@@ -128,10 +128,10 @@ void loadSample(const Bytes& bytes) {
     vcPelBufferU8 img;
     in || pg || s || img;
   } catch (...) {
-    for (auto* p : owned) delete p;
+    for (auto* p : owned) vcTest::releaseLoaded(p);
     throw;
   }
-  for (auto* p : owned) delete p;
+  for (auto* p : owned) vcTest::releaseLoaded(p);
 }
 
 TEST(Archive, SharedPolymorphicPointersLoadOnce) {
@@ -146,7 +146,7 @@ TEST(Archive, SharedPolymorphicPointersLoadOnce) {
   auto* e = dynamic_cast<vcFlexAlignDefs::CanNotFit*>(ptrs[3]);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->message(false), "fit failed");
-  for (int i = 0; i < 4; ++i) delete ptrs[i];
+  for (int i = 0; i < 4; ++i) vcTest::releaseLoaded(ptrs[i]);
 }
 
 TEST(Archive, DamagedTruncatedAndRandomBytesFailOnlyAsArchiveErrors) {
@@ -204,6 +204,51 @@ TEST(Archive, AbsurdCountsCyclesAndNesting) {
   serializePointer(wc, nullptr, ep);
   vcArchive wr(wc.bytes());
   EXPECT_THROW(serializePointer(wr, nullptr, p), vcArchive::BadData);
+}
+
+TEST(Archive, BackReferencesAreClassCheckedAndOwnedOnce) {
+  // A shared transform referred to again from a slot of another class: refused, and the
+  // first owner's object is neither freed nor changed.
+  vc2XformLinear lin(vcMatrix<2>(2, 1, 0, 0), V(1, 2));
+  vcArchive out;
+  vc2XformBase* xp = &lin;
+  vcPersistent* same = &lin;
+  serializePointer(out, nullptr, xp);
+  serializePointer(out, nullptr, same);
+  {
+    vcArchive in(out.bytes());
+    vc2XformBase* first = nullptr;
+    serializePointer(in, nullptr, first);
+    vcPtrHandle<vc2XformBase> owner(first);
+    vcException* wrong = nullptr;
+    EXPECT_THROW(serializePointer(in, nullptr, wrong), vcArchive::BadData);
+    EXPECT_EQ(wrong, nullptr);
+    EXPECT_EQ(owner->mapPoint(V(1, 1)), lin.mapPoint(V(1, 1)));
+  }
+  // The shared object outlives a first owner that dropped it before the back-reference.
+  {
+    vcArchive in(out.bytes());
+    vc2XformBase* first = nullptr;
+    serializePointer(in, nullptr, first);
+    { vcPtrHandle<vc2XformBase> dropped(first); }
+    vcPersistent* again = nullptr;
+    serializePointer(in, nullptr, again);
+    ASSERT_EQ(again, first);
+    EXPECT_EQ(dynamic_cast<vc2XformBase*>(again)->mapPoint(V(1, 1)), lin.mapPoint(V(1, 1)));
+  }
+  // An object with a single owner written twice would be owned twice on loading: refused.
+  vcFlexModelDefs::BadIndex err("x");
+  vcArchive two;
+  vcPersistent* ep = &err;
+  serializePointer(two, nullptr, ep);
+  serializePointer(two, nullptr, ep);
+  vcArchive in(two.bytes());
+  vcPersistent* a = nullptr;
+  vcPersistent* b = nullptr;
+  serializePointer(in, nullptr, a);
+  EXPECT_THROW(serializePointer(in, nullptr, b), vcArchive::BadData);
+  EXPECT_EQ(b, nullptr);
+  delete a;
 }
 
 TEST(Archive, FileArchivesAndIoErrors) {

@@ -193,7 +193,7 @@ TEST(Wireframe, EqualityAndArchive) {
   {
     vcArchive out;
     vcPersistent* p = &src;
-    vfSerializePointerBase(out, nullptr, p);
+    serializePointer(out, nullptr, p);
     vcArchive in(out.bytes());
     vc2Wireframe* q = nullptr;
     serializePointer(in, nullptr, q);
