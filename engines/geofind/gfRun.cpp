@@ -587,7 +587,9 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   for (int k = 0; k < nd; ++k)
     if (!P.dofs[k].fixed) freeIdx.push_back(k);
   const int n = 2 + int(freeIdx.size());
-  const double el = P.elasticity / f;
+  // A capture band wider than the pattern explains nothing more; the bound keeps the work of a
+  // huge elasticity proportional to the pattern.
+  const double el = std::min(P.elasticity, pts.rim) / f;
   const vcVector<2> pc = pts.centroid;
   const double radius = pts.rim;
   // Window of the gradient: the mapped points plus the capture band.
@@ -739,7 +741,7 @@ double clutterOf(const Problem& P, const PatPoints& pts, const vc_GFModel& m,
   if (x1 <= x0 || y1 <= y0) return 0.0;
   const int W = x1 - x0, H = y1 - y0;
   std::vector<std::uint8_t> explained(std::size_t(W) * H, 0);
-  const int rad = 2 + int(std::ceil(P.elasticity));
+  const int rad = 2 + int(std::ceil(std::min(P.elasticity, pts.rim)));
   for (std::size_t i = 0; i < pts.size(); ++i) {
     const int cx = int(std::lround(B(0, 0) * pts.ux[i] + B(0, 1) * pts.uy[i] + p.tx)) - x0;
     const int cy = int(std::lround(B(1, 0) * pts.ux[i] + B(1, 1) * pts.uy[i] + p.ty)) - y0;

@@ -7,10 +7,50 @@
 
 namespace {
 
+// Coordinates beyond this many pixels are damage, not geometry: every pixel position the
+// engine derives must stay far inside the range of int.
+constexpr double kMaxCoordinate = 1e6;
+// Scales between the pattern and the training frame outside [1/kMaxScale, kMaxScale] would
+// make the pattern vanish or cover more pixels than any image holds.
+constexpr double kMaxScale = 1e3;
+
+bool isFinite(const vcXform<2>& x) {
+  const vcMatrix<2>& m = x.matrix();
+  return std::isfinite(m(0, 0)) && std::isfinite(m(0, 1)) && std::isfinite(m(1, 0)) &&
+         std::isfinite(m(1, 1)) && std::isfinite(x.trans().x()) && std::isfinite(x.trans().y());
+}
+
+bool withinCoordinates(const vcVector<2>& p) {
+  return std::fabs(p.x()) <= kMaxCoordinate && std::fabs(p.y()) <= kMaxCoordinate;
+}
+
+// Finite, with a translation inside the coordinate bound and both axis scales of the linear
+// part (the singular values) inside the scale bound.
+bool isSaneXform(const vcXform<2>& x) {
+  if (!isFinite(x) || !withinCoordinates(x.trans())) return false;
+  const vcMatrix<2>& m = x.matrix();
+  const double a = m(0, 0), b = m(0, 1), c = m(1, 0), d = m(1, 1);
+  const double sum = a * a + b * b + c * c + d * d, det = std::fabs(a * d - b * c);
+  const double disc = std::sqrt(std::max(0.0, sum * sum - 4 * det * det));
+  const double smax = std::sqrt((sum + disc) / 2), smin = det / std::max(smax, 1e-300);
+  return smax <= kMaxScale && smin >= 1.0 / kMaxScale;
+}
+
+void checkRunImage(const vcPelBuffer_const<unsigned char>& window) {
+  if (!isSaneXform(window.clientFromImageXform()))
+    throw vcGFAlignDefs::BadImage(
+        "The run image's client-from-image transform must be finite, with scales in "
+        "[0.001, 1000] and a translation within 1e6");
+}
+
 void checkTrainImage(const vcPelBuffer_const<unsigned char>& image) {
   if (!image.isBound()) throw vcGFAlignDefs::BadImage("The training image is unbound");
   if (image.window().isNull())
     throw vcGFAlignDefs::BadImage("The training image has a null window");
+  if (!isSaneXform(image.clientFromImageXform()))
+    throw vcGFAlignDefs::BadImage(
+        "The training image's client-from-image transform must be finite, with scales in "
+        "[0.001, 1000] and a translation within 1e6");
 }
 
 void checkAlgorithm(long a, const char* what) {
@@ -51,11 +91,19 @@ float vc_GFPattern::trainedFineGrain() const { return model_ ? model_->fineGrain
 float vc_GFPattern::trainedCoarseGrain() const { return model_ ? model_->coarseGrain : 0.0f; }
 long vc_GFPattern::trainedAlgorithm() const { return model_ ? model_->algorithm : 0; }
 
-void vc_GFPattern::origin(const vcVector<2>& p) { origin_ = p; }
+void vc_GFPattern::origin(const vcVector<2>& p) {
+  if (!withinCoordinates(p))  // also refuses NaN
+    throw vcGFAlignDefs::BadParams("Illegal origin value: must be finite and within 1e6");
+  origin_ = p;
+}
 
 void vc_GFPattern::trainClientFromPattern(const vcXform<2>& x) {
   if (x.matrix().isSingular())
     throw vcGFAlignDefs::BadParams("The train-client-from-pattern transform is singular");
+  if (!isSaneXform(x))
+    throw vcGFAlignDefs::BadParams(
+        "The train-client-from-pattern transform must be finite, with scales in [0.001, 1000] "
+        "and a translation within 1e6");
   trainClientFromPattern_ = x;
 }
 
@@ -213,6 +261,10 @@ void vcGFAlignPattern::trainPolylines(const std::vector<std::vector<vcVector<2>>
     throw vcGFAlignDefs::BadParams("The number of weights does not match the number of shapes");
   if (clientFromImage.matrix().isSingular())
     throw vcGFAlignDefs::BadParams("The client-from-image transform is singular");
+  if (!isSaneXform(clientFromImage))
+    throw vcGFAlignDefs::BadParams(
+        "The client-from-image transform must be finite, with scales in [0.001, 1000] and a "
+        "translation within 1e6");
   const vcXform<2> imageFromClient = clientFromImage.inverse();
   std::vector<vc_GFSegmentChain> chains;
   for (std::size_t i = 0; i < polylines.size(); ++i) {
@@ -236,6 +288,7 @@ void vcGFAlignPattern::run(const vcPelBuffer_const<unsigned char>& window,
   if (window.window().isNull()) throw vcGFAlignDefs::BadImage("The run image window is null");
   if (!window.entire().contains(window.window()))
     throw vcGFAlignDefs::BadImage("The run window lies outside the image");
+  checkRunImage(window);
   const auto t0 = std::chrono::steady_clock::now();
   vf_GFRun(*model_, patternFromTrainPixel_(), window, nullptr, params, results);
   results.runTime_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -256,6 +309,7 @@ void vcGFAlignPattern::run(const vcPelBuffer_const<unsigned char>& window,
     throw vcGFAlignDefs::BadImage("The run window lies outside the image");
   if (mask.width() != window.width() || mask.height() != window.height())
     throw vcGFAlignDefs::BadImage("The run mask size does not match the run window");
+  checkRunImage(window);
   const auto t0 = std::chrono::steady_clock::now();
   vf_GFRun(*model_, patternFromTrainPixel_(), window, &mask, params, results);
   results.runTime_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "engines/geofind/vcGFAlign.h"
@@ -318,6 +319,41 @@ TEST(GeofindErrors, BadInputsThrow) {
   EXPECT_THROW(rp.numToFind(0), vcGFAlignDefs::BadParams);
   EXPECT_THROW(rp.xyOverlap(1.5), vcGFAlignDefs::BadParams);
   EXPECT_THROW(rs[0], vcGFAlignDefs::BadParams);
+}
+
+// Finite but absurd values: refused with BadParams or BadImage and leaving the pattern as it
+// was, or, for the elasticity, a run whose work stays proportional to the pattern.
+TEST(GeofindErrors, ExtremeValuesAreRefusedOrBounded) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  vcGFAlignPattern pat;
+  for (const vcVector<2>& o : {vcVector<2>(1e300, 0), vcVector<2>(0, -inf), vcVector<2>(nan, 1)})
+    EXPECT_THROW(pat.origin(o), vcGFAlignDefs::BadParams);
+  for (const vcXform<2>& x :
+       {poseAt(0, 0, 0, 1e9), poseAt(0, 0, 0, 1e-9), poseAt(nan, 0, 0, 1), poseAt(1e300, 0, 0, 1)})
+    EXPECT_THROW(pat.trainClientFromPattern(x), vcGFAlignDefs::BadParams);
+  EXPECT_EQ(pat.origin(), vcVector<2>(0, 0));
+  EXPECT_EQ(pat.trainClientFromPattern(), vcXform<2>());
+
+  pat.train(trainImage(vfSampleSquarePattern()), 1, nullptr, 0);
+  vcPelBuffer<unsigned char> scene = trainImage(vfSampleSquarePattern());
+  vcGFAlignResultSet rs;
+  for (const vcXform<2>& x : {poseAt(nan, 0, 0, 1), poseAt(0, 0, 0, inf)}) {
+    scene.clientFromImageXform(x);
+    EXPECT_THROW(pat.run(scene, paramsFor(-10, 10, 1, 1), rs, nullptr, 0), vcGFAlignDefs::BadImage);
+  }
+  vcPelBuffer<unsigned char> badTrain = trainImage(vfSampleSquarePattern());
+  badTrain.clientFromImageXform(poseAt(0, nan, 0, 1));
+  EXPECT_THROW(pat.train(badTrain, 1, nullptr, 0), vcGFAlignDefs::BadImage);
+  EXPECT_TRUE(pat.isTrained());
+
+  // A huge capture band still finds the pattern where it is.
+  pat.elasticity(1e12);
+  pat.train(trainImage(vfSampleSquarePattern()), 1, nullptr, 0);
+  scene.clientFromImageXform(vcXform<2>());
+  pat.run(scene, paramsFor(-10, 10, 1, 1), rs, nullptr, 0);
+  ASSERT_GE(rs.numFound(), 1);
+  expectPose(rs[0], kTrainPose, 0.5, 0.5, 0.01);
 }
 
 TEST(GeofindDofList, CopyAppendAndEqual) {
