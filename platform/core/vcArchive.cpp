@@ -62,6 +62,15 @@ vcPersistentFactory vfFindPersistentFactory(const char* typeName) {
   return it == r.byName.end() ? nullptr : it->second;
 }
 
+std::vector<std::string> vfRegisteredPersistentNames() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  std::vector<std::string> names;
+  for (const auto& entry : r.byName) names.push_back(entry.first);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 void vcPersistent::loadSimple(vcArchive& ar) {
   reInit();
   ar || *this;

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 #include <typeinfo>
 
 class vcArchive;
@@ -47,3 +49,6 @@ class vc_Instantiator {
 
 // Looks up a registered factory by type name; null when unknown.
 vcPersistentFactory vfFindPersistentFactory(const char* typeName);
+
+// The type names of every registered class, sorted (for tools that walk all of them).
+std::vector<std::string> vfRegisteredPersistentNames();

@@ -1,0 +1,89 @@
+// Loads arbitrary bytes as archives. The first byte picks the target: a registered persistent
+// class (made through the registry), a polymorphic pointer whose class the bytes name, or one
+// of the value classes archived through their own operator||. Loading may fail only with a
+// library exception; whatever loads is stored again.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engines/geofind/vcGeorapidDOF.h"
+#include "platform/core/vcArchive.h"
+#include "platform/core/vcPelBuffer.h"
+#include "platform/core/vcShapes.h"
+#include "vcFlexAlign.h"
+
+namespace {
+
+template <class T>
+void loadAndStore(vcArchive& in, T& obj) {
+  in || obj;
+  vcArchive out;
+  out || obj;
+}
+
+void loadTarget(unsigned pick, vcArchive& in) {
+  static const std::vector<std::string> names = vfRegisteredPersistentNames();
+  if (pick < names.size()) {
+    std::unique_ptr<vcPersistent> obj(vfFindPersistentFactory(names[pick].c_str())());
+    loadAndStore(in, *obj);
+    return;
+  }
+  switch ((pick - names.size()) % 8) {
+    case 0: {
+      vcPersistent* p = nullptr;
+      serializePointer(in, nullptr, p);
+      if (p && !dynamic_cast<vcRepBase*>(p)) delete p;  // shared ones go with the archive
+      break;
+    }
+    case 1: {
+      vc_SubModelResultSet set;
+      loadAndStore(in, set);
+      break;
+    }
+    case 2: {
+      vc_SubModelTool tool;
+      loadAndStore(in, tool);
+      break;
+    }
+    case 3: {
+      vcFlexSubModel s;
+      loadAndStore(in, s);
+      break;
+    }
+    case 4: {
+      vcFlexArrangement a;
+      loadAndStore(in, a);
+      break;
+    }
+    case 5: {
+      vcGeorapidDOFList list;
+      vfSerializeDOFList(in, nullptr, list);
+      break;
+    }
+    case 6: {
+      vcPelBuffer<unsigned char> img;
+      loadAndStore(in, img);
+      break;
+    }
+    default: {
+      vcPolygon poly;
+      loadAndStore(in, poly);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  vcArchive in(std::vector<std::uint8_t>(data + 1, data + size));
+  try {
+    loadTarget(data[0], in);
+  } catch (const vcException&) {
+    // A clear refusal is the expected outcome for damaged data.
+  }
+  return 0;
+}
