@@ -6,6 +6,7 @@
 // be archived through a base reference (the concrete class comes back on loading).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,28 @@ class vc_SubModelResultSet {
 // Version 1 is written; version 0 (which carried one more double) is still read.
 vcArchive& operator||(vcArchive& ar, vc_SubModelResultSet& set);
 
+// privData() of an object built as the public class hands out a view: a private-class object
+// owned by the public one, whose private settings read and write the owner (its public accessors
+// show the owner as of the last privData() call). Neither link is
+// copied with its object, so a copy builds its own view and never writes to another owner.
+template <class Priv>
+class vc_PrivView {
+ public:
+  vc_PrivView() = default;
+  vc_PrivView(const vc_PrivView&) {}
+  vc_PrivView& operator=(const vc_PrivView&) { return *this; }
+  std::unique_ptr<Priv> view;
+};
+
+template <class Pub>
+class vc_PrivOwner {
+ public:
+  vc_PrivOwner() = default;
+  vc_PrivOwner(const vc_PrivOwner&) {}
+  vc_PrivOwner& operator=(const vc_PrivOwner&) { return *this; }
+  Pub* owner = nullptr;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Correlation engine kind. The engine handles only the angle and the uniform scale; the x and
 // y scale entries of its tables exist but every accessor refuses them as not implemented.
@@ -223,7 +246,7 @@ class vcFlexSubModelCorTrainParams : public vcFlexSubModelTrainParams {
   vcFlexSubModelCorTrainParams();
   vcFlexSubModelCorTrainParams(const vcFlexSubModelCorTrainParams&) = default;
   vcFlexSubModelCorTrainParams& operator=(const vcFlexSubModelCorTrainParams&) = default;
-  ~vcFlexSubModelCorTrainParams() override = default;
+  ~vcFlexSubModelCorTrainParams() override;
 
   vcPtrHandle<vcFlexSubModelTrainParams> clone() const override;
   bool equal(const vcFlexSubModelTrainParams& other) const override;
@@ -266,6 +289,8 @@ class vcFlexSubModelCorTrainParams : public vcFlexSubModelTrainParams {
   vc_DofData dof_;
   unsigned long accuracies_ = vcFlexSubModelCorDefs::eCoarseAlign;
   double coarseGrainLimit_ = 4.0;
+  friend class vc_SubModelCorTrainParams;
+  mutable vc_PrivView<vc_SubModelCorTrainParams> privView_;
 };
 
 class vcFlexSubModelCorRunParams : public vcFlexSubModelRunParams {
@@ -273,7 +298,7 @@ class vcFlexSubModelCorRunParams : public vcFlexSubModelRunParams {
   vcFlexSubModelCorRunParams();
   vcFlexSubModelCorRunParams(const vcFlexSubModelCorRunParams& o);
   vcFlexSubModelCorRunParams& operator=(const vcFlexSubModelCorRunParams& o);
-  ~vcFlexSubModelCorRunParams() override = default;
+  ~vcFlexSubModelCorRunParams() override;
 
   vcPtrHandle<vcFlexSubModelRunParams> clone() const override;
   bool equal(const vcFlexSubModelRunParams& other) const override;
@@ -326,6 +351,8 @@ class vcFlexSubModelCorRunParams : public vcFlexSubModelRunParams {
   vcPelRect partialMatch_{0, 0, 1, 1};
   vcFlexSubModelParamsDefs::XYUncertaintyMode xyUncertaintyMode_ =
       vcFlexSubModelParamsDefs::eElliptical;
+  friend class vc_SubModelCorRunParams;
+  mutable vc_PrivView<vc_SubModelCorRunParams> privView_;
 };
 
 // Further settings of the correlation training, reached through privData().
@@ -335,14 +362,22 @@ class vc_SubModelCorTrainParams : public vcFlexSubModelCorTrainParams {
   vcPtrHandle<vcFlexSubModelTrainParams> clone() const override;
 
   // Only eAngle and eUniformScale; both steps > 0 and fine < coarse.
-  double coarseStep(vcFlexSubModelParamsDefs::StandardDOF dof) const { return coarseStep_(dof); }
-  double fineStep(vcFlexSubModelParamsDefs::StandardDOF dof) const { return fineStep_(dof); }
+  double coarseStep(vcFlexSubModelParamsDefs::StandardDOF dof) const {
+    return src_().coarseStep_(dof);
+  }
+  double fineStep(vcFlexSubModelParamsDefs::StandardDOF dof) const { return src_().fineStep_(dof); }
   void stepSizes(vcFlexSubModelParamsDefs::StandardDOF dof, double coarse, double fine) {
-    stepSizes_(dof, coarse, fine);
+    dst_().stepSizes_(dof, coarse, fine);
+    sync_();
   }
   // Centre of the trained zone; the uniform scale's must be > 0.
-  double zoneNominal(vcFlexSubModelParamsDefs::StandardDOF dof) const { return zoneNominal_(dof); }
-  void zoneNominal(vcFlexSubModelParamsDefs::StandardDOF dof, double n) { zoneNominal_(dof, n); }
+  double zoneNominal(vcFlexSubModelParamsDefs::StandardDOF dof) const {
+    return src_().zoneNominal_(dof);
+  }
+  void zoneNominal(vcFlexSubModelParamsDefs::StandardDOF dof, double n) {
+    dst_().zoneNominal_(dof, n);
+    sync_();
+  }
 
   vc_SubModelCorTrainParams& privData() { return *this; }
   const vc_SubModelCorTrainParams& privData() const { return *this; }
@@ -352,6 +387,23 @@ class vc_SubModelCorTrainParams : public vcFlexSubModelCorTrainParams {
 
  protected:
   void serialize_(vcArchive& ar, unsigned char version);
+
+ private:
+  friend class vcFlexSubModelCorTrainParams;
+  const vcFlexSubModelCorTrainParams& src_() const {
+    if (owner_.owner) return *owner_.owner;
+    return *this;
+  }
+  vcFlexSubModelCorTrainParams& dst_() {
+    if (owner_.owner) return *owner_.owner;
+    return *this;
+  }
+  // Refreshes the view's copy of the public settings, which is current as of the last
+  // privData() call or private setter.
+  void sync_() {
+    if (owner_.owner) vcFlexSubModelCorTrainParams::operator=(*owner_.owner);
+  }
+  vc_PrivOwner<vcFlexSubModelCorTrainParams> owner_;
 };
 
 // Further settings of the correlation run, reached through privData().
@@ -361,8 +413,11 @@ class vc_SubModelCorRunParams : public vcFlexSubModelCorRunParams {
   vcPtrHandle<vcFlexSubModelRunParams> clone() const override;
 
   // Threshold of the engine's neighbourhood test (-2 by default: no test).
-  double neighborAcceptThreshold() const { return neighborAcceptThreshold_(); }
-  void neighborAcceptThreshold(double v) { neighborAcceptThreshold_(v); }
+  double neighborAcceptThreshold() const { return src_().neighborAcceptThreshold_(); }
+  void neighborAcceptThreshold(double v) {
+    dst_().neighborAcceptThreshold_(v);
+    sync_();
+  }
 
   vc_SubModelCorRunParams& privData() { return *this; }
   const vc_SubModelCorRunParams& privData() const { return *this; }
@@ -372,6 +427,21 @@ class vc_SubModelCorRunParams : public vcFlexSubModelCorRunParams {
 
  protected:
   void serialize_(vcArchive& ar, unsigned char version);
+
+ private:
+  friend class vcFlexSubModelCorRunParams;
+  const vcFlexSubModelCorRunParams& src_() const {
+    if (owner_.owner) return *owner_.owner;
+    return *this;
+  }
+  vcFlexSubModelCorRunParams& dst_() {
+    if (owner_.owner) return *owner_.owner;
+    return *this;
+  }
+  void sync_() {
+    if (owner_.owner) vcFlexSubModelCorRunParams::operator=(*owner_.owner);
+  }
+  vc_PrivOwner<vcFlexSubModelCorRunParams> owner_;
 };
 
 class vcFlexSubModelCorResult : public vcFlexSubModelResult {
@@ -464,7 +534,7 @@ class vcFlexSubModelGfndRunParams : public vcFlexSubModelRunParams {
   vcFlexSubModelGfndRunParams();
   vcFlexSubModelGfndRunParams(const vcFlexSubModelGfndRunParams& o);
   vcFlexSubModelGfndRunParams& operator=(const vcFlexSubModelGfndRunParams& o);
-  ~vcFlexSubModelGfndRunParams() override = default;
+  ~vcFlexSubModelGfndRunParams() override;
 
   vcPtrHandle<vcFlexSubModelRunParams> clone() const override;
   bool equal(const vcFlexSubModelRunParams& other) const override;
@@ -549,6 +619,8 @@ class vcFlexSubModelGfndRunParams : public vcFlexSubModelRunParams {
   vcFlexSubModelParamsDefs::XYUncertaintyMode xyUncertaintyMode_ =
       vcFlexSubModelParamsDefs::eElliptical;
   vcFlexSubModelGfndDefs::DOFMode dofMode_ = vcFlexSubModelGfndDefs::eStandard;
+  friend class vc_SubModelGfndRunParams;
+  mutable vc_PrivView<vc_SubModelGfndRunParams> privView_;
 };
 
 // Adds the custom DOF mode, in which the caller supplies the engine DOF list.
@@ -579,6 +651,21 @@ class vc_SubModelGfndRunParams : public vcFlexSubModelGfndRunParams {
 
  protected:
   void serialize_(vcArchive& ar, unsigned char version);
+
+ private:
+  friend class vcFlexSubModelGfndRunParams;
+  const vcFlexSubModelGfndRunParams& src_() const {
+    if (owner_.owner) return *owner_.owner;
+    return *this;
+  }
+  vcFlexSubModelGfndRunParams& dst_() {
+    if (owner_.owner) return *owner_.owner;
+    return *this;
+  }
+  void sync_() {
+    if (owner_.owner) vcFlexSubModelGfndRunParams::operator=(*owner_.owner);
+  }
+  vc_PrivOwner<vcFlexSubModelGfndRunParams> owner_;
 };
 
 class vcFlexSubModelGfndResult : public vcFlexSubModelResult {

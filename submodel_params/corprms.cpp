@@ -154,14 +154,20 @@ void vcFlexSubModelCorTrainParams::zoneNominal_(long dof, double n) {
   dof_.setNominal(dof, n);
 }
 
+// An object built as the private class is its own private part; any other gets a view.
 vc_SubModelCorTrainParams& vcFlexSubModelCorTrainParams::privData() {
-  // The private class adds no data: it only publishes the protected settings.
-  return static_cast<vc_SubModelCorTrainParams&>(*this);
+  if (auto* self = dynamic_cast<vc_SubModelCorTrainParams*>(this)) return *self;
+  if (!privView_.view) privView_.view = std::make_unique<vc_SubModelCorTrainParams>();
+  privView_.view->owner_.owner = this;
+  privView_.view->sync_();
+  return *privView_.view;
 }
 
 const vc_SubModelCorTrainParams& vcFlexSubModelCorTrainParams::privData() const {
-  return static_cast<const vc_SubModelCorTrainParams&>(*this);
+  return const_cast<vcFlexSubModelCorTrainParams&>(*this).privData();
 }
+
+vcFlexSubModelCorTrainParams::~vcFlexSubModelCorTrainParams() = default;
 
 std::string vcFlexSubModelCorTrainParams::toDebugString() const {
   std::string s = vcFlexSubModelTrainParams::toDebugString();
@@ -313,12 +319,18 @@ void vcFlexSubModelCorRunParams::neighborAcceptThreshold_(double v) {
 }
 
 vc_SubModelCorRunParams& vcFlexSubModelCorRunParams::privData() {
-  return static_cast<vc_SubModelCorRunParams&>(*this);
+  if (auto* self = dynamic_cast<vc_SubModelCorRunParams*>(this)) return *self;
+  if (!privView_.view) privView_.view = std::make_unique<vc_SubModelCorRunParams>();
+  privView_.view->owner_.owner = this;
+  privView_.view->sync_();
+  return *privView_.view;
 }
 
 const vc_SubModelCorRunParams& vcFlexSubModelCorRunParams::privData() const {
-  return static_cast<const vc_SubModelCorRunParams&>(*this);
+  return const_cast<vcFlexSubModelCorRunParams&>(*this).privData();
 }
+
+vcFlexSubModelCorRunParams::~vcFlexSubModelCorRunParams() = default;
 
 std::string vcFlexSubModelCorRunParams::toDebugString() const {
   std::string s = vcFlexSubModelRunParams::toDebugString();

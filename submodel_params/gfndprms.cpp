@@ -388,14 +388,20 @@ void vcFlexSubModelGfndRunParams::customDofList_(const vcGeorapidDOFList& list) 
   dof_ = std::move(table);
 }
 
+// An object built as the private class is its own private part; any other gets a view.
 vc_SubModelGfndRunParams& vcFlexSubModelGfndRunParams::privData() {
-  // The private class adds no data: it only publishes the custom DOF mode.
-  return static_cast<vc_SubModelGfndRunParams&>(*this);
+  if (auto* self = dynamic_cast<vc_SubModelGfndRunParams*>(this)) return *self;
+  if (!privView_.view) privView_.view = std::make_unique<vc_SubModelGfndRunParams>();
+  privView_.view->owner_.owner = this;
+  privView_.view->sync_();
+  return *privView_.view;
 }
 
 const vc_SubModelGfndRunParams& vcFlexSubModelGfndRunParams::privData() const {
-  return static_cast<const vc_SubModelGfndRunParams&>(*this);
+  return const_cast<vcFlexSubModelGfndRunParams&>(*this).privData();
 }
+
+vcFlexSubModelGfndRunParams::~vcFlexSubModelGfndRunParams() = default;
 
 std::string vcFlexSubModelGfndRunParams::toDebugString() const {
   std::string s = vcFlexSubModelRunParams::toDebugString();

@@ -16,38 +16,44 @@ vcPtrHandle<vcFlexSubModelRunParams> vc_SubModelGfndRunParams::clone() const {
 void vc_SubModelGfndRunParams::dofMode(GDefs::DOFMode m) {
   if (m != GDefs::eStandard && m != GDefs::eAdvanced && m != GDefs::eCustom)
     throw vcFlexAlignDefs::BadParams();
-  setDofMode_(m);
+  dst_().setDofMode_(m);
+  sync_();
 }
 
 void vc_SubModelGfndRunParams::customDofList(const vcGeorapidDOFList& list) {
-  customDofList_(list);
+  dst_().customDofList_(list);
+  sync_();
 }
 
 double vc_SubModelGfndRunParams::zoneLow(long key) const {
-  checkCustom_(key);
-  return dof_.getMin(key);
+  src_().checkCustom_(key);
+  return src_().dof_.getMin(key);
 }
 
 double vc_SubModelGfndRunParams::zoneHigh(long key) const {
-  checkCustom_(key);
-  return dof_.getMax(key);
+  src_().checkCustom_(key);
+  return src_().dof_.getMax(key);
 }
 
 void vc_SubModelGfndRunParams::zone(long key, double low, double high) {
-  checkCustom_(key);
-  mutating_();
-  dof_.setRange(key, low, high);
+  vcFlexSubModelGfndRunParams& d = dst_();
+  d.checkCustom_(key);
+  d.mutating_();
+  d.dof_.setRange(key, low, high);
+  sync_();
 }
 
 double vc_SubModelGfndRunParams::zoneOverlapCustom(long key) const {
-  checkCustom_(key);
-  return dof_.getOverlap(key);
+  src_().checkCustom_(key);
+  return src_().dof_.getOverlap(key);
 }
 
 void vc_SubModelGfndRunParams::zoneOverlapCustom(long key, double v) {
-  checkCustom_(key);
-  mutating_();
-  dof_.setOverlap(key, v);
+  vcFlexSubModelGfndRunParams& d = dst_();
+  d.checkCustom_(key);
+  d.mutating_();
+  d.dof_.setOverlap(key, v);
+  sync_();
 }
 
 void vc_SubModelGfndRunParams::dispatchSerialize(vcArchive& ar) {

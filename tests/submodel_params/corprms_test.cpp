@@ -14,6 +14,33 @@ using D = vcFlexSubModelParamsDefs;
 using NotImpl = vcFlexAlignDefs::NotImplemented;
 using Bad = vcFlexAlignDefs::BadParams;
 
+// An object built as the public class has a real private part: its dynamic type is the private
+// class, and its settings are the owner's, also in copies.
+TEST(CorParams, PrivatePartOfPublicObject) {
+  vcFlexSubModelCorTrainParams train;
+  vc_SubModelCorTrainParams& tp = train.privData();
+  EXPECT_EQ(typeid(tp), typeid(vc_SubModelCorTrainParams));
+  tp.stepSizes(D::eAngle, 4.0, 0.5);
+  tp.zoneNominal(D::eUniformScale, 1.5);
+  train.accuracies(2);
+  EXPECT_EQ(train.privData().accuracies(), 2ul);
+  vcFlexSubModelCorTrainParams copy(train);
+  EXPECT_EQ(copy.privData().fineStep(D::eAngle), 0.5);
+  EXPECT_EQ(copy.privData().zoneNominal(D::eUniformScale), 1.5);
+  copy.privData().stepSizes(D::eAngle, 4.0, 0.25);
+  EXPECT_EQ(tp.fineStep(D::eAngle), 0.5);
+  EXPECT_FALSE(copy == train);
+
+  vcFlexSubModelCorRunParams run;
+  const vcFlexSubModelCorRunParams& crun = run;
+  EXPECT_EQ(typeid(crun.privData()), typeid(vc_SubModelCorRunParams));
+  run.privData().neighborAcceptThreshold(0.3);
+  EXPECT_EQ(crun.privData().neighborAcceptThreshold(), 0.3);
+  EXPECT_FALSE(run == vcFlexSubModelCorRunParams());
+  vc_SubModelCorRunParams priv;
+  EXPECT_EQ(&priv.vcFlexSubModelCorRunParams::privData(), &priv);
+}
+
 TEST(CorTrainParams, DefaultsAndRefusals) {
   vc_SubModelCorTrainParams p;
   EXPECT_EQ(p.accuracies(), 1ul);

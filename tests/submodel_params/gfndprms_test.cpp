@@ -151,6 +151,25 @@ TEST(GfndRunParams, CustomMode) {
   EXPECT_THROW(p.customDofList(list), WrongMode);
 }
 
+// The custom mode of an object built as the public class lands in that object.
+TEST(GfndRunParams, PrivatePartOfPublicObject) {
+  vcFlexSubModelGfndRunParams p;
+  vc_SubModelGfndRunParams& d = p.privData();
+  EXPECT_EQ(typeid(d), typeid(vc_SubModelGfndRunParams));
+  d.dofMode(G::eCustom);
+  EXPECT_EQ(p.dofMode(), G::eCustom);
+  vcGeorapidDOFList list;
+  list.assign(new vcGeorapidScale(new vcGeorapidAngle(nullptr, 1), 1));
+  d.customDofList(list);
+  d.zone(2, 0.5, 2.0);
+  EXPECT_EQ(p.dofList().size(), 2u);
+  const vcFlexSubModelGfndRunParams copy(p);
+  EXPECT_EQ(copy.privData().zoneHigh(2), 2.0);
+  EXPECT_TRUE(copy.clone()->equal(p));
+  p.dofMode(G::eStandard);
+  EXPECT_THROW(d.zoneLow(2), WrongMode);
+}
+
 TEST(GfndParams, ArchiveThroughBaseAndDamage) {
   vcFlexSubModelGfndRunParams run;
   run.dofMode(G::eAdvanced);
