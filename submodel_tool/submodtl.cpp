@@ -185,13 +185,28 @@ void vc_SubModelTool::trainGeofind_(const vcFlexSubModel& subModel,
   }
 }
 
+namespace {
+
+// Training parameters compare by engine kind and that kind's fields, so a private class and its
+// public base with equal settings train the same engine model.
+bool sameKindAndFields(const vcFlexSubModelTrainParams& a, const vcFlexSubModelTrainParams& b) {
+  const auto* ca = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&a);
+  const auto* cb = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&b);
+  if (ca || cb) return ca && cb && *ca == *cb;
+  const auto* ga = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&a);
+  const auto* gb = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&b);
+  if (ga || gb) return ga && gb && *ga == *gb;
+  return a.equal(b);
+}
+
+}  // namespace
+
 bool vc_SubModelTool::operator==(const vc_SubModelTool& o) const {
   if (trained_ != o.trained_) return false;
   if (trainParams_.isNull() || o.trainParams_.isNull()) {
     if (trainParams_.isNull() != o.trainParams_.isNull()) return false;
   } else {
-    // equal() is true only for the same concrete class with equal fields.
-    if (!trainParams_->equal(*o.trainParams_)) return false;
+    if (!sameKindAndFields(*trainParams_, *o.trainParams_)) return false;
   }
   if (!(subModel_ == o.subModel_)) return false;
   if (dynamic_cast<const vcFlexSubModelCorTrainParams*>(trainParams_.ptr())) {

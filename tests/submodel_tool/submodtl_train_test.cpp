@@ -124,6 +124,15 @@ TEST(SubModelToolTrain, CopyTrainsItsOwnEngineAndComparesEqual) {
   ASSERT_NE(corCopy.correlationModel(), nullptr);
   EXPECT_NE(corCopy.correlationModel(), cor.correlationModel());
   EXPECT_TRUE(corCopy == cor);
+  // Equal settings through the private class are the same training.
+  vc_SubModelCorTrainParams priv;
+  priv.coarseGrainLimit(2.0);
+  vc_SubModelTool corPriv;
+  corPriv.train(imageSubModel(), priv);
+  EXPECT_TRUE(corPriv == cor);
+  priv.stepSizes(vcFlexSubModelParamsDefs::eAngle, 4.0, 1.0);
+  corPriv.train(imageSubModel(), priv);
+  EXPECT_FALSE(corPriv == cor);
 
   // Different kinds, parameters, sub-models or trained states differ.
   EXPECT_FALSE(gf == cor);
@@ -165,4 +174,3 @@ TEST(SubModelToolTrain, ArchiveStoresInputsAndLoadingRetrains) {
 }
 
 }  // namespace
-
