@@ -131,14 +131,9 @@ void vcFlexSubModelGfndTrainParams::customize(const std::string& text) {
 }
 
 void vcFlexSubModelGfndTrainParams::customizeFromFile(const std::string& path) {
-  std::string text, err;
-  const long status = vcParamAccess::readFileCustomPack(path, text, &err);
-  if (status < 0) {
-    // Keep the reader's message: it names the file and the offending line.
-    if (status == vcStatusBadParams) throw vcFlexAlignDefs::BadParams(err);
-    if (status == vcStatusIoError) throw vcExceptionWithString(err);
-    vfThrowExceptionOnFailure(status);
-  }
+  std::string text;
+  // Every failure of the reader surfaces as the library's exception for its status.
+  vfThrowExceptionOnFailure(vcParamAccess::readFileCustomPack(path, text, nullptr));
   customize(text);
 }
 

@@ -241,26 +241,25 @@ TEST(GfndTrainParams, CustomizeFromParameterPack) {
   }
   EXPECT_EQ(p.customizeString(), "edge.threshold = 12\nmode = fast\nempty = \n");
 
+  // Each failure is the library's exception for the reader's status, and keeps the text.
+  const auto thrown = [](auto&& call) {
+    try {
+      call();
+    } catch (const vcExceptionWithString& e) {
+      return std::string(typeid(e).name()) + ": " + e.message(false);
+    }
+    return std::string("nothing thrown");
+  };
+  const std::string badParams = thrown([] { vfThrowExceptionOnFailure(vcStatusBadParams); });
+  const std::string ioError = thrown([] { vfThrowExceptionOnFailure(vcStatusIoError); });
   const std::string before = p.customizeString();
-  {
-    PackFile f("a = 1\nno equals sign here\n");
-    const std::string msg = thrownMessage<Bad>([&] { p.customizeFromFile(f.path); });
-    EXPECT_NE(msg.find(f.path + ":2:"), std::string::npos) << msg;
+  for (const char* bad : {"a = 1\nno equals sign here\n", "a = 1\na = 2\n", " = 3\n"}) {
+    PackFile f(bad);
+    EXPECT_EQ(thrown([&] { p.customizeFromFile(f.path); }), badParams) << bad;
   }
-  {
-    PackFile f("a = 1\na = 2\n");
-    EXPECT_THROW(p.customizeFromFile(f.path), Bad);
-  }
-  {
-    PackFile f(" = 3\n");
-    EXPECT_THROW(p.customizeFromFile(f.path), Bad);
-  }
-  const std::string missing = "/nonexistent/dir/pack.txt";
-  const std::string msg =
-      thrownMessage<vcExceptionWithString>([&] { p.customizeFromFile(missing); });
-  EXPECT_NE(msg.find(missing), std::string::npos) << msg;
-  EXPECT_THROW(p.customizeFromFile(std::filesystem::temp_directory_path().string()),
-               vcExceptionWithString);
+  EXPECT_EQ(thrown([&] { p.customizeFromFile("/nonexistent/dir/pack.txt"); }), ioError);
+  EXPECT_EQ(thrown([&] { p.customizeFromFile(std::filesystem::temp_directory_path().string()); }),
+            ioError);
   EXPECT_EQ(p.customizeString(), before);
 }
 
