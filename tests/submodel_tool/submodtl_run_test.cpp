@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -74,7 +75,18 @@ TEST(SubModelToolRun, GeofindFindsImageSubModelAtKnownPose) {
   ASSERT_GE(rs.numFound(), 1);
   EXPECT_LT(cornerError(bestPose(rs), truth), 0.1);
   EXPECT_TRUE(linear(rs.startPose()) == rigid(1.5, 58.0, 50.0));
+  double best = 0;
+  for (const auto& r : rs.results()) best = std::max(best, r->score());
   for (const auto& r : rs.results()) EXPECT_GE(r->score(), 0.5);
+
+  // Just above the best score the engine still reports the instance (it reports down to half
+  // the threshold), so only the tool's own threshold check leaves the set empty.
+  ASSERT_LT(best, 0.99);
+  vcFlexSubModelGfndRunParams strict = gfndRun(12.0);
+  strict.acceptThreshold((best + 1.0) / 2);
+  vc_SubModelResultSet none;
+  tool.run(scene, vc2XformLinear(rigid(1.5, 58.0, 50.0)), strict, {}, none);
+  EXPECT_EQ(none.numFound(), 0);
 }
 
 TEST(SubModelToolRun, GeofindFindsSyntheticSubModelAtKnownPose) {
@@ -304,4 +316,3 @@ TEST(SubModelToolWindow, WindowIsTheSweptRectanglePaddedAndClipped) {
 }
 
 }  // namespace
-
