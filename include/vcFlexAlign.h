@@ -11,3 +11,4 @@ inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }
 #include "vcFlexModels.h"
 #include "vcFlexSubModelParams.h"
 #include "vcSubModelTool.h"
+#include "vcFlexAlignTool.h"

@@ -211,9 +211,11 @@ class vc_SubModelResultSet {
 vcArchive& operator||(vcArchive& ar, vc_SubModelResultSet& set);
 
 // privData() of an object built as the public class hands out a view: a private-class object
-// owned by the public one, whose private settings read and write the owner (its public accessors
-// show the owner as of the last privData() call). Neither link is
-// copied with its object, so a copy builds its own view and never writes to another owner.
+// owned by the public one. The view's private settings read and write the owner; its public
+// accessors are a snapshot of the owner as of the last privData() call or private setter, so set
+// public settings on the object itself (a public setter called on the view changes only the
+// view). Neither link is copied with its object, so a copy builds its own view and never writes
+// to another owner.
 template <class Priv>
 class vc_PrivView {
  public:
