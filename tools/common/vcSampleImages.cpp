@@ -55,8 +55,11 @@ void paint(std::vector<double>& img, int W, int H, const vcSampleShape& s, const
       x0 = std::min(x0, q.x()), x1 = std::max(x1, q.x());
       y0 = std::min(y0, q.y()), y1 = std::max(y1, q.y());
     }
-  const int ax = std::max(0, int(x0) - 3), bx = std::min(W - 1, int(x1) + 3);
-  const int ay = std::max(0, int(y0) - 3), by = std::min(H - 1, int(y1) + 3);
+  // Bounds clamped to the image while still in double: a far-off or huge pose must not
+  // overflow the conversion to int (NaN corners leave the loops empty).
+  auto toCol = [](double v, int n) { return int(std::clamp(v, -4.0, double(n) + 4.0)); };
+  const int ax = std::max(0, toCol(x0, W) - 3), bx = std::min(W - 1, toCol(x1, W) + 3);
+  const int ay = std::max(0, toCol(y0, H) - 3), by = std::min(H - 1, toCol(y1, H) + 3);
   for (int y = ay; y <= by; ++y)
     for (int x = ax; x <= bx; ++x) {
       const double d = signedDistance(s, inv.mapPoint({double(x), double(y)})) * scale;
