@@ -7,33 +7,12 @@
 #include <cstdint>
 
 #include "engines/geofind/vcGFAlign.h"
-#include "fuzz/fuzz_input.h"
-#include "tools/common/vcSampleImages.h"
+#include "fuzz/fuzz_scene.h"
 
 namespace {
 
-constexpr double kDeg = 3.14159265358979323846 / 180.0;
-
-vcXform<2> poseOf(FuzzInput& in, double shift) {
-  const double scale = in.mostly(0.7, 1.4), angle = in.mostly(-180, 180) * kDeg;
-  return vcXform<2>(vcMatrix<2>(scale, in.mostly(0.8, 1.25), vcRadian(0.0), vcRadian(angle)),
-                    {in.mostly(-shift, shift), in.mostly(-shift, shift)});
-}
-
-// The sample pattern drawn small, so the engine has edges to find, with the input's bytes
-// added to the pixels.
-vcPelBuffer<unsigned char> imageOf(FuzzInput& in, long w, long h, const vcXform<2>& pose) {
-  vcSampleRender r;
-  r.width = static_cast<int>(w);
-  r.height = static_cast<int>(h);
-  r.noiseSigma = in.in(0, 20);
-  r.seed = in.byte();
-  vcPelBuffer<unsigned char> img = vfRenderSample(vfSampleAsymmetricPattern(), pose, r);
-  for (long y = 0; y < h && in.left(); ++y)
-    for (long x = 0; x < w && in.left(); ++x)
-      img.set(x, y, static_cast<unsigned char>(img.get(x, y) + in.byte()));
-  return img;
-}
+using fuzz_scene::imageOf;
+using fuzz_scene::poseOf;
 
 void trainAndRun(FuzzInput& in) {
   vcGFAlignPattern pat;

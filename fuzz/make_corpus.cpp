@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path root = argv[1];
-  for (const char* t : {"archive", "pgm", "parampack", "geofind"}) fs::create_directories(root / t);
+  for (const char* t : {"archive", "pgm", "parampack", "geofind", "correlation"})
+    fs::create_directories(root / t);
   const fs::path arch = root / "archive";
   const std::vector<std::string> names = vfRegisteredPersistentNames();
   const auto extra = [&](unsigned k) { return static_cast<unsigned char>(names.size() + k); };
@@ -109,6 +110,8 @@ int main(int argc, char** argv) {
       << "# settings\nmodel.grain = 2\n\nrun.mode-fast = on\n";
   std::ofstream(root / "geofind" / "zeros", std::ios::binary) << std::string(64, '\0');
   std::ofstream(root / "geofind" / "mid", std::ios::binary) << std::string(64, '\x80');
+  std::ofstream(root / "correlation" / "zeros", std::ios::binary) << std::string(64, '\0');
+  std::ofstream(root / "correlation" / "mid", std::ios::binary) << std::string(64, '\x80');
   std::cout << "corpus written to " << root.string() << "\n";
   return 0;
 }

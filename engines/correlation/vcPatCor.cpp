@@ -23,6 +23,13 @@
 
 namespace {
 
+void checkOrigin(const vcXform<2>& origin) {
+  if (!vfIsSaneXform(origin))
+    throw vc_PatCorDefs::BadParams(
+        "The model origin must be finite, with scales in [0.001, 1000] and a translation "
+        "within 1e6");
+}
+
 constexpr double kDegToRad = 0.017453292519943295;
 
 // A warped template on the run-pixel grid. `t` is zero-mean over the valid pixels (0 at
@@ -164,12 +171,20 @@ struct vc_PatCorTrained {
 
 namespace {
 
+// More steps than this across a zone is a step typed wrong, not a search anyone can wait for.
+constexpr double kMaxZoneSteps = 10000;
+// Templates kept for the coarse pass (angles times scales), each a warped copy of the pattern.
+constexpr std::size_t kMaxCoarseTemplates = 4096;
+
 std::vector<double> zoneGrid(double nominal, double range, double step, bool allowed) {
   std::vector<double> g;
   if (!allowed || range <= 0) {
     g.push_back(nominal);
     return g;
   }
+  if (!(range / step <= kMaxZoneSteps))
+    throw vc_PatCorDefs::BadParams(
+        "Zone step is too small for the zone range (at most 10000 steps each side)");
   const long k = long(std::ceil(range / step - 1e-9));
   for (long i = -k; i <= k; ++i) g.push_back(nominal + std::clamp(i * step, -range, range));
   return g;
@@ -844,6 +859,11 @@ void vc_PatCorModel<unsigned char>::train(const vcPelBuffer_const<unsigned char>
     throw vc_PatCorDefs::BadImage("Training image must be at least 4 x 4 pixels");
   if (mask.isBound() && (mask.width() != image.width() || mask.height() != image.height()))
     throw vc_PatCorDefs::BadImage("Training mask size does not match the training image");
+  if (!vfIsSaneXform(image.clientFromImageXform()))
+    throw vc_PatCorDefs::BadImage(
+        "The training image's client-from-image transform must be finite, with scales in "
+        "[0.001, 1000] and a translation within 1e6");
+  checkOrigin(origin_);
   auto D = std::make_shared<vc_PatCorTrained>();
   D->W = image.width();
   D->H = image.height();
@@ -883,6 +903,9 @@ void vc_PatCorModel<unsigned char>::train(const vcPelBuffer_const<unsigned char>
     D->scales[pass] = zoneGrid(params.zoneNominal(2), params.zoneMaxRange(2),
                                params.step(2, pass + 1), allowed & 2);
   }
+  if (D->scales[0].size() * D->angles[0].size() > kMaxCoarseTemplates)
+    throw vc_PatCorDefs::BadParams(
+        "Zone ranges and coarse steps give more than 4096 coarse templates");
   const vcMatrix<2> id;
   for (double sc : D->scales[0])
     for (double a : D->angles[0]) {
@@ -911,6 +934,16 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
   if (!image.isBound()) throw vc_PatCorDefs::BadImage("Run image is unbound");
   if (mask.isBound() && (mask.width() != image.width() || mask.height() != image.height()))
     throw vc_PatCorDefs::BadImage("Run mask size does not match the run image");
+  if (!vfIsSaneXform(image.clientFromImageXform()))
+    throw vc_PatCorDefs::BadImage(
+        "The run image's client-from-image transform must be finite, with scales in "
+        "[0.001, 1000] and a translation within 1e6");
+  // The origin is a public member a caller may have set after training.
+  checkOrigin(origin_);
+  if (params.startPoseType != 0 && !vfIsSaneXform(params.startPose))
+    throw vc_PatCorDefs::BadParams(
+        "The start pose must be finite, with scales in [0.001, 1000] and a translation within "
+        "1e6");
   const vc_PatCorTrained& D = *data_;
 
   vc_PatCorRunner R(*this, D, params, image, mask.isBound() ? &mask : nullptr);
@@ -935,10 +968,22 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
     R.base = runImageFromModel.matrix() * trainImageFromModel.matrix().inverse();
   }
   {
-    const Tpl T0 = makeTpl(D, R.base, 0.5 * (R.lo[0] + R.hi[0]), 0.5 * (R.lo[1] + R.hi[1]));
+    // Checked on the template's extent before it is warped, so a start pose that blows the
+    // template up past the window costs nothing; the other candidates differ from this one by
+    // bounded turns and scales.
+    const double angle = 0.5 * (R.lo[0] + R.hi[0]), scale = 0.5 * (R.lo[1] + R.hi[1]);
+    const vcMatrix<2> A =
+        R.base * vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(angle * kDegToRad));
+    const double hx = (D.W - 1) * 0.5, hy = (D.H - 1) * 0.5;
+    const double ex = std::fabs(A(0, 0)) * hx + std::fabs(A(0, 1)) * hy;
+    const double ey = std::fabs(A(1, 0)) * hx + std::fabs(A(1, 1)) * hy;
     const vcPelRect& pm = params.partialMatch();
-    if (image.width() + pm.x() + pm.width() - 1 < T0.w ||
-        image.height() + pm.y() + pm.height() - 1 < T0.h)
+    const double roomX = double(image.width() + pm.x() + pm.width() - 1);
+    const double roomY = double(image.height() + pm.y() + pm.height() - 1);
+    if (!(2 * std::floor(ex + 1e-9) + 1 <= roomX) || !(2 * std::floor(ey + 1e-9) + 1 <= roomY))
+      throw vc_PatCorDefs::BadImage("Run window is smaller than the template");
+    const Tpl T0 = makeTpl(D, R.base, angle, scale);
+    if (roomX < T0.w || roomY < T0.h)
       throw vc_PatCorDefs::BadImage("Run window is smaller than the template");
   }
   // Allowed template-centre positions in window pixels.

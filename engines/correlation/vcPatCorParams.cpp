@@ -65,7 +65,8 @@ double vc_PatCorTrainParams::zoneNominal(long dof) const { return nominal_[dofIn
 void vc_PatCorTrainParams::zoneNominal(long dof, double v) {
   const int d = dofIndex(dof);
   checkFinite(v);
-  if (d == 1 && v <= 0.0) throw vc_PatCorDefs::BadParams("Scale nominal must be > 0");
+  if (d == 1 && !(v >= 1.0 / kVcMaxScale && v <= kVcMaxScale))
+    throw vc_PatCorDefs::BadParams("Scale nominal must be in [0.001, 1000]");
   nominal_[d] = v;
 }
 

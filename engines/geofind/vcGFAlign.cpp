@@ -7,34 +7,13 @@
 
 namespace {
 
-// Coordinates beyond this many pixels are damage, not geometry: every pixel position the
-// engine derives must stay far inside the range of int.
-constexpr double kMaxCoordinate = 1e6;
-// Scales between the pattern and the training frame outside [1/kMaxScale, kMaxScale] would
-// make the pattern vanish or cover more pixels than any image holds.
-constexpr double kMaxScale = 1e3;
-
-bool isFinite(const vcXform<2>& x) {
-  const vcMatrix<2>& m = x.matrix();
-  return std::isfinite(m(0, 0)) && std::isfinite(m(0, 1)) && std::isfinite(m(1, 0)) &&
-         std::isfinite(m(1, 1)) && std::isfinite(x.trans().x()) && std::isfinite(x.trans().y());
-}
+constexpr double kMaxCoordinate = kVcMaxCoordinate;
 
 bool withinCoordinates(const vcVector<2>& p) {
   return std::fabs(p.x()) <= kMaxCoordinate && std::fabs(p.y()) <= kMaxCoordinate;
 }
 
-// Finite, with a translation inside the coordinate bound and both axis scales of the linear
-// part (the singular values) inside the scale bound.
-bool isSaneXform(const vcXform<2>& x) {
-  if (!isFinite(x) || !withinCoordinates(x.trans())) return false;
-  const vcMatrix<2>& m = x.matrix();
-  const double a = m(0, 0), b = m(0, 1), c = m(1, 0), d = m(1, 1);
-  const double sum = a * a + b * b + c * c + d * d, det = std::fabs(a * d - b * c);
-  const double disc = std::sqrt(std::max(0.0, sum * sum - 4 * det * det));
-  const double smax = std::sqrt((sum + disc) / 2), smin = det / std::max(smax, 1e-300);
-  return smax <= kMaxScale && smin >= 1.0 / kMaxScale;
-}
+bool isSaneXform(const vcXform<2>& x) { return vfIsSaneXform(x); }
 
 void checkRunImage(const vcPelBuffer_const<unsigned char>& window) {
   if (!isSaneXform(window.clientFromImageXform()))

@@ -1,5 +1,6 @@
 #include "platform/core/vcXform.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 
@@ -27,4 +28,18 @@ std::ostream& operator<<(std::ostream& os, const vcMatrix<2>& m) {
 
 std::ostream& operator<<(std::ostream& os, const vcXform<2>& x) {
   return os << "{" << x.matrix() << " + " << x.trans() << "}";
+}
+
+bool vfIsSaneXform(const vcXform<2>& x) {
+  const vcMatrix<2>& m = x.matrix();
+  const double a = m(0, 0), b = m(0, 1), c = m(1, 0), d = m(1, 1);
+  const vcVector<2>& t = x.trans();
+  if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(c) || !std::isfinite(d) ||
+      !std::isfinite(t.x()) || !std::isfinite(t.y()))
+    return false;
+  if (std::fabs(t.x()) > kVcMaxCoordinate || std::fabs(t.y()) > kVcMaxCoordinate) return false;
+  const double sum = a * a + b * b + c * c + d * d, det = std::fabs(a * d - b * c);
+  const double disc = std::sqrt(std::max(0.0, sum * sum - 4 * det * det));
+  const double smax = std::sqrt((sum + disc) / 2), smin = det / std::max(smax, 1e-300);
+  return smax <= kVcMaxScale && smin >= 1.0 / kVcMaxScale;
 }

@@ -37,3 +37,12 @@ class vcXform<2> {
 };
 
 std::ostream& operator<<(std::ostream& os, const vcXform<2>& x);
+
+// Bounds on the transforms the engines accept from callers and files: translations beyond
+// 1e6 pixels and axis scales outside [0.001, 1000] are damage, not geometry, and would push
+// derived pixel positions out of the range of int or ask for more pixels than any image holds.
+inline constexpr double kVcMaxCoordinate = 1e6;
+inline constexpr double kVcMaxScale = 1e3;
+// Finite, translation within kVcMaxCoordinate, and both singular values of the linear part
+// within [1 / kVcMaxScale, kVcMaxScale].
+bool vfIsSaneXform(const vcXform<2>& x);

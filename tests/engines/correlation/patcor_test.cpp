@@ -360,6 +360,39 @@ TEST(PatCorErrors, BadInputsAreRefused) {
   EXPECT_THROW(m.sample(vcPair<double>(0.5, 1)), vc_PatCorDefs::BadParams);
 }
 
+// Values a damaged file or a slip of the keyboard can carry: each is refused with the engine's
+// own error before it can overflow a pixel position or ask for an absurd amount of memory.
+TEST(PatCorErrors, ExtremeValuesAreRefusedBeforeAnyWork) {
+  using Bad = vc_PatCorDefs::BadParams;
+  const vcPelBuffer<unsigned char> img = render(scene().field, kW, kH, Pose());
+  vc_PatCorModelU8 m;
+  m.origin(vcXform<2>(vcMatrix<2>(), vcVector<2>(1e171, 0)));
+  EXPECT_THROW(m.train(scene().window(), {}, vc_PatCorTrainParams()), Bad);
+  m.origin(vcXform<2>());
+  vcPelBuffer_const<unsigned char> far = scene().window();
+  far.clientFromImageXform(vcXform<2>(vcMatrix<2>(1e9, 0, 0, 1e9), vcVector<2>()));
+  EXPECT_THROW(m.train(far, {}, vc_PatCorTrainParams()), vc_PatCorDefs::BadImage);
+  vc_PatCorTrainParams tp = zoned(false);
+  EXPECT_THROW(tp.zoneNominal(2, 1e171), Bad);
+  tp.step(1, 1e-6, 1);  // 20 degrees in steps of a millionth
+  EXPECT_THROW(m.train(scene().window(), {}, tp), Bad);
+  EXPECT_FALSE(m.isTrained());
+
+  m = trained(zoned(false));
+  vc_PatCorResultSet rs;
+  vc_PatCorRunParams rp;
+  rp.startPoseType = 1;
+  rp.startPose = vcXform<2>(vcMatrix<2>(), vcVector<2>(std::nan(""), 0));
+  EXPECT_THROW(m.run(img, rp, rs), Bad);
+  // A start pose within the bounds that blows the template up past the window.
+  rp.startPose = vcXform<2>(vcMatrix<2>(900, 0, 0, 900), vcVector<2>(100, 80));
+  EXPECT_THROW(m.run(img, rp, rs), vc_PatCorDefs::BadImage);
+  m.origin_ = vcXform<2>(vcMatrix<2>(1e-9, 0, 0, 1e-9), vcVector<2>());
+  rp.startPoseType = 0;
+  EXPECT_THROW(m.run(img, rp, rs), Bad);
+  EXPECT_FALSE(rs.success());
+}
+
 TEST(PatCorParams, SettersValidateAndKeepValues) {
   vc_PatCorTrainParams t;
   EXPECT_THROW(t.algorithms(0), vc_PatCorDefs::BadParams);
