@@ -167,13 +167,15 @@ void sobel(const LevelImage& L, int x0, int y0, int x1, int y1, Grad& g, int& gx
     const std::uint8_t* a = &L.pix[std::size_t(y - 1) * L.w];
     const std::uint8_t* b = a + L.w;
     const std::uint8_t* c = b + L.w;
-    float* ox = &g.gx[std::size_t(y - y0) * g.w - x0];
-    float* oy = &g.gy[std::size_t(y - y0) * g.w - x0];
+    // Row starts inside the buffers: a pointer shifted back by x0 would lie before them.
+    float* ox = g.gx.data() + std::size_t(y - y0) * g.w;
+    float* oy = g.gy.data() + std::size_t(y - y0) * g.w;
     const int xe = std::min(x1, L.w - 1);
     for (int x = std::max(x0, 1); x < xe; ++x) {
-      ox[x] = 0.125f *
-              float((a[x + 1] + 2 * b[x + 1] + c[x + 1]) - (a[x - 1] + 2 * b[x - 1] + c[x - 1]));
-      oy[x] = 0.125f * float((c[x - 1] + 2 * c[x] + c[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]));
+      ox[x - x0] = 0.125f * float((a[x + 1] + 2 * b[x + 1] + c[x + 1]) -
+                                  (a[x - 1] + 2 * b[x - 1] + c[x - 1]));
+      oy[x - x0] =
+          0.125f * float((c[x - 1] + 2 * c[x] + c[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]));
     }
   }
   if (!L.mask.empty())
