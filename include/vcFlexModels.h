@@ -68,6 +68,7 @@ class vcFlexSubModel {
 
   bool operator==(const vcFlexSubModel& o) const;
   bool operator!=(const vcFlexSubModel& o) const { return !(*this == o); }
+  void swap(vcFlexSubModel& o) noexcept { swap_(o); }
 
   friend vcArchive& operator||(vcArchive& ar, vcFlexSubModel& s);
   friend class vcFlexSubModelHelper;

@@ -31,6 +31,10 @@ class vc_SubModelTool {
   // A copy trains engine objects of its own from the source's sub-model and parameters.
   vc_SubModelTool(const vc_SubModelTool& o);
   vc_SubModelTool& operator=(const vc_SubModelTool& o);
+  // A move hands the engine objects over without training them again (the constructor
+  // allocates an empty sub-model, so only the assignment is noexcept).
+  vc_SubModelTool(vc_SubModelTool&& o);
+  vc_SubModelTool& operator=(vc_SubModelTool&& o) noexcept;
   ~vc_SubModelTool();
 
   // The engine's own trained state when an engine object exists, else the trained flag (the

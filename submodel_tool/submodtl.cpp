@@ -1,6 +1,7 @@
 // Sub-model tool: data, training, copying, comparison and persistence.
 
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "engines/geofind/vcGFAlign.h"
@@ -41,6 +42,23 @@ vc_SubModelTool::vc_SubModelTool(const vc_SubModelTool& o) : subModel_(std::stri
 
 vc_SubModelTool& vc_SubModelTool::operator=(const vc_SubModelTool& o) {
   if (this != &o) assign_(o);
+  return *this;
+}
+
+vc_SubModelTool::vc_SubModelTool(vc_SubModelTool&& o) : subModel_(std::string()) {
+  *this = std::move(o);
+}
+
+vc_SubModelTool& vc_SubModelTool::operator=(vc_SubModelTool&& o) noexcept {
+  if (this == &o) return *this;
+  clean_();
+  std::swap(corModel_, o.corModel_);
+  std::swap(gfPattern_, o.gfPattern_);
+  std::swap(trainParams_, o.trainParams_);
+  subModel_.swap(o.subModel_);
+  trainTime_ = o.trainTime_;
+  trained_ = o.trained_;
+  o.clean_();
   return *this;
 }
 
