@@ -1,0 +1,56 @@
+// Archive pieces shared by the FlexAlign sources: each list carries a version byte of its own
+// and a 32-bit count, and every count is checked against the bytes that remain before anything
+// is allocated.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "platform/core/vcArchive.h"
+#include "platform/core/vcHandle.h"
+
+namespace vc_flxalign {
+
+inline constexpr const char* kSource = "flxalign";
+
+inline void exchangeListVersion(vcArchive& ar, long line) {
+  unsigned char version = 0;
+  ar || version;
+  if (version != 0) throw vcArchive::UnknownVersion(kSource, line);
+}
+
+// A 32-bit element count; loading refuses a count that the remaining bytes cannot hold.
+inline std::size_t exchangeCount32(vcArchive& ar, std::size_t count, std::size_t minBytes) {
+  unsigned int n = static_cast<unsigned int>(count);
+  ar || n;
+  if (ar.isLoading() && static_cast<std::size_t>(n) > ar.remaining() / minBytes)
+    throw vcArchive::BadData("flxalign list count exceeds the data that remains");
+  return n;
+}
+
+// Signed 32-bit values behind a version byte and a count.
+inline void exchangeLongs(vcArchive& ar, std::vector<long>& v, long line) {
+  exchangeListVersion(ar, line);
+  const std::size_t n = exchangeCount32(ar, v.size(), 4);
+  if (ar.isLoading()) v.assign(n, 0);
+  for (long& x : v) {
+    int i = static_cast<int>(x);
+    ar || i;
+    x = i;
+  }
+}
+
+// Polymorphic objects held by handle, behind a version byte and a count.
+template <class T>
+void exchangeHandles(vcArchive& ar, std::vector<vcPtrHandle_const<T>>& v, long line) {
+  exchangeListVersion(ar, line);
+  const std::size_t n = exchangeCount32(ar, v.size(), 1);
+  if (ar.isLoading()) v.assign(n, vcPtrHandle_const<T>());
+  for (auto& h : v) {
+    T* p = const_cast<T*>(h.ptr());
+    serializePointer(ar, nullptr, p);
+    if (ar.isLoading()) h = vcPtrHandle_const<T>(p);
+  }
+}
+
+}  // namespace vc_flxalign
