@@ -8,8 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vc2XformBase.h"
 #include "platform/core/vcHandle.h"
+#include "platform/core/vcPair.h"
+#include "platform/core/vcPelBuffer.h"
+#include "platform/core/vcPelRect.h"
 #include "platform/core/vcVector.h"
 #include "platform/diag/vcDiagFwd.h"
 #include "vcDofData.h"
@@ -93,13 +97,348 @@ class vc_FlexAlignTrainParams : public vcFlexAlignTrainParams {
 // Run parameters
 // ---------------------------------------------------------------------------------------------
 
+class vc_FlexAlignRunParams;
+class vcFlexAlignPattern;
+class vcFlexAlignResult;
+
+// Settings of one run: how many results, the final fit, the strategy and order of the search,
+// the translation uncertainty and the zones (the allowed range of each non-translation DOF of
+// the arrangement pose around the start pose), and the sub-model run parameters (one standard
+// set and per-instance custom sets, each cloned on the way in). Setters validate and change
+// nothing when they throw.
+class vcFlexAlignRunParams {
+ public:
+  using Defs = vcFlexAlignDefs;
+
+  explicit vcFlexAlignRunParams(
+      const vcFlexSubModelRunParams& standard = vcFlexSubModelCorRunParams());
+  vcFlexAlignRunParams(const vcFlexAlignRunParams& o);
+  vcFlexAlignRunParams& operator=(const vcFlexAlignRunParams& o);
+  virtual ~vcFlexAlignRunParams();
+
+  // ---- sub-model run parameters (as for the train parameters) ----
+  const vcFlexSubModelRunParams& standard() const;
+  void standard(const vcFlexSubModelRunParams& p);
+  void custom(long index, const vcFlexSubModelRunParams& p);
+  const vcFlexSubModelRunParams& custom(long index) const;
+  const vcFlexSubModelRunParams& subModelInstanceParams(long index) const;
+  void restoreStandardParams(long index);
+  const std::vector<long>& customSubModelInstanceIndices() const { return customIndices_; }
+
+  // ---- run settings ----
+  long numToFind() const { return numToFind_; }
+  void numToFind(long n);  // > 0
+  Defs::FinalFitMode finalFitMode() const { return finalFitMode_; }
+  void finalFitMode(Defs::FinalFitMode m);
+  Defs::RunStrategy runStrategy() const { return runStrategy_; }
+  void runStrategy(Defs::RunStrategy s);
+  Defs::RunOrderMode runOrderMode() const { return runOrderMode_; }
+  void runOrderMode(Defs::RunOrderMode m);
+  Defs::XYUncertaintyMode xyUncertaintyMode() const { return xyUncertaintyMode_; }
+  void xyUncertaintyMode(Defs::XYUncertaintyMode m);
+  // Translation uncertainty of the start pose, in run-image client units; both >= 0.
+  double xUncertainty() const { return xUncertainty_; }
+  double yUncertainty() const { return yUncertainty_; }
+  void xyUncertainty(double x, double y);
+  // Two results are one when their boxes overlap by more than this fraction (0 to 1).
+  double xyOverlap() const { return xyOverlap_; }
+  void xyOverlap(double v);
+  double acceptThreshold() const { return acceptThreshold_; }
+  void acceptThreshold(double t);  // 0 to 1
+  // Groups of instance positions searched in turn; no position may repeat. The flat form
+  // makes each position a group of its own.
+  const std::vector<std::vector<long>>& runOrder() const { return runOrder_; }
+  void runOrder(const std::vector<long>& order);
+  void runOrder(const std::vector<std::vector<long>>& order);
+
+  // ---- zones ----
+  // Standard or advanced here (custom on the private class). Switching mode rebuilds that
+  // mode's default zones; setting the current mode keeps the zones.
+  Defs::DOFMode dofMode() const { return dofMode_; }
+  void dofMode(Defs::DOFMode m);
+  unsigned long zoneEnable() const { return dof_.getEnableFlags(); }
+  void zoneEnable(unsigned long dofs);
+  // Offsets from the start pose: degrees for angles, fractions for scales (-0.2 is 0.8 times).
+  double zoneLowRelStandard(Defs::StandardDOF dof) const;
+  double zoneHighRelStandard(Defs::StandardDOF dof) const;
+  void zoneRelStandard(Defs::StandardDOF dof, double low, double high);
+  double zoneOverlapStandard(Defs::StandardDOF dof) const;
+  void zoneOverlapStandard(Defs::StandardDOF dof, double v);
+  double zoneLowRelAdvanced(Defs::AdvancedDOF dof) const;
+  double zoneHighRelAdvanced(Defs::AdvancedDOF dof) const;
+  void zoneRelAdvanced(Defs::AdvancedDOF dof, double low, double high);
+  double zoneOverlapAdvanced(Defs::AdvancedDOF dof) const;
+  void zoneOverlapAdvanced(Defs::AdvancedDOF dof, double v);
+  // The zone table and its DOF list, as the run reads them.
+  const vc_DofData& dofData() const { return dof_; }
+  const vcGeorapidDOFList& dofList() const { return dofList_; }
+
+  bool operator==(const vcFlexAlignRunParams& o) const;
+  bool operator!=(const vcFlexAlignRunParams& o) const { return !(*this == o); }
+  std::string toDebugString() const;
+
+  // The custom DOF mode's operations: the object itself when built as the private class, else
+  // an owned view whose custom-mode operations read and write this object (its other
+  // accessors are a snapshot as of the last call).
+  vc_FlexAlignRunParams& privData();
+  const vc_FlexAlignRunParams& privData() const;
+
+  // Writes version 1; reads 0 (a flat run order) and 1.
+  friend vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p);
+
+ protected:
+  void setDofMode_(Defs::DOFMode m);
+  void checkZone_(Defs::DOFMode mode, unsigned long dof) const;
+
+  vcGeorapidDOFList dofList_;
+  vc_DofData dof_;
+  Defs::DOFMode dofMode_ = Defs::eStandard;
+
+ private:
+  friend class vc_FlexAlignRunParams;
+  void assign_(const vcFlexAlignRunParams& o);
+  long findCustom_(long index) const;
+
+  long numToFind_ = 1;
+  double xUncertainty_ = 0.0;
+  double yUncertainty_ = 0.0;
+  double xyOverlap_ = 0.8;
+  double acceptThreshold_ = 0.5;
+  Defs::FinalFitMode finalFitMode_ = Defs::eAutomatic;
+  Defs::RunStrategy runStrategy_ = Defs::eIndependentSubModels;
+  Defs::RunOrderMode runOrderMode_ = Defs::eAutomaticOrdering;
+  Defs::XYUncertaintyMode xyUncertaintyMode_ = Defs::eElliptical;
+  std::vector<std::vector<long>> runOrder_;
+  vcPtrHandle_const<vcFlexSubModelRunParams> standard_;
+  std::vector<vcPtrHandle_const<vcFlexSubModelRunParams>> custom_;
+  std::vector<long> customIndices_;
+  mutable vc_PrivView<vc_FlexAlignRunParams> privView_;
+};
+
+vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p);
+
+// Adds the custom DOF mode, in which the caller supplies the zone DOF list.
+class vc_FlexAlignRunParams : public vcFlexAlignRunParams {
+ public:
+  vc_FlexAlignRunParams() : vcFlexAlignRunParams(vcFlexSubModelCorRunParams()) {}
+  explicit vc_FlexAlignRunParams(const vcFlexAlignRunParams& o) : vcFlexAlignRunParams(o) {}
+  vc_FlexAlignRunParams(const vc_FlexAlignRunParams&) = default;
+  vc_FlexAlignRunParams& operator=(const vc_FlexAlignRunParams&) = default;
+  ~vc_FlexAlignRunParams() override = default;
+
+  Defs::DOFMode dofMode() const { return src_().dofMode_; }
+  // Also accepts eCustom: the table and list are dropped until customDofList gives a list.
+  void dofMode(Defs::DOFMode m);
+  // Custom mode only (WrongDOFMode): copies the list and builds one zone per entry.
+  void customDofList(const vcGeorapidDOFList& list);
+  // Copies the list only.
+  void constructCustomDOFList(const vcGeorapidDOFList& list);
+  // Rebuilds the custom zones with their defaults (InternalError for an empty list).
+  void initializeCustomDOFRanges();
+  // Absolute zone ends of custom DOF `dof` (a single bit).
+  double zoneLowRelCustom(unsigned long dof) const;
+  double zoneHighRelCustom(unsigned long dof) const;
+  void zoneRelCustom(unsigned long dof, double low, double high);
+  // Not implemented for custom DOFs.
+  double zoneOverlapCustom(unsigned long dof) const;
+  void zoneOverlapCustom(unsigned long dof, double v);
+
+  vc_FlexAlignRunParams& privData() { return *this; }
+  const vc_FlexAlignRunParams& privData() const { return *this; }
+
+ private:
+  friend class vcFlexAlignRunParams;
+  const vcFlexAlignRunParams& src_() const {
+    if (owner_.owner) return *owner_.owner;
+    return *this;
+  }
+  vcFlexAlignRunParams& dst_() {
+    if (owner_.owner) return *owner_.owner;
+    return *this;
+  }
+  void sync_() {
+    if (owner_.owner) vcFlexAlignRunParams::operator=(*owner_.owner);
+  }
+  void checkCustom_(unsigned long dof) const;
+  vc_PrivOwner<vcFlexAlignRunParams> owner_;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Alignment results
 // ---------------------------------------------------------------------------------------------
 
+// One located instance of the arrangement: the fitted arrangement pose (origin frame to client
+// coordinates), a score, whether it met the run's requirements (and why not), and the found
+// sub-models, each tagged with its instance position.
+class vcFlexAlignResult {
+ public:
+  vcFlexAlignResult();
+  // Clones the pose, the deformation field and every sub-model result (vcBadPointer for an
+  // empty one); shares the arrangement origin.
+  vcFlexAlignResult(const vcFlexAlignResult& o);
+  vcFlexAlignResult& operator=(const vcFlexAlignResult& o);
+  vcFlexAlignResult(vcFlexAlignResult&& o) noexcept = default;
+  vcFlexAlignResult& operator=(vcFlexAlignResult&& o) noexcept = default;
+  ~vcFlexAlignResult() = default;
+
+  bool found() const { return found_; }
+  double score() const { return score_; }
+  const vc2XformBase& pose() const { return *pose_; }
+  const vc2XformBase& deformationField() const { return *deformationField_; }
+  // Where the pose puts the arrangement origin.
+  vcVector<2> location() const;
+  const std::vector<unsigned long>& infoIds() const { return infoIds_; }
+  const std::vector<std::string>& infoStrings() const { return infoStrings_; }
+  const std::vector<vcPtrHandle<vcFlexSubModelResult>>& subModelResults() const {
+    return subModelResults_;
+  }
+  const std::vector<long>& positionIndices() const { return positionIndices_; }
+  // The pose's DOF values relative to the start pose, as the run computed them (empty before).
+  const std::vector<double>& dofValues() const { return dofValues_; }
+
+  // The result of instance `index` (shared), or an empty handle when it was not found.
+  void getSubModelResult(long index, vcPtrHandle<vcFlexSubModelResult>& out) const;
+  // The first of `indices` that was found: its place in `indices` (-1 when none) and result.
+  long getSubModelResult(const std::vector<long>& indices,
+                         vcPtrHandle<vcFlexSubModelResult>& out) const;
+
+  void draw(vcGraphicList& list, unsigned long flags) const;
+  std::string toDebugString() const;
+
+  friend vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r);
+  friend class vcFlexAlignPattern;
+
+ private:
+  void assign_(const vcFlexAlignResult& o);
+  // Replaces the DOF values by those of the pose relative to `startPose` (NotImplemented for
+  // the custom mode).
+  void poseToDofValue(vcFlexAlignDefs::DOFMode mode, const vc2XformBase& startPose);
+  // Inside the run's translation uncertainty (plus 2 units) and zones; with `checkSubModels`
+  // also every found sub-model inside its own.
+  bool isWithinDofUncertainty(const vcFlexArrangement& arrangement, const vc2XformBase& startPose,
+                              const vcFlexAlignRunParams& rp, bool checkSubModels);
+  // The same instance as `other`: boxes overlapping by more than xyOverlap and every zone DOF
+  // within its overlap limit. Both results' DOF values must be computed.
+  bool isOverlapping(const vcFlexArrangement& arrangement, const vcFlexAlignResult& other,
+                     const vcFlexAlignRunParams& rp) const;
+
+  vcPtrHandle<vc2XformBase> pose_;
+  vcPtrHandle<vc2XformBase> deformationField_;
+  vcPtrHandle_const<vc2XformBase> arrangementOrigin_;
+  float score_ = 0.0f;
+  bool found_ = true;
+  std::vector<std::string> infoStrings_;
+  std::vector<unsigned long> infoIds_;
+  std::vector<vcPtrHandle<vcFlexSubModelResult>> subModelResults_;
+  std::vector<long> positionIndices_;
+  std::vector<double> dofValues_;
+  vcFlexAlignDefs::DOFMode dofMode_ = vcFlexAlignDefs::eStandard;
+};
+
+vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r);
+
+// What one run returns: the results, best first, and the seconds the search took.
+class vcFlexAlignResultSet {
+ public:
+  vcFlexAlignResultSet() = default;
+  vcFlexAlignResultSet(const vcFlexAlignResultSet& o);
+  vcFlexAlignResultSet& operator=(const vcFlexAlignResultSet& o);
+  vcFlexAlignResultSet(vcFlexAlignResultSet&&) noexcept = default;
+  vcFlexAlignResultSet& operator=(vcFlexAlignResultSet&&) noexcept = default;
+  ~vcFlexAlignResultSet() = default;
+
+  double time() const { return time_; }
+  const std::vector<vcFlexAlignResult>& results() const { return results_; }
+  long numFound() const;
+  void draw(vcGraphicList& list, unsigned long flags) const;
+  std::string toDebugString() const;
+
+  friend vcArchive& operator||(vcArchive& ar, vcFlexAlignResultSet& s);
+  friend class vcFlexAlignPattern;
+
+ private:
+  double time_ = 0.0;
+  vcPtrHandle_const<vc2XformBase> startPose_;
+  std::vector<vcFlexAlignResult> results_;
+};
+
+vcArchive& operator||(vcArchive& ar, vcFlexAlignResultSet& s);
+
+// ---------------------------------------------------------------------------------------------
+// Result tree
+// ---------------------------------------------------------------------------------------------
+
+class vcFlexAlignRunParams;
+
+// One node of the tree of candidate combinations a run grows: the root stands for nothing
+// found yet, every other node for one sub-model result of one instance, and each path from the
+// root to a leaf for one combination. Nodes are reference counted and must live on the heap,
+// held by handles; a node owns its children, the parent and root pointers do not own.
+class vc_ResTreeElem : public vcRepBase, public virtual vcPersistent {
+ public:
+  using Handle = vcPtrHandle<vc_ResTreeElem>;
+  using ResultHandle = vcPtrHandle<vcFlexSubModelResult>;
+
+  // A root.
+  vc_ResTreeElem();
+  // A node holding a clone of `result` for instance `index` below `parent` (a root when null).
+  vc_ResTreeElem(long index, const ResultHandle& result, const Handle& parent);
+  vc_ResTreeElem(const vc_ResTreeElem& o) = default;
+  vc_ResTreeElem& operator=(const vc_ResTreeElem& o) = default;
+  ~vc_ResTreeElem() override = default;
+
+  Handle addChild(long index, const ResultHandle& result);
+  std::vector<Handle> addChildren(long index, const std::vector<ResultHandle>& results);
+  // False, adding nothing, when the lengths differ.
+  bool addChildren(const std::vector<long>& indices, const std::vector<ResultHandle>& results);
+
+  long numChildren() const { return static_cast<long>(children_.size()); }
+  const Handle& child(long k) const { return children_[static_cast<std::size_t>(k)]; }
+  vc_ResTreeElem* parent() { return parent_; }
+  Handle parent() const { return Handle(parent_); }
+  Handle root() const { return Handle(root_); }
+  const ResultHandle& result() const { return result_; }
+  long subModelIndex() const { return index_; }
+  bool deleteMe() const { return deleteMe_; }
+  void deleteMe(bool v) { deleteMe_ = v; }
+
+  double scoreElem(long mode) const;
+  // Sum of result scores weighted by each instance's share of the arrangement, from this node
+  // up to the root.
+  double scoreLeafPath(const vcFlexArrangement& arrangement) const;
+  // The first node from here up whose instance is `index` (the root for -1), or null.
+  const vc_ResTreeElem* searchLeafPath(long index) const;
+  // Every leaf below this node, depth first.
+  std::vector<Handle> listLeafs();
+  // Removes marked children from here up to the first node that keeps a live child.
+  void deleteLeafPath();
+  // Removes every combination that repeats another with a score not higher.
+  void pruneTree(const vcFlexArrangement& arrangement, const vcFlexAlignRunParams& runParams);
+  // Pruned leaves by descending path score, cut to those above the accept threshold.
+  std::vector<Handle> topScoringLeafs(const vcFlexArrangement& arrangement,
+                                      const vcFlexAlignRunParams& runParams);
+
+  // A tree lives for one run and is never archived: this throws vcArchive::BadData.
+  void dispatchSerialize(vcArchive& ar) override;
+
+ private:
+  vc_ResTreeElem(long index, const ResultHandle& result, vc_ResTreeElem* parent);
+  void listLeafs_(std::vector<Handle>& out, const Handle& self);
+
+  bool deleteMe_ = false;
+  ResultHandle result_;
+  long index_ = -1;
+  vc_ResTreeElem* parent_ = nullptr;
+  vc_ResTreeElem* root_ = nullptr;
+  std::vector<Handle> children_;
+};
+
 // ---------------------------------------------------------------------------------------------
 // The pattern
 // ---------------------------------------------------------------------------------------------
+
+class vcFlexAlignResult;
+class vcFlexAlignRunParams;
 
 // A part trained once from an arrangement: one trained sub-model tool per distinct pair of
 // sub-model and train parameters (instances sharing both share a tool), and the map from each
@@ -130,6 +469,28 @@ class vcFlexAlignPattern {
   void untrain() { untrain_(); }
   bool isTrained() const { return trained_; }
 
+  // Finds the part near `startPose` (arrangement origin frame to client). `fixtures` are points
+  // in the origin frame already known to lie near their places; they root the search order of
+  // the locally fixtured strategy. `results` is refilled, ranked best first.
+  void run(const vcPelBuffer_const<unsigned char>& image, const vc2XformBase& startPose,
+           const std::vector<vcVector<2>>& fixtures, const vcFlexAlignRunParams& params,
+           vcFlexAlignResultSet& results, vcDiagObject* diag = nullptr,
+           unsigned long diagFlags = 0) const;
+  // The same, searching only where the mask (same window as the image) is set.
+  void run(const vcPelBuffer_const<unsigned char>& image,
+           const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+           const std::vector<vcVector<2>>& fixtures, const vcFlexAlignRunParams& params,
+           vcFlexAlignResultSet& results, vcDiagObject* diag = nullptr,
+           unsigned long diagFlags = 0) const;
+  // Without a fixture list: NotImplemented (pass an empty list to the forms above).
+  void run(const vcPelBuffer_const<unsigned char>& image, const vc2XformBase& startPose,
+           const vcFlexAlignRunParams& params, vcFlexAlignResultSet& results,
+           vcDiagObject* diag = nullptr, unsigned long diagFlags = 0) const;
+  void run(const vcPelBuffer_const<unsigned char>& image,
+           const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+           const vcFlexAlignRunParams& params, vcFlexAlignResultSet& results,
+           vcDiagObject* diag = nullptr, unsigned long diagFlags = 0) const;
+
   const vcFlexArrangement& arrangement() const { return arrangement_; }
   const vcFlexAlignTrainParams& trainParams() const { return trainParams_; }
   // The trained tools and, per instance position, the index of its tool.
@@ -146,11 +507,101 @@ class vcFlexAlignPattern {
   // Same sub-models and instance list, as many poses, equal linear origins.
   static bool isEquivalent_(const vcFlexArrangement& a, const vcFlexArrangement& b);
 
+  using OrderList = std::vector<std::vector<long>>;
+
+  // ---- the run ----
+  void recordedRun_(const vcPelBuffer_const<unsigned char>& image,
+                    const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+                    const std::vector<vcVector<2>>& fixtures, const vcFlexAlignRunParams& params,
+                    vcFlexAlignResultSet& results, bool useMask, vcDiagObject* diag,
+                    unsigned long diagFlags) const;
+  void run_(const vcPelBuffer_const<unsigned char>& image,
+            const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
+            const std::vector<vcVector<2>>& fixtures, const vcFlexAlignRunParams& params,
+            vcFlexAlignResultSet& results, bool useMask, vcDiagObject* diag,
+            unsigned long diagFlags) const;
+  void runIndependentSubModelMode_(const vcPelBuffer_const<unsigned char>& image,
+                                   const vcPelBuffer_const<unsigned char>& mask,
+                                   const vc2XformBase& startPose,
+                                   const std::vector<vcVector<2>>& fixtures,
+                                   const vcFlexAlignRunParams& params, const OrderList& order,
+                                   vcFlexAlignResultSet& results, bool useMask, vcDiagObject* diag,
+                                   unsigned long diagFlags) const;
+  void runLocallyFixturedSubModelMode_(
+      const vcPelBuffer_const<unsigned char>& image, const vcPelBuffer_const<unsigned char>& mask,
+      const vc2XformBase& startPose, const std::vector<vcVector<2>>& fixtures,
+      const vcFlexAlignRunParams& params, const OrderList& order, vcFlexAlignResultSet& results,
+      bool useMask, vcDiagObject* diag, unsigned long diagFlags, long recursionLevel,
+      bool isTopLevel, const OrderList& remaining, const vcPtrHandle<vc_ResTreeElem>* parent) const;
+  // The instance's run parameters with the arrangement's zones and uncertainty added.
+  vcPtrHandle<vcFlexSubModelRunParams> effectiveParams_(const vcFlexAlignRunParams& params,
+                                                        long position) const;
+  // Candidates of one instance near `start`; with `cutWindow` in the window of the arrangement's
+  // variation around `windowStart`, else with the instance's own parameters on the whole image.
+  std::vector<vcPtrHandle<vcFlexSubModelResult>> searchInstance_(
+      const vcPelBuffer_const<unsigned char>& image, const vcPelBuffer_const<unsigned char>& mask,
+      bool useMask, const vc2XformBase& start, const vc2XformBase& windowStart,
+      const vcFlexAlignRunParams& params, long position, bool cutWindow,
+      const std::vector<vcVector<2>>& points, vcDiagObject* diag, unsigned long diagFlags) const;
+  // The instances found on the path from `node` up to the root (shared results).
+  vcFlexAlignResult pathResult_(const vc_ResTreeElem* node) const;
+  // One candidate result per leaf.
+  void resultsFromLeaves_(const std::vector<vcPtrHandle<vc_ResTreeElem>>& leaves,
+                          const vcFlexAlignRunParams& params, vcFlexAlignResultSet& results) const;
+
+  // ---- the final fit ----
+  void doFinalFit(vcFlexAlignResult& result, const vc2XformBase& startPose,
+                  const vcFlexAlignRunParams& rp, vcFlexAlignDefs::FinalFitMode mode,
+                  vcFlexAlignDefs::DOFMode dofMode, unsigned long& dofs,
+                  const vc2XformBase& pointXform) const;
+  vcPtrHandle<vc2XformBase> doLeastSqrsFinalFit(const std::vector<vcVector<2>>& arrangementPts,
+                                                const std::vector<vcVector<2>>& imagePts,
+                                                vcFlexAlignDefs::DOFMode dofMode,
+                                                unsigned long dofs) const;
+  void clampArrangementPoseToRuntimeDOFRanges(vcFlexAlignResult& result,
+                                              const vc2XformBase& startPose,
+                                              const vcFlexAlignRunParams& rp) const;
+  void computeSubModelFromArrangementPose(vcFlexAlignResult& result) const;
+
+  // ---- where the run looks ----
+  // Instance positions: fixtures are the roots of a minimum spanning tree over fixtures and
+  // instance centres; instances follow in joining order, blank ones last.
+  std::vector<long> computeOptimalSubModelRunOrder(const vc2XformBase& startPose,
+                                                   const std::vector<vcVector<2>>& fixtures,
+                                                   const vcFlexArrangement& arrangement) const;
+  // Predicted client pose of an instance: from the start pose until `partial` holds found
+  // instances, then from the interpolation of the arrangement poses they imply.
+  vcPtrHandle<vc2XformBase> subModelStartPose(const vc2XformBase& startPose,
+                                              const vcFlexSubModel& subModel,
+                                              const vc2XformBase& position,
+                                              const vcFlexAlignResult& partial) const;
+  // Keys of the found, non-blank instances of `partial`: the implied pose of the origin frame
+  // at each instance's centre (in the origin frame).
+  void collectKeys_(const vcFlexAlignResult& partial,
+                    std::vector<vcPtrHandle_const<vc2XformBase>>& keyXforms,
+                    std::vector<vcVector<2>>& keyPoints) const;
+  // Image pixel window of the instance at `position` (empty for a blank one); `first` is the
+  // image's client-from-image transform, `second` the start pose.
+  vcPelRect windowFromUnc(const vcFlexAlignRunParams& params, const vc2XformBase& first,
+                          const vc2XformBase& second, long position) const;
+  // A first-order polynomial through a grid over the arrangement mapped by the start pose.
+  void startPoseFromFixtures(const vcFlexArrangement& arrangement, const vc2XformBase& startPose,
+                             const std::vector<vcVector<2>>& fixtures, const vcPair<long>& gridSize,
+                             vcPtrHandle<vc2XformBase>& out) const;
+
   void recordTrainInputs(vcDiagObject* diag, unsigned long flags,
                          const vcFlexArrangement& arrangement,
                          const vcFlexAlignTrainParams& params) const;
   void recordTrainOutputs(vcDiagObject* diag, unsigned long flags, bool failed) const;
   void recordTrainThrow(vcDiagObject* diag, unsigned long flags, const vcException& e) const;
+  void recordRunInputs(vcDiagObject* diag, unsigned long flags,
+                       const vcPelBuffer_const<unsigned char>& image, const vc2XformBase& startPose,
+                       const std::vector<vcVector<2>>& fixtures,
+                       const vcFlexAlignRunParams& params) const;
+  void recordRunOutputs(vcDiagObject* diag, unsigned long flags,
+                        const vcPelBuffer_const<unsigned char>& image,
+                        const vcFlexAlignResultSet& results, bool failed) const;
+  void recordRunThrow(vcDiagObject* diag, unsigned long flags, const vcException& e) const;
 
   vcFlexAlignTrainParams trainParams_;
   vcFlexArrangement arrangement_;

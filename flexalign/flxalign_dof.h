@@ -1,0 +1,39 @@
+// The DOF values of a linear pose, in the order of the standard or advanced DOF bits, and the
+// matrices rebuilt from them. Standard: rotation (degrees), uniform scale (the geometric mean
+// of the axis scales), x- and y-scale relative to the uniform scale; the shear is not part of
+// the set. Advanced: rotation, scale, shear (degrees), aspect.
+#pragma once
+
+#include <array>
+#include <cmath>
+
+#include "platform/core/vcMatrix.h"
+
+namespace vc_flxalign {
+
+inline constexpr double kDegPerRad = 57.29577951308232;
+inline constexpr double kRadPerDeg = 0.017453292519943295;
+
+inline std::array<double, 4> standardDofValues(const vcMatrix<2>& m) {
+  const double xs = m.xScale(), ys = m.yScale();
+  const double uniform = std::sqrt(std::abs(xs * ys));
+  return {m.xRot().toDouble() * kDegPerRad, uniform, xs / uniform, ys / uniform};
+}
+
+inline std::array<double, 4> advancedDofValues(const vcMatrix<2>& m) {
+  return {m.rotation().toDouble() * kDegPerRad, m.scale(), m.shear().toDouble() * kDegPerRad,
+          m.aspect()};
+}
+
+inline vcMatrix<2> standardMatrix(double rotationDeg, double uniform, double xRel, double yRel) {
+  const vcRadian r(rotationDeg * kRadPerDeg);
+  return vcMatrix<2>(r, r, xRel * uniform, yRel * uniform);
+}
+
+inline vcMatrix<2> advancedMatrix(double rotationDeg, double scale, double shearDeg,
+                                  double aspect) {
+  return vcMatrix<2>(scale, aspect, vcRadian(shearDeg * kRadPerDeg),
+                     vcRadian(rotationDeg * kRadPerDeg));
+}
+
+}  // namespace vc_flxalign

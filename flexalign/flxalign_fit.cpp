@@ -1,0 +1,227 @@
+// The final fit: the arrangement pose through the found sub-models, clamped to the run's
+// ranges, and the per-sub-model data that follow from it.
+
+#include <algorithm>
+
+#include "flexalign/flxalign_dof.h"
+#include "platform/core/vcLSFitter.h"
+#include "vcFlexAlignTool.h"
+
+namespace {
+
+using Xf = vcPtrHandle<vc2XformBase>;
+using namespace vc_flxalign;
+using FD = vcFlexAlignDefs;
+
+bool isBlank(const vcFlexSubModel& s) { return s.modelType() == vcFlexModelDefs::eBlank; }
+
+}  // namespace
+
+void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBase& startPose,
+                                    const vcFlexAlignRunParams& rp, FD::FinalFitMode mode,
+                                    FD::DOFMode dofMode, unsigned long& dofs,
+                                    const vc2XformBase& pointXform) const {
+  if (result.subModelResults_.empty()) {
+    result.pose_ = startPose.clone();
+    computeSubModelFromArrangementPose(result);
+    result.infoStrings_.push_back(
+        "No sub-models are present to do a final fit.  Using start pose.");
+    result.infoIds_.push_back(0);
+    return;
+  }
+  // Origin-relative arrangement points against start-pose-normalised image points.
+  const Xf originInverse = arrangement_.origin()->inverseBase();
+  const Xf startInverse = startPose.inverseBase();
+  std::vector<vcVector<2>> arrPts, imgPts;
+  for (std::size_t i = 0; i < result.subModelResults_.size(); ++i) {
+    const std::size_t p = static_cast<std::size_t>(result.positionIndices_[i]);
+    const vcFlexSubModel& s =
+        arrangement_.subModels()[static_cast<std::size_t>(arrangement_.subModelIndices()[p])];
+    if (isBlank(s)) continue;
+    const vcVector<2> c = vcFlexSubModelHelper::centerPt(s);
+    arrPts.push_back(originInverse->mapPoint(arrangement_.positions()[p]->mapPoint(c)));
+    imgPts.push_back(startInverse->mapPoint(
+        result.subModelResults_[i]->pose().mapPoint(pointXform.mapPoint(c))));
+  }
+  result.pose_ = startPose.clone();
+  computeSubModelFromArrangementPose(result);
+
+  const bool fourDofModes = dofMode == FD::eStandard || dofMode == FD::eAdvanced;
+  auto automatic = [&] {
+    const Xf fit = doLeastSqrsFinalFit(arrPts, imgPts, dofMode, dofs);
+    if (dofs == 0) {
+      const vcVector<2> t = startPose.mapPoint(fit->mapPoint(vcVector<2>(0.0, 0.0)));
+      result.pose_ = new vc2XformLinear(vcMatrix<2>(), t);
+    } else {
+      result.pose_ = startPose.composeBase(*fit);
+    }
+  };
+  switch (mode) {
+    case FD::eNone:
+      break;
+    case FD::eLinearTranslation:
+      result.pose_ = startPose.composeBase(*doLeastSqrsFinalFit(arrPts, imgPts, dofMode, 0));
+      break;
+    case FD::eLinearTranslationRotation:
+      if (fourDofModes) dofs &= ~(2ul | 4ul | 8ul);
+      automatic();
+      break;
+    case FD::eLinearTranslationScale:
+      if (fourDofModes) dofs &= ~(1ul | 4ul | 8ul);
+      automatic();
+      break;
+    case FD::eLinearTranslationRotationScale:
+      if (fourDofModes) dofs &= ~(4ul | 8ul);
+      automatic();
+      break;
+    case FD::eLinearTranslationRotationScaleAspect:
+      if (dofMode == FD::eAdvanced) dofs &= ~4ul;
+      automatic();
+      break;
+    case FD::ePolynomialOrder1:
+    case FD::ePolynomialOrder2:
+    case FD::ePolynomialOrder3: {
+      const int order = mode == FD::ePolynomialOrder1 ? 1 : mode == FD::ePolynomialOrder2 ? 2 : 3;
+      try {
+        Xf poly(new vc2XformPoly(imgPts, arrPts, order));
+        if (order == 1)
+          poly = originInverse->composeBase(*poly->composeBase(*arrangement_.origin()));
+        result.pose_ = startPose.composeBase(*poly);
+      } catch (const vcException&) {
+        // Too few or degenerate pairs for the polynomial: the linear fit still gives a pose.
+        doFinalFit(result, startPose, rp, FD::eAutomatic, dofMode, dofs, vc2XformLinear());
+        computeSubModelFromArrangementPose(result);
+        return;
+      }
+      break;
+    }
+    default:  // eAutomatic and the full linear set
+      automatic();
+      break;
+  }
+  clampArrangementPoseToRuntimeDOFRanges(result, startPose, rp);
+  computeSubModelFromArrangementPose(result);
+}
+
+vcPtrHandle<vc2XformBase> vcFlexAlignPattern::doLeastSqrsFinalFit(
+    const std::vector<vcVector<2>>& arrPts, const std::vector<vcVector<2>>& imgPts,
+    FD::DOFMode dofMode, unsigned long dofs) const {
+  if (arrPts.size() != imgPts.size()) throw FD::InternalError();
+  int count = 2;
+  if (dofs != 0) {
+    if (dofMode == FD::eCustom) throw FD::NotImplemented();
+    if (dofs & 1ul) count = 3;
+    if (dofs & 2ul) count = 4;
+    if (dofs & (4ul | 8ul)) count = 6;
+  }
+  const std::size_t pairs = arrPts.size();
+  if ((pairs < 2 && count > 2) || (pairs < 3 && count > 4)) throw FD::BadParams();
+  vcXform<2> x;
+  try {
+    vcLSGeneralFitter fitter;
+    fitter.update(arrPts, imgPts, {}, 1.0);
+    double residual = 0.0;
+    x = fitter.fit(count, residual, 1e10);
+  } catch (const vcException&) {
+    throw FD::CanNotRun();
+  }
+  vcMatrix<2> m = x.matrix();
+  if (dofs != 0) {
+    // Each DOF outside the set takes its neutral value.
+    const bool adv = dofMode == FD::eAdvanced;
+    if (!(dofs & 1ul)) m = vcMatrix<2>(m.scale(), m.aspect(), m.shear(), vcRadian(0.0));
+    if (!(dofs & 2ul)) m = vcMatrix<2>(1.0, m.aspect(), m.shear(), m.rotation());
+    if (adv) {
+      if (!(dofs & 8ul)) m = vcMatrix<2>(m.scale(), 1.0, m.shear(), m.rotation());
+      if (!(dofs & 4ul)) m = vcMatrix<2>(m.scale(), m.aspect(), vcRadian(0.0), m.rotation());
+    } else {
+      const double uniform = std::sqrt(std::abs(m.xScale() * m.yScale()));
+      if (!(dofs & 4ul)) m = vcMatrix<2>(m.xRot(), m.yRot(), uniform, m.yScale());
+      const double uniform2 = std::sqrt(std::abs(m.xScale() * m.yScale()));
+      if (!(dofs & 8ul)) m = vcMatrix<2>(m.xRot(), m.yRot(), m.xScale(), uniform2);
+    }
+  }
+  return new vc2XformLinear(m, x.trans());
+}
+
+void vcFlexAlignPattern::clampArrangementPoseToRuntimeDOFRanges(
+    vcFlexAlignResult& result, const vc2XformBase& startPose,
+    const vcFlexAlignRunParams& rp) const {
+  const vcVector<2> zero(0.0, 0.0);
+  const vcVector<2> p = result.pose_->mapPoint(zero), s = startPose.mapPoint(zero);
+  const vcVector<2> t(std::clamp(p.x(), s.x() - rp.xUncertainty(), s.x() + rp.xUncertainty()),
+                      std::clamp(p.y(), s.y() - rp.yUncertainty(), s.y() + rp.yUncertainty()));
+  const vc2XformLinear startLin = startPose.linearXform(zero);
+  const vc2XformLinear poseLin = result.pose_->linearXform(zero);
+  const unsigned long en = rp.dofData().getEnableFlags();
+  auto clampAdd = [&](unsigned long bit, double v, double start, double lo, double hi) {
+    return (en & bit) ? std::clamp(v, start + std::min(lo, hi), start + std::max(lo, hi)) : start;
+  };
+  auto clampMul = [&](unsigned long bit, double v, double start, double lo, double hi) {
+    const double a = (1.0 + lo) * start, b = (1.0 + hi) * start;
+    return (en & bit) ? std::clamp(v, std::min(a, b), std::max(a, b)) : start;
+  };
+  vcMatrix<2> m;
+  if (rp.dofMode() == FD::eAdvanced) {
+    const auto v = advancedDofValues(poseLin.matrix());
+    const auto s0 = advancedDofValues(startLin.matrix());
+    auto lo = [&](FD::AdvancedDOF d) { return rp.zoneLowRelAdvanced(d); };
+    auto hi = [&](FD::AdvancedDOF d) { return rp.zoneHighRelAdvanced(d); };
+    m = advancedMatrix(clampAdd(1, v[0], s0[0], lo(FD::eRotation), hi(FD::eRotation)),
+                       clampMul(2, v[1], s0[1], lo(FD::eScale), hi(FD::eScale)),
+                       clampAdd(4, v[2], s0[2], lo(FD::eSkew), hi(FD::eSkew)),
+                       clampMul(8, v[3], s0[3], lo(FD::eAspect), hi(FD::eAspect)));
+  } else if (rp.dofMode() == FD::eStandard) {
+    const auto v = standardDofValues(poseLin.matrix());
+    const auto s0 = standardDofValues(startLin.matrix());
+    auto lo = [&](FD::StandardDOF d) { return rp.zoneLowRelStandard(d); };
+    auto hi = [&](FD::StandardDOF d) { return rp.zoneHighRelStandard(d); };
+    m = standardMatrix(clampAdd(1, v[0], s0[0], lo(FD::eAngle), hi(FD::eAngle)),
+                       clampMul(2, v[1], s0[1], lo(FD::eUniformScale), hi(FD::eUniformScale)),
+                       clampMul(4, v[2], s0[2], lo(FD::eXScale), hi(FD::eXScale)),
+                       clampMul(8, v[3], s0[3], lo(FD::eYScale), hi(FD::eYScale)));
+  } else {
+    m = poseLin.matrix();  // a custom DOF list has no ranges of its own to clamp to
+  }
+  // New linear part at the origin; a non-linear residual of the old pose is kept.
+  const vc2XformLinear fresh(m, t);
+  const Xf residual = poseLin.inverseBase()->composeBase(*result.pose_);
+  result.pose_ = fresh.composeBase(*residual);
+}
+
+// Each found sub-model's placement in arrangement coordinates as the arrangement pose implies
+// it; for a symmetric sub-model the components its symmetry leaves undetermined come from the
+// nominal placement, so a circle's arbitrary found angle does not read as a turned piece. The
+// found poses themselves are left as the engines reported them.
+void vcFlexAlignPattern::computeSubModelFromArrangementPose(vcFlexAlignResult& result) const {
+  const Xf poseInverse = result.pose_->inverseBase();
+  const vc2XformBase& origin = *arrangement_.origin();
+  const vcVector<2> zero(0.0, 0.0);
+  for (std::size_t i = 0; i < result.subModelResults_.size(); ++i) {
+    vcFlexSubModelResult& r = *result.subModelResults_[i];
+    const std::size_t p = static_cast<std::size_t>(result.positionIndices_[i]);
+    const vcFlexSubModel& s =
+        arrangement_.subModels()[static_cast<std::size_t>(arrangement_.subModelIndices()[p])];
+    Xf placed = origin.composeBase(*poseInverse->composeBase(r.pose()));
+    const unsigned long sym = s.symmetry();
+    if (sym & (1ul | 2ul | 8ul)) {
+      const vc2XformLinear found = placed->linearXform(zero);
+      const vcMatrix<2>& a = found.matrix();
+      const double nominal =
+          arrangement_.positions()[p]->linearXform(zero).matrix().rotation().toDouble();
+      double turn = nominal;  // circular, or turns of a period we do not know
+      if (sym == 1ul) {
+        // Half-turn symmetric: the found angle is right up to a half turn.
+        const double pi = 3.14159265358979323846;
+        turn = a.rotation().toDouble();
+        while (turn - nominal > pi / 2) turn -= pi;
+        while (turn - nominal < -pi / 2) turn += pi;
+      }
+      // Turned about the sub-model's centre, which the symmetry keeps in place.
+      const vcMatrix<2> m(a.scale(), a.aspect(), a.shear(), vcRadian(turn));
+      const vcVector<2> c = vcFlexSubModelHelper::centerPt(s);
+      placed = new vc2XformLinear(m, found.mapPoint(c) - m * c);
+    }
+    r.arrangementFromSubModel(vcPtrHandle_const<vc2XformBase>(placed));
+  }
+}
