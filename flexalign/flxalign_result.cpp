@@ -153,7 +153,7 @@ bool vcFlexAlignResult::isOverlapping(const vcFlexArrangement& arrangement,
     const std::size_t d = n - 1 - k;
     if (d >= dofValues_.size() || d >= other.dofValues_.size()) continue;
     float diff = static_cast<float>(std::fabs(dofValues_[d] - other.dofValues_[d]));
-    const double period = d == 0 && rp.dofMode() != Defs::eCustom ? 360.0 : 0.0;
+    const double period = dofs[k]->circular();
     if (period > 0.0 && period - diff < diff) diff = static_cast<float>(period - diff);
     if (rp.dofData().getOverlap(1L << d) < diff) return false;
   }

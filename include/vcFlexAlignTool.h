@@ -307,6 +307,7 @@ class vcFlexAlignResult {
 
   friend vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r);
   friend class vcFlexAlignPattern;
+  friend struct vcFlexAlignTestAccess;  // unit tests of the run's private steps
 
  private:
   void assign_(const vcFlexAlignResult& o);
@@ -499,6 +500,7 @@ class vcFlexAlignPattern {
 
   friend vcArchive& operator||(vcArchive& ar, vcFlexAlignPattern& p);
   friend class vcFlexAlignPatternHelper;
+  friend struct vcFlexAlignTestAccess;  // unit tests of the run's private steps
 
  private:
   void train_(const vcFlexArrangement& arrangement, const vcFlexAlignTrainParams& params,

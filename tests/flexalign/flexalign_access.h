@@ -1,0 +1,45 @@
+// Reaches the FlexAlign run's private steps from the unit tests.
+#pragma once
+
+#include <vector>
+
+#include "vcFlexAlignTool.h"
+
+struct vcFlexAlignTestAccess {
+  static vcFlexAlignResult result(const vcXform<2>& pose, double score,
+                                  const std::vector<long>& positions = {}) {
+    vcFlexAlignResult r;
+    r.pose_ = new vc2XformLinear(pose);
+    r.score_ = static_cast<float>(score);
+    for (long p : positions) {
+      auto* s = new vcFlexSubModelGfndResult;
+      s->pose(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(pose)));
+      s->score(score);
+      r.subModelResults_.push_back(vcPtrHandle<vcFlexSubModelResult>(s));
+      r.positionIndices_.push_back(p);
+    }
+    return r;
+  }
+  static bool within(vcFlexAlignResult& r, const vcFlexArrangement& a,
+                     const vcFlexAlignRunParams& rp) {
+    return r.isWithinDofUncertainty(a, vc2XformLinear(), rp, false);
+  }
+  static bool overlap(vcFlexAlignResult& r, vcFlexAlignResult& o, const vcFlexArrangement& a,
+                      const vcFlexAlignRunParams& rp) {
+    r.poseToDofValue(rp.dofMode(), vc2XformLinear());
+    o.poseToDofValue(rp.dofMode(), vc2XformLinear());
+    return r.isOverlapping(a, o, rp);
+  }
+
+  static void fit(const vcFlexAlignPattern& p, vcFlexAlignResult& r, const vcFlexAlignRunParams& rp,
+                  vcFlexAlignDefs::FinalFitMode mode, unsigned long dofs) {
+    p.doFinalFit(r, vc2XformLinear(), rp, mode, rp.dofMode(), dofs, vc2XformLinear());
+  }
+  static void add(vcFlexAlignResult& r, long position, const vcXform<2>& pose) {
+    auto* s = new vcFlexSubModelGfndResult;
+    s->pose(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(pose)));
+    s->score(1.0);
+    r.subModelResults_.push_back(vcPtrHandle<vcFlexSubModelResult>(s));
+    r.positionIndices_.push_back(position);
+  }
+};
