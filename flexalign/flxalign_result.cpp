@@ -235,6 +235,9 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r) {
   if (ar.isStoring()) return ar;
   if (x.positionIndices_.size() != x.subModelResults_.size())
     throw vcArchive::BadData("flxalign result: positions do not match the sub-model results");
+  // An enumeration must not hold a value outside its own (that is undefined behaviour).
+  if (mode < Defs::eStandard || mode > Defs::eCustom)
+    throw vcArchive::BadData("flxalign result: unknown DOF mode");
   x.dofMode_ = static_cast<Defs::DOFMode>(mode);
   r = std::move(t);
   return ar;

@@ -355,8 +355,17 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
     for (auto& group : order) exchangeLongs(ar, group, __LINE__);
   }
   if (ar.isStoring()) return ar;
-  // Enumerations are stored as they are; the table must still describe the list's DOFs, and
-  // every handle must hold parameters, or the accessors would index past them.
+  // An enumeration must not hold a value outside its own (that is undefined behaviour); the
+  // table must describe the list's DOFs, and every handle must hold parameters, or the
+  // accessors would index past them.
+  if (xyMode < Defs::eElliptical || xyMode > Defs::eRectangular || fit < Defs::eNone ||
+      fit > Defs::ePolynomialOrder3 || mode < Defs::eStandard || mode > Defs::eCustom ||
+      strategy < Defs::eIndependentSubModels || strategy > Defs::eLocallyFixturedSubModels ||
+      orderMode < Defs::eExplicitOrdering || orderMode > Defs::eAutomaticOrdering)
+    throw vcArchive::BadData("flxalign run parameters: unknown enumeration value");
+  if (!(xu >= 0.0) || !(yu >= 0.0) || !(xyo >= 0.0 && xyo <= 1.0) || !(at >= 0.0 && at <= 1.0) ||
+      numToFind <= 0)
+    throw vcArchive::BadData("flxalign run parameters: a setting outside its range");
   const std::size_t expected = mode == Defs::eStandard || mode == Defs::eAdvanced ? 4 : list.size();
   if (table.numDofs() != expected || list.size() != expected)
     throw vcArchive::BadData("flxalign run parameters: DOF table does not match its DOF list");
