@@ -30,7 +30,7 @@ void loadTarget(unsigned pick, vcArchive& in) {
     loadAndStore(in, *obj);
     return;
   }
-  switch ((pick - names.size()) % 8) {
+  switch ((pick - names.size()) % 12) {
     case 0: {
       vcPersistent* p = nullptr;
       serializePointer(in, nullptr, p);
@@ -67,9 +67,29 @@ void loadTarget(unsigned pick, vcArchive& in) {
       loadAndStore(in, img);
       break;
     }
-    default: {
+    case 7: {
       vcPolygon poly;
       loadAndStore(in, poly);
+      break;
+    }
+    case 8: {
+      vcFlexAlignTrainParams p;
+      loadAndStore(in, p);
+      break;
+    }
+    case 9: {
+      vcFlexAlignRunParams p;
+      loadAndStore(in, p);
+      break;
+    }
+    case 10: {
+      vcFlexAlignResultSet set;
+      loadAndStore(in, set);
+      break;
+    }
+    default: {
+      vcFlexAlignPattern pattern;
+      loadAndStore(in, pattern);
       break;
     }
   }

@@ -88,6 +88,32 @@ int main(int argc, char** argv) {
   vcPolygon poly({{1, 2}, {3, 4}, {5, 0}});
   writeArchive(arch, "polygon", extra(7), poly);
 
+  // The FlexAlign files a user ships: parameters, results and a small trained pattern.
+  vcFlexAlignTrainParams tp(vcFlexSubModelGfndTrainParams{});
+  tp.custom(1, vcFlexSubModelCorTrainParams());
+  writeArchive(arch, "flexalign-trainparams", extra(8), tp);
+  vcFlexAlignRunParams rp(vcFlexSubModelGfndRunParams{});
+  rp.custom(1, vcFlexSubModelCorRunParams());
+  rp.runOrder(std::vector<std::vector<long>>{{1}, {0}});
+  rp.zoneEnable(vcFlexAlignDefs::eAngle);
+  writeArchive(arch, "flexalign-runparams", extra(9), rp);
+  vcFlexAlignResultSet results;
+  writeArchive(arch, "flexalign-results", extra(10), results);
+  vcSampleRender tiny;
+  tiny.width = tiny.height = 40;
+  const vcFlexSubModel piece(
+      vfRenderSample(vfSampleAsymmetricPattern(),
+                     vcXform<2>(vcMatrix<2>(0.25, 1, vcRadian(0.0), vcRadian(0.0)), {20, 20}),
+                     tiny),
+      "tiny");
+  vcFlexArrangement part;
+  part.addSubModel(piece,
+                   {vcPtrHandle_const<vc2XformBase>(new vc2XformLinear),
+                    vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(vcMatrix<2>(), {50, 0}))});
+  vcFlexAlignPattern pattern;
+  pattern.train(part, tp);
+  writeArchive(arch, "flexalign-pattern", extra(11), pattern);
+
   // Class names and markers for the archive target's dictionary.
   std::set<std::string> words(names.begin(), names.end());
   std::ofstream dict(root / "archive.dict");
