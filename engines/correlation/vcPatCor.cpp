@@ -171,6 +171,10 @@ struct vc_PatCorTrained {
 
 namespace {
 
+// Mask pixels at or above this value are on, as for Geofind and the sub-models: the values
+// below, such as the 1 the sub-model tool writes for pixels a caller left out, are off.
+constexpr unsigned char kMaskOn = 128;
+
 // More steps than this across a zone is a step typed wrong, not a search anyone can wait for.
 constexpr double kMaxZoneSteps = 10000;
 // Templates kept for the coarse pass (angles times scales), each a warped copy of the pattern.
@@ -875,7 +879,7 @@ void vc_PatCorModel<unsigned char>::train(const vcPelBuffer_const<unsigned char>
     for (long x = 0; x < D->W; ++x) D->pix[y * D->W + x] = r[x];
     if (D->hasMask) {
       const unsigned char* m = mask.row(y);
-      for (long x = 0; x < D->W; ++x) D->mask[y * D->W + x] = m[x] ? 1 : 0;
+      for (long x = 0; x < D->W; ++x) D->mask[y * D->W + x] = m[x] >= kMaskOn ? 1 : 0;
     }
   }
   long valid = 0;
@@ -1023,7 +1027,7 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
       R.imask.resize(R.fw * R.fh);
       for (long y = 0; y < R.fh; ++y) {
         const unsigned char* r = mask.row(y);
-        for (long x = 0; x < R.fw; ++x) R.imask[y * R.fw + x] = r[x] ? 1 : 0;
+        for (long x = 0; x < R.fw; ++x) R.imask[y * R.fw + x] = r[x] >= kMaskOn ? 1 : 0;
       }
     }
   } else {
@@ -1040,7 +1044,7 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
       unsigned char* k = &R.imask[(y + pt) * R.fw + pl];
       for (long x = 0; x < image.width(); ++x) {
         o[x] = r[x];
-        k[x] = (!m || m[x]) ? 1 : 0;
+        k[x] = (!m || m[x] >= kMaskOn) ? 1 : 0;
       }
     }
     R.px = R.padded.data();

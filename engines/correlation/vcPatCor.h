@@ -232,14 +232,14 @@ class vc_PatCorModel<unsigned char> {
   const vcPair<double>& sample() const { return sample_; }
   void sample(const vcPair<double>& g);
 
-  // Trains from the image's window; a bound mask (same window size) marks with non-zero the
-  // pixels that belong to the pattern. Throws vc_PatCorDefs::BadImage / BadParams.
+  // Trains from the image's window; a bound mask (same window size) marks with values >= 128
+  // the pixels that belong to the pattern. Throws vc_PatCorDefs::BadImage / BadParams.
   void train(const vcPelBuffer_const<unsigned char>& image,
              const vcPelBuffer_const<unsigned char>& mask, const vc_PatCorTrainParams& params,
              vcDiagObject* diag = nullptr, unsigned long flags = 0);
 
-  // Searches the window of `image`. A mask (same window size) marks with non-zero the pixels
-  // that may take part in the correlation. `results` is cleared first. Throws NotTrained,
+  // Searches the window of `image`. A mask (same window size) marks with values >= 128 the
+  // pixels that may take part in the correlation. `results` is cleared first. Throws NotTrained,
   // BadImage, BadParams, BadRange.
   void run(const vcPelBuffer_const<unsigned char>& image, const vc_PatCorRunParams& params,
            vc_PatCorResultSet& results, vcDiagObject* diag = nullptr,

@@ -261,7 +261,7 @@ TEST(PatCorMasks, TrainingAndRunMasksIgnoreOccludedPixels) {
 
   vcPelBuffer<unsigned char> rmask(kW, kH);
   for (long y = 0; y < kH; ++y)
-    for (long x = 0; x < kW; ++x) rmask.set(x, y, (x >= ox && x < ox + 16) ? 0 : 1);
+    for (long x = 0; x < kW; ++x) rmask.set(x, y, (x >= ox && x < ox + 16) ? 0 : 255);
   plain.run(img, rmask, rp, rs);
   ASSERT_GE(rs.numFound(), 1);
   EXPECT_GT(rs[0].score(), 0.99);
