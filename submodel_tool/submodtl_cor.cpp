@@ -68,11 +68,7 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
   const auto* tp = dynamic_cast<const vcFlexSubModelCorTrainParams*>(trainParams_.ptr());
   if (!tp) throw vcFlexAlignDefs::InternalError();
   if (subModel_.modelType() == vcFlexModelDefs::eBlank) {
-    vcPtrHandle<vcFlexSubModelCorResult> r(new vcFlexSubModelCorResult);
-    r->pose(startPose.clone());
-    r->accepted(true);
-    r->score(1.0);
-    results.addResult(r);
+    results.addResult(vc_submodtl::blankResult<vcFlexSubModelCorResult>(startPose));
     return;
   }
   if (subModel_.modelType() == vcFlexModelDefs::eSynthetic) throw vcFlexAlignDefs::NotImplemented();
@@ -152,4 +148,3 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     results.addResult(r);
   }
 }
-

@@ -392,11 +392,9 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
   const auto* tp = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(trainParams_.ptr());
   if (!tp) throw vcFlexAlignDefs::InternalError();
   if (subModel_.modelType() == vcFlexModelDefs::eBlank) {
-    vcPtrHandle<vcFlexSubModelGfndResult> r(new vcFlexSubModelGfndResult);
-    r->pose(startPose.clone());
-    r->accepted(true);
-    r->score(1.0);
-    r->measures(0.0, 0.0, 1.0, 0.0);
+    vcPtrHandle<vcFlexSubModelGfndResult> r =
+        vc_submodtl::blankResult<vcFlexSubModelGfndResult>(startPose);
+    r->measures(0.0, 0.0, 1.0, 0.0);  // full coverage, nothing else measured
     results.addResult(r);
     return;
   }
@@ -466,4 +464,3 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
     results.addResult(r);
   }
 }
-

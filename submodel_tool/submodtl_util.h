@@ -3,7 +3,9 @@
 
 #include <string>
 
+#include "platform/core/vc2XformBase.h"
 #include "platform/core/vcException.h"
+#include "platform/core/vcHandle.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcXform.h"
@@ -35,5 +37,15 @@ vcPelRect searchWindow(const vcPelBuffer_const<unsigned char>& image,
                        const vcFlexSubModelTrainParams& trainParams,
                        const vcFlexSubModelRunParams& runParams, const vcFlexSubModel& subModel,
                        const vcXform<2>& pose, vcRect& swept);
+
+// A blank sub-model has nothing to search: it is found where it was expected, fully.
+template <class Result>
+vcPtrHandle<Result> blankResult(const vc2XformBase& startPose) {
+  vcPtrHandle<Result> r(new Result);
+  r->pose(startPose.clone());
+  r->accepted(true);
+  r->score(1.0);
+  return r;
+}
 
 }  // namespace vc_submodtl

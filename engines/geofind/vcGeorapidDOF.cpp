@@ -98,27 +98,27 @@ void vxGeorapidDOF::serialize_(vcArchive& ar, unsigned char) {
 }
 
 // Each concrete level carries its own version byte so that a class can grow fields later.
-#define VC_GEORAPID_DOF_LEVEL(Class)                                                   \
-  void Class::dispatchSerialize(vcArchive& ar) {                                       \
-    if (ar.haveVisited(this, typeid(Class))) return;                                   \
-    vfExchangeVersion(ar, 0, 0, #Class);                                               \
-    ar.setVisited(this, typeid(Class));                                                \
-    vxGeorapidDOF::dispatchSerialize(ar);                                              \
-  }                                                                                    \
-  Class::Class(vxGeorapidDOF* inner, int ownInner) : vxGeorapidDOF(inner, ownInner) {} \
-  vxGeorapidDOF* Class::clone() const {                                                \
-    auto* c = new Class(nullptr, 1);                                                   \
-    copyInto_(*c);                                                                     \
-    return c;                                                                          \
+#define VC_GEORAPID_DOF_LEVEL(Class, Base)                                    \
+  void Class::dispatchSerialize(vcArchive& ar) {                              \
+    if (ar.haveVisited(this, typeid(Class))) return;                          \
+    vfExchangeVersion(ar, 0, 0, #Class);                                      \
+    ar.setVisited(this, typeid(Class));                                       \
+    vxGeorapidDOF::dispatchSerialize(ar);                                     \
+  }                                                                           \
+  Class::Class(vxGeorapidDOF* inner, int ownInner) : Base(inner, ownInner) {} \
+  vxGeorapidDOF* Class::clone() const {                                       \
+    auto* c = new Class(nullptr, 1);                                          \
+    copyInto_(*c);                                                            \
+    return c;                                                                 \
   }
 
-VC_GEORAPID_DOF_LEVEL(vcGeorapidAngle)
-VC_GEORAPID_DOF_LEVEL(vcGeorapidScale)
-VC_GEORAPID_DOF_LEVEL(vcGeorapidXScale)
-VC_GEORAPID_DOF_LEVEL(vcGeorapidYScale)
-VC_GEORAPID_DOF_LEVEL(vcGeorapidScaleLinear)
-VC_GEORAPID_DOF_LEVEL(vcGeorapidAspectLinear)
-VC_GEORAPID_DOF_LEVEL(vcGeorapidSkew)
+VC_GEORAPID_DOF_LEVEL(vcGeorapidAngle, vxGeorapidDOF)
+VC_GEORAPID_DOF_LEVEL(vcGeorapidScale, vxGeorapidFactorDOF)
+VC_GEORAPID_DOF_LEVEL(vcGeorapidXScale, vxGeorapidFactorDOF)
+VC_GEORAPID_DOF_LEVEL(vcGeorapidYScale, vxGeorapidFactorDOF)
+VC_GEORAPID_DOF_LEVEL(vcGeorapidScaleLinear, vxGeorapidFactorDOF)
+VC_GEORAPID_DOF_LEVEL(vcGeorapidAspectLinear, vxGeorapidFactorDOF)
+VC_GEORAPID_DOF_LEVEL(vcGeorapidSkew, vxGeorapidDOF)
 #undef VC_GEORAPID_DOF_LEVEL
 
 vcMatrix<2> vcGeorapidAngle::matrix(double v) const {
@@ -130,23 +130,20 @@ vcMatrix<2> vcGeorapidAngle::derivative(double v) const {
   return {-s, -c, c, -s};
 }
 
-double vcGeorapidScale::overlapTolerance() const { return multiplicativeTolerance(*this); }
+double vxGeorapidFactorDOF::overlapTolerance() const { return multiplicativeTolerance(*this); }
+
 vcMatrix<2> vcGeorapidScale::matrix(double v) const { return {v, 0, 0, v}; }
 vcMatrix<2> vcGeorapidScale::derivative(double) const { return {1, 0, 0, 1}; }
 
-double vcGeorapidXScale::overlapTolerance() const { return multiplicativeTolerance(*this); }
 vcMatrix<2> vcGeorapidXScale::matrix(double v) const { return {v, 0, 0, 1}; }
 vcMatrix<2> vcGeorapidXScale::derivative(double) const { return {1, 0, 0, 0}; }
 
-double vcGeorapidYScale::overlapTolerance() const { return multiplicativeTolerance(*this); }
 vcMatrix<2> vcGeorapidYScale::matrix(double v) const { return {1, 0, 0, v}; }
 vcMatrix<2> vcGeorapidYScale::derivative(double) const { return {0, 0, 0, 1}; }
 
-double vcGeorapidScaleLinear::overlapTolerance() const { return multiplicativeTolerance(*this); }
 vcMatrix<2> vcGeorapidScaleLinear::matrix(double v) const { return {v, 0, 0, v}; }
 vcMatrix<2> vcGeorapidScaleLinear::derivative(double) const { return {1, 0, 0, 1}; }
 
-double vcGeorapidAspectLinear::overlapTolerance() const { return multiplicativeTolerance(*this); }
 vcMatrix<2> vcGeorapidAspectLinear::matrix(double v) const { return {1, 0, 0, v}; }
 vcMatrix<2> vcGeorapidAspectLinear::derivative(double) const { return {0, 0, 0, 1}; }
 

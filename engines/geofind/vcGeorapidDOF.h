@@ -90,112 +90,67 @@ class vxGeorapidDOF : public virtual vcPersistent {
   float overlap_ = 0.0f;
 };
 
+// The members every searched DOF kind declares alike; each kind defines its map and derivative.
+#define VC_GEORAPID_DOF_MEMBERS(Class, KindValue, Name)             \
+ public:                                                            \
+  explicit Class(vxGeorapidDOF* inner = nullptr, int ownInner = 1); \
+  Kind kind() const override { return KindValue; }                  \
+  const char* name() const override { return Name; }                \
+  vxGeorapidDOF* clone() const override;                            \
+  vcMatrix<2> matrix(double v) const override;                      \
+  vcMatrix<2> derivative(double v) const override;                  \
+  void dispatchSerialize(vcArchive& ar) override;                   \
+  static vcPersistent* make() { return new Class; }
+
+// A DOF that multiplies (scales, aspect): identity at 1, steps and overlap relative. Adds no
+// data and no archive level.
+class vxGeorapidFactorDOF : public vxGeorapidDOF {
+ public:
+  double overlapTolerance() const override;
+  double identityValue() const override { return 1.0; }
+  bool isMultiplicative() const override { return true; }
+
+ protected:
+  using vxGeorapidDOF::vxGeorapidDOF;
+};
+
 // Rotation in degrees; circular with period 360.
 class vcGeorapidAngle : public vxGeorapidDOF {
- public:
-  explicit vcGeorapidAngle(vxGeorapidDOF* inner = nullptr, int ownInner = 1);
-  Kind kind() const override { return eAngle; }
-  const char* name() const override { return "Angle"; }
-  vxGeorapidDOF* clone() const override;
+  VC_GEORAPID_DOF_MEMBERS(vcGeorapidAngle, eAngle, "Angle")
   float circular() const override { return 360.0f; }
-  vcMatrix<2> matrix(double v) const override;
-  vcMatrix<2> derivative(double v) const override;
-  void dispatchSerialize(vcArchive& ar) override;
-  static vcPersistent* make() { return new vcGeorapidAngle; }
 };
 
 // Uniform scale factor.
-class vcGeorapidScale : public vxGeorapidDOF {
- public:
-  explicit vcGeorapidScale(vxGeorapidDOF* inner = nullptr, int ownInner = 1);
-  Kind kind() const override { return eScale; }
-  const char* name() const override { return "Scale"; }
-  vxGeorapidDOF* clone() const override;
-  double overlapTolerance() const override;
-  double identityValue() const override { return 1.0; }
-  bool isMultiplicative() const override { return true; }
-  vcMatrix<2> matrix(double v) const override;
-  vcMatrix<2> derivative(double v) const override;
-  void dispatchSerialize(vcArchive& ar) override;
-  static vcPersistent* make() { return new vcGeorapidScale; }
+class vcGeorapidScale : public vxGeorapidFactorDOF {
+  VC_GEORAPID_DOF_MEMBERS(vcGeorapidScale, eScale, "Scale")
 };
 
 // Scale factor along the pattern's x axis.
-class vcGeorapidXScale : public vxGeorapidDOF {
- public:
-  explicit vcGeorapidXScale(vxGeorapidDOF* inner = nullptr, int ownInner = 1);
-  Kind kind() const override { return eXScale; }
-  const char* name() const override { return "X-Scale"; }
-  vxGeorapidDOF* clone() const override;
-  double overlapTolerance() const override;
-  double identityValue() const override { return 1.0; }
-  bool isMultiplicative() const override { return true; }
-  vcMatrix<2> matrix(double v) const override;
-  vcMatrix<2> derivative(double v) const override;
-  void dispatchSerialize(vcArchive& ar) override;
-  static vcPersistent* make() { return new vcGeorapidXScale; }
+class vcGeorapidXScale : public vxGeorapidFactorDOF {
+  VC_GEORAPID_DOF_MEMBERS(vcGeorapidXScale, eXScale, "X-Scale")
 };
 
 // Scale factor along the pattern's y axis.
-class vcGeorapidYScale : public vxGeorapidDOF {
- public:
-  explicit vcGeorapidYScale(vxGeorapidDOF* inner = nullptr, int ownInner = 1);
-  Kind kind() const override { return eYScale; }
-  const char* name() const override { return "Y-Scale"; }
-  vxGeorapidDOF* clone() const override;
-  double overlapTolerance() const override;
-  double identityValue() const override { return 1.0; }
-  bool isMultiplicative() const override { return true; }
-  vcMatrix<2> matrix(double v) const override;
-  vcMatrix<2> derivative(double v) const override;
-  void dispatchSerialize(vcArchive& ar) override;
-  static vcPersistent* make() { return new vcGeorapidYScale; }
+class vcGeorapidYScale : public vxGeorapidFactorDOF {
+  VC_GEORAPID_DOF_MEMBERS(vcGeorapidYScale, eYScale, "Y-Scale")
 };
 
 // Uniform scale of the advanced set (same map as vcGeorapidScale).
-class vcGeorapidScaleLinear : public vxGeorapidDOF {
- public:
-  explicit vcGeorapidScaleLinear(vxGeorapidDOF* inner = nullptr, int ownInner = 1);
-  Kind kind() const override { return eScaleLinear; }
-  const char* name() const override { return "Scale"; }
-  vxGeorapidDOF* clone() const override;
-  double overlapTolerance() const override;
-  double identityValue() const override { return 1.0; }
-  bool isMultiplicative() const override { return true; }
-  vcMatrix<2> matrix(double v) const override;
-  vcMatrix<2> derivative(double v) const override;
-  void dispatchSerialize(vcArchive& ar) override;
-  static vcPersistent* make() { return new vcGeorapidScaleLinear; }
+class vcGeorapidScaleLinear : public vxGeorapidFactorDOF {
+  VC_GEORAPID_DOF_MEMBERS(vcGeorapidScaleLinear, eScaleLinear, "Scale")
 };
 
 // Aspect: the y axis is scaled by v relative to the x axis.
-class vcGeorapidAspectLinear : public vxGeorapidDOF {
- public:
-  explicit vcGeorapidAspectLinear(vxGeorapidDOF* inner = nullptr, int ownInner = 1);
-  Kind kind() const override { return eAspectLinear; }
-  const char* name() const override { return "Aspect"; }
-  vxGeorapidDOF* clone() const override;
-  double overlapTolerance() const override;
-  double identityValue() const override { return 1.0; }
-  bool isMultiplicative() const override { return true; }
-  vcMatrix<2> matrix(double v) const override;
-  vcMatrix<2> derivative(double v) const override;
-  void dispatchSerialize(vcArchive& ar) override;
-  static vcPersistent* make() { return new vcGeorapidAspectLinear; }
+class vcGeorapidAspectLinear : public vxGeorapidFactorDOF {
+  VC_GEORAPID_DOF_MEMBERS(vcGeorapidAspectLinear, eAspectLinear, "Aspect")
 };
 
 // Skew in degrees: the y axis turns by v while the x axis stays.
 class vcGeorapidSkew : public vxGeorapidDOF {
- public:
-  explicit vcGeorapidSkew(vxGeorapidDOF* inner = nullptr, int ownInner = 1);
-  Kind kind() const override { return eSkew; }
-  const char* name() const override { return "Skew"; }
-  vxGeorapidDOF* clone() const override;
-  vcMatrix<2> matrix(double v) const override;
-  vcMatrix<2> derivative(double v) const override;
-  void dispatchSerialize(vcArchive& ar) override;
-  static vcPersistent* make() { return new vcGeorapidSkew; }
+  VC_GEORAPID_DOF_MEMBERS(vcGeorapidSkew, eSkew, "Skew")
 };
+
+#undef VC_GEORAPID_DOF_MEMBERS
 
 // Not searched: carries the expected pose (client from pattern) around which the other DOFs
 // and the search window are taken. Its matrix is the identity; the engine reads xform().

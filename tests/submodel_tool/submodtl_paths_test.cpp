@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "engines/geofind/vcGFAlign.h"
@@ -131,6 +132,35 @@ TEST(SubModelToolPaths, MatchInfoAndTheWholeImageRule) {
   EXPECT_EQ(windowRecords(correlationTool(), c), 1);
   c.xyUncertainty(261, 221);
   EXPECT_EQ(windowRecords(correlationTool(), c), 0);
+}
+
+// The advanced DOF set sweeps skew, which the standard set does not have: turning the y axis by
+// up to 45 degrees moves the rectangle's top-left corner (0, 20) to (-14.1, 14.1). The sweep
+// bounds the poses independently of the order the engine composes them in, so the window may
+// be larger than the skewed rectangles, but must hold them and stay near them.
+TEST(SubModelToolPaths, AdvancedModeWindowsHoldTheSkewRange) {
+  vcPelBuffer<unsigned char> img(40, 20);
+  for (long y = 5; y < 15; ++y)
+    for (long x = 10; x < 30; ++x) img.set(x, y, 200);
+  const vcFlexSubModel sm(img, "r");
+  vcFlexSubModelGfndTrainParams tp;
+  tp.autoSelectGrainLimits(false);
+  tp.grainLimits(4.0f, 1.0f);  // margin: twice the coarse grain
+  const vcPelBuffer<unsigned char> scene(300, 200);
+  vcFlexSubModelGfndRunParams p;
+  p.dofMode(Gfnd::eAdvanced);
+  const vcPelRect plain = vfSubModelSearchWindow(scene, tp, p, sm, rigid(0, 120, 80));
+  EXPECT_EQ(plain, vcPelRect(112, 72, 56, 36));
+  p.zoneEnable(Std::eSkew);
+  p.zoneRelAdvanced(Std::eSkew, 0.0, 45.0);
+  const vcPelRect w = vfSubModelSearchWindow(scene, tp, p, sm, rigid(0, 120, 80));
+  const double left = 120 - 20 * std::sqrt(0.5) - 8;
+  EXPECT_LE(w.x(), left);
+  EXPECT_LE(w.y(), 72);
+  EXPECT_GE(w.x() + w.width(), 168);
+  EXPECT_GE(w.y() + w.height(), 108);
+  // Within the circle the rectangle's far corner sweeps, widened by the skew's stretch.
+  EXPECT_LE(w.width(), 2 * (1.5 * std::hypot(40.0, 20.0) + 8) + 2);
 }
 
 }  // namespace
