@@ -114,6 +114,8 @@ bool vcFlexAlignResult::isWithinDofUncertainty(const vcFlexArrangement& arrangem
     const std::size_t p = static_cast<std::size_t>(index);
     const vcFlexSubModel& sm =
         arrangement.subModels()[static_cast<std::size_t>(arrangement.subModelIndices()[p])];
+    // A blank instance was placed, not searched: there is no measurement to check.
+    if (sm.modelType() == vcFlexModelDefs::eBlank) continue;
     // Where the arrangement pose puts the instance.
     const vcPtrHandle<vc2XformBase> expected = (*pose_).composeBase(
         *arrangement.origin()->inverseBase()->composeBase(*arrangement.positions()[p]));
