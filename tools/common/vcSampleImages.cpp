@@ -55,6 +55,17 @@ void paint(std::vector<double>& img, int W, int H, const vcSampleShape& s, const
       x0 = std::min(x0, q.x()), x1 = std::max(x1, q.x());
       y0 = std::min(y0, q.y()), y1 = std::max(y1, q.y());
     }
+  // Only pixels near the shape change (coverage ends 3 px outside it): its own box suffices.
+  double sx0 = 1e300, sy0 = 1e300, sx1 = -1e300, sy1 = -1e300;
+  auto grow = [&](const vcVector<2>& q, double r) {
+    sx0 = std::min(sx0, q.x() - r), sx1 = std::max(sx1, q.x() + r);
+    sy0 = std::min(sy0, q.y() - r), sy1 = std::max(sy1, q.y() + r);
+  };
+  if (s.kind == vcSampleShape::eCircle)
+    grow(pose.mapPoint(s.centre), s.radius * scale + 4);
+  else
+    for (const vcVector<2>& v : s.vertices) grow(pose.mapPoint(v), 4);
+  x0 = std::max(x0, sx0), y0 = std::max(y0, sy0), x1 = std::min(x1, sx1), y1 = std::min(y1, sy1);
   // Bounds clamped to the image while still in double: a far-off or huge pose must not
   // overflow the conversion to int (NaN corners leave the loops empty).
   auto toCol = [](double v, int n) { return int(std::clamp(v, -4.0, double(n) + 4.0)); };
