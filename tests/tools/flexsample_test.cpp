@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tools/common/vcFlexSample.h"
+#include "vcFlexAlignTool.h"
+
+// The sample's written truth, checked against what the library finds in its pixels.
+namespace {
+
+using D = vcFlexAlignDefs;
+constexpr double kRadToDeg = 57.29577951308232;
+
+const vcFlexSample& sample() {
+  static const vcFlexSample s = vfMakeFlexSample();
+  return s;
+}
+
+const vcFlexAlignPattern& pattern() {
+  static const vcFlexAlignPattern p = [] {
+    vcFlexAlignPattern pat;
+    pat.train(sample().arrangement, vfFlexSampleTrainParams(sample()));
+    return pat;
+  }();
+  return p;
+}
+
+vcFlexAlignRunParams runParams(D::RunStrategy strategy) {
+  vcFlexSubModelGfndRunParams sub;
+  sub.acceptThreshold(0.6);
+  sub.xyUncertainty(6, 6);
+  sub.zoneEnable(vcFlexSubModelParamsDefs::eAngle);
+  sub.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -4, 4);
+  vcFlexAlignRunParams rp(sub);
+  rp.runStrategy(strategy);
+  rp.xyUncertainty(40, 40);
+  rp.zoneEnable(D::eAngle | D::eUniformScale);
+  rp.zoneRelStandard(D::eAngle, -15, 15);
+  rp.zoneRelStandard(D::eUniformScale, -0.1, 0.1);
+  return rp;
+}
+
+// Every found piece lies where the truth says: its centre within 0.5 px, its angle within
+// half a degree. Returns how many pieces were checked.
+int expectAtTruth(const vcFlexAlignResult& r, const std::vector<vcXform<2>>& truth) {
+  int checked = 0;
+  for (std::size_t i = 0; i < r.positionIndices().size(); ++i) {
+    const std::size_t k = static_cast<std::size_t>(r.positionIndices()[i]);
+    if (sample().instanceShapes[k].empty()) continue;  // the blank place holder
+    const vcPtrHandle_const<vc2XformBase> placement = sample().arrangement.positions()[k];
+    const vcVector<2> c = placement->inverseBase()->mapPoint(sample().instanceCentres[k]);
+    const vc2XformBase& found = r.subModelResults()[i]->pose();
+    EXPECT_LT(found.mapPoint(c).distance(truth[k].mapPoint(c)), 0.5) << sample().instanceNames[k];
+    const double da = (found.linearXform({0, 0}).matrix().rotation().toDouble() -
+                       truth[k].matrix().rotation().toDouble()) *
+                      kRadToDeg;
+    EXPECT_LT(std::fabs(da), 0.5) << sample().instanceNames[k];
+    ++checked;
+  }
+  return checked;
+}
+
+TEST(FlexSample, RendersDeterministically) {
+  vcFlexSampleOptions opt;
+  opt.partPose = vfFlexSamplePose(sample(), 5, 1.0);
+  const vcFlexSampleImage a = vfRenderFlexSample(sample(), opt),
+                          b = vfRenderFlexSample(sample(), opt);
+  EXPECT_TRUE(vfPelEqual(a.image, b.image));
+  opt.seed = 2;
+  const vcFlexSampleImage c = vfRenderFlexSample(sample(), opt);
+  EXPECT_FALSE(vfPelEqual(a.image, c.image));
+  EXPECT_EQ(sample().arrangement.subModels().size(), 6u);
+  EXPECT_EQ(a.truth.size(), 8u);
+}
+
+TEST(FlexSample, EveryPieceIsFoundWhereTheTruthSaysWithEachStrategy) {
+  vcFlexSampleOptions opt;
+  opt.partPose = vfFlexSamplePose(sample(), 8.0, 1.05, 12, -9);
+  opt.seed = 3;
+  const vcFlexSampleImage img = vfRenderFlexSample(sample(), opt);
+  const vc2XformLinear start(vfFlexSamplePose(sample(), 0.0, 1.0));
+  for (D::RunStrategy strategy : {D::eIndependentSubModels, D::eLocallyFixturedSubModels}) {
+    vcFlexAlignResultSet rs;
+    pattern().run(img.image, start, {}, runParams(strategy), rs);
+    ASSERT_EQ(rs.results().size(), 1u) << "strategy " << strategy;
+    EXPECT_TRUE(rs.results()[0].found());
+    EXPECT_EQ(expectAtTruth(rs.results()[0], img.truth), 7);
+  }
+}
+
+TEST(FlexSample, OccludedPieceIsMissingAndTwoCopiesAreBothFound) {
+  vcFlexSampleOptions opt;
+  opt.partPose = vfFlexSamplePose(sample(), -6.0, 1.0);
+  opt.occludePiece = 4;  // the second key
+  const vcFlexSampleImage hidden = vfRenderFlexSample(sample(), opt);
+  vcFlexAlignResultSet rs;
+  // Searched from the pieces found so far, the hidden key cannot take a neighbour's place.
+  pattern().run(hidden.image, vc2XformLinear(vfFlexSamplePose(sample(), 0.0, 1.0)), {},
+                runParams(D::eLocallyFixturedSubModels), rs);
+  ASSERT_EQ(rs.results().size(), 1u);
+  const std::vector<long>& found = rs.results()[0].positionIndices();
+  EXPECT_EQ(std::count(found.begin(), found.end(), 4), 0);
+  EXPECT_EQ(expectAtTruth(rs.results()[0], hidden.truth), 6);
+
+  opt.occludePiece = -1;
+  opt.partPose = vfFlexSamplePose(sample(), 3.0, 0.6, -150, -90);
+  opt.secondCopy = true;
+  opt.secondPose = vfFlexSamplePose(sample(), -4.0, 0.62, 140, 95);
+  const vcFlexSampleImage two = vfRenderFlexSample(sample(), opt);
+  // Both copies lie in every wide window: searching each piece from those found before keeps
+  // the combinations few.
+  vcFlexAlignRunParams rp = runParams(D::eLocallyFixturedSubModels);
+  rp.xyUncertainty(320, 240);
+  rp.zoneRelStandard(D::eUniformScale, -0.45, -0.3);
+  rp.numToFind(2);
+  pattern().run(two.image, vc2XformLinear(vfFlexSamplePose(sample(), 0.0, 1.0)), {}, rp, rs);
+  ASSERT_EQ(rs.results().size(), 2u);
+  const bool firstIsA = rs.results()[0].location().distance(two.truth[0].mapPoint({0, 0})) <
+                        rs.results()[0].location().distance(two.secondTruth[0].mapPoint({0, 0}));
+  EXPECT_EQ(expectAtTruth(rs.results()[firstIsA ? 0 : 1], two.truth), 7);
+  EXPECT_EQ(expectAtTruth(rs.results()[firstIsA ? 1 : 0], two.secondTruth), 7);
+}
+
+}  // namespace
