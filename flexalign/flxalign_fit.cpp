@@ -84,8 +84,8 @@ void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBas
       const int order = mode == FD::ePolynomialOrder1 ? 1 : mode == FD::ePolynomialOrder2 ? 2 : 3;
       try {
         Xf poly(new vc2XformPoly(imgPts, arrPts, order));
-        if (order == 1)
-          poly = originInverse->composeBase(*poly->composeBase(*arrangement_.origin()));
+        // The polynomial already maps origin-frame points, whatever the order: conjugating the
+        // first-order one by the origin would move the part by the origin's lever arm.
         result.pose_ = startPose.composeBase(*poly);
       } catch (const vcException&) {
         // Too few or degenerate pairs for the polynomial: the linear fit still gives a pose.
