@@ -259,3 +259,48 @@ vcFlexAlignTrainParams vfFlexSampleTrainParams(const vcFlexSample& s) {
   }
   return tp;
 }
+
+// A larger part for timing: cols x rows pieces of four distinct asymmetric outlines, each its
+// own image sub-model cut from the training image, 60 px apart.
+vcFlexSample vfMakeFlexGridSample(int cols, int rows) {
+  vcFlexSample s;
+  const std::vector<std::vector<vcVector<2>>> outlines = {
+      {{-16, -12}, {16, -12}, {16, -2}, {-4, -2}, {-4, 12}, {-16, 12}},
+      {{-14, -14}, {14, -10}, {8, 14}, {-10, 8}},
+      {{-16, -8}, {10, -12}, {16, 4}, {0, 4}, {0, 12}, {-16, 12}},
+      {{-12, -14}, {12, -14}, {12, 0}, {4, 0}, {4, 14}, {-12, 14}}};
+  const int w = cols * 60 + 40, h = rows * 60 + 40;
+  vcSamplePattern all;
+  all.background = kBackground;
+  all.halfSize = std::max(w, h);
+  s.partCentre = vcVector<2>(w / 2.0, h / 2.0);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < cols; ++c) {
+      const vcVector<2> centre(50 + 60 * c, 50 + 60 * r);
+      const int kind = (r * cols + c) % 4;
+      const vcSampleShape shape = polygon(moved(outlines[kind], centre), 120 + 20 * kind);
+      all.shapes.push_back(shape);
+      s.instanceShapes.push_back({shape});
+      s.instanceCentres.push_back(centre);
+      s.instanceNames.push_back("piece " + std::to_string(r * cols + c));
+    }
+  vcSampleRender train;
+  train.width = w;
+  train.height = h;
+  train.blurSigma = 0.8;
+  train.noiseSigma = 1.0;
+  s.trainImage = vfRenderSample(all, vcXform<2>(), train);
+  std::vector<vcFlexSubModel> subs;
+  std::vector<vcPtrHandle_const<vc2XformBase>> places;
+  for (std::size_t k = 0; k < s.instanceCentres.size(); ++k) {
+    const vcVector<2>& c = s.instanceCentres[k];
+    vcPelBuffer_const<unsigned char> v = s.trainImage;
+    v.window(vcPelRect(static_cast<long>(c.x()) - 25, static_cast<long>(c.y()) - 25, 50, 50));
+    v.clientFromImageXform(translation(-c));
+    subs.emplace_back(v, s.instanceNames[k]);
+    places.push_back(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(translation(c))));
+  }
+  s.arrangement = vcFlexArrangement(subs, places);
+  s.arrangement.origin(vc2XformLinear(translation(s.partCentre)));
+  return s;
+}

@@ -54,6 +54,8 @@ struct vcFlexSampleImage {
 };
 
 vcFlexSample vfMakeFlexSample();
+// A larger part for timing: cols x rows distinct-looking pieces, each its own image sub-model.
+vcFlexSample vfMakeFlexGridSample(int cols, int rows);
 // Geofind training for every instance, the outline (synthetic) ones ignoring polarity.
 vcFlexAlignTrainParams vfFlexSampleTrainParams(const vcFlexSample& sample);
 // A part pose (origin frame to image) in a 640 x 480 image: the part's centre at the image's
