@@ -8,6 +8,7 @@
 
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcHandle.h"
+#include "vcFlexAlignTool.h"
 
 namespace vc_flxalign {
 
@@ -54,3 +55,25 @@ void exchangeHandles(vcArchive& ar, std::vector<vcPtrHandle_const<T>>& v, long l
 }
 
 }  // namespace vc_flxalign
+
+template <class P>
+void vc_InstanceParamSets<P>::exchange(vcArchive& ar) {
+  using namespace vc_flxalign;
+  // Loads into locals, so a damaged archive leaves the sets as they were.
+  Handle standard = standard_;
+  std::vector<long> indices = indices_;
+  std::vector<Handle> custom = custom_;
+  P* raw = const_cast<P*>(standard.ptr());
+  serializePointer(ar, nullptr, raw);
+  if (ar.isLoading()) standard = Handle(raw);
+  exchangeLongs(ar, indices, __LINE__);
+  exchangeHandles(ar, custom, __LINE__);
+  if (ar.isStoring()) return;
+  if (standard.isNull() || indices.size() != custom.size())
+    throw vcArchive::BadData("flxalign parameters: missing or unmatched sub-model sets");
+  for (const Handle& h : custom)
+    if (h.isNull()) throw vcArchive::BadData("flxalign parameters: empty custom set");
+  standard_ = standard;
+  indices_ = std::move(indices);
+  custom_ = std::move(custom);
+}

@@ -10,46 +10,21 @@
 namespace {
 
 using Defs = vcFlexAlignDefs;
-using Handle = vcPtrHandle_const<vcFlexSubModelRunParams>;
 
 const char kUnknownDof[] = "Unknown DOF";
-
-Handle cloneOf(const vcFlexSubModelRunParams& p) { return Handle(p.clone()); }
-
-// The chains are built innermost first, so the list's first DOF pairs with the table's highest
-// entry.
-void buildStandard(vcGeorapidDOFList& list, vc_DofData& t) {
-  list.assign(new vcGeorapidYScale(
-      new vcGeorapidXScale(new vcGeorapidScale(new vcGeorapidAngle(nullptr, 1), 1), 1), 1));
-  t = vc_DofData(4);
-  t.setAll(Defs::eAngle, 0.0, false, -45.0, 45.0, 360.0, vc_DofData::eAdditive);
-  t.setAll(Defs::eUniformScale, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setAll(Defs::eXScale, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setAll(Defs::eYScale, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setup(list);
-}
-
-void buildAdvanced(vcGeorapidDOFList& list, vc_DofData& t) {
-  list.assign(new vcGeorapidAspectLinear(
-      new vcGeorapidSkew(new vcGeorapidScaleLinear(new vcGeorapidAngle(nullptr, 1), 1), 1), 1));
-  t = vc_DofData(4);
-  t.setAll(Defs::eRotation, 0.0, false, -45.0, 45.0, 360.0, vc_DofData::eAdditive);
-  t.setAll(Defs::eScale, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setAll(Defs::eSkew, 0.0, false, -10.0, 10.0, 30.0, vc_DofData::eAdditive);
-  t.setAll(Defs::eAspect, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setup(list);
-}
 
 bool isSingleBit(unsigned long d) { return d != 0 && (d & (d - 1)) == 0; }
 
 }  // namespace
 
 vcFlexAlignRunParams::vcFlexAlignRunParams(const vcFlexSubModelRunParams& standard)
-    : standard_(cloneOf(standard)) {
-  buildStandard(dofList_, dof_);
+    : sets_(standard) {
+  vfBuildStandardZones(dofList_, dof_);
 }
 
-vcFlexAlignRunParams::vcFlexAlignRunParams(const vcFlexAlignRunParams& o) { assign_(o); }
+vcFlexAlignRunParams::vcFlexAlignRunParams(const vcFlexAlignRunParams& o) : sets_(o.sets_) {
+  assign_(o);
+}
 
 vcFlexAlignRunParams& vcFlexAlignRunParams::operator=(const vcFlexAlignRunParams& o) {
   if (this != &o) assign_(o);
@@ -60,15 +35,10 @@ vcFlexAlignRunParams::~vcFlexAlignRunParams() = default;
 
 // Deep: zone table and DOF list are copied and every sub-model parameter set cloned again.
 void vcFlexAlignRunParams::assign_(const vcFlexAlignRunParams& o) {
-  Handle standard = cloneOf(o.standard());
-  std::vector<Handle> custom;
-  custom.reserve(o.custom_.size());
-  for (const Handle& h : o.custom_) custom.push_back(cloneOf(*h));
+  vc_InstanceParamSets<vcFlexSubModelRunParams> sets = o.sets_;
   vcGeorapidDOFList list(o.dofList_);
   vc_DofData table(o.dof_);
-  standard_ = standard;
-  custom_ = std::move(custom);
-  customIndices_ = o.customIndices_;
+  sets_ = std::move(sets);
   dofList_ = std::move(list);
   dof_ = std::move(table);
   dofMode_ = o.dofMode_;
@@ -86,48 +56,23 @@ void vcFlexAlignRunParams::assign_(const vcFlexAlignRunParams& o) {
 
 // ---- sub-model run parameters ----
 
-const vcFlexSubModelRunParams& vcFlexAlignRunParams::standard() const { return *standard_; }
+const vcFlexSubModelRunParams& vcFlexAlignRunParams::standard() const { return sets_.standard(); }
 
-void vcFlexAlignRunParams::standard(const vcFlexSubModelRunParams& p) { standard_ = cloneOf(p); }
-
-long vcFlexAlignRunParams::findCustom_(long index) const {
-  for (std::size_t i = 0; i < customIndices_.size(); ++i)
-    if (customIndices_[i] == index) return static_cast<long>(i);
-  return -1;
-}
+void vcFlexAlignRunParams::standard(const vcFlexSubModelRunParams& p) { sets_.standard(p); }
 
 void vcFlexAlignRunParams::custom(long index, const vcFlexSubModelRunParams& p) {
-  if (index < 0) throw Defs::BadIndex();
-  Handle h = cloneOf(p);
-  const long at = findCustom_(index);
-  if (at >= 0) {
-    custom_[static_cast<std::size_t>(at)] = h;
-  } else {
-    custom_.push_back(h);
-    customIndices_.push_back(index);
-  }
+  sets_.custom(index, p);
 }
 
 const vcFlexSubModelRunParams& vcFlexAlignRunParams::custom(long index) const {
-  const long at = index < 0 ? -1 : findCustom_(index);
-  if (at < 0) throw Defs::BadIndex();
-  return *custom_[static_cast<std::size_t>(at)];
+  return sets_.custom(index);
 }
 
 const vcFlexSubModelRunParams& vcFlexAlignRunParams::subModelInstanceParams(long index) const {
-  if (standard_.isNull()) throw Defs::InternalError();
-  if (index < 0) throw Defs::BadIndex();
-  const long at = findCustom_(index);
-  return at >= 0 ? *custom_[static_cast<std::size_t>(at)] : *standard_;
+  return sets_.instance(index);
 }
 
-void vcFlexAlignRunParams::restoreStandardParams(long index) {
-  if (index < 0) throw Defs::BadIndex();
-  const long at = findCustom_(index);
-  if (at < 0) return;
-  custom_.erase(custom_.begin() + at);
-  customIndices_.erase(customIndices_.begin() + at);
-}
+void vcFlexAlignRunParams::restoreStandardParams(long index) { sets_.restore(index); }
 
 // ---- run settings ----
 
@@ -203,8 +148,8 @@ void vcFlexAlignRunParams::setDofMode_(Defs::DOFMode m) {
   if (m == dofMode_) return;
   vcGeorapidDOFList list;
   vc_DofData table;
-  if (m == Defs::eStandard) buildStandard(list, table);
-  if (m == Defs::eAdvanced) buildAdvanced(list, table);
+  if (m == Defs::eStandard) vfBuildStandardZones(list, table);
+  if (m == Defs::eAdvanced) vfBuildAdvancedZones(list, table, 10.0);
   dofList_ = std::move(list);
   dof_ = std::move(table);
   dofMode_ = m;
@@ -288,19 +233,14 @@ void vcFlexAlignRunParams::zoneOverlapAdvanced(Defs::AdvancedDOF dof, double v) 
 }
 
 bool vcFlexAlignRunParams::operator==(const vcFlexAlignRunParams& o) const {
-  const vcFlexSubModelRunParams& a = *standard_;
-  const vcFlexSubModelRunParams& b = *o.standard_;
   if (!(dof_ == o.dof_) || numToFind_ != o.numToFind_ || finalFitMode_ != o.finalFitMode_ ||
       dofMode_ != o.dofMode_ || runStrategy_ != o.runStrategy_ ||
       runOrderMode_ != o.runOrderMode_ || runOrder_ != o.runOrder_ ||
       xUncertainty_ != o.xUncertainty_ || yUncertainty_ != o.yUncertainty_ ||
       xyUncertaintyMode_ != o.xyUncertaintyMode_ || xyOverlap_ != o.xyOverlap_ ||
-      customIndices_ != o.customIndices_ || acceptThreshold_ != o.acceptThreshold_ ||
-      custom_.size() != o.custom_.size() || !dofList_.equal(o.dofList_, true) || !a.equal(b))
+      acceptThreshold_ != o.acceptThreshold_ || !dofList_.equal(o.dofList_, true))
     return false;
-  for (std::size_t i = 0; i < custom_.size(); ++i)
-    if (!custom_[i]->equal(*o.custom_[i])) return false;
-  return true;
+  return sets_ == o.sets_;
 }
 
 vc_FlexAlignRunParams& vcFlexAlignRunParams::privData() {
@@ -332,16 +272,9 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
       strategy = p.runStrategy_, orderMode = p.runOrderMode_;
   int numToFind = static_cast<int>(p.numToFind_);
   ar || xu || yu || xyMode || xyo || numToFind || fit || at || mode || strategy || orderMode;
-  Handle standard = p.standard_;
-  {
-    auto* raw = const_cast<vcFlexSubModelRunParams*>(standard.ptr());
-    serializePointer(ar, nullptr, raw);
-    if (ar.isLoading()) standard = Handle(raw);
-  }
-  std::vector<long> indices = p.customIndices_;
-  std::vector<Handle> custom = p.custom_;
-  exchangeLongs(ar, indices, __LINE__);
-  exchangeHandles(ar, custom, __LINE__);
+  // Loads into a copy, so a damaged archive leaves the parameters as they were.
+  vc_InstanceParamSets<vcFlexSubModelRunParams> sets = p.sets_;
+  sets.exchange(ar);
   std::vector<std::vector<long>> order = p.runOrder_;
   if (version == 0) {
     std::vector<long> flat;
@@ -369,10 +302,6 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
   const std::size_t expected = mode == Defs::eStandard || mode == Defs::eAdvanced ? 4 : list.size();
   if (table.numDofs() != expected || list.size() != expected)
     throw vcArchive::BadData("flxalign run parameters: DOF table does not match its DOF list");
-  if (standard.isNull() || indices.size() != custom.size())
-    throw vcArchive::BadData("flxalign run parameters: missing or unmatched sub-model sets");
-  for (const Handle& h : custom)
-    if (h.isNull()) throw vcArchive::BadData("flxalign run parameters: empty custom set");
   p.dof_ = std::move(table);
   p.dofList_ = std::move(list);
   p.xUncertainty_ = xu;
@@ -385,9 +314,7 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
   p.dofMode_ = static_cast<Defs::DOFMode>(mode);
   p.runStrategy_ = static_cast<Defs::RunStrategy>(strategy);
   p.runOrderMode_ = static_cast<Defs::RunOrderMode>(orderMode);
-  p.standard_ = standard;
-  p.customIndices_ = std::move(indices);
-  p.custom_ = std::move(custom);
+  p.sets_ = std::move(sets);
   p.runOrder_ = std::move(order);
   return ar;
 }

@@ -88,3 +88,11 @@ class vc_DofData {
   std::vector<DInf> dofs_;
   unsigned long numDofs_ = 0;
 };
+
+// The zone DOF lists and tables of the standard and advanced sets, every DOF disabled. The
+// chains are built innermost first, so a list's first DOF pairs with the table's highest entry.
+// Standard: angle -45..45 (overlap 360), uniform, x and y scale 0.8..1.2 (1.4). Advanced:
+// rotation and scale as the standard angle and scale, skew -skewRange..skewRange (overlap 30),
+// aspect 0.8..1.2 (1.4).
+void vfBuildStandardZones(vcGeorapidDOFList& list, vc_DofData& table);
+void vfBuildAdvancedZones(vcGeorapidDOFList& list, vc_DofData& table, double skewRange);

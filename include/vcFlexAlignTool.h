@@ -29,6 +29,93 @@ class vcGraphicList;
 // Train parameters
 // ---------------------------------------------------------------------------------------------
 
+// One standard parameter set for every sub-model instance and custom sets for chosen instance
+// indices, as both the FlexAlign train and run parameters hold them. Every set handed in is
+// cloned; copies clone again, so no set is ever shared with a caller.
+template <class P>
+class vc_InstanceParamSets {
+ public:
+  using Handle = vcPtrHandle_const<P>;
+
+  explicit vc_InstanceParamSets(const P& standard) : standard_(standard.clone()) {}
+  vc_InstanceParamSets(const vc_InstanceParamSets& o) { *this = o; }
+  vc_InstanceParamSets& operator=(const vc_InstanceParamSets& o) {
+    if (this == &o) return *this;
+    Handle standard(o.standard().clone());
+    std::vector<Handle> custom;
+    custom.reserve(o.custom_.size());
+    for (const Handle& h : o.custom_) custom.push_back(Handle((*h).clone()));
+    standard_ = standard;
+    custom_ = std::move(custom);
+    indices_ = o.indices_;
+    return *this;
+  }
+
+  // vcBadPointer when the standard handle is empty.
+  const P& standard() const { return *standard_; }
+  void standard(const P& p) { standard_ = Handle(p.clone()); }
+  // index >= 0 (BadIndex); replaces the entry of `index` or appends one.
+  void custom(long index, const P& p) {
+    if (index < 0) throw vcFlexAlignDefs::BadIndex();
+    Handle h(p.clone());
+    const long at = find_(index);
+    if (at >= 0) {
+      custom_[static_cast<std::size_t>(at)] = h;
+    } else {
+      custom_.push_back(h);
+      indices_.push_back(index);
+    }
+  }
+  // BadIndex for a negative index or one without a custom entry.
+  const P& custom(long index) const {
+    const long at = index < 0 ? -1 : find_(index);
+    if (at < 0) throw vcFlexAlignDefs::BadIndex();
+    return *custom_[static_cast<std::size_t>(at)];
+  }
+  // The custom entry of `index` if there is one, else the standard set.
+  const P& instance(long index) const {
+    if (standard_.isNull()) throw vcFlexAlignDefs::InternalError();
+    if (index < 0) throw vcFlexAlignDefs::BadIndex();
+    const long at = find_(index);
+    return at >= 0 ? *custom_[static_cast<std::size_t>(at)] : *standard_;
+  }
+  // Removes the custom entry of `index`, if any (BadIndex for a negative index).
+  void restore(long index) {
+    if (index < 0) throw vcFlexAlignDefs::BadIndex();
+    const long at = find_(index);
+    if (at < 0) return;
+    custom_.erase(custom_.begin() + at);
+    indices_.erase(indices_.begin() + at);
+  }
+  const std::vector<long>& indices() const { return indices_; }
+
+  // Index lists, list lengths, the standard sets and each custom set with the one at the same
+  // place, by their virtual equality.
+  bool operator==(const vc_InstanceParamSets& o) const {
+    const P& a = *standard_;
+    const P& b = *o.standard_;
+    if (indices_ != o.indices_ || custom_.size() != o.custom_.size() || !a.equal(b)) return false;
+    for (std::size_t i = 0; i < custom_.size(); ++i)
+      if (!custom_[i]->equal(*o.custom_[i])) return false;
+    return true;
+  }
+
+  // The standard set, the index list and the custom list; loading checks that every handle
+  // holds a set and the two lists match, and changes nothing on failure.
+  void exchange(vcArchive& ar);
+
+ private:
+  long find_(long index) const {
+    for (std::size_t i = 0; i < indices_.size(); ++i)
+      if (indices_[i] == index) return static_cast<long>(i);
+    return -1;
+  }
+
+  Handle standard_;
+  std::vector<Handle> custom_;
+  std::vector<long> indices_;
+};
+
 class vc_FlexAlignTrainParams;
 
 // One standard sub-model train parameter set for every instance, and custom sets for chosen
@@ -53,7 +140,7 @@ class vcFlexAlignTrainParams {
   // Removes the custom entry of `index`, if any (BadIndex for a negative index).
   void restoreStandardParams(long index);
   // Indices with custom entries, in the order in which they were first set.
-  const std::vector<long>& customSubModelInstanceIndices() const { return customIndices_; }
+  const std::vector<long>& customSubModelInstanceIndices() const { return sets_.indices(); }
 
   // Index vectors, list lengths, standard and custom sets compared in order.
   bool operator==(const vcFlexAlignTrainParams& o) const;
@@ -70,12 +157,8 @@ class vcFlexAlignTrainParams {
 
  private:
   void assign_(const vcFlexAlignTrainParams& o);
-  // Position of `index` in the custom lists, or -1.
-  long findCustom_(long index) const;
 
-  vcPtrHandle_const<vcFlexSubModelTrainParams> standard_;
-  std::vector<vcPtrHandle_const<vcFlexSubModelTrainParams>> custom_;
-  std::vector<long> customIndices_;
+  vc_InstanceParamSets<vcFlexSubModelTrainParams> sets_;
   mutable vc_PrivView<vc_FlexAlignTrainParams> privView_;
 };
 
@@ -123,7 +206,7 @@ class vcFlexAlignRunParams {
   const vcFlexSubModelRunParams& custom(long index) const;
   const vcFlexSubModelRunParams& subModelInstanceParams(long index) const;
   void restoreStandardParams(long index);
-  const std::vector<long>& customSubModelInstanceIndices() const { return customIndices_; }
+  const std::vector<long>& customSubModelInstanceIndices() const { return sets_.indices(); }
 
   // ---- run settings ----
   long numToFind() const { return numToFind_; }
@@ -197,7 +280,6 @@ class vcFlexAlignRunParams {
  private:
   friend class vc_FlexAlignRunParams;
   void assign_(const vcFlexAlignRunParams& o);
-  long findCustom_(long index) const;
 
   long numToFind_ = 1;
   double xUncertainty_ = 0.0;
@@ -209,9 +291,7 @@ class vcFlexAlignRunParams {
   Defs::RunOrderMode runOrderMode_ = Defs::eAutomaticOrdering;
   Defs::XYUncertaintyMode xyUncertaintyMode_ = Defs::eElliptical;
   std::vector<std::vector<long>> runOrder_;
-  vcPtrHandle_const<vcFlexSubModelRunParams> standard_;
-  std::vector<vcPtrHandle_const<vcFlexSubModelRunParams>> custom_;
-  std::vector<long> customIndices_;
+  vc_InstanceParamSets<vcFlexSubModelRunParams> sets_;
   mutable vc_PrivView<vc_FlexAlignRunParams> privView_;
 };
 

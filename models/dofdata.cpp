@@ -206,3 +206,25 @@ void vc_DofData::archive(vcArchive& ar, int version) {
     numDofs_ = static_cast<unsigned long>(n);
   }
 }
+
+void vfBuildStandardZones(vcGeorapidDOFList& list, vc_DofData& t) {
+  list.assign(new vcGeorapidYScale(
+      new vcGeorapidXScale(new vcGeorapidScale(new vcGeorapidAngle(nullptr, 1), 1), 1), 1));
+  t = vc_DofData(4);
+  t.setAll(1, 0.0, false, -45.0, 45.0, 360.0, vc_DofData::eAdditive);
+  t.setAll(2, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
+  t.setAll(4, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
+  t.setAll(8, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
+  t.setup(list);
+}
+
+void vfBuildAdvancedZones(vcGeorapidDOFList& list, vc_DofData& t, double skewRange) {
+  list.assign(new vcGeorapidAspectLinear(
+      new vcGeorapidSkew(new vcGeorapidScaleLinear(new vcGeorapidAngle(nullptr, 1), 1), 1), 1));
+  t = vc_DofData(4);
+  t.setAll(1, 0.0, false, -45.0, 45.0, 360.0, vc_DofData::eAdditive);
+  t.setAll(2, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
+  t.setAll(4, 0.0, false, -skewRange, skewRange, 30.0, vc_DofData::eAdditive);
+  t.setAll(8, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
+  t.setup(list);
+}

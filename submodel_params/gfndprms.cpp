@@ -18,35 +18,11 @@ using GDefs = vcFlexSubModelGfndDefs;
 const char kUnknownDof[] = "Unknown DOF";
 const char kNoCustomList[] = "Custom DOF list has not been initialized";
 
-// The standard chain is built innermost first, angle to y scale, so the list's first DOF is the
-// y scale: the table pairs the list's first DOF with its highest key.
-void buildStandard(vcGeorapidDOFList& list, vc_DofData& t) {
-  list.assign(new vcGeorapidYScale(
-      new vcGeorapidXScale(new vcGeorapidScale(new vcGeorapidAngle(nullptr, 1), 1), 1), 1));
-  t = vc_DofData(4);
-  t.setAll(Defs::eAngle, 0.0, false, -45.0, 45.0, 360.0, vc_DofData::eAdditive);
-  t.setAll(Defs::eUniformScale, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setAll(Defs::eXScale, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setAll(Defs::eYScale, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setup(list);
-}
-
-void buildAdvanced(vcGeorapidDOFList& list, vc_DofData& t) {
-  list.assign(new vcGeorapidAspectLinear(
-      new vcGeorapidSkew(new vcGeorapidScaleLinear(new vcGeorapidAngle(nullptr, 1), 1), 1), 1));
-  t = vc_DofData(4);
-  t.setAll(Defs::eRotation, 0.0, false, -45.0, 45.0, 360.0, vc_DofData::eAdditive);
-  t.setAll(Defs::eScale, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setAll(Defs::eSkew, 0.0, false, -5.0, 5.0, 30.0, vc_DofData::eAdditive);
-  t.setAll(Defs::eAspect, 1.0, false, 0.8, 1.2, 1.4, vc_DofData::eMultiplicative);
-  t.setup(list);
-}
-
 void buildMode(GDefs::DOFMode m, vcGeorapidDOFList& list, vc_DofData& t) {
   if (m == GDefs::eStandard) {
-    buildStandard(list, t);
+    vfBuildStandardZones(list, t);
   } else if (m == GDefs::eAdvanced) {
-    buildAdvanced(list, t);
+    vfBuildAdvancedZones(list, t, 5.0);
   } else {
     list.clear();  // custom: the caller supplies the list
     t = vc_DofData(0);
@@ -187,7 +163,7 @@ vcPersistent* vcFlexSubModelGfndTrainParams::make() { return new vcFlexSubModelG
 // ---------------------------------------------------------------------------------------------
 // vcFlexSubModelGfndRunParams
 
-vcFlexSubModelGfndRunParams::vcFlexSubModelGfndRunParams() { buildStandard(dofList_, dof_); }
+vcFlexSubModelGfndRunParams::vcFlexSubModelGfndRunParams() { vfBuildStandardZones(dofList_, dof_); }
 
 vcFlexSubModelGfndRunParams::vcFlexSubModelGfndRunParams(const vcFlexSubModelGfndRunParams& o) =
     default;

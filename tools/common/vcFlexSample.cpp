@@ -14,21 +14,10 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kBackground = 40;
 
 vcSampleShape polygon(std::vector<vcVector<2>> v, double grey) {
-  vcSampleShape s;
-  s.kind = vcSampleShape::ePolygon;
-  s.vertices = std::move(v);
-  s.grey = grey;
-  return s;
+  return vfSamplePolygon(std::move(v), grey);
 }
 
-vcSampleShape circle(vcVector<2> c, double r, double grey) {
-  vcSampleShape s;
-  s.kind = vcSampleShape::eCircle;
-  s.centre = c;
-  s.radius = r;
-  s.grey = grey;
-  return s;
-}
+vcSampleShape circle(vcVector<2> c, double r, double grey) { return vfSampleCircle(c, r, grey); }
 
 std::vector<vcVector<2>> moved(const std::vector<vcVector<2>>& v, const vcVector<2>& by) {
   std::vector<vcVector<2>> out;

@@ -4,6 +4,22 @@
 #include <cmath>
 #include <random>
 
+vcSampleShape vfSamplePolygon(std::vector<vcVector<2>> vertices, double grey) {
+  vcSampleShape s;
+  s.vertices = std::move(vertices);
+  s.grey = grey;
+  return s;
+}
+
+vcSampleShape vfSampleCircle(const vcVector<2>& centre, double radius, double grey) {
+  vcSampleShape s;
+  s.kind = vcSampleShape::eCircle;
+  s.centre = centre;
+  s.radius = radius;
+  s.grey = grey;
+  return s;
+}
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -29,20 +45,9 @@ double signedDistance(const vcSampleShape& s, const vcVector<2>& p) {
 double coverage(double d) { return 0.5 * std::erfc(d / (0.5 * std::sqrt(2.0))); }
 
 vcSampleShape poly(std::vector<vcVector<2>> v, double g) {
-  vcSampleShape s;
-  s.vertices = std::move(v);
-  s.grey = g;
-  return s;
+  return vfSamplePolygon(std::move(v), g);
 }
-
-vcSampleShape circle(vcVector<2> c, double r, double g) {
-  vcSampleShape s;
-  s.kind = vcSampleShape::eCircle;
-  s.centre = c;
-  s.radius = r;
-  s.grey = g;
-  return s;
-}
+vcSampleShape circle(vcVector<2> c, double r, double g) { return vfSampleCircle(c, r, g); }
 
 void paint(std::vector<double>& img, int W, int H, const vcSampleShape& s, const vcXform<2>& pose,
            double extent) {

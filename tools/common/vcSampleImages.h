@@ -16,6 +16,9 @@ struct vcSampleShape {
   double grey = 255;  // fill value
 };
 
+vcSampleShape vfSamplePolygon(std::vector<vcVector<2>> vertices, double grey);
+vcSampleShape vfSampleCircle(const vcVector<2>& centre, double radius, double grey);
+
 struct vcSamplePattern {
   std::vector<vcSampleShape> shapes;  // painted in order over the background
   double background = 40;
