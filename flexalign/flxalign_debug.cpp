@@ -12,6 +12,11 @@ std::string line(const std::string& label, const std::string& value) {
   return kIndent + label + value + "\n";
 }
 
+// Enum literals carry their own line end.
+std::string literalLine(const std::string& label, const std::string& literal) {
+  return kIndent + label + literal;
+}
+
 std::string fitName(Defs::FinalFitMode m) {
   switch (m) {
     case Defs::eNone:
@@ -61,10 +66,10 @@ const DofLabel kAdvanced[] = {{1, "Rotation", "vcFlexAlignDefs::eRotation \n"},
 std::string vcFlexAlignRunParams::toDebugString() const {
   std::string s = line("numToFind = ", vfStr(numToFind_));
   s += kIndent + "finalFitMode = " + fitName(finalFitMode_);
-  s += line("runStrategy = ", runStrategy_ == Defs::eIndependentSubModels
+  s += literalLine("runStrategy = ", runStrategy_ == Defs::eIndependentSubModels
                                   ? "vcFlexAlignDefs::eIndependentSubModels\n"
                                   : "vcFlexAlignDefs::eLocallyFixturedSubModels\n");
-  s += line("runOrderMode = ", runOrderMode_ == Defs::eExplicitOrdering
+  s += literalLine("runOrderMode = ", runOrderMode_ == Defs::eExplicitOrdering
                                    ? "vcFlexAlignDefs::eExplicitOrdering\n"
                                    : "vcFlexAlignDefs::eAutomaticOrdering\n");
   std::string order;
@@ -73,8 +78,8 @@ std::string vcFlexAlignRunParams::toDebugString() const {
     for (std::size_t k = 0; k < group.size(); ++k) order += (k ? " " : "") + vfStr(group[k]);
     order += "} ";
   }
-  s += line("runOrder = ", runOrder_.empty() ? "Not specified\n" : order + "\n");
-  s += line("dofMode = ", dofMode_ == Defs::eStandard   ? "vcFlexAlignDefs::eStandard\n"
+  s += literalLine("runOrder = ", runOrder_.empty() ? "Not specified\n" : order + "\n");
+  s += literalLine("dofMode = ", dofMode_ == Defs::eStandard   ? "vcFlexAlignDefs::eStandard\n"
                           : dofMode_ == Defs::eAdvanced ? "vcFlexAlignDefs::eAdvanced\n"
                                                         : "vcFlexAlignDefs::eCustom\n");
   const unsigned long en = dof_.getEnableFlags();

@@ -12,6 +12,48 @@ std::string subModelParamsLabel(long index) {
   return "   Sub-Model Params (for sub-model #" + std::to_string(index) + ")";
 }
 
+const vcFlexSubModel& subModelAt(const vcFlexArrangement& a, long placement) {
+  return a.subModels()[static_cast<std::size_t>(
+      a.subModelIndices()[static_cast<std::size_t>(placement)])];
+}
+
+std::string instanceLabel(const vcFlexArrangement& a, long placement) {
+  const std::string& name = subModelAt(a, placement).name();
+  return "#" + std::to_string(placement) + (name.empty() ? "" : " " + name);
+}
+
+// Every placement drawn where the arrangement puts it, in the frame of the origin, the way a
+// found instance is drawn.
+vcGraphicList arrangementModel(const vcFlexArrangement& a) {
+  vcGraphicList g;
+  const vcPtrHandle<vc2XformBase> display = a.origin()->inverseBase();
+  for (long p = 0; p < static_cast<long>(a.positions().size()); ++p) {
+    vcFlexSubModelGfndResult placed;
+    placed.pose(a.positions()[static_cast<std::size_t>(p)]->clone());
+    placed.draw(g, subModelAt(a, p), *display, 3, vcColor::green, instanceLabel(a, p));
+  }
+  return g;
+}
+
+vcGraphicList arrangementBox(const vcFlexArrangement& a, const vc2XformBase& pose) {
+  vcGraphicList g;
+  a.draw(g, pose, 1 | 4, vcColor::cyan);
+  return g;
+}
+
+// Each found instance at its found pose, labelled with its placement.
+vcGraphicList foundSubModels(const vcFlexArrangement& a, const vcFlexAlignResult& r) {
+  vcGraphicList g;
+  const vc2XformLinear identity;
+  for (std::size_t k = 0; k < r.subModelResults().size(); ++k) {
+    const long p = r.positionIndices()[k];
+    const vcFlexSubModelResult& s = *r.subModelResults()[k];
+    s.draw(g, subModelAt(a, p), identity, 3, s.accepted() ? vcColor::green : vcColor::yellow,
+           instanceLabel(a, p));
+  }
+  return g;
+}
+
 }  // namespace
 
 // The inputs record, then a "Details" record one level down; what the sub-model tools record
@@ -19,10 +61,12 @@ std::string subModelParamsLabel(long index) {
 void vcFlexAlignPattern::recordTrainInputs(vcDiagObject* diag, unsigned long flags,
                                            const vcFlexArrangement& arrangement,
                                            const vcFlexAlignTrainParams& params) const {
-  (void)arrangement;
   if (!diag || !vcDiagObject::shouldRecord(flags, kInputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Train Inputs");
+  r.graphics(arrangementModel(arrangement), vcDisplay::eClientCoords, "Arrangement Model");
+  r.graphics(arrangementBox(arrangement, vc2XformLinear()), vcDisplay::eClientCoords,
+             "Arrangement Bounding Box");
   r.text("FlexAlign Params", "FlexAlign Train Params \n" + params.toDebugString());
   const std::string standard = "   Sub-Model Params (default)";
   r.text(standard, standard + " \n" + params.standard().toDebugString());
@@ -60,12 +104,17 @@ void vcFlexAlignPattern::recordRunInputs(vcDiagObject* diag, unsigned long flags
                                          const vc2XformBase& startPose,
                                          const std::vector<vcVector<2>>& fixtures,
                                          const vcFlexAlignRunParams& params) const {
-  (void)startPose;
-  (void)fixtures;
   if (!diag || !vcDiagObject::shouldRecord(flags, kInputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Run Inputs");
   if (image.isBound()) r.image(image);
+  vcGraphicList crosses;
+  for (const vcVector<2>& f : fixtures)
+    crosses.append(vcPtrHandle<vcGraphic>(
+        new vcGraphicCross(f, 10.0, vcRadian(0.25 * 3.14159265358979323846), vcColor::magenta)));
+  r.graphics(crosses, vcDisplay::eClientCoords, "Fixtures");
+  r.graphics(arrangementBox(arrangement_, startPose), vcDisplay::eClientCoords,
+             "Arrangement Bounding Box at the Start Pose");
   diag->level(diag->level() + 1);
   vcDiagRecord& p = diag->newDiagRecord();
   p.recordAnnotation("FlexAlign Params");
@@ -92,6 +141,14 @@ void vcFlexAlignPattern::recordRunOutputs(vcDiagObject* diag, unsigned long flag
   if (image.isBound()) r.image(image);
   r.text("Status", failed ? "Run FAILED." : "Run SUCCESSFULLY.");
   r.text("Run Time", "Run Time: " + std::to_string(results.time()));
+  for (std::size_t i = 0; i < results.results().size(); ++i) {
+    const vcFlexAlignResult& res = results.results()[i];
+    const std::string n = std::to_string(i);
+    r.graphics(arrangementBox(arrangement_, res.pose()), vcDisplay::eClientCoords,
+               "Arrangement Bounding Box - Result #" + n);
+    r.graphics(foundSubModels(arrangement_, res), vcDisplay::eClientCoords,
+               "Sub-Model Bounding Boxes - Result #" + n);
+  }
   r.text("Results", "Results Set:\n" + results.toDebugString());
 }
 

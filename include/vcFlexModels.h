@@ -14,7 +14,9 @@
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcVector.h"
+#include "platform/diag/vcDiagFwd.h"
 #include "platform/display/vc2Wireframe.h"
+#include "platform/display/vcGraphic.h"
 #include "vcFlexErrors.h"
 
 class vcArchive;
@@ -66,6 +68,12 @@ class vcFlexSubModel {
   const std::vector<vc2Wireframe>& shapes() const;
   const std::vector<double>& weights() const;
 
+  // Appends the graphics `flags` selects, mapped by `xform` (display from sub-model
+  // coordinates): 1 the origin and client axes, 2 the name, 4 the client rectangle, 8 the shapes
+  // of a synthetic sub-model with direction arrows.
+  void draw(vcGraphicList& list, const vc2XformBase& xform, unsigned long flags,
+            const vcColor& color) const;
+
   bool operator==(const vcFlexSubModel& o) const;
   bool operator!=(const vcFlexSubModel& o) const { return !(*this == o); }
   void swap(vcFlexSubModel& o) noexcept { swap_(o); }
@@ -110,6 +118,10 @@ class vcFlexSubModelHelper {
   static double featureArea(const vcFlexSubModel& s);
   // Middle of encloseRect() in sub-model coordinates.
   static vcVector<2> centerPt(const vcFlexSubModel& s);
+  // A "Sub-Model" record with the drawings under `xform`, and one level down the image and
+  // mask of an image sub-model. Records nothing without a recorder.
+  static void diagDisplay(const vcFlexSubModel& s, vcDiagObject* diag, unsigned long flags,
+                          const vc2XformBase& xform);
 };
 
 // A whole flexible part: sub-models and placements (sub-model index and position pose).
@@ -150,6 +162,11 @@ class vcFlexArrangement {
   // Extent of all placements in arrangement coordinates.
   vcRect encloseRect() const;
 
+  // Appends the graphics `flags` selects, mapped by `xform` (display from the frame of the
+  // origin): 1 the origin and arrangement axes, 4 the extent, 8 every placed sub-model's shapes.
+  void draw(vcGraphicList& list, const vc2XformBase& xform, unsigned long flags,
+            const vcColor& color) const;
+
   bool operator==(const vcFlexArrangement& o) const;
   bool operator!=(const vcFlexArrangement& o) const { return !(*this == o); }
 
@@ -177,4 +194,8 @@ class vcFlexArrangementHelper {
                          const vc2XformBase& x);
   // Share of placement i in the total feature area of all placements (1/n when all are 0).
   static double subModelFraction(const vcFlexArrangement& a, long i);
+  // An "Arrangement" record with the drawings under `xform`, then one level down each
+  // placement's sub-model record.
+  static void diagDisplay(const vcFlexArrangement& a, vcDiagObject* diag, unsigned long flags,
+                          const vc2XformBase& xform);
 };

@@ -5,6 +5,7 @@
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcText.h"
 #include "submodel_params/baseprms_util.h"
+#include "vcFlexModels.h"
 #include "vcFlexErrors.h"
 #include "vcFlexSubModelParams.h"
 
@@ -177,6 +178,22 @@ double vcFlexSubModelResult::xScale() const {
 
 double vcFlexSubModelResult::yScale() const {
   return pose().linearXform(vcVector<2>(0, 0)).matrix().yScale();
+}
+
+// "First mode": the sub-model's extent and shapes under the found pose; "second mode": its
+// axes, beside the label.
+void vcFlexSubModelResult::draw(vcGraphicList& list, const vcFlexSubModel& subModel,
+                                const vc2XformBase& xform, unsigned long flags,
+                                const vcColor& color, const std::string& label) const {
+  if (!pose_ || !(flags & 3)) return;
+  const vcPtrHandle<vc2XformBase> x = xform.composeBase(*pose_);
+  if (flags & 1) subModel.draw(list, *x, 4 | 8, color);
+  if (flags & 2) {
+    list.append(vcPtrHandle<vcGraphic>(new vcGraphicText(label, x->mapPoint({0, 0}), color,
+                                                         vcColor::pass, vcUIFormat::defaultFont(),
+                                                         vcVector<2>(8, -8))));
+    subModel.draw(list, *x, 1, color);
+  }
 }
 
 void vcFlexSubModelResult::accepted(bool v) {

@@ -78,6 +78,68 @@ vcXform<2> dofXform(const DofEntry& e, double v) {
   }
 }
 
+// The sub-model under a pose (display from sub-model coordinates): axes in orange, name and
+// shapes in green, extent in cyan.
+vcGraphicList drawnAt(const vcFlexSubModel& subModel, const vc2XformBase& pose) {
+  vcGraphicList g;
+  subModel.draw(g, pose, 1, vcColor::orange);
+  subModel.draw(g, pose, 2, vcColor::green);
+  subModel.draw(g, pose, 4, vcColor::cyan);
+  subModel.draw(g, pose, 8, vcColor::green);
+  return g;
+}
+
+// Which DOF table and entries the parameters search, if any.
+const vc_DofData* dofTable(const vcFlexSubModelRunParams& params, const DofEntry*& entries,
+                           unsigned long& enabled) {
+  entries = kStandard;
+  enabled = 0;
+  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params)) {
+    enabled = c->zoneEnable() & 3;
+    return &c->dofData();
+  }
+  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&params)) {
+    if (g->dofMode() != vcFlexSubModelGfndDefs::eStandard &&
+        g->dofMode() != vcFlexSubModelGfndDefs::eAdvanced)
+      return nullptr;
+    enabled = g->zoneEnable();
+    if (g->dofMode() == vcFlexSubModelGfndDefs::eAdvanced) entries = kAdvanced;
+    return &g->dofData();
+  }
+  return nullptr;
+}
+
+// One level down, a record per enabled DOF: the sub-model's rectangle under the start pose and
+// under the poses at the two ends of that DOF's range.
+void recordPerDof(vcDiagObject* d, const vcPelBuffer_const<unsigned char>& image,
+                  const vcFlexSubModel& subModel, const vc2XformBase& startPose,
+                  const vcFlexSubModelRunParams& params) {
+  const DofEntry* entries = nullptr;
+  unsigned long enabled = 0;
+  const vc_DofData* table = dofTable(params, entries, enabled);
+  if (!table) return;
+  d->level(d->level() + 1);
+  const vcXform<2> start = linearAtOrigin(startPose);
+  for (int i = 0; i < 4; ++i) {
+    const DofEntry& e = entries[i];
+    if (!(enabled & static_cast<unsigned long>(e.key))) continue;
+    const double id = e.angle ? 0.0 : 1.0;
+    vcGraphicList box, lo, hi;
+    addRegion(box, modelRegion(subModel, start), vcColor::orangeColor);
+    addRegion(lo, modelRegion(subModel, start * dofXform(e, id + table->getMinOffset(e.key))),
+              vcColor::cyanColor);
+    addRegion(hi, modelRegion(subModel, start * dofXform(e, id + table->getMaxOffset(e.key))),
+              vcColor::greenColor);
+    vcDiagRecord& r = d->newDiagRecord();
+    r.recordAnnotation(e.name);
+    if (image.isBound()) r.image(image);
+    r.graphics(box, kClientCoords, "Sub-Model Bounding Box");
+    r.graphics(lo, kClientCoords, "Min DOF Transform");
+    r.graphics(hi, kClientCoords, "Max DOF Transform");
+  }
+  d->level(d->level() - 1);
+}
+
 }  // namespace
 
 void recordTrainInputs(vcDiagObject* diag, unsigned long flags, const vcFlexSubModel& subModel,
@@ -95,7 +157,9 @@ void recordTrainInputs(vcDiagObject* diag, unsigned long flags, const vcFlexSubM
     r.text("Algorithm", "Train Algorithm: Geofind \n");
     r.text("Algorithm Specific Parameters", "Geofind Train Params: \n" + params.toDebugString());
   }
-  if (subModel.modelType() == vcFlexModelDefs::eImage) r.image(subModel.image());
+  d->level(d->level() + 1);
+  vcFlexSubModelHelper::diagDisplay(subModel, d, flags, vc2XformLinear());
+  d->level(d->level() - 1);
 }
 
 void recordTrainOutputs(vcDiagObject* diag, unsigned long flags, double t) {
@@ -125,8 +189,7 @@ bool recordRunInputs(vcDiagObject* diag, unsigned long flags,
                      const vc2XformBase& startPose, const vcFlexSubModelRunParams& params) {
   vcDiagObject* d = destination(diag, flags, kInputs);
   if (!d) return false;
-  vcGraphicList start;
-  addRegion(start, modelRegion(subModel, linearAtOrigin(startPose)), vcColor::orangeColor);
+  const vcGraphicList start = drawnAt(subModel, startPose);
   vcDiagRecord& r = d->newDiagRecord();
   r.recordAnnotation("Sub-Model Tool Run");
   if (image.isBound()) r.image(image);
@@ -163,48 +226,15 @@ void recordDofs(vcDiagObject* diag, unsigned long flags,
                 const vcFlexSubModelRunParams& params) {
   vcDiagObject* d = destination(diag, flags, kIntermediate);
   if (!d) return;
-  const vc_DofData* table = nullptr;
-  const DofEntry* entries = kStandard;
-  unsigned long enabled = 0;
-  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params)) {
-    table = &c->dofData();
-    enabled = c->zoneEnable() & 3;
-  } else if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&params)) {
-    if (g->dofMode() == vcFlexSubModelGfndDefs::eStandard ||
-        g->dofMode() == vcFlexSubModelGfndDefs::eAdvanced) {
-      table = &g->dofData();
-      enabled = g->zoneEnable();
-      if (g->dofMode() == vcFlexSubModelGfndDefs::eAdvanced) entries = kAdvanced;
-    }
-  }
   d->newDiagRecord().recordAnnotation(title);
-  if (!table) return;
-  d->level(d->level() + 1);
-  const vcXform<2> start = linearAtOrigin(startPose);
-  for (int i = 0; i < 4; ++i) {
-    const DofEntry& e = entries[i];
-    if (!(enabled & static_cast<unsigned long>(e.key))) continue;
-    const double id = e.angle ? 0.0 : 1.0;
-    vcGraphicList box, lo, hi;
-    addRegion(box, modelRegion(subModel, start), vcColor::orangeColor);
-    addRegion(lo, modelRegion(subModel, start * dofXform(e, id + table->getMinOffset(e.key))),
-              vcColor::cyanColor);
-    addRegion(hi, modelRegion(subModel, start * dofXform(e, id + table->getMaxOffset(e.key))),
-              vcColor::greenColor);
-    vcDiagRecord& r = d->newDiagRecord();
-    r.recordAnnotation(e.name);
-    r.image(image);
-    r.graphics(box, kClientCoords, "Sub-Model Bounding Box");
-    r.graphics(lo, kClientCoords, "Min DOF Transform");
-    r.graphics(hi, kClientCoords, "Max DOF Transform");
-  }
-  d->level(d->level() - 1);
+  recordPerDof(d, image, subModel, startPose, params);
 }
 
 void recordDistortion(vcDiagObject* diag, unsigned long flags,
                       const vcPelBuffer_const<unsigned char>& image, double dist,
                       const vcFlexSubModel& subModel, const vc2XformBase& startPose,
-                      const std::vector<vcVector<2>>& points) {
+                      const std::vector<vcVector<2>>& points,
+                      const vcFlexSubModelRunParams& combined) {
   vcDiagObject* d = destination(diag, flags, kIntermediate);
   if (!d) return;
   // The allowed movement around each corner of the mapped sub-model.
@@ -222,6 +252,7 @@ void recordDistortion(vcDiagObject* diag, unsigned long flags,
   r.image(image);
   r.graphics(circles, kClientCoords, "Distortion Deviations");
   r.text("Distortion", vfDbl(dist, 3, false));
+  recordPerDof(d, image, subModel, startPose, combined);
 }
 
 void recordMatchInfo(vcDiagObject* diag, unsigned long flags,
@@ -254,8 +285,7 @@ void recordRunOutputs(vcDiagObject* diag, unsigned long flags,
     r.text("Status", results.numFound() == 0 ? "Run FAILED." : "Run SUCCESSFULLY.");
     long i = 0;
     for (const auto& res : results.results()) {
-      vcGraphicList g;
-      addRegion(g, modelRegion(subModel, linearAtOrigin(res->pose())), vcColor::greenColor);
+      const vcGraphicList g = drawnAt(subModel, res->pose());
       const std::string n = vfStr(i);
       r.graphics(g, kClientCoords, "Result " + n);
       const bool cor = dynamic_cast<const vcFlexSubModelCorResult*>(res.ptr()) != nullptr;

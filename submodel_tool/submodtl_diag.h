@@ -33,10 +33,13 @@ void recordDofs(vcDiagObject* diag, unsigned long flags,
                 const vcPelBuffer_const<unsigned char>& image, const std::string& title,
                 const vcFlexSubModel& subModel, const vc2XformBase& startPose,
                 const vcFlexSubModelRunParams& params);
+// "Distortion Based DOFs" with the allowed movement, then one record per DOF of the ranges
+// the distortion gives.
 void recordDistortion(vcDiagObject* diag, unsigned long flags,
                       const vcPelBuffer_const<unsigned char>& image, double d,
                       const vcFlexSubModel& subModel, const vc2XformBase& startPose,
-                      const std::vector<vcVector<2>>& points);
+                      const std::vector<vcVector<2>>& points,
+                      const vcFlexSubModelRunParams& combined);
 void recordMatchInfo(vcDiagObject* diag, unsigned long flags,
                      const vcPelBuffer_const<unsigned char>& image,
                      const vc_SubModelResultSet& results);

@@ -367,7 +367,7 @@ void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
     } else {
       effective = applyDistortionToDOFs(distortion, startPose, params);
       vc_submodtl::recordDistortion(diag, diagFlags, image, distortion, subModel_, startPose,
-                                    points);
+                                    points, *effective);
       vc_submodtl::recordDofs(diag, diagFlags, image, "Independent DOFs", subModel_, startPose,
                               params);
       vc_submodtl::recordDofs(diag, diagFlags, image, "Combined DOFs", subModel_, startPose,
