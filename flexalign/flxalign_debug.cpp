@@ -67,11 +67,11 @@ std::string vcFlexAlignRunParams::toDebugString() const {
   std::string s = line("numToFind = ", vfStr(numToFind_));
   s += kIndent + "finalFitMode = " + fitName(finalFitMode_);
   s += literalLine("runStrategy = ", runStrategy_ == Defs::eIndependentSubModels
-                                  ? "vcFlexAlignDefs::eIndependentSubModels\n"
-                                  : "vcFlexAlignDefs::eLocallyFixturedSubModels\n");
+                                         ? "vcFlexAlignDefs::eIndependentSubModels\n"
+                                         : "vcFlexAlignDefs::eLocallyFixturedSubModels\n");
   s += literalLine("runOrderMode = ", runOrderMode_ == Defs::eExplicitOrdering
-                                   ? "vcFlexAlignDefs::eExplicitOrdering\n"
-                                   : "vcFlexAlignDefs::eAutomaticOrdering\n");
+                                          ? "vcFlexAlignDefs::eExplicitOrdering\n"
+                                          : "vcFlexAlignDefs::eAutomaticOrdering\n");
   std::string order;
   for (const auto& group : runOrder_) {
     order += "{";
@@ -80,8 +80,8 @@ std::string vcFlexAlignRunParams::toDebugString() const {
   }
   s += literalLine("runOrder = ", runOrder_.empty() ? "Not specified\n" : order + "\n");
   s += literalLine("dofMode = ", dofMode_ == Defs::eStandard   ? "vcFlexAlignDefs::eStandard\n"
-                          : dofMode_ == Defs::eAdvanced ? "vcFlexAlignDefs::eAdvanced\n"
-                                                        : "vcFlexAlignDefs::eCustom\n");
+                                 : dofMode_ == Defs::eAdvanced ? "vcFlexAlignDefs::eAdvanced\n"
+                                                               : "vcFlexAlignDefs::eCustom\n");
   const unsigned long en = dof_.getEnableFlags();
   std::string enabled, zones, overlaps;
   if (dofMode_ == Defs::eCustom) {

@@ -24,13 +24,12 @@ void appendAxes(vcGraphicList& list, const vcXform<2>& x, double length, const v
                 const std::string& label) {
   const vcCoordAxes axes = vcCoordAxes({0, 0}, {length, 0}, {0, length}).map(x);
   list.append(vcPtrHandle<vcGraphic>(new vcGraphicSimple<vcCoordAxes>(axes, c)));
-  list.append(vcPtrHandle<vcGraphic>(new vcGraphicText(
-      label, axes.origin(), c, vcColor::pass, vcUIFormat::defaultFont(), kTextOffset)));
+  list.append(vcPtrHandle<vcGraphic>(new vcGraphicText(label, axes.origin(), c, vcColor::pass,
+                                                       vcUIFormat::defaultFont(), kTextOffset)));
 }
 
 // The closed outline through a rectangle's corners (ul, ur, lr, ll), each mapped by `x`.
-void appendOutline(vcGraphicList& list, const vcRect& r, const vc2XformBase& x,
-                   const vcColor& c) {
+void appendOutline(vcGraphicList& list, const vcRect& r, const vc2XformBase& x, const vcColor& c) {
   vc2Wireframe w;
   const vcDimTol none;  // no tolerances
   for (const vcVector<2>& p : {r.ul(), r.ur(), r.lr(), r.ll()})
@@ -50,7 +49,8 @@ void drawShapes(const vcFlexSubModel& s, vcGraphicList& list, const vc2XformBase
   const vcPtrHandle<vc2XformBase> toDisplay = xform.composeBase(*s.originInverse());
   double shortest = 1e7;
   for (const vc2Wireframe& w : shapes) {
-    list.append(vcPtrHandle<vcGraphic>(new vcGraphicSimple<vcGenPoly>(w.poly().map(*toDisplay), c)));
+    list.append(
+        vcPtrHandle<vcGraphic>(new vcGraphicSimple<vcGenPoly>(w.poly().map(*toDisplay), c)));
     for (long k = 0; k < w.numSegments(); ++k)
       shortest = std::min(shortest, w.segmentLengthTol(k).nominal());
   }
@@ -77,7 +77,8 @@ void vcFlexSubModel::draw(vcGraphicList& list, const vc2XformBase& xform, unsign
                                                          kTextOffset)));
   if ((flags & 4) && encloseRect_ != vcRect())
     appendOutline(list, encloseRect_, *xform.composeBase(*originInverse_), color);
-  if ((flags & 8) && modelType_ == vcFlexModelDefs::eSynthetic) drawShapes(*this, list, xform, color);
+  if ((flags & 8) && modelType_ == vcFlexModelDefs::eSynthetic)
+    drawShapes(*this, list, xform, color);
 }
 
 void vcFlexArrangement::draw(vcGraphicList& list, const vc2XformBase& xform, unsigned long flags,
@@ -147,8 +148,7 @@ void vcFlexArrangementHelper::diagDisplay(const vcFlexArrangement& a, vcDiagObje
     r.graphics(g, vcDisplay::eClientCoords, l.name);
   }
   diag->level(diag->level() + 1);
-  const vcPtrHandle<vc2XformBase> fromArrangement =
-      xform.composeBase(*a.origin()->inverseBase());
+  const vcPtrHandle<vc2XformBase> fromArrangement = xform.composeBase(*a.origin()->inverseBase());
   for (long i = 0; i < static_cast<long>(a.positions().size()); ++i) {
     const vcFlexSubModel& s = a.subModels()[static_cast<std::size_t>(a.subModelIndices()[i])];
     vcFlexSubModelHelper::diagDisplay(s, diag, flags,

@@ -5,8 +5,8 @@
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcText.h"
 #include "submodel_params/baseprms_util.h"
-#include "vcFlexModels.h"
 #include "vcFlexErrors.h"
+#include "vcFlexModels.h"
 #include "vcFlexSubModelParams.h"
 
 namespace {
@@ -189,9 +189,9 @@ void vcFlexSubModelResult::draw(vcGraphicList& list, const vcFlexSubModel& subMo
   const vcPtrHandle<vc2XformBase> x = xform.composeBase(*pose_);
   if (flags & 1) subModel.draw(list, *x, 4 | 8, color);
   if (flags & 2) {
-    list.append(vcPtrHandle<vcGraphic>(new vcGraphicText(label, x->mapPoint({0, 0}), color,
-                                                         vcColor::pass, vcUIFormat::defaultFont(),
-                                                         vcVector<2>(8, -8))));
+    list.append(
+        vcPtrHandle<vcGraphic>(new vcGraphicText(label, x->mapPoint({0, 0}), color, vcColor::pass,
+                                                 vcUIFormat::defaultFont(), vcVector<2>(8, -8))));
     subModel.draw(list, *x, 1, color);
   }
 }

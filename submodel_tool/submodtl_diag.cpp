@@ -298,4 +298,3 @@ void recordRunOutputs(vcDiagObject* diag, unsigned long flags,
 }
 
 }  // namespace vc_submodtl
-

@@ -86,8 +86,8 @@ TEST(FlexAlignDiag, EachFlagWritesOnlyItsKindOfRecord) {
 
   const std::set<std::string> in = titles(inputs), out = titles(outputs),
                               mid = titles(intermediate);
-  for (const char* t : {"FlexAlign Tool Run Inputs", "FlexAlign Params", "Details",
-                        "Sub-Model Tool Run"}) {
+  for (const char* t :
+       {"FlexAlign Tool Run Inputs", "FlexAlign Params", "Details", "Sub-Model Tool Run"}) {
     EXPECT_TRUE(in.count(t)) << t;
     EXPECT_FALSE(out.count(t) || mid.count(t)) << t;
   }
@@ -111,8 +111,8 @@ TEST(FlexAlignDiag, RunRecordsCarryTheirNamedItemsAndOutputsSitBesideInputs) {
   ASSERT_TRUE(in && out);
   EXPECT_EQ(in->level(), out->level());
   EXPECT_TRUE(in->hasImage() && out->hasImage());
-  EXPECT_EQ(itemNames(*in), (std::vector<std::string>{
-                                "Fixtures", "Arrangement Bounding Box at the Start Pose"}));
+  EXPECT_EQ(itemNames(*in),
+            (std::vector<std::string>{"Fixtures", "Arrangement Bounding Box at the Start Pose"}));
   EXPECT_EQ(in->item(0).graphics.size(), 1);  // one fixture point
 
   std::vector<std::string> expected = {"Status", "Run Time"};
