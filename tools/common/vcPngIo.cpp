@@ -98,9 +98,27 @@ void vfWritePng(const std::string& path, const vcPelBuffer_const<unsigned char>&
   if (!f.flush()) fail(path, "cannot write the file");
 }
 
+void vfWritePngRgb(const std::string& path, const std::vector<unsigned char>& rgb, long width,
+                   long height) {
+  if (width <= 0 || height <= 0 || rgb.size() != std::size_t(width) * std::size_t(height) * 3)
+    fail(path, "colour pixels do not match the image size");
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = png_uint_32(width);
+  image.height = png_uint_32(height);
+  image.format = PNG_FORMAT_RGB;
+  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr))
+    fail(path, std::string("cannot write the PNG (") + image.message + ")");
+}
+
 #else
 
 bool vfHavePng() { return false; }
+
+void vfWritePngRgb(const std::string& path, const std::vector<unsigned char>&, long, long) {
+  fail(path, "PNG support is not built in (libpng was not found)");
+}
 
 vcPelBuffer<unsigned char> vfReadPng(const std::string& path) {
   fail(path, "PNG support is not built in (libpng was not found); use PGM");

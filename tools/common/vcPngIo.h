@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/core/vcPelBuffer.h"
 
@@ -14,6 +15,9 @@ bool vfHavePng();
 // with the usual luminance weights, alpha is dropped.
 vcPelBuffer<unsigned char> vfReadPng(const std::string& path);
 void vfWritePng(const std::string& path, const vcPelBuffer_const<unsigned char>& img);
+// An 8-bit colour PNG of width x height pixels, rows of r, g, b bytes back to back.
+void vfWritePngRgb(const std::string& path, const std::vector<unsigned char>& rgb, long width,
+                   long height);
 // The bytes of an 8-bit grey PNG of the window.
 std::string vfEncodePng(const vcPelBuffer_const<unsigned char>& img);
 

@@ -1,0 +1,19 @@
+// The demo's part as a description a user can start from, with the images it names.
+#pragma once
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "platform/core/vcPelBuffer.h"
+#include "tools/common/vcFlexSample.h"
+
+struct vcCliExample {
+  nlohmann::json description;
+  // File name to image: the training image and the masks the description names.
+  std::map<std::string, vcPelBuffer<unsigned char>> images;
+};
+
+// The sample part: its sub-models, instances and train settings, and the run settings that
+// find it in the demo's single-part images.
+vcCliExample vfSampleExample(const vcFlexSample& sample);
