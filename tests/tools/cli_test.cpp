@@ -166,6 +166,12 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileAndStatusTwo) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
+  // An image without the part ran fine: status 1, and the other image still reports.
+  const Ran none = run("run " + ex("bad.fxp") + " " + ex("connector-mask.png") + " " +
+                       ex("image-1.png"));
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.out.find("no part found"), std::string::npos);
+  EXPECT_NE(none.out.find("image-1.png (640 x 480): 1 result(s)"), std::string::npos);
   for (const char* cmd : {"demo", "train", "run", "info"}) {
     const Ran r = run(std::string(cmd) + " --help");
     EXPECT_EQ(r.status, 0);
