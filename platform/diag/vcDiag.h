@@ -8,7 +8,9 @@
 // throws on bad content (an unbound image, an empty list) — it is kept or ignored.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/core/vcPelBuffer.h"
@@ -94,29 +96,49 @@ class vcDiagObject {
   long level() const { return level_; }
   void clear();
 
+  // A short summary of what was recorded, shown at the top of a report ("Tool", "Results
+  // found", ...): keys in the order first given; giving a key again replaces its value.
+  void summary(const std::string& key, const std::string& value);
+  const std::vector<std::pair<std::string, std::string>>& summary() const { return summary_; }
+
  private:
   std::vector<vcDiagRecord> records_;
+  std::vector<std::pair<std::string, std::string>> summary_;
   long level_ = 0;
 };
 
-// Writes every record of `diag` into `folder` (created if missing): per record image a PGM
-// (exact pixels) and a BMP (for browsers), and index.html listing the records in order,
-// indented by level, with each image and its graphics drawn over it as inline SVG, then the
-// record's graphics names and texts. Throws vcBadParams when a file cannot be written.
-void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder);
+// How a report embeds record images. The library itself writes BMP (no codec needed); a
+// caller with a better codec hands it in (the tools pass PNG).
+struct vcDiagImageEncoder {
+  std::string mimeType;  // e.g. "image/png"
+  std::function<std::string(const vcPelBuffer_const<unsigned char>&)> encode;
+  bool empty() const { return !encode; }
+};
+
+// Writes `diag` into `folder` (created if missing) as one self-contained page, index.html:
+// the summary, then the records nested by level (top level open, deeper ones collapsed), each
+// with its image and graphic lists drawn over it as SVG layers that can be switched off, and
+// its texts as preformatted blocks. Each distinct image is embedded once (encoded by
+// `encoder`, BMP without one) and also written as an exact-pixel PGM next to the page.
+// Throws vcBadParams when a file cannot be written.
+void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder,
+                       const vcDiagImageEncoder& encoder = vcDiagImageEncoder());
 
 // A recorder that writes its records to a folder when flushed or destroyed.
 class vcDiagFolderRecorder : public vcDiagObject {
  public:
-  explicit vcDiagFolderRecorder(std::string folder) : folder_(std::move(folder)) {}
+  explicit vcDiagFolderRecorder(std::string folder,
+                                vcDiagImageEncoder encoder = vcDiagImageEncoder())
+      : folder_(std::move(folder)), encoder_(std::move(encoder)) {}
   // One recorder, one folder: a copy would write it twice.
   vcDiagFolderRecorder(const vcDiagFolderRecorder&) = delete;
   vcDiagFolderRecorder& operator=(const vcDiagFolderRecorder&) = delete;
   // Writes what was recorded; errors are swallowed here (call flush() to see them).
   ~vcDiagFolderRecorder() override;
   const std::string& folder() const { return folder_; }
-  void flush() const { vfWriteDiagFolder(*this, folder_); }
+  void flush() const { vfWriteDiagFolder(*this, folder_, encoder_); }
 
  private:
   std::string folder_;
+  vcDiagImageEncoder encoder_;
 };

@@ -105,13 +105,20 @@ TEST(Diag, RecordsKeepOrderLevelsAndTheirOwnPixels) {
   EXPECT_FALSE(r.hasImage());
 }
 
-TEST(Diag, FolderRecorderWritesAnIndexInOrder) {
+std::size_t count(const std::string& s, const std::string& what) {
+  std::size_t n = 0;
+  for (auto p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
+  return n;
+}
+
+TEST(Diag, FolderRecorderWritesOnePageNestedByLevel) {
   const fs::path dir = freshDir("index");
   auto img = ramp(5, 3);
   // Client coordinates are twice the pixel coordinates.
   img.clientFromImageXform(vcXform<2>(vcMatrix<2>(2, 0, 0, 2), {0, 0}));
   {
     vcDiagFolderRecorder rec(dir.string());
+    rec.summary("Tool", "Test <tool>");
     vcDiagRecord& a = rec.newDiagRecord();
     a.recordAnnotation("Run <Inputs>");
     a.image(img);
@@ -120,7 +127,9 @@ TEST(Diag, FolderRecorderWritesAnIndexInOrder) {
     a.graphics(g, vcDisplay::eClientCoords, "ROI");
     a.text("Status", "Run & done");
     rec.level(1);
-    rec.newDiagRecord().recordAnnotation("Details");
+    vcDiagRecord& b = rec.newDiagRecord();
+    b.recordAnnotation("Details");
+    b.image(ramp(5, 3));  // equal pixels: the page holds the image once
     rec.level(0);
     vcDiagRecord& c = rec.newDiagRecord();
     c.recordAnnotation("Outputs");
@@ -131,42 +140,66 @@ TEST(Diag, FolderRecorderWritesAnIndexInOrder) {
 
   const std::string html = readFile(dir / "index.html");
   ASSERT_FALSE(html.empty());
-  const auto p0 = html.find("<h2>0. Run &lt;Inputs&gt;</h2>");
-  const auto p1 = html.find("<h2>1. Details</h2>");
-  const auto p2 = html.find("<h2>2. Outputs</h2>");
+  const auto p0 = html.find("<summary>0. Run &lt;Inputs&gt;</summary>");
+  const auto p1 = html.find("<summary>1. Details</summary>");
+  const auto p2 = html.find("<summary>2. Outputs</summary>");
   ASSERT_NE(p0, std::string::npos);
   ASSERT_NE(p1, std::string::npos);
   ASSERT_NE(p2, std::string::npos);
-  EXPECT_LT(p0, p1);
-  EXPECT_LT(p1, p2);
-  EXPECT_NE(html.find("data-level=\"1\" style=\"margin-left:24px\""), std::string::npos);
+  ASSERT_LT(p0, p1);
+  ASSERT_LT(p1, p2);
+  EXPECT_LT(html.find("<td>Test &lt;tool&gt;</td>"), p0);
+  // "Details" opens inside "Run <Inputs>" and starts closed; both close before "Outputs".
+  EXPECT_EQ(count(html.substr(p0, p1 - p0), "</details>"), 0u);
+  EXPECT_EQ(count(html.substr(p1, p2 - p1), "</details>"), 2u);
+  EXPECT_NE(html.find("id=\"record_0000\" data-level=\"0\" open>"), std::string::npos);
+  EXPECT_NE(html.find("id=\"record_0001\" data-level=\"1\">"), std::string::npos);
   EXPECT_NE(html.find("<pre>Run &amp; done</pre>"), std::string::npos);
   EXPECT_EQ(html.find("<h3 class=\"text\">Status"), html.find("<h3 class=\"text\">"));
+  // Without an encoder the image is an embedded BMP ("BM" is "Qk" in base64), once.
+  EXPECT_EQ(count(html, "<image id="), 1u);
+  EXPECT_EQ(count(html, "data:image/bmp;base64,Qk"), 1u);
+  EXPECT_EQ(count(html, "href=\"#img0\""), 2u);
   // The client rectangle (2,2)-(6,4) lands on pixels (1,1)-(3,2), over the record's image,
-  // which the page shows 8 times enlarged (graphics are drawn in screen pixels).
+  // which the page shows 8 times enlarged (graphics are drawn in screen pixels); a pixel's
+  // centre is half a pixel into its square.
   const std::string first = html.substr(p0, p1 - p0);
-  EXPECT_NE(first.find("href=\"record_0000.bmp\""), std::string::npos);
-  EXPECT_NE(first.find("M8 8 L24 8 L24 16 L8 16 Z"), std::string::npos);
-  EXPECT_LT(first.find("<image"), first.find("data-name=\"ROI\""));
+  EXPECT_NE(first.find("M12 12 L28 12 L28 20 L12 20 Z"), std::string::npos);
+  EXPECT_LT(first.find("<use"), first.find("data-name=\"ROI\""));
+  EXPECT_NE(first.find("data-layer=\"record_0000_g0\""), std::string::npos);
   // Image-frame graphics are not mapped by a client transform; without an image the view
   // frames them with a 10-pixel margin: extent (38,48)-(62,72), enlarged 8 times.
   const std::string last = html.substr(p2);
   EXPECT_NE(last.find("M80 96 L112 96"), std::string::npos);
   EXPECT_NE(last.find("width=\"192.000\" height=\"192.000\""), std::string::npos);
-  EXPECT_EQ(last.find("<image"), std::string::npos);
+  EXPECT_EQ(last.find("<use"), std::string::npos);
 
-  // The PGM holds the exact pixels; the BMP is 8-bit grey, bottom-up, rows padded to 4.
-  const auto back = vfReadPgm((dir / "record_0000.pgm").string());
+  // Beside the page, the exact pixels of each distinct image.
+  const auto back = vfReadPgm((dir / "image_000.pgm").string());
   ASSERT_EQ(back.width(), 5);
   ASSERT_EQ(back.height(), 3);
   for (long y = 0; y < 3; ++y)
     for (long x = 0; x < 5; ++x) EXPECT_EQ(back.get(x, y), img.get(x, y));
-  const std::string bmp = readFile(dir / "record_0000.bmp");
-  ASSERT_EQ(bmp.size(), 1078u + 8u * 3u);
-  EXPECT_EQ(bmp.substr(0, 2), "BM");
-  EXPECT_EQ(static_cast<unsigned char>(bmp[1078 + 1]), img.get(1, 2));  // bottom row first
-  EXPECT_EQ(static_cast<unsigned char>(bmp[1078 + 16 + 4]), img.get(4, 0));
-  EXPECT_FALSE(fs::exists(dir / "record_0001.pgm"));
+  EXPECT_FALSE(fs::exists(dir / "image_001.pgm"));
+  fs::remove_all(dir);
+}
+
+TEST(Diag, FolderWriterUsesTheGivenImageEncoder) {
+  const fs::path dir = freshDir("encoder");
+  vcDiagObject d;
+  d.newDiagRecord().image(ramp(4, 4));
+  d.newDiagRecord().image(ramp(4, 5));
+  long calls = 0;
+  vcDiagImageEncoder enc{"image/x-test", [&](const vcPelBuffer_const<unsigned char>& im) {
+                           ++calls;
+                           return std::string("abc") + char('0' + im.height());
+                         }};
+  vfWriteDiagFolder(d, dir.string(), enc);
+  const std::string html = readFile(dir / "index.html");
+  EXPECT_EQ(calls, 2);
+  EXPECT_NE(html.find("data:image/x-test;base64,YWJjNA=="), std::string::npos);  // "abc4"
+  EXPECT_NE(html.find("data:image/x-test;base64,YWJjNQ=="), std::string::npos);  // "abc5"
+  EXPECT_EQ(html.find("image/bmp"), std::string::npos);
   fs::remove_all(dir);
 }
 
