@@ -1,5 +1,7 @@
 // Diagnostic records of FlexAlign training: names and texts a viewer relies on.
 
+#include <cstdio>
+
 #include "platform/diag/vcDiag.h"
 #include "vcFlexAlignTool.h"
 
@@ -83,6 +85,10 @@ void vcFlexAlignPattern::recordTrainOutputs(vcDiagObject* diag, unsigned long fl
                                             bool failed) const {
   if (!diag) return;
   if (vcDiagObject::shouldRecord(flags, kInputs)) diag->level(diag->level() - 2);
+  if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eAll)) {
+    diag->summary("Tool", "FlexAlign");
+    diag->summary("Trained", failed ? "no (training failed)" : "yes");
+  }
   if (!vcDiagObject::shouldRecord(flags, kOutputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Train Outputs");
@@ -135,6 +141,20 @@ void vcFlexAlignPattern::recordRunOutputs(vcDiagObject* diag, unsigned long flag
                                           const vcFlexAlignResultSet& results, bool failed) const {
   if (!diag) return;
   if (vcDiagObject::shouldRecord(flags, kInputs)) diag->level(diag->level() - 2);
+  if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eAll)) {
+    // The last run recorded speaks for the page.
+    diag->summary("Tool", "FlexAlign");
+    diag->summary("Results found", failed ? "none (the run failed)"
+                                          : std::to_string(results.numFound()) + " of " +
+                                                std::to_string(results.results().size()));
+    const bool any = !failed && !results.results().empty();
+    diag->summary("Instances found (best result)",
+                  (any ? std::to_string(results.results()[0].positionIndices().size()) : "0") +
+                      " of " + std::to_string(arrangement_.positions().size()));
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.2f ms", results.time() * 1e3);
+    diag->summary("Run time", ms);
+  }
   if (!vcDiagObject::shouldRecord(flags, kOutputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Run Outputs");

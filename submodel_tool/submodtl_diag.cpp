@@ -278,6 +278,11 @@ void recordRunOutputs(vcDiagObject* diag, unsigned long flags,
                       const vcPelBuffer_const<unsigned char>& image, const vcFlexSubModel& subModel,
                       const vc_SubModelResultSet& results, bool lowerLevel) {
   vcDiagObject* d = vcDiagObject::getRecordingDestination(diag, flags);
+  if (d) {
+    // A FlexAlign run around this one writes its own summary when it ends.
+    d->summary("Tool", "Sub-Model Tool");
+    d->summary("Results found", vfStr(results.numFound()));
+  }
   if (d && vcDiagObject::shouldRecord(flags, kOutputs)) {
     vcDiagRecord& r = d->newDiagRecord();
     r.recordAnnotation("Sub-Model Tool Run Outputs");

@@ -296,7 +296,7 @@ int demo(int argc, char** argv, int from) {
 
   int misses = 0;
   {
-    vcDiagFolderRecorder report((fs::path(out) / "report").string());
+    vcDiagFolderRecorder report((fs::path(out) / "report").string(), vfPngDiagEncoder());
     for (std::size_t i = 0; i < images.size(); ++i) {
       const DemoImage& d = images[i];
       const vcFlexSampleImage img = vfRenderFlexSample(sample, d.options);
@@ -443,7 +443,8 @@ int run(int argc, char** argv, int from) {
         std::unique_ptr<vcDiagFolderRecorder> diag;
         if (!report.empty())
           diag =
-              std::make_unique<vcDiagFolderRecorder>((fs::path(report) / stem(files[i])).string());
+              std::make_unique<vcDiagFolderRecorder>((fs::path(report) / stem(files[i])).string(),
+                                                        vfPngDiagEncoder());
         const vcCliImageRun r = vfRunCliImage(own, files[i], img, start, own.runParams, diag.get(),
                                               diag ? kReportFlags : 0);
         if (diag) diag->flush();

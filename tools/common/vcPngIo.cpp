@@ -151,3 +151,8 @@ void vfWriteImage(const std::string& path, const vcPelBuffer_const<unsigned char
   else
     vfWritePgm(path, img);
 }
+
+vcDiagImageEncoder vfPngDiagEncoder() {
+  if (!vfHavePng()) return {};
+  return {"image/png", [](const vcPelBuffer_const<unsigned char>& img) { return vfEncodePng(img); }};
+}

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/core/vcPelBuffer.h"
+#include "platform/diag/vcDiag.h"
 
 // False when the tools were built without libpng; the PNG functions then throw.
 bool vfHavePng();
@@ -25,3 +26,7 @@ std::string vfEncodePng(const vcPelBuffer_const<unsigned char>& img);
 vcPelBuffer<unsigned char> vfReadImage(const std::string& path);
 // PNG when the path ends in ".png", else PGM.
 void vfWriteImage(const std::string& path, const vcPelBuffer_const<unsigned char>& img);
+
+// What a diagnostic report embeds its images with: PNG, or the report's own BMP when the
+// tools were built without libpng.
+vcDiagImageEncoder vfPngDiagEncoder();
