@@ -698,6 +698,8 @@ class vcFlexSubModelGfndResult : public vcFlexSubModelResult {
   const std::vector<double>& dofValues() const { return dofValues_; }
   // The engine's own result, kept only when the run asked to save match information.
   const vcGFAlignResult* matchInfo() const { return matchInfo_; }
+  // Draws the kept engine result (see vcGFAlignResult::draw); nothing without one.
+  void drawMatch(vcGraphicList& list) const;
 
   // Written by the sub-model tool while the result is built.
   void measures(double contrast, double fitError, double coverage, double clutter);

@@ -568,3 +568,7 @@ const vc_Instantiator registerGfndRun(typeid(vcFlexSubModelGfndRunParams),
 const vc_Instantiator registerGfndResult(typeid(vcFlexSubModelGfndResult),
                                          &vcFlexSubModelGfndResult::make);
 }  // namespace
+
+void vcFlexSubModelGfndResult::drawMatch(vcGraphicList& list) const {
+  if (matchInfo_) matchInfo_->draw(list);
+}

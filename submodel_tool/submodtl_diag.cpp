@@ -263,10 +263,7 @@ void recordMatchInfo(vcDiagObject* diag, unsigned long flags,
   vcGraphicList g;
   for (const auto& res : results.results()) {
     const auto* gf = dynamic_cast<const vcFlexSubModelGfndResult*>(res.ptr());
-    if (!gf || !gf->matchInfo()) continue;
-    for (const vcVector<2>& p : gf->matchInfo()->matchImagePoints())
-      g.append(
-          vcPtrHandle<vcGraphic>(new vcGraphicCross(p, 2.0, vcRadian(0.0), vcColor::greenColor)));
+    if (gf) gf->drawMatch(g);
   }
   vcDiagRecord& r = d->newDiagRecord();
   r.recordAnnotation("Debugging Information");

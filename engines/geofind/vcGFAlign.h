@@ -24,6 +24,7 @@
 #include "platform/diag/vcDiagFwd.h"
 
 class vc2Wireframe;
+class vcGraphicList;
 struct vc_GFModel;
 
 // Engine errors. Every failure carries a message stating the violated rule.
@@ -212,6 +213,9 @@ class vcGFAlignResult {
   // With saveMatchInfo: the matched model points in client coordinates and their image edges.
   const std::vector<vcVector<2>>& matchModelPoints() const { return matchModel_; }
   const std::vector<vcVector<2>>& matchImagePoints() const { return matchImage_; }
+  // Appends, in client coordinates: the match region's outline (cyan), and per matched model
+  // point a short line to the image edge it matched (yellow) ending in a cross (green).
+  void draw(vcGraphicList& list) const;
 
  private:
   friend class vcGFAlignPattern;

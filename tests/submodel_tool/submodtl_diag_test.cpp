@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/diag/vcDiag.h"
+#include "platform/display/vcGraphic.h"
 #include "tool_scenes.h"
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
@@ -77,5 +79,52 @@ TEST(SubModelToolDiag, RunRecordsNestUnderTheInputRecord) {
   EXPECT_EQ(failed.level(), 0);
 }
 
-}  // namespace
+// Distance from a point to the nearest edge of the scene's pattern under `pose`.
+double edgeDistance(const vcVector<2>& p, const vcXform<2>& pose) {
+  double best = 1e300;
+  for (const vcPolygon& poly : tool_scenes::patternParts()) {
+    const auto& v = poly.vertices();
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      const vcVector<2> a = pose.mapPoint(v[i]), b = pose.mapPoint(v[(i + 1) % v.size()]);
+      const vcVector<2> ab = b - a;
+      const double t = std::clamp((p - a).dot(ab) / ab.dot(ab), 0.0, 1.0);
+      best = std::min(best, p.distance(a + ab * t));
+    }
+  }
+  return best;
+}
 
+TEST(SubModelToolDiag, MatchInfoIsDrawnOnTheEdgesItMatched) {
+  vc_SubModelTool tool;
+  vcFlexSubModelGfndTrainParams train;
+  train.algorithms(vcFlexSubModelGfndDefs::eGeorapid | vcFlexSubModelGfndDefs::eGeofind);
+  tool.train(vcFlexSubModel(tool_scenes::render(100, 80, vcXform<2>()), "p"), train);
+  const vcXform<2> truth = tool_scenes::rigid(3.0, 61.3, 47.6);
+  vcFlexSubModelGfndRunParams run;
+  run.algorithm(vcFlexSubModelGfndDefs::eGeofind);
+  run.xyUncertainty(12, 12);
+  run.zoneEnable(vcFlexSubModelParamsDefs::eAngle);
+  run.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -5, 5);
+  run.saveMatchInfo(true);
+  vcDiagObject diag;
+  vc_SubModelResultSet rs;
+  tool.run(tool_scenes::render(240, 200, truth), vc2XformLinear(tool_scenes::rigid(1.5, 58, 50)),
+           run, {}, rs, &diag, vcDiagDefs::eIntermediate);
+  ASSERT_GE(rs.numFound(), 1);
+  const vcDiagRecord* r = find(diag, "Debugging Information");
+  ASSERT_NE(r, nullptr);
+  const vcDiagRecord::Item* g = nullptr;
+  for (const auto& it : r->items())
+    if (it.kind == vcDiagRecord::eGraphicsItem && it.name == "Results Match Info") g = &it;
+  ASSERT_NE(g, nullptr);
+  long crosses = 0, onEdge = 0;
+  for (long i = 0; i < g->graphics.size(); ++i)
+    if (const auto* c = dynamic_cast<const vcGraphicCross*>(&g->graphics.graphic(i))) {
+      ++crosses;
+      onEdge += edgeDistance(c->center(), truth) < 1.0;
+    }
+  EXPECT_GT(crosses, 50);
+  EXPECT_GT(onEdge, crosses * 95 / 100);
+}
+
+}  // namespace
