@@ -234,7 +234,9 @@ void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder,
 
   std::time_t now = std::time(nullptr);
   char written[64];
-  std::strftime(written, sizeof written, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  std::tm local{};
+  localtime_r(&now, &local);  // reports are written from several threads at once
+  std::strftime(written, sizeof written, "%Y-%m-%d %H:%M:%S", &local);
   html += "<h1>" + vfXmlEscape(title) + "</h1>\n<table class=\"summary\">\n";
   for (const auto& [k, v] : diag.summary())
     html += "<tr><th>" + vfXmlEscape(k) + "</th><td>" + vfXmlEscape(v) + "</td></tr>\n";
