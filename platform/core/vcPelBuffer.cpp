@@ -20,14 +20,42 @@ bool vcPelBuffer_const<T>::window(const vcPelRect& r, bool clip) {
 }
 
 template <class T>
+void vcPelBuffer_const<T>::view_(T* pixels, long width, long height, long rowStride,
+                                 std::shared_ptr<const void> keepAlive) {
+  if (width < 0 || height < 0) throw vcBadParams("image size must not be negative");
+  if (rowStride < width) throw vcBadParams("image row stride must be at least the width");
+  if (width > 0 && height > 0 && pixels == nullptr)
+    throw vcBadParams("image pixels must not be null");
+  // Only a token when the caller keeps the pixels alive: the buffer is bound all the same.
+  owner_ = keepAlive ? std::move(keepAlive) : std::make_shared<char>(0);
+  pels_ = pixels;
+  stride_ = rowStride;
+  rootX_ = rootY_ = 0;
+  rootW_ = width;
+  rootH_ = height;
+  win_ = vcPelRect(0, 0, width, height);
+}
+
+template <class T>
+vcPelBuffer_const<T>::vcPelBuffer_const(const T* pixels, long width, long height, long rowStride,
+                                        std::shared_ptr<const void> keepAlive) {
+  // The const view never writes through the pointer.
+  view_(const_cast<T*>(pixels), width, height, rowStride, std::move(keepAlive));
+}
+
+template <class T>
+vcPelBuffer<T>::vcPelBuffer(T* pixels, long width, long height, long rowStride,
+                            std::shared_ptr<const void> keepAlive) {
+  this->view_(pixels, width, height, rowStride, std::move(keepAlive));
+}
+
+template <class T>
 vcPelBuffer<T>::vcPelBuffer(long width, long height) {
   if (width < 0 || height < 0) throw vcBadParams("image size must not be negative");
   if (width > 0 && height > std::numeric_limits<long>::max() / 4 / width)
     throw vcBadParams("image size is too large");
-  this->store_ = std::make_shared<std::vector<T>>(static_cast<std::size_t>(width * height), T{});
-  this->rootW_ = width;
-  this->rootH_ = height;
-  this->win_ = vcPelRect(0, 0, width, height);
+  auto store = std::make_shared<std::vector<T>>(static_cast<std::size_t>(width * height), T{});
+  this->view_(store->data(), width, height, width, store);
 }
 
 template <class T>

@@ -24,8 +24,13 @@ class vcPelBuffer_const {
  public:
   // Unbound.
   vcPelBuffer_const() = default;
+  // Views pixels the buffer does not own, without copying: `height` rows of `width` pixels,
+  // row starts `rowStride` pixels apart. Copies of the buffer hold `keepAlive`; with a null one
+  // the caller keeps the pixels alive as long as any copy. Bad sizes throw vcBadParams.
+  vcPelBuffer_const(const T* pixels, long width, long height, long rowStride,
+                    std::shared_ptr<const void> keepAlive);
 
-  bool isBound() const { return static_cast<bool>(store_); }
+  bool isBound() const { return static_cast<bool>(owner_); }
   long width() const { return win_.width(); }
   long height() const { return win_.height(); }
   // Upper-left corner of the window in root-image coordinates.
@@ -42,15 +47,17 @@ class vcPelBuffer_const {
   void setEntire() { win_ = entire(); }
   void setUnbound() { *this = vcPelBuffer_const(); }
 
-  long rowStride() const { return rootW_; }
+  long rowStride() const { return stride_; }
   // Row y of the window (0-based within the window).
   const T* row(long y) const {
-    return store_->data() + (win_.y() - rootY_ + y) * rootW_ + (win_.x() - rootX_);
+    return pels_ + (win_.y() - rootY_ + y) * stride_ + (win_.x() - rootX_);
   }
   T get(long x, long y) const { return row(y)[x]; }
   // Offset of window pixel (x, y) from the window's first pixel in the shared storage.
-  std::ptrdiff_t pointToOffset(long x, long y) const { return y * rootW_ + x; }
-  bool sharesPixelsWith(const vcPelBuffer_const& o) const { return store_ == o.store_; }
+  std::ptrdiff_t pointToOffset(long x, long y) const { return y * stride_ + x; }
+  bool sharesPixelsWith(const vcPelBuffer_const& o) const {
+    return owner_ == o.owner_ || (pels_ != nullptr && pels_ == o.pels_);
+  }
 
   const vcXform<2>& clientFromImageXform() const { return clientFromImage_; }
   vcXform<2> imageFromClientXform() const { return clientFromImage_.inverse(); }
@@ -59,7 +66,12 @@ class vcPelBuffer_const {
   vcPtrHandle_const<vc2XformBase> clientFromImageXformBase() const;
 
  protected:
-  std::shared_ptr<std::vector<T>> store_;
+  void view_(T* pixels, long width, long height, long rowStride,
+             std::shared_ptr<const void> keepAlive);
+
+  std::shared_ptr<const void> owner_;  // keeps the pixels alive; null when unbound
+  T* pels_ = nullptr;                  // pixel (rootX_, rootY_)
+  long stride_ = 0;                    // pixels from one row start to the next
   long rootX_ = 0;
   long rootY_ = 0;
   long rootW_ = 0;
@@ -78,8 +90,11 @@ class vcPelBuffer : public vcPelBuffer_const<T> {
   // argument is the row alignment in bytes the caller asks for; rows here are packed, which
   // satisfies any alignment the pixel loops need, so it is only checked to be positive.
   vcPelBuffer(const vcPelRect& r, long alignment);
+  // Views writable pixels the buffer does not own; as the vcPelBuffer_const constructor.
+  vcPelBuffer(T* pixels, long width, long height, long rowStride,
+              std::shared_ptr<const void> keepAlive);
   T* row(long y) const {
-    return this->store_->data() + (this->win_.y() - this->rootY_ + y) * this->rootW_ +
+    return this->pels_ + (this->win_.y() - this->rootY_ + y) * this->stride_ +
            (this->win_.x() - this->rootX_);
   }
   void set(long x, long y, T v) const { row(y)[x] = v; }

@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "platform/core/vcException.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcXform.h"
 
@@ -47,6 +50,37 @@ TEST(Matrix, DecompositionsRebuildRandomMatrices) {
   const vcVector<2> back = x.invMapPoint(x.mapPoint(p));
   EXPECT_NEAR(back.x(), p.x(), 1e-12);
   EXPECT_NEAR(back.y(), p.y(), 1e-12);
+}
+
+// Foreign pixels with padded rows: windows, copies and archives see the same pixels as the
+// owner's array, and the owner's token is released with the last copy.
+TEST(PelBuffer, ViewsForeignPixelsWithRowStride) {
+  std::vector<unsigned char> rows(7 * 5);
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<unsigned char>(i);
+  auto token = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = token;
+  {
+    vcPelBufferU8 view(rows.data(), 4, 5, 7, std::move(token));
+    EXPECT_EQ(view.width(), 4);
+    EXPECT_EQ(view.rowStride(), 7);
+    EXPECT_EQ(view.get(3, 2), 2 * 7 + 3);
+    view.set(1, 4, 200);
+    EXPECT_EQ(rows[4 * 7 + 1], 200);
+    vcPelBufferU8_const win = view;
+    ASSERT_TRUE(win.window(vcPelRect(1, 1, 2, 3)));
+    EXPECT_EQ(win.get(1, 2), 3 * 7 + 2);
+    const vcPelBufferU8 copy = vfPelCopy(win);
+    EXPECT_EQ(copy.rowStride(), 2);
+    EXPECT_TRUE(vfPelEqual(copy, win));
+    EXPECT_FALSE(watch.expired());
+  }
+  EXPECT_TRUE(watch.expired());
+  const vcPelBufferU8_const unowned(rows.data(), 7, 5, 7, nullptr);
+  EXPECT_TRUE(unowned.isBound());
+  EXPECT_EQ(unowned.get(6, 4), rows[34]);
+  EXPECT_THROW(vcPelBufferU8(rows.data(), 8, 5, 7, nullptr), vcBadParams);
+  EXPECT_THROW(vcPelBufferU8(nullptr, 2, 2, 2, nullptr), vcBadParams);
+  EXPECT_THROW(vcPelBufferU8(rows.data(), -1, 2, 2, nullptr), vcBadParams);
 }
 
 TEST(PelBuffer, WindowsShareAndCopiesDoNot) {
