@@ -1,0 +1,87 @@
+"""Rigid finders on the generated asymmetric pattern, and how images are taken."""
+import numpy as np
+import pytest
+
+import vcflexalign as vf
+from vcflexalign import samples
+
+# The pattern's origin at the centre of a 160 x 160 training image: the finders' default origin.
+TRAIN = samples.asymmetric_image(samples.pose(80, 80), width=160, height=160)
+POSES = [(301.37, 222.81, 0.0, 1.0), (250.5, 260.25, 37.5, 1.06), (390.12, 180.7, -121.0, 0.93)]
+
+
+@pytest.fixture(scope="module")
+def geofind():
+    f = vf.GeofindFinder()
+    f.train(TRAIN)
+    return f
+
+
+def test_geofind_finds_known_poses_within_five_hundredths_of_a_pixel(geofind):
+    for x, y, angle, scale in POSES:
+        image = samples.asymmetric_image(samples.pose(x, y, angle, scale))
+        found = geofind.find(image, angle=(-180, 180), scale=(0.9, 1.1))
+        assert len(found) == 1
+        r = found[0]
+        assert np.hypot(r.x - x, r.y - y) < 0.05, (r, x, y)
+        assert abs((r.angle - angle + 180) % 360 - 180) < 0.05
+        assert r.scale == pytest.approx(scale, abs=0.001)
+        # The pose maps the training origin to the reported point.
+        assert r.pose @ np.array([80.0, 80.0, 1.0]) == pytest.approx([r.x, r.y])
+
+
+def test_correlation_finds_known_poses_within_five_hundredths_of_a_pixel():
+    f = vf.CorrelationFinder()
+    f.train(TRAIN, max_angle=20, max_scale=0.15)
+    for x, y, angle, scale in [(300.3, 200.6, 0.0, 1.0), (280.0, 240.0, 12.0, 1.08)]:
+        image = samples.asymmetric_image(samples.pose(x, y, angle, scale))
+        r = f.find(image, angle=(-20, 20), scale=(0.85, 1.15))[0]
+        assert np.hypot(r.x - x, r.y - y) < 0.05, (r, x, y)
+        assert r.angle == pytest.approx(angle, abs=0.1)
+        assert r.scale == pytest.approx(scale, abs=0.002)
+        assert r.score > 0.9
+
+
+def test_masked_training_and_a_crop_with_padded_rows(geofind):
+    mask = np.full(TRAIN.shape, 255, np.uint8)
+    mask[:, :40] = 0  # a quarter of the pattern left out
+    masked = vf.GeofindFinder()
+    masked.train(TRAIN, mask=mask)
+    image = samples.asymmetric_image(samples.pose(320.4, 240.2, 10.0))
+    whole = masked.find(image, angle=(-20, 20))[0]
+    assert np.hypot(whole.x - 320.4, whole.y - 240.2) < 0.05
+    # A crop is viewed in place (rows of the full image apart); results move with the crop.
+    crop = image[100:400, 150:500]
+    assert not crop.flags.c_contiguous
+    r = geofind.find(crop, angle=(-20, 20))[0]
+    copy = geofind.find(np.ascontiguousarray(crop), angle=(-20, 20))[0]
+    assert (r.x, r.y, r.score) == (copy.x, copy.y, copy.score)
+    assert np.hypot(r.x + 150 - 320.4, r.y + 100 - 240.2) < 0.05
+
+
+@pytest.mark.parametrize(
+    "bad, error, words",
+    [
+        (np.zeros((50, 60), np.float64), TypeError, "dtype uint8"),
+        ([[0] * 60] * 50, TypeError, "numpy array"),
+        (np.zeros((50, 60, 3), np.uint8), ValueError, "2-D"),
+        (np.zeros((50, 120), np.uint8)[:, ::2], ValueError, "contiguous rows"),
+        (np.zeros((0, 60), np.uint8), ValueError, "empty"),
+    ],
+)
+def test_bad_arrays_are_refused_with_their_error(geofind, bad, error, words):
+    with pytest.raises(error, match=words):
+        geofind.find(bad)
+    with pytest.raises(error, match=words):
+        vf.CorrelationFinder().train(bad)
+    with pytest.raises(error, match=words):
+        vf.SubModel.from_image(bad, "piece")
+
+
+def test_engine_errors_are_python_exceptions():
+    with pytest.raises(ValueError, match="not trained"):
+        vf.GeofindFinder().find(TRAIN)
+    flat = np.full((64, 64), 90, np.uint8)
+    with pytest.raises(vf.GeofindError) as e:
+        vf.GeofindFinder().train(flat)
+    assert isinstance(e.value, vf.Error) and str(e.value)

@@ -1,0 +1,129 @@
+"""FlexAlign on the flexible sample part: runs against the generator's truth, archives, errors
+and runs on threads."""
+import copy
+import pickle
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+import pytest
+
+import vcflexalign as vf
+from vcflexalign import samples
+
+SAMPLE = samples.FlexSample()
+
+
+def run_params(strategy=vf.RunStrategy.LOCALLY_FIXTURED):
+    piece = vf.GeofindRunParams()
+    piece.accept_threshold = 0.6
+    piece.xy_uncertainty = (6, 6)
+    piece.angle = (-4, 4)
+    rp = vf.RunParams(piece)
+    rp.run_strategy = strategy
+    rp.xy_uncertainty = (40, 40)
+    rp.angle = (-15, 15)
+    rp.scale = (0.9, 1.1)
+    return rp
+
+
+@pytest.fixture(scope="module")
+def pattern():
+    p = vf.Pattern()
+    p.train(SAMPLE.arrangement, SAMPLE.train_params())
+    return p
+
+
+def drawn_instances():
+    a = SAMPLE.arrangement
+    return [k for k in range(a.num_instances) if a.sub_models[a.indices[k]].kind != "blank"]
+
+
+def summary(result_set):
+    """Everything a result reports, for exact comparisons."""
+    return [
+        (r.found, r.score, r.pose.tobytes(),
+         [(i.found, i.score, i.pose.tobytes()) for i in r.instances])
+        for r in result_set.results
+    ]
+
+
+@pytest.mark.parametrize("strategy", [vf.RunStrategy.INDEPENDENT, vf.RunStrategy.LOCALLY_FIXTURED])
+def test_every_piece_is_found_where_the_generator_drew_it(pattern, strategy):
+    image, truth = SAMPLE.render(SAMPLE.part_pose(8.0, 1.05, 12, -9), seed=3)
+    rs = pattern.run(image, SAMPLE.part_pose(), run_params(strategy))
+    assert len(rs) == 1 and rs[0].found
+    instances = rs[0].instances
+    a = SAMPLE.arrangement
+    assert [i.name for i in instances] == [a.sub_models[s].name for s in a.indices]
+    for k in drawn_instances():
+        i = instances[k]
+        assert i.found, i
+        # Sub-model coordinates are centred on their piece: compare where both put the centre.
+        assert np.hypot(i.x - truth[k][0, 2], i.y - truth[k][1, 2]) < 0.1, i
+        true_angle = np.degrees(np.arctan2(truth[k][1, 0], truth[k][0, 0]))
+        assert abs(i.angle - true_angle) < 0.5
+    assert rs[0].angle == pytest.approx(8.0, abs=0.5)
+    assert rs[0].scale == pytest.approx(1.05, abs=0.01)
+
+
+def test_a_hidden_piece_is_reported_missing_at_its_predicted_place(pattern):
+    hidden = 4  # the second key
+    image, truth = SAMPLE.render(SAMPLE.part_pose(-6.0), occlude=hidden)
+    r = pattern.run(image, SAMPLE.part_pose(), run_params())[0]
+    i = r.instances[hidden]
+    assert not i.found and i.score == 0
+    # Placed by the fitted part pose: near the drawn place, within the pieces' own shifts.
+    assert np.hypot(i.x - truth[hidden][0, 2], i.y - truth[hidden][1, 2]) < 8
+
+
+def test_archives_and_pickles_give_identical_results(pattern, tmp_path):
+    image, _ = SAMPLE.render(SAMPLE.part_pose(3.0, 0.97, -20, 15), seed=5)
+    expected = summary(pattern.run(image, SAMPLE.part_pose(), run_params()))
+    path = tmp_path / "part.fxp"
+    pattern.save(str(path))
+    for other in [pickle.loads(pickle.dumps(pattern)), vf.Pattern.from_bytes(pattern.to_bytes()),
+                  vf.Pattern.load(str(path)), copy.deepcopy(pattern)]:
+        assert other == pattern
+        assert summary(other.run(image, SAMPLE.part_pose(), run_params())) == expected
+
+
+def test_library_errors_become_python_exceptions_of_their_family(pattern):
+    image, _ = SAMPLE.render(SAMPLE.part_pose())
+    with pytest.raises(vf.FlexAlignError, match="NotTrained") as e:
+        vf.Pattern().run(image)
+    assert e.value.error_number == 0x10005D08
+    with pytest.raises(vf.FlexAlignError) as e:
+        vf.RunParams().num_to_find = 0
+    assert e.value.kind == "vcFlexAlignDefs::BadParams" and str(e.value)
+    data = pattern.to_bytes()
+    with pytest.raises(vf.ArchiveError):
+        vf.Pattern.from_bytes(data[: len(data) // 2])
+    with pytest.raises(vf.ModelError):
+        vf.Arrangement([vf.SubModel.blank("a")], [3], [np.eye(2, 3)])
+    for family in [vf.FlexAlignError, vf.ArchiveError, vf.ModelError, vf.GeofindError]:
+        assert issubclass(family, vf.Error)
+
+
+def test_two_threads_run_faster_than_one_with_identical_results(pattern):
+    images = [SAMPLE.render(SAMPLE.part_pose(a, 1.0, a, -a), seed=10 + n)[0]
+              for n, a in enumerate(np.linspace(-10, 10, 20))]
+    rp = run_params()
+
+    def run_all(p, imgs):
+        return [summary(p.run(img, SAMPLE.part_pose(), rp)) for img in imgs]
+
+    t0 = time.perf_counter()
+    serial = run_all(pattern, images)
+    t1 = time.perf_counter()
+    # Each thread its own copy: runs of one pattern take turns.
+    copies = [copy.copy(pattern), copy.copy(pattern)]
+    t2 = time.perf_counter()
+    with ThreadPoolExecutor(2) as pool:
+        halves = list(pool.map(run_all, copies, [images[0::2], images[1::2]]))
+    t3 = time.perf_counter()
+    parallel = [None] * len(images)
+    parallel[0::2], parallel[1::2] = halves
+    print(f"\n20 runs: serial {t1 - t0:.3f} s, 2 threads {t3 - t2:.3f} s, "
+          f"ratio {(t1 - t0) / (t3 - t2):.2f}")
+    assert parallel == serial
