@@ -16,8 +16,7 @@ bool inside(const Poly& p, double x, double y) {
   bool in = false;
   for (std::size_t i = 0, j = p.size() - 1; i < p.size(); j = i++) {
     const vcVector<2>&a = p[i], &b = p[j];
-    if ((a.y() > y) != (b.y() > y) &&
-        x < (b.x() - a.x()) * (y - a.y()) / (b.y() - a.y()) + a.x())
+    if ((a.y() > y) != (b.y() > y) && x < (b.x() - a.x()) * (y - a.y()) / (b.y() - a.y()) + a.x())
       in = !in;
   }
   return in;
