@@ -1,6 +1,7 @@
 # Installs the built library into a fresh prefix, then configures, builds and runs an outside
 # project against it, once through the CMake package and once through pkg-config.
-# -DBUILD_DIR: the library's build tree; -DWORK_DIR: scratch folder; -DCONSUMER_DIR: the project.
+# -DBUILD_DIR: the library's build tree; -DWORK_DIR: scratch folder; -DCONSUMER_DIR: the project;
+# -DCXX_FLAGS: flags the library needs in its users' compile and link lines (sanitizers).
 function(run)
   execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -24,7 +25,8 @@ foreach(f IN LISTS installed)
 endforeach()
 
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/cmake -DCMAKE_BUILD_TYPE=Release
-    -DCMAKE_PREFIX_PATH=${prefix})
+    -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+    "-DCMAKE_EXE_LINKER_FLAGS=${CXX_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake -j2)
 run(${WORK_DIR}/cmake/consumer)
 
@@ -36,6 +38,6 @@ execute_process(COMMAND pkg-config --cflags --libs vcflexalign OUTPUT_VARIABLE f
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "pkg-config does not know the installed vcflexalign.pc")
 endif()
-separate_arguments(flags UNIX_COMMAND "${flags}")
+separate_arguments(flags UNIX_COMMAND "${CXX_FLAGS} ${flags}")
 run(c++ -O2 ${CONSUMER_DIR}/main.cpp -o ${WORK_DIR}/consumer_pc ${flags})
 run(${WORK_DIR}/consumer_pc)
