@@ -77,6 +77,27 @@ def test_a_hidden_piece_is_reported_missing_at_its_predicted_place(pattern):
     assert np.hypot(i.x - truth[hidden][0, 2], i.y - truth[hidden][1, 2]) < 8
 
 
+@pytest.mark.parametrize("train, run", [(vf.GeofindTrainParams, vf.GeofindRunParams),
+                                        (vf.CorrelationTrainParams, vf.CorrelationRunParams)])
+def test_an_arrangement_built_from_crops_finds_its_move_with_each_engine(train, run):
+    image = samples.asymmetric_image(samples.pose(160, 120), width=320, height=240)
+    # Two pieces cut from the image, each placed at its corner in image coordinates.
+    pieces = [vf.SubModel.from_image(image[56:120, 96:160], "upper left"),
+              vf.SubModel.from_image(image[120:184, 160:224], "lower right")]
+    part = vf.Arrangement(pieces, [0, 1], [samples.pose(96, 56), samples.pose(160, 120)])
+    pattern = vf.Pattern()
+    pattern.train(part, vf.TrainParams(train()))
+    params = vf.RunParams(run())
+    params.xy_uncertainty = (20, 20)
+    dx, dy = 10.5, -6.75
+    moved = samples.asymmetric_image(samples.pose(160 + dx, 120 + dy), width=320, height=240)
+    r = pattern.run(moved, params=params)[0]
+    assert r.found
+    assert r.pose[:, 2] == pytest.approx([dx, dy], abs=0.1)
+    for i, (x, y) in zip(r.instances, [(96, 56), (160, 120)]):
+        assert i.found and (i.x, i.y) == pytest.approx((x + dx, y + dy), abs=0.1)
+
+
 def test_archives_and_pickles_give_identical_results(pattern, tmp_path):
     image, _ = SAMPLE.render(SAMPLE.part_pose(3.0, 0.97, -20, 15), seed=5)
     expected = summary(pattern.run(image, SAMPLE.part_pose(), run_params()))
