@@ -198,7 +198,8 @@ void bindPattern(py::module_& m) {
       .def("__len__", [](const RunResults& r) { return r.results.size(); })
       .def("__getitem__", [](const RunResults& r, long i) {
         if (i < 0) i += static_cast<long>(r.results.size());
-        if (i < 0 || i >= static_cast<long>(r.results.size())) throw py::index_error("result index out of range");
+        if (i < 0 || i >= static_cast<long>(r.results.size()))
+          throw py::index_error("result index out of range");
         return r.results[static_cast<std::size_t>(i)];
       });
 
