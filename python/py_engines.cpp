@@ -51,18 +51,19 @@ class GeofindFinder {
              bool ignorePolarity) {
     const vcPelBuffer<unsigned char> img = imageCopy(image, "image");
     const vcPelBuffer_const<unsigned char> m = maskFor(mask, img);
-    std::lock_guard<std::mutex> lock(mu_);
+    const vcVector<2> at = originOr(origin, img);
+    // The lock is taken and given back without the GIL, so that no thread holds one of them
+    // while waiting for the other.
+    py::gil_scoped_release nogil;
     vcGFAlignPattern p;
     p.ignorePolarity(ignorePolarity);
-    {
-      py::gil_scoped_release nogil;
-      if (m.isBound())
-        p.train(img, m, 2, nullptr, 0);
-      else
-        p.train(img, 2, nullptr, 0);
-    }
+    if (m.isBound())
+      p.train(img, m, 2, nullptr, 0);
+    else
+      p.train(img, 2, nullptr, 0);
+    std::lock_guard<std::mutex> lock(mu_);
     pattern_ = p;
-    origin_ = originOr(origin, img);
+    origin_ = at;
   }
 
   std::vector<FinderResult> find(const py::object& image, Range angle, Range scale, long numToFind,
@@ -123,14 +124,13 @@ class CorrelationFinder {
     tp.zoneAllowed(zones);
     if (maxAngle > 0) tp.zoneMaxRange(vc_PatCorDefs::eAngle, maxAngle);
     if (maxScale > 0) tp.zoneMaxRange(vc_PatCorDefs::eScale, maxScale);
-    std::lock_guard<std::mutex> lock(mu_);
+    const vcVector<2> at = originOr(origin, img);
+    py::gil_scoped_release nogil;
     vc_PatCorModelU8 model;
-    {
-      py::gil_scoped_release nogil;
-      model.train(img, m, tp);
-    }
+    model.train(img, m, tp);
+    std::lock_guard<std::mutex> lock(mu_);
     model_ = model;
-    origin_ = originOr(origin, img);
+    origin_ = at;
   }
 
   std::vector<FinderResult> find(const py::object& image, Range angle, Range scale, long numToFind,
