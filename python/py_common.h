@@ -29,7 +29,7 @@ py::array_t<unsigned char> toArray(const vcPelBuffer_const<unsigned char>& img);
 // array with last row (0, 0, 1) is taken too.
 vcXform<2> toXform(const py::handle& obj, const char* what);
 py::array_t<double> fromXform(const vcXform<2>& x);
-// Angle in degrees, x scale, y scale of the pose's matrix.
+// The rotation of the pose's matrix (its x axis), degrees.
 double angleDeg(const vcXform<2>& x);
 
 void bindErrors(py::module_& m);
