@@ -26,6 +26,13 @@ using Clock = std::chrono::steady_clock;
 constexpr int kMaxDofs = 8;
 constexpr int kResponseMax = 100;  // response map scale; 160 points x 100 fits 16 bits
 constexpr double kPi = 3.14159265358979323846;
+// Contrast threshold in gradient noise deviations (see gradientNoise).
+constexpr double kNoiseFactor = 3.0;
+// Farthest offset in pixels of an image edge alongside a missed model point that counts as a
+// near miss (see clutterOf).
+constexpr double kNearMiss = 4.0;
+// Size-held candidates keep their coarse size on this pyramid level and above.
+constexpr int kHoldSizeFrom = 2;
 
 struct Deadline {
   bool active = false;
@@ -46,6 +53,7 @@ struct Pose {
   double tx = 0, ty = 0;  // tau, level-0 window pixels
   std::array<double, kMaxDofs> v{};
   double score = 0;
+  bool holdSize = false;  // scale-like DOFs stay at their coarse values on pyramid levels
 };
 
 // Model points in pattern coordinates.
@@ -80,9 +88,13 @@ struct Problem {
   vcMatrix<2> Mw;  // client -> window pixels, linear part
   vcVector<2> MwT;
   bool ignorePolarity = false;
-  double contrast = 10;
+  double contrast = 10;  // level 0; contrastAt[l] on pyramid level l
+  std::vector<double> contrastAt;
   double elasticity = 0;
   Deadline deadline;
+  double contrastOn(int level) const {
+    return level < int(contrastAt.size()) ? contrastAt[std::size_t(level)] : contrast;
+  }
 };
 
 vcMatrix<2> dofMatrix(const Problem& P, const Pose& p) {
@@ -153,6 +165,43 @@ LevelImage reduce(const LevelImage& in) {
   return o;
 }
 
+// Robust scale s of the gradient noise of a level: most pixels are background, so the median
+// Sobel / 8 magnitude over the usable pixels (every other one in both directions on large
+// levels) is a noise magnitude. With Gaussian noise each gradient component has deviation s and
+// the magnitude is Rayleigh distributed, median s sqrt(2 ln 2).
+double gradientNoise(const LevelImage& L) {
+  constexpr int kBins = 1024;
+  constexpr float kPerBin = 4.0f;  // quarter grey levels per pixel
+  std::array<std::uint32_t, kBins + 1> hist{};
+  const int step = std::size_t(L.w) * L.h > 120000 ? 2 : 1;
+  std::size_t n = 0;
+  for (int y = 1; y < L.h - 1; y += step) {
+    const std::uint8_t* a = &L.pix[std::size_t(y - 1) * L.w];
+    const std::uint8_t* b = a + L.w;
+    const std::uint8_t* c = b + L.w;
+    const std::uint8_t* m = L.mask.empty() ? nullptr : &L.mask[std::size_t(y) * L.w];
+    for (int x = 1; x < L.w - 1; x += step) {
+      if (m && !m[x]) continue;
+      const int gx = (a[x + 1] + 2 * b[x + 1] + c[x + 1]) - (a[x - 1] + 2 * b[x - 1] + c[x - 1]);
+      const int gy = (c[x - 1] + 2 * c[x] + c[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]);
+      const float mag = 0.125f * std::sqrt(float(gx * gx + gy * gy));
+      ++hist[std::min<std::size_t>(kBins, std::size_t(mag * kPerBin))];
+      ++n;
+    }
+  }
+  if (n == 0) return 0.0;
+  std::size_t below = 0;
+  for (int i = 0; i <= kBins; ++i) {
+    if (below + hist[std::size_t(i)] > n / 2) {
+      // Linear interpolation inside the median's bin.
+      const double frac = double(n / 2 - below) / double(hist[std::size_t(i)]);
+      return (i + frac) / kPerBin / 1.1774;
+    }
+    below += hist[std::size_t(i)];
+  }
+  return kBins / kPerBin;
+}
+
 // Sobel / 8 over the rectangle [x0, x1) x [y0, y1) of a level (clipped); masked pixels and the
 // image border get a zero gradient.
 void sobel(const LevelImage& L, int x0, int y0, int x1, int y1, Grad& g, int& gx0, int& gy0) {
@@ -208,7 +257,7 @@ int dirBin(double gx, double gy, int nb, bool ignorePolarity) {
 // Per orientation bin o: K max(0, cos(theta - theta_o)) (|cos| when polarity is ignored) of the
 // pixels whose gradient reaches the contrast threshold, then a 3x3 maximum so that the coarse
 // grid of poses tolerates one pixel of displacement.
-void buildResponses(const Grad& g, const Problem& P, int pad, ResponseMaps& R) {
+void buildResponses(const Grad& g, const Problem& P, int level, int pad, ResponseMaps& R) {
   R.nb = P.ignorePolarity ? 8 : 16;
   R.w = g.w, R.h = g.h, R.pad = pad, R.stride = g.w + 2 * pad;
   const std::size_t planeSize = std::size_t(R.stride) * (R.h + 2 * pad);
@@ -216,7 +265,7 @@ void buildResponses(const Grad& g, const Problem& P, int pad, ResponseMaps& R) {
   const std::size_t n = std::size_t(g.w) * g.h;
   // Unit gradient directions once; weak pixels get a zero vector and so no response.
   std::vector<float> ux(n), uy(n);
-  const float thr2 = float(P.contrast * P.contrast);
+  const float thr2 = float(P.contrastOn(level) * P.contrastOn(level));
   for (std::size_t i = 0; i < n; ++i) {
     const float gx = g.gx[i], gy = g.gy[i], m2 = gx * gx + gy * gy;
     const float inv = (m2 >= thr2 && m2 > 0) ? 1.0f / std::sqrt(m2) : 0.0f;
@@ -315,6 +364,11 @@ DofGrid makeGrid(const Problem& P, double radiusPx) {
   return g;
 }
 
+// Scale-like DOFs (every kind but angle and skew) change the pattern's size or proportions.
+bool isSizeDof(const DofSpec& d) {
+  return d.dof->kind() != vxGeorapidDOF::eAngle && d.dof->kind() != vxGeorapidDOF::eSkew;
+}
+
 double circDiff(double a, double b, double period) {
   double d = std::fabs(a - b);
   if (period > 0) {
@@ -343,7 +397,7 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   }
   const int pad = int(std::ceil(maxR)) + 3;
   ResponseMaps R;
-  buildResponses(g, P, pad, R);
+  buildResponses(g, P, level, pad, R);
   const int W = L.w, H = L.h;
   std::vector<std::uint16_t> acc(std::size_t(W) * H);
   std::vector<int> dx(pts.size()), dy(pts.size()), bin(pts.size());
@@ -418,11 +472,15 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
     bool dup = false;
     for (const Cand& o : out) {
       if (std::hypot(cd.cx - o.cx, cd.cy - o.cy) > rpx) continue;
+      // Neighbouring sizes stay apart: under occlusion the peak of a wrong size, fitted to an
+      // occluder's outline, can stand next to the true one and be the higher.
       bool near = true;
-      for (std::size_t k = 0; k < P.dofs.size(); ++k)
-        if (!P.dofs[k].fixed &&
-            circDiff(cd.v[k], o.v[k], P.dofs[k].dof->circular()) > 2.01 * grid.steps[k])
+      for (std::size_t k = 0; k < P.dofs.size(); ++k) {
+        if (P.dofs[k].fixed) continue;
+        const double tol = isSizeDof(P.dofs[k]) ? 0.51 : 2.01;
+        if (circDiff(cd.v[k], o.v[k], P.dofs[k].dof->circular()) > tol * grid.steps[k])
           near = false;
+      }
       if (near) {
         dup = true;
         break;
@@ -451,14 +509,16 @@ void clampDofs(const Problem& P, Pose& p) {
 
 // True when two fitted poses are one solution: candidates from neighbouring coarse cells
 // converge onto the same instance, and fitting it twice costs a whole fine stage.
-bool sameSolution(const Problem& P, const vcVector<2>& pivot, const Pose& a, const Pose& b) {
+// `slack` widens the position and angle tolerances for the coarser pyramid levels.
+bool sameSolution(const Problem& P, const vcVector<2>& pivot, const Pose& a, const Pose& b,
+                  double slack = 1.0) {
   const vcVector<2> ca = poseB(P, a) * pivot + vcVector<2>(a.tx, a.ty);
   const vcVector<2> cb = poseB(P, b) * pivot + vcVector<2>(b.tx, b.ty);
-  if (ca.distance(cb) > 1.5) return false;
+  if (ca.distance(cb) > 1.5 * slack) return false;
   for (std::size_t k = 0; k < P.dofs.size(); ++k) {
     const vxGeorapidDOF& d = *P.dofs[k].dof;
     const bool angular = d.kind() == vxGeorapidDOF::eAngle || d.kind() == vxGeorapidDOF::eSkew;
-    const double tol = angular ? 1.0 : 0.01 * std::max(1.0, std::fabs(a.v[k]));
+    const double tol = angular ? slack : 0.01 * std::max(1.0, std::fabs(a.v[k]));
     if (circDiff(a.v[k], b.v[k], d.circular()) > tol) return false;
   }
   return true;
@@ -587,7 +647,8 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   const int nd = int(P.dofs.size());
   std::vector<int> freeIdx;
   for (int k = 0; k < nd; ++k)
-    if (!P.dofs[k].fixed) freeIdx.push_back(k);
+    if (!P.dofs[k].fixed && !(p.holdSize && level >= kHoldSizeFrom && isSizeDof(P.dofs[k])))
+      freeIdx.push_back(k);
   const int n = 2 + int(freeIdx.size());
   // A capture band wider than the pattern explains nothing more; the bound keeps the work of a
   // huge elasticity proportional to the pattern.
@@ -617,7 +678,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   else
     sobel(L0, x0, y0, x1, y1, scratch, gx0, gy0);
   EdgeProbe E{&scratch, gx0, gy0};
-  const double thr = P.contrast;
+  const double thr = P.contrastOn(level);
   for (int it = 0; it <= iterations; ++it) {
     const bool last = it == iterations;
     const double R = last ? 1.0 + el : std::max(1.5, capture * std::pow(0.6, it)) + el;
@@ -721,75 +782,48 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   }
 }
 
-// Edge pixels inside the match region that no model point explains, per model edge pixel.
-double clutterOf(const Problem& P, const PatPoints& pts, const vc_GFModel& m,
-                 const vcXform<2>& trainToWindow, const LevelImage& L0, const Pose& p,
-                 double edgeLengthPerPoint) {
+// Clutter: the share of the model's edge weight whose own edge is missing while an image edge
+// of the same direction runs alongside it, more than the capture distance but at most
+// kNearMiss pixels away. Such edges mean a near miss: a pose a little off, or at a wrong size
+// (a wrong pose fitted to part of the pattern and to an occluder's outline leaves many). A true
+// pose with part of the pattern hidden leaves few, as an occluder's face is flat and its border
+// crosses the pattern's edges; edges farther away (texture, other objects, noise) say nothing
+// about the pose, so they are not counted.
+double clutterOf(const Problem& P, const PatPoints& pts, const LevelImage& L0, const Pose& p,
+                 Grad& scratch) {
   const vcMatrix<2> B = poseB(P, p);
-  const vcPelRect& r = m.region;
-  const vcVector<2> corners[4] = {
-      trainToWindow.mapPoint({r.x() - 0.5, r.y() - 0.5}),
-      trainToWindow.mapPoint({r.x() + r.width() - 0.5, r.y() - 0.5}),
-      trainToWindow.mapPoint({r.x() + r.width() - 0.5, r.y() + r.height() - 0.5}),
-      trainToWindow.mapPoint({r.x() - 0.5, r.y() + r.height() - 0.5})};
+  const vcMatrix<2> Bit = invTranspose(B);
+  const double el = std::min(P.elasticity, pts.rim);
   double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
-  for (const auto& c : corners) {
-    a0 = std::min(a0, c.x()), a1 = std::max(a1, c.x());
-    b0 = std::min(b0, c.y()), b1 = std::max(b1, c.y());
-  }
-  const int x0 = std::max(1, int(std::floor(a0))), y0 = std::max(1, int(std::floor(b0)));
-  const int x1 = std::min(L0.w - 1, int(std::ceil(a1)) + 1);
-  const int y1 = std::min(L0.h - 1, int(std::ceil(b1)) + 1);
-  if (x1 <= x0 || y1 <= y0) return 0.0;
-  const int W = x1 - x0, H = y1 - y0;
-  std::vector<std::uint8_t> explained(std::size_t(W) * H, 0);
-  const int rad = 2 + int(std::ceil(std::min(P.elasticity, pts.rim)));
   for (std::size_t i = 0; i < pts.size(); ++i) {
-    const int cx = int(std::lround(B(0, 0) * pts.ux[i] + B(0, 1) * pts.uy[i] + p.tx)) - x0;
-    const int cy = int(std::lround(B(1, 0) * pts.ux[i] + B(1, 1) * pts.uy[i] + p.ty)) - y0;
-    for (int yy = std::max(0, cy - rad); yy <= std::min(H - 1, cy + rad); ++yy)
-      for (int xx = std::max(0, cx - rad); xx <= std::min(W - 1, cx + rad); ++xx)
-        explained[std::size_t(yy) * W + xx] = 1;
+    const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
+    a0 = std::min(a0, q.x()), a1 = std::max(a1, q.x());
+    b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
   }
-  Grad g;
+  // The probes reach one sample beyond the search distance on either side.
+  const double m = kNearMiss + el + 3;
+  const int x0 = int(std::floor(a0 + p.tx - m)), x1 = int(std::ceil(a1 + p.tx + m)) + 1;
+  const int y0 = int(std::floor(b0 + p.ty - m)), y1 = int(std::ceil(b1 + p.ty + m)) + 1;
   int gx0, gy0;
-  sobel(L0, x0 - 1, y0 - 1, x1 + 1, y1 + 1, g, gx0, gy0);
-  // Squared magnitudes once; the thinning below compares each pixel with two neighbours.
-  std::vector<float> m2(g.gx.size());
-  for (std::size_t i = 0; i < m2.size(); ++i) m2[i] = g.gx[i] * g.gx[i] + g.gy[i] * g.gy[i];
-  // Edges of the mapped region (a convex quadrilateral) as half-planes a x + b y + c >= 0.
-  double ha[4], hb[4], hc[4];
-  const double orient = (corners[1].x() - corners[0].x()) * (corners[2].y() - corners[0].y()) -
-                        (corners[1].y() - corners[0].y()) * (corners[2].x() - corners[0].x());
-  for (int k = 0; k < 4; ++k) {
-    const vcVector<2> a = corners[k], b = corners[(k + 1) % 4];
-    const double sg = orient >= 0 ? 1.0 : -1.0;
-    ha[k] = -sg * (b.y() - a.y());
-    hb[k] = sg * (b.x() - a.x());
-    hc[k] = -(ha[k] * a.x() + hb[k] * a.y());
+  if (scratch.covers(&L0, std::max(x0, 0), std::max(y0, 0), std::min(x1, L0.w), std::min(y1, L0.h)))
+    gx0 = scratch.x0, gy0 = scratch.y0;
+  else
+    sobel(L0, x0, y0, x1, y1, scratch, gx0, gy0);
+  const EdgeProbe E{&scratch, gx0, gy0};
+  double nearMiss = 0;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    const double qx = B(0, 0) * pts.ux[i] + B(0, 1) * pts.uy[i] + p.tx;
+    const double qy = B(1, 0) * pts.ux[i] + B(1, 1) * pts.uy[i] + p.ty;
+    double nx = Bit(0, 0) * pts.nx[i] + Bit(0, 1) * pts.ny[i];
+    double ny = Bit(1, 0) * pts.nx[i] + Bit(1, 1) * pts.ny[i];
+    const double nl = std::sqrt(nx * nx + ny * ny);
+    nx /= nl, ny /= nl;
+    double t, mag;
+    if (findEdge(E, qx, qy, nx, ny, 1.0 + el, P.ignorePolarity, P.contrast, t, mag)) continue;
+    if (findEdge(E, qx, qy, nx, ny, kNearMiss + el, P.ignorePolarity, P.contrast, t, mag))
+      nearMiss += pts.w[i];
   }
-  std::size_t extra = 0;
-  const double thr = std::max(P.contrast, 1.0);
-  const float thr2 = float(thr * thr);
-  for (int y = y0; y < y1; ++y) {
-    const std::uint8_t* ex = &explained[std::size_t(y - y0) * W];
-    const std::size_t row = std::size_t(y - gy0) * g.w;
-    for (int x = x0; x < x1; ++x) {
-      if (ex[x - x0]) continue;
-      const std::size_t o = row + (x - gx0);
-      const float mc = m2[o];
-      if (mc < thr2) continue;
-      bool in = true;
-      for (int k = 0; k < 4 && in; ++k) in = ha[k] * x + hb[k] * y + hc[k] >= 0;
-      if (!in) continue;
-      // Thin edges to one pixel across so that clutter counts edge length, not area.
-      const bool horiz = std::fabs(g.gx[o]) >= std::fabs(g.gy[o]);
-      const std::size_t step = horiz ? 1 : std::size_t(g.w);
-      if (mc >= m2[o - step] && mc > m2[o + step]) ++extra;
-    }
-  }
-  const double modelLength = std::max(1.0, double(pts.size()) * edgeLengthPerPoint);
-  return double(extra) / modelLength;
+  return pts.totalW > 0 ? nearMiss / pts.totalW : 0.0;
 }
 
 }  // namespace
@@ -898,6 +932,11 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   int topLevel = top;
   while (topLevel > 0 && ((pyr[0].w >> topLevel) < 3 || (pyr[0].h >> topLevel) < 3)) --topLevel;
   for (int l = 1; l <= topLevel; ++l) pyr.push_back(reduce(pyr.back()));
+  // Edges must stand out of the noise: three noise deviations leave about 1 % of the background
+  // pixels above the threshold. Each level is measured, as the reduction averages noise away.
+  for (const LevelImage& L : pyr)
+    P.contrastAt.push_back(std::max(P.contrast, kNoiseFactor * gradientNoise(L)));
+  P.contrast = P.contrastAt[0];
   P.deadline.check();
 
   std::vector<PatPoints> lv;
@@ -917,7 +956,10 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     throw vcGFAlignDefs::BadParams("The DOF ranges need more than 200000 coarse poses");
   const double accept = params.acceptThreshold();
   const std::size_t numToFind = std::size_t(params.numToFind());
-  const std::size_t keepTop = std::max<std::size_t>(12, 4 * numToFind);
+  bool hasSizeDof = false;
+  for (const DofSpec& d : P.dofs) hasSizeDof = hasSizeDof || (!d.fixed && isSizeDof(d));
+  // Sizes are kept apart in the coarse peaks, so a size range needs room for more of them.
+  const std::size_t keepTop = std::max<std::size_t>(12, 4 * numToFind) * (hasSizeDof ? 2 : 1);
   const double coarseThr = std::max(0.15, 0.7 * accept);
   std::vector<Cand> cands =
       coarseSearch(P, lv[topLevel], pyr[topLevel], topLevel, grid, coarseThr, keepTop);
@@ -931,6 +973,25 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     p.v = c.v;
     p.score = c.score;
     poses.push_back(p);
+    // With part of the pattern hidden, a fit on a coarse level can trade scale for position
+    // and settle on a wrong size that outscores the true pose there; a copy held at the grid's
+    // size keeps the true pose among the candidates until level 0 frees every DOF.
+    if (hasSizeDof) {
+      p.holdSize = true;
+      poses.push_back(p);
+      // Half a grid step either way as well: a true size between two grid values is too far
+      // from both for a held fit.
+      for (double sgn : {-0.5, 0.5}) {
+        Pose q = p;
+        bool moved = false;
+        for (std::size_t k = 0; k < P.dofs.size(); ++k)
+          if (!P.dofs[k].fixed && isSizeDof(P.dofs[k])) {
+            q.v[k] = std::clamp(p.v[k] + sgn * grid.steps[k], P.dofs[k].low, P.dofs[k].high);
+            moved = moved || q.v[k] != p.v[k];
+          }
+        if (moved) poses.push_back(q);
+      }
+    }
   }
 
   // Down the pyramid: least squares on each level, the coarse one first (the grid leaves up
@@ -949,13 +1010,36 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     const std::size_t maxKeep = std::max<std::size_t>(6, 3 * numToFind);
     // Far weaker than the best rarely wins further down, and each survivor costs a fit on
     // every level below.
-    const double floor = std::max(0.6 * accept, poses.empty() ? 0.0 : 0.7 * poses[0].score);
-    for (const Pose& p : poses) {
-      if (p.score < floor || keep.size() >= maxKeep) continue;
-      bool dup = false;
-      for (const Pose& k : keep) dup = dup || sameSolution(P, lv[0].centroid, k, p);
-      if (!dup) keep.push_back(p);
-    }
+    const double floor = std::max(0.6 * accept, poses.empty() ? 0.0 : 0.6 * poses[0].score);
+    // Candidates that converged within a fraction of this level's pixel are one.
+    const double slack = double(1 << (l - 1));
+    // The best of each coarse size goes on first, so that variants of one strong wrong-sized
+    // pose cannot fill every place.
+    std::vector<std::vector<long>> sizesKept;
+    auto sizeKey = [&](const Pose& p) {
+      std::vector<long> key;
+      for (std::size_t k = 0; k < P.dofs.size(); ++k)
+        if (!P.dofs[k].fixed && isSizeDof(P.dofs[k]) && grid.steps[k] > 0)
+          key.push_back(std::lround(2 * (p.v[k] - P.dofs[k].low) / grid.steps[k]));
+      return key;
+    };
+    std::vector<std::uint8_t> taken(poses.size(), 0);
+    for (int pass = 0; pass < 2; ++pass)
+      for (std::size_t i = 0; i < poses.size(); ++i) {
+        const Pose& p = poses[i];
+        if (taken[i] || p.score < floor || keep.size() >= maxKeep) continue;
+        const std::vector<long> key = sizeKey(p);
+        if (pass == 0 && std::find(sizesKept.begin(), sizesKept.end(), key) != sizesKept.end())
+          continue;
+        bool dup = false;
+        for (const Pose& k : keep) dup = dup || sameSolution(P, lv[0].centroid, k, p, slack);
+        taken[i] = 1;
+        if (dup) continue;
+        keep.push_back(p);
+        sizesKept.push_back(key);
+      }
+    std::sort(keep.begin(), keep.end(),
+              [](const Pose& a, const Pose& b) { return a.score > b.score; });
     poses.swap(keep);
   }
 
@@ -1002,20 +1086,27 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     }
     return distinct.size() >= numToFind;
   };
+  // When nothing comes near the accept threshold the best candidate is still measured and
+  // returned, not accepted, so that a caller can see how far it fell short.
+  Found bestRejected;
+  bool haveRejected = false;
   for (Found& fd : ranked) {
-    if (fd.score < 0.5 * accept || enoughAbove(fd.score + 0.05)) break;
+    const bool first = &fd == &ranked.front();
+    if ((fd.score < 0.5 * accept && !first) || enoughAbove(fd.score + 0.05)) break;
     P.deadline.check();
     Pose& p = fd.p;
     if (algorithm == 2) refine(P, finePts, pyr[0], 0, 4, 1.5, p, scratch, &fd.st);
     // Train pixels -> window pixels at this pose, for the region and clutter.
-    const vcXform<2> t2w = vcXform<2>(poseB(P, p), vcVector<2>(p.tx, p.ty)) * G;
-    const double spacing = 2.0;  // level-0 points are thinned on a 2-pixel grid
-    fd.clutter = clutterOf(P, lv[0], m, t2w, pyr[0], p, spacing);
+    fd.clutter = clutterOf(P, lv[0], pyr[0], p, scratch);
     fd.score = fd.st.score;
     if (params.scoreUsingClutter()) fd.score = std::max(0.0, fd.score - 0.5 * fd.clutter);
     fd.p.score = fd.score;
-    if (fd.score >= 0.5 * accept) found.push_back(std::move(fd));
+    if (fd.score >= 0.5 * accept)
+      found.push_back(std::move(fd));
+    else if (!haveRejected || fd.score > bestRejected.score)
+      bestRejected = std::move(fd), haveRejected = true;
   }
+  if (found.empty() && haveRejected) found.push_back(std::move(bestRejected));
   std::sort(found.begin(), found.end(),
             [](const Found& a, const Found& b) { return a.score > b.score; });
 

@@ -148,10 +148,14 @@ class vcGFAlignRunParams {
   // Results scoring below this (0..1) are not accepted.
   void acceptThreshold(double t);
   double acceptThreshold() const { return acceptThreshold_; }
-  // Minimum edge contrast (grey levels per pixel of gradient) for image edges to count.
+  // Minimum edge contrast (grey levels per pixel of gradient) for image edges to count. A run
+  // uses the larger of this and three times the run window's gradient noise, estimated on each
+  // pyramid level from the median gradient magnitude (most pixels are background), so that on
+  // a noisy image noise does not pass for edges; on a clean image this value alone applies.
+  // A result is accepted only when its mean contrast reaches the threshold used at full size.
   void contrastThreshold(double t);
   double contrastThreshold() const { return contrastThreshold_; }
-  // When set, the score is lowered by clutter (unexplained image edges in the match region).
+  // When set, the score is lowered by half the clutter (see vcGFAlignResult::clutter).
   void scoreUsingClutter(bool v);
   bool scoreUsingClutter() const { return scoreUsingClutter_; }
   void numToFind(long n);
@@ -196,8 +200,13 @@ class vcGFAlignResult {
   float fitError() const { return fitError_; }
   // Fraction of the model's edge weight matched by image edges.
   float coverage() const { return coverage_; }
-  // Image edge points in the match region not explained by the model, per model point.
+  // Share (0..1) of the model's edge weight whose own edge is missing while an image edge of
+  // the same direction runs alongside it, a little beyond the capture distance (up to 4
+  // pixels): the mark of a pose that is slightly off or at a wrong size. Edges elsewhere
+  // (texture, other objects, an occluder's face or its border across the pattern) do not count.
   float clutter() const { return clutter_; }
+  // A run that finds nothing near the accept threshold still returns its best candidate, not
+  // accepted, with its score and measures.
   bool accepted() const { return accepted_; }
   // DOF values in list order, index 1..numDOFs() (the start pose is not counted).
   long numDOFs() const { return static_cast<long>(dofValues_.size()); }

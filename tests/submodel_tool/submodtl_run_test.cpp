@@ -81,7 +81,7 @@ TEST(SubModelToolRun, GeofindFindsImageSubModelAtKnownPose) {
 
   // Just above the best score the engine still reports the instance (it reports down to half
   // the threshold), so only the tool's own threshold check leaves the set empty.
-  ASSERT_LT(best, 0.99);
+  ASSERT_LT(best, 1.0);  // room for a threshold above it
   vcFlexSubModelGfndRunParams strict = gfndRun(12.0);
   strict.acceptThreshold((best + 1.0) / 2);
   vc_SubModelResultSet none;

@@ -120,6 +120,74 @@ TEST(GeofindRun, DistantOriginUnderOcclusionKeepsFullRangeSearchOnTarget) {
   }
 }
 
+TEST(GeofindRun, DefaultSettingsFindPatternOnNoisyImages) {
+  // Noise well above the default contrast threshold: the run must not take it for edges.
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  const double sigmas[] = {12, 20, 20};
+  for (int i = 0; i < 3; ++i) {
+    const vcXform<2> truth = poseAt(280 + 30 * i, 230, 70.0 * i - 100, 0.93 + 0.06 * i);
+    vcSampleRender opt;
+    opt.noiseSigma = sigmas[i];
+    opt.clutterShapes = 6;
+    opt.seed = 700 + i;
+    vcGFAlignResultSet rs;
+    pat.run(vfRenderSample(vfSampleAsymmetricPattern(), truth, opt), paramsFor(-180, 180, 0.9, 1.1),
+            rs, nullptr, 0);
+    ASSERT_GE(rs.numFound(), 1) << "case " << i;
+    EXPECT_TRUE(rs[0].accepted()) << "case " << i;
+    expectPose(rs[0], truth, 0.15, 0.15, 0.002);
+  }
+}
+
+TEST(GeofindRun, FortyPercentCoveredIsFoundAtTheRightScale) {
+  // The flat block's outline runs just outside the pattern's own edges, so a larger pose fitted
+  // to it and to the visible part competes with the true one.
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  for (int i = 0; i < 4; ++i) {
+    const vcXform<2> truth = poseAt(300 + 15 * i, 240, 95.0 * i - 150, 0.92 + 0.05 * i);
+    vcSampleRender opt;
+    opt.noiseSigma = 5;
+    opt.clutterShapes = 6;
+    opt.occludeFraction = 0.4;
+    opt.seed = 800 + i;
+    vcGFAlignResultSet rs;
+    pat.run(vfRenderSample(vfSampleAsymmetricPattern(), truth, opt), paramsFor(-180, 180, 0.9, 1.1),
+            rs, nullptr, 0);
+    ASSERT_GE(rs.numFound(), 1) << "case " << i;
+    EXPECT_TRUE(rs[0].accepted()) << "case " << i;
+    expectPose(rs[0], truth, 0.2, 0.2, 0.003);
+    EXPECT_LT(rs[0].coverage(), 0.8f);
+  }
+}
+
+TEST(GeofindRun, ResultBelowTheAcceptThresholdKeepsItsMeasures) {
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  const vcXform<2> truth = poseAt(320, 240, 20, 1.0);
+  vcSampleRender opt;
+  opt.noiseSigma = 5;
+  opt.occludeFraction = 0.25;
+  const auto img = vfRenderSample(vfSampleAsymmetricPattern(), truth, opt);
+  // Far out of reach of a quarter-covered pattern: reported, but not accepted.
+  vcGFAlignRunParams rp = paramsFor(-180, 180, 1, 1);
+  rp.acceptThreshold(0.97);
+  vcGFAlignResultSet rs;
+  pat.run(img, rp, rs, nullptr, 0);
+  ASSERT_EQ(rs.numFound(), 1);
+  const vcGFAlignResult& r = rs[0];
+  EXPECT_FALSE(r.accepted());
+  expectPose(r, truth, 0.2, 0.2, 0.01);
+  EXPECT_GT(r.score(), 0.5f);
+  EXPECT_LT(r.score(), 0.97f);
+  EXPECT_GT(r.coverage(), 0.6f);
+  EXPECT_LT(r.coverage(), 0.9f);
+  EXPECT_GT(r.contrast(), 10.0f);
+  EXPECT_GE(r.clutter(), 0.0f);
+  EXPECT_LE(r.score(), r.coverage() - 0.5f * r.clutter() + 1e-5f);
+}
+
 // Largest distance between the training image's corners under two train-pixel -> run-pixel poses.
 double cornerError(const vcXform<2>& a, const vcXform<2>& b) {
   double e = 0;
