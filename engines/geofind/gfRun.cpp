@@ -165,10 +165,11 @@ LevelImage reduce(const LevelImage& in) {
   return o;
 }
 
-// Robust scale s of the gradient noise of a level: most pixels are background, so the median
-// Sobel / 8 magnitude over the usable pixels (every other one in both directions on large
-// levels) is a noise magnitude. With Gaussian noise each gradient component has deviation s and
-// the magnitude is Rayleigh distributed, median s sqrt(2 ln 2).
+// Robust scale s of the gradient noise of a level: at full size edges are thin, so most pixels
+// are flat and the lower quartile of the Sobel / 8 magnitude over the usable pixels (every
+// other one in both directions on large windows) is a noise magnitude even when the pattern
+// fills the window. With Gaussian noise each gradient component has deviation s and the
+// magnitude is Rayleigh distributed, lower quartile s sqrt(2 ln (4/3)).
 double gradientNoise(const LevelImage& L) {
   constexpr int kBins = 1024;
   constexpr float kPerBin = 4.0f;  // quarter grey levels per pixel
@@ -191,11 +192,12 @@ double gradientNoise(const LevelImage& L) {
   }
   if (n == 0) return 0.0;
   std::size_t below = 0;
+  const std::size_t q = n / 4;
   for (int i = 0; i <= kBins; ++i) {
-    if (below + hist[std::size_t(i)] > n / 2) {
-      // Linear interpolation inside the median's bin.
-      const double frac = double(n / 2 - below) / double(hist[std::size_t(i)]);
-      return (i + frac) / kPerBin / 1.1774;
+    if (below + hist[std::size_t(i)] > q) {
+      // Linear interpolation inside the quartile's bin.
+      const double frac = double(q - below) / double(hist[std::size_t(i)]);
+      return (i + frac) / kPerBin / 0.7585;
     }
     below += hist[std::size_t(i)];
   }
@@ -306,6 +308,12 @@ __attribute__((optimize("O3"))) void accumulateRow(std::uint16_t* __restrict acc
   for (int x = 0; x < n; ++x) acc[x] = std::uint16_t(acc[x] + src[x]);
 }
 
+__attribute__((optimize("O3"))) std::uint16_t rowMax(const std::uint16_t* __restrict a, int n) {
+  std::uint16_t m = 0;
+  for (int x = 0; x < n; ++x) m = std::max(m, a[x]);
+  return m;
+}
+
 struct Cand {
   double score;
   double x, y;    // tau, level-0 pixels
@@ -399,7 +407,7 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   ResponseMaps R;
   buildResponses(g, P, level, pad, R);
   const int W = L.w, H = L.h;
-  std::vector<std::uint16_t> acc(std::size_t(W) * H);
+  std::vector<std::uint16_t> acc(std::size_t(W) * H), rowPeak(static_cast<std::size_t>(H));
   std::vector<int> dx(pts.size()), dy(pts.size()), bin(pts.size());
   const double totalW = double(pts.size()) * kResponseMax;
   const std::uint16_t thrInt = std::uint16_t(std::min(65535.0, std::ceil(thr * totalW)));
@@ -427,8 +435,11 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
             R.plane(bin[i]) + std::size_t(y + dy[i] + pad) * R.stride + pad + dx[i];
         accumulateRow(a, src, W);
       }
+      rowPeak[std::size_t(y)] = rowMax(a, W);
     }
     for (int y = 0; y < H; ++y) {
+      // Most rows hold no score above the threshold; their maximum tells without a scan.
+      if (rowPeak[std::size_t(y)] < thrInt) continue;
       const std::uint16_t* a = &acc[std::size_t(y) * W];
       for (int x = 0; x < W; ++x) {
         const std::uint16_t s = a[x];
@@ -933,9 +944,11 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   while (topLevel > 0 && ((pyr[0].w >> topLevel) < 3 || (pyr[0].h >> topLevel) < 3)) --topLevel;
   for (int l = 1; l <= topLevel; ++l) pyr.push_back(reduce(pyr.back()));
   // Edges must stand out of the noise: three noise deviations leave about 1 % of the background
-  // pixels above the threshold. Each level is measured, as the reduction averages noise away.
-  for (const LevelImage& L : pyr)
-    P.contrastAt.push_back(std::max(P.contrast, kNoiseFactor * gradientNoise(L)));
+  // pixels above the threshold. Noise is measured at full size, where edges cover the fewest
+  // pixels; each 2 x 2 reduction halves it.
+  const double noise0 = gradientNoise(pyr[0]);
+  for (std::size_t l = 0; l < pyr.size(); ++l)
+    P.contrastAt.push_back(std::max(P.contrast, kNoiseFactor * noise0 / double(1 << l)));
   P.contrast = P.contrastAt[0];
   P.deadline.check();
 

@@ -149,9 +149,10 @@ class vcGFAlignRunParams {
   void acceptThreshold(double t);
   double acceptThreshold() const { return acceptThreshold_; }
   // Minimum edge contrast (grey levels per pixel of gradient) for image edges to count. A run
-  // uses the larger of this and three times the run window's gradient noise, estimated on each
-  // pyramid level from the median gradient magnitude (most pixels are background), so that on
-  // a noisy image noise does not pass for edges; on a clean image this value alone applies.
+  // uses the larger of this and three times the run window's gradient noise (estimated from
+  // the lower quartile of the full-size gradient magnitudes, where most pixels are flat; halved
+  // on each pyramid level), so that on a noisy image noise does not pass for edges; on a clean
+  // image this value alone applies.
   // A result is accepted only when its mean contrast reaches the threshold used at full size.
   void contrastThreshold(double t);
   double contrastThreshold() const { return contrastThreshold_; }
