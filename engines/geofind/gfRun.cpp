@@ -32,7 +32,7 @@ constexpr double kNoiseFactor = 3.0;
 // near miss (see clutterOf).
 constexpr double kNearMiss = 4.0;
 // Size-held candidates keep their coarse size on this pyramid level and above.
-constexpr int kHoldSizeFrom = 2;
+constexpr int kHoldSizeFrom = 1;
 
 struct Deadline {
   bool active = false;
@@ -302,7 +302,8 @@ void buildResponses(const Grad& g, const Problem& P, int level, int pad, Respons
   }
 }
 
-// acc[y][x] += plane[y + dy][x + dx] over the whole level; contiguous so it vectorizes.
+// acc[j] += src[j]: one shifted response plane added to the accumulator; contiguous so it
+// vectorizes.
 __attribute__((optimize("O3"))) void accumulateRow(std::uint16_t* __restrict acc,
                                                    const std::uint8_t* __restrict src, int n) {
   for (int x = 0; x < n; ++x) acc[x] = std::uint16_t(acc[x] + src[x]);
@@ -407,7 +408,10 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   ResponseMaps R;
   buildResponses(g, P, level, pad, R);
   const int W = L.w, H = L.h;
-  std::vector<std::uint16_t> acc(std::size_t(W) * H), rowPeak(static_cast<std::size_t>(H));
+  // The accumulator has the response planes' row stride, so that each point adds one shifted
+  // plane in a single contiguous run; the columns beyond W collect wrapped sums and are unused.
+  const std::size_t AS = std::size_t(R.stride), run = AS * std::size_t(H);
+  std::vector<std::uint16_t> acc(run), rowPeak(static_cast<std::size_t>(H));
   std::vector<int> dx(pts.size()), dy(pts.size()), bin(pts.size());
   const double totalW = double(pts.size()) * kResponseMax;
   const std::uint16_t thrInt = std::uint16_t(std::min(65535.0, std::ceil(thr * totalW)));
@@ -428,26 +432,21 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
       bin[i] = dirBin(n.x(), n.y(), R.nb, P.ignorePolarity);
     }
     std::fill(acc.begin(), acc.end(), 0);
-    for (int y = 0; y < H; ++y) {
-      std::uint16_t* a = &acc[std::size_t(y) * W];
-      for (std::size_t i = 0; i < pts.size(); ++i) {
-        const std::uint8_t* src =
-            R.plane(bin[i]) + std::size_t(y + dy[i] + pad) * R.stride + pad + dx[i];
-        accumulateRow(a, src, W);
-      }
-      rowPeak[std::size_t(y)] = rowMax(a, W);
-    }
+    for (std::size_t i = 0; i < pts.size(); ++i)
+      accumulateRow(acc.data(), R.plane(bin[i]) + std::size_t(dy[i] + pad) * AS + pad + dx[i],
+                    int(run));
+    for (int y = 0; y < H; ++y) rowPeak[std::size_t(y)] = rowMax(&acc[std::size_t(y) * AS], W);
     for (int y = 0; y < H; ++y) {
       // Most rows hold no score above the threshold; their maximum tells without a scan.
       if (rowPeak[std::size_t(y)] < thrInt) continue;
-      const std::uint16_t* a = &acc[std::size_t(y) * W];
+      const std::uint16_t* a = &acc[std::size_t(y) * AS];
       for (int x = 0; x < W; ++x) {
         const std::uint16_t s = a[x];
         if (s < thrInt) continue;
         bool peak = true;
         for (int yy = std::max(0, y - 1); yy <= std::min(H - 1, y + 1) && peak; ++yy)
           for (int xx = std::max(0, x - 1); xx <= std::min(W - 1, x + 1); ++xx) {
-            const std::uint16_t o = acc[std::size_t(yy) * W + xx];
+            const std::uint16_t o = acc[std::size_t(yy) * AS + xx];
             if (o > s || (o == s && (yy * W + xx) < (y * W + x))) {
               peak = false;
               break;
@@ -971,8 +970,7 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   const std::size_t numToFind = std::size_t(params.numToFind());
   bool hasSizeDof = false;
   for (const DofSpec& d : P.dofs) hasSizeDof = hasSizeDof || (!d.fixed && isSizeDof(d));
-  // Sizes are kept apart in the coarse peaks, so a size range needs room for more of them.
-  const std::size_t keepTop = std::max<std::size_t>(12, 4 * numToFind) * (hasSizeDof ? 2 : 1);
+  const std::size_t keepTop = std::max<std::size_t>(12, 4 * numToFind);
   const double coarseThr = std::max(0.15, 0.7 * accept);
   std::vector<Cand> cands =
       coarseSearch(P, lv[topLevel], pyr[topLevel], topLevel, grid, coarseThr, keepTop);
