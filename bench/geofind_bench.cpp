@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
@@ -321,10 +322,12 @@ const vcGFAlignPattern& partPattern() {
 // Random angle in [-180, 180), scale 0.9 .. 1.1, sub-pixel position; errors of the found pose.
 // A find counts when the centre is within 1 px and the angle within 1 degree. `render` draws
 // image i at the given truth. GEOFIND_BENCH_IMAGES overrides the number of images;
-// GEOFIND_BENCH_VERBOSE prints every miss.
+// GEOFIND_BENCH_CASE runs only the cases whose name holds it; GEOFIND_BENCH_VERBOSE prints
+// every miss.
 void accuracy(const char* name, const vcGFAlignPattern& pat, int n, double goalFound,
               const std::function<vcPelBuffer<unsigned char>(const vcXform<2>&, int)>& render) {
   if (const char* e = std::getenv("GEOFIND_BENCH_IMAGES")) n = std::max(1, std::atoi(e));
+  if (const char* c = std::getenv("GEOFIND_BENCH_CASE"); c && !std::strstr(name, c)) return;
   const bool verbose = std::getenv("GEOFIND_BENCH_VERBOSE") != nullptr;
   std::mt19937 g(11);
   std::uniform_real_distribution<double> U(0, 1);

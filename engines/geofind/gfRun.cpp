@@ -1018,7 +1018,8 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     std::sort(poses.begin(), poses.end(),
               [](const Pose& a, const Pose& b) { return a.score > b.score; });
     std::vector<Pose> keep;
-    const std::size_t maxKeep = std::max<std::size_t>(6, 3 * numToFind);
+    // Sizes searched leave room for the best of each size beside the strongest poses.
+    const std::size_t maxKeep = std::max<std::size_t>(hasSizeDof ? 8 : 6, 3 * numToFind);
     // Far weaker than the best rarely wins further down, and each survivor costs a fit on
     // every level below.
     const double floor = std::max(0.6 * accept, poses.empty() ? 0.0 : 0.6 * poses[0].score);
