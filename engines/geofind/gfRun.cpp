@@ -303,13 +303,14 @@ void buildResponses(const Grad& g, const Problem& P, int level, int pad, Respons
 }
 
 // acc[j] += src[j]: one shifted response plane added to the accumulator; contiguous so it
-// vectorizes.
-__attribute__((optimize("O3"))) void accumulateRow(std::uint16_t* __restrict acc,
-                                                   const std::uint8_t* __restrict src, int n) {
+// vectorizes. An AVX2 copy is chosen at load time where the processor has it (same sums).
+__attribute__((optimize("O3"), target_clones("avx2", "default"))) void accumulateRow(
+    std::uint16_t* __restrict acc, const std::uint8_t* __restrict src, int n) {
   for (int x = 0; x < n; ++x) acc[x] = std::uint16_t(acc[x] + src[x]);
 }
 
-__attribute__((optimize("O3"))) std::uint16_t rowMax(const std::uint16_t* __restrict a, int n) {
+__attribute__((optimize("O3"), target_clones("avx2", "default"))) std::uint16_t rowMax(
+    const std::uint16_t* __restrict a, int n) {
   std::uint16_t m = 0;
   for (int x = 0; x < n; ++x) m = std::max(m, a[x]);
   return m;
