@@ -1011,6 +1011,12 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   Grad scratchLevel;
   FitStats levelStats;
   for (int l = topLevel; l >= 1; --l) {
+    // Many candidates on a small level: the gradient of the whole level once is cheaper than
+    // one window per candidate.
+    if (poses.size() * lv[l].size() * 8 > std::size_t(pyr[l].w) * pyr[l].h) {
+      int gx0, gy0;
+      sobel(pyr[l], 0, 0, pyr[l].w, pyr[l].h, scratchLevel, gx0, gy0);
+    }
     for (Pose& p : poses) {
       P.deadline.check();
       refine(P, lv[l], pyr[l], l, 3, 2.5, p, scratchLevel, &levelStats);
