@@ -166,15 +166,16 @@ LevelImage reduce(const LevelImage& in) {
 }
 
 // Robust scale s of the gradient noise of a level: at full size edges are thin, so most pixels
-// are flat and the lower quartile of the Sobel / 8 magnitude over the usable pixels (every
-// other one in both directions on large windows) is a noise magnitude even when the pattern
-// fills the window. With Gaussian noise each gradient component has deviation s and the
-// magnitude is Rayleigh distributed, lower quartile s sqrt(2 ln (4/3)).
+// are flat and the lower quartile of the Sobel / 8 magnitude over the usable pixels (a regular
+// sample of them on large windows) is a noise magnitude even when the pattern fills the
+// window. With Gaussian noise each gradient component has deviation s and the magnitude is
+// Rayleigh distributed, lower quartile s sqrt(2 ln (4/3)).
 double gradientNoise(const LevelImage& L) {
   constexpr int kBins = 1024;
   constexpr float kPerBin = 4.0f;  // quarter grey levels per pixel
   std::array<std::uint32_t, kBins + 1> hist{};
-  const int step = std::size_t(L.w) * L.h > 120000 ? 2 : 1;
+  // About 30000 samples pin the quartile down well enough.
+  const int step = std::max(1, int(std::sqrt(double(L.w) * L.h / 30000.0)));
   std::size_t n = 0;
   for (int y = 1; y < L.h - 1; y += step) {
     const std::uint8_t* a = &L.pix[std::size_t(y - 1) * L.w];
