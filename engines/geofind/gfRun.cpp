@@ -53,7 +53,7 @@ struct Pose {
   double tx = 0, ty = 0;  // tau, level-0 window pixels
   std::array<double, kMaxDofs> v{};
   double score = 0;
-  bool holdSize = false;  // scale-like DOFs stay at their coarse values on pyramid levels
+  bool holdSize = false;  // size DOFs stay at their coarse values down to level kHoldSizeFrom
 };
 
 // Model points in pattern coordinates.
