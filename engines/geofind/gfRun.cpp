@@ -1029,8 +1029,10 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     // Sizes searched leave room for the best of each size beside the strongest poses.
     const std::size_t maxKeep = std::max<std::size_t>(hasSizeDof ? 8 : 6, 3 * numToFind);
     // Far weaker than the best rarely wins further down, and each survivor costs a fit on
-    // every level below.
-    const double floor = std::max(0.6 * accept, poses.empty() ? 0.0 : 0.6 * poses[0].score);
+    // every level below; with sizes searched, the true size under heavy cover can trail a
+    // wrong one by more on the coarse levels.
+    const double rel = hasSizeDof ? 0.6 : 0.7;
+    const double floor = std::max(0.6 * accept, poses.empty() ? 0.0 : rel * poses[0].score);
     // Candidates that converged within a fraction of this level's pixel are one.
     const double slack = double(1 << (l - 1));
     // The best of each coarse size goes on first, so that variants of one strong wrong-sized
