@@ -33,6 +33,8 @@ constexpr double kNoiseFactor = 3.0;
 constexpr double kNearMiss = 4.0;
 // Size-held candidates keep their coarse size on this pyramid level and above.
 constexpr int kHoldSizeFrom = 1;
+// The strongest coarse peaks that keep neighbouring sizes apart and get size-held copies.
+constexpr std::size_t kSizeVariety = 12;
 
 struct Deadline {
   bool active = false;
@@ -484,12 +486,13 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
     bool dup = false;
     for (const Cand& o : out) {
       if (std::hypot(cd.cx - o.cx, cd.cy - o.cy) > rpx) continue;
-      // Neighbouring sizes stay apart: under occlusion the peak of a wrong size, fitted to an
-      // occluder's outline, can stand next to the true one and be the higher.
+      // Neighbouring sizes stay apart among the strongest peaks: under occlusion the peak of a
+      // wrong size, fitted to an occluder's outline, can stand next to the true one and be the
+      // higher. Further down the list (a caller collecting many candidates) they merge again.
       bool near = true;
       for (std::size_t k = 0; k < P.dofs.size(); ++k) {
         if (P.dofs[k].fixed) continue;
-        const double tol = isSizeDof(P.dofs[k]) ? 0.51 : 2.01;
+        const double tol = isSizeDof(P.dofs[k]) && out.size() < kSizeVariety ? 0.51 : 2.01;
         if (circDiff(cd.v[k], o.v[k], P.dofs[k].dof->circular()) > tol * grid.steps[k])
           near = false;
       }
@@ -989,7 +992,7 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     // With part of the pattern hidden, a fit on a coarse level can trade scale for position
     // and settle on a wrong size that outscores the true pose there; a copy held at the grid's
     // size keeps the true pose among the candidates until level 0 frees every DOF.
-    if (hasSizeDof) {
+    if (hasSizeDof && std::size_t(&c - cands.data()) < kSizeVariety) {
       p.holdSize = true;
       poses.push_back(p);
       // Half a grid step either way as well: a true size between two grid values is too far
