@@ -429,9 +429,9 @@ int main(int argc, char** argv) {
     std::printf("RESULT case=%s geofind_ms=%.4f peer=%s peer_ms=%.4f ratio=%.5f goal_ms=%.0f\n",
                 name, ours, peer, theirs, theirs > 0 ? ours / theirs : 0.0, goal);
   };
-  line("360deg", g360, "matchTemplate5deg", mt360, 10);
-  line("+-10deg", g10, "matchTemplate5deg", mt10, 2);
-  line("360deg_scale0.9-1.1", g360s, "GeneralizedHoughGuil5deg", guil, 0);
+  line("360deg", g360, "matchTemplate5deg", mt360, 3);
+  line("+-10deg", g10, "matchTemplate5deg", mt10, 1);
+  line("360deg_scale0.9-1.1", g360s, "GeneralizedHoughGuil5deg", guil, 8);
   accuracyTable();
   benchmark::Shutdown();
   return 0;
