@@ -176,9 +176,9 @@ std::vector<DemoImage> demoImages(const vcFlexSample& s) {
   v[1].options.partPose = vfFlexSamplePose(s, -7.0, 0.95, -20, 15);
   v[1].options.clutterShapes = 12;
   v[1].options.seed = 22;
-  v[2].title = "turned 4 deg, moved 22 px";
+  v[2].title = "turned 4 deg, moved 22 px, camera noise sigma 12";
   v[2].options.partPose = vfFlexSamplePose(s, 4.0, 1.0, 10, 20);
-  v[2].options.noiseSigma = 5;
+  v[2].options.noiseSigma = 12;
   v[2].options.seed = 24;
   v[3].title = "the second key, a required piece, hidden under a block";
   v[3].options.partPose = vfFlexSamplePose(s, -3.0, 1.02, -12, -10);
