@@ -531,10 +531,8 @@ bool sameSolution(const Problem& P, const vcVector<2>& pivot, const Pose& a, con
   const vcVector<2> cb = poseB(P, b) * pivot + vcVector<2>(b.tx, b.ty);
   if (ca.distance(cb) > 1.5 * slack) return false;
   for (std::size_t k = 0; k < P.dofs.size(); ++k) {
-    const vxGeorapidDOF& d = *P.dofs[k].dof;
-    const bool angular = d.kind() == vxGeorapidDOF::eAngle || d.kind() == vxGeorapidDOF::eSkew;
-    const double tol = angular ? slack : 0.01 * std::max(1.0, std::fabs(a.v[k]));
-    if (circDiff(a.v[k], b.v[k], d.circular()) > tol) return false;
+    const double tol = isSizeDof(P.dofs[k]) ? 0.01 * std::max(1.0, std::fabs(a.v[k])) : slack;
+    if (circDiff(a.v[k], b.v[k], P.dofs[k].dof->circular()) > tol) return false;
   }
   return true;
 }
@@ -603,6 +601,35 @@ struct EdgeProbe {
   }
 };
 
+// The gradient of level L around the pattern's points mapped by B and moved by (tx, ty), with
+// `margin` pixels on every side: the window already in `scratch` when it covers that, else a
+// new one.
+EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
+                      double margin, const LevelImage& L, Grad& scratch) {
+  double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
+    a0 = std::min(a0, q.x()), a1 = std::max(a1, q.x());
+    b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
+  }
+  const int x0 = int(std::floor(a0 + tx - margin)), x1 = int(std::ceil(a1 + tx + margin)) + 1;
+  const int y0 = int(std::floor(b0 + ty - margin)), y1 = int(std::ceil(b1 + ty + margin)) + 1;
+  int gx0, gy0;
+  if (scratch.covers(&L, std::max(x0, 0), std::max(y0, 0), std::min(x1, L.w), std::min(y1, L.h)))
+    gx0 = scratch.x0, gy0 = scratch.y0;
+  else
+    sobel(L, x0, y0, x1, y1, scratch, gx0, gy0);
+  return EdgeProbe{&scratch, gx0, gy0};
+}
+
+// A model normal (mx, my) under a pose whose linear part has inverse transpose Bit, unit length.
+void posedNormal(const vcMatrix<2>& Bit, double mx, double my, double& nx, double& ny) {
+  nx = Bit(0, 0) * mx + Bit(0, 1) * my;
+  ny = Bit(1, 0) * mx + Bit(1, 1) * my;
+  const double nl = std::sqrt(nx * nx + ny * ny);
+  nx /= nl, ny /= nl;
+}
+
 // Searches along the normal within [-R, R] for the strongest edge of the right polarity;
 // returns false when none reaches the contrast threshold. t = sub-pixel offset, mag = strength.
 bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
@@ -670,29 +697,10 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   const double el = std::min(P.elasticity, pts.rim) / f;
   const vcVector<2> pc = pts.centroid;
   const double radius = pts.rim;
-  // Window of the gradient: the mapped points plus the capture band.
-  auto bbox = [&](const vcMatrix<2>& B, int& x0, int& y0, int& x1, int& y1) {
-    double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-      const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
-      a0 = std::min(a0, q.x()), a1 = std::max(a1, q.x());
-      b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
-    }
-    const double m = capture + el + 4;
-    const double tx = (p.tx - cl) / f, ty = (p.ty - cl) / f;
-    x0 = int(std::floor(a0 + tx - m)), x1 = int(std::ceil(a1 + tx + m)) + 1;
-    y0 = int(std::floor(b0 + ty - m)), y1 = int(std::ceil(b1 + ty + m)) + 1;
-  };
-  int x0, y0, x1, y1, gx0, gy0;
-  bbox(poseB(P, p) * (1.0 / f), x0, y0, x1, y1);
-  // The fine fit of a candidate usually lies inside the window its coarse fit just took.
-  const int cx0 = std::max(x0, 0), cy0 = std::max(y0, 0);
-  const int cx1 = std::min(x1, L0.w), cy1 = std::min(y1, L0.h);
-  if (scratch.covers(&L0, cx0, cy0, cx1, cy1))
-    gx0 = scratch.x0, gy0 = scratch.y0;
-  else
-    sobel(L0, x0, y0, x1, y1, scratch, gx0, gy0);
-  EdgeProbe E{&scratch, gx0, gy0};
+  // Window of the gradient: the mapped points plus the capture band. The fine fit of a
+  // candidate usually lies inside the window its coarse fit just took.
+  const EdgeProbe E = probeAround(pts, poseB(P, p) * (1.0 / f), (p.tx - cl) / f, (p.ty - cl) / f,
+                                  capture + el + 4, L0, scratch);
   const double thr = P.contrastOn(level);
   for (int it = 0; it <= iterations; ++it) {
     const bool last = it == iterations;
@@ -720,10 +728,8 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
       const double ux = pts.ux[i], uy = pts.uy[i];
       const double px = Bl(0, 0) * ux + Bl(0, 1) * uy + tlx;
       const double py = Bl(1, 0) * ux + Bl(1, 1) * uy + tly;
-      double nx = Bit(0, 0) * pts.nx[i] + Bit(0, 1) * pts.ny[i];
-      double ny = Bit(1, 0) * pts.nx[i] + Bit(1, 1) * pts.ny[i];
-      const double nl = std::sqrt(nx * nx + ny * ny);
-      nx /= nl, ny /= nl;
+      double nx, ny;
+      posedNormal(Bit, pts.nx[i], pts.ny[i], nx, ny);
       sumW += pts.w[i];
       double t, mag;
       if (!findEdge(E, px, py, nx, ny, R, P.ignorePolarity, thr, t, mag)) continue;
@@ -809,30 +815,14 @@ double clutterOf(const Problem& P, const PatPoints& pts, const LevelImage& L0, c
   const vcMatrix<2> B = poseB(P, p);
   const vcMatrix<2> Bit = invTranspose(B);
   const double el = std::min(P.elasticity, pts.rim);
-  double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
-  for (std::size_t i = 0; i < pts.size(); ++i) {
-    const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
-    a0 = std::min(a0, q.x()), a1 = std::max(a1, q.x());
-    b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
-  }
   // The probes reach one sample beyond the search distance on either side.
-  const double m = kNearMiss + el + 3;
-  const int x0 = int(std::floor(a0 + p.tx - m)), x1 = int(std::ceil(a1 + p.tx + m)) + 1;
-  const int y0 = int(std::floor(b0 + p.ty - m)), y1 = int(std::ceil(b1 + p.ty + m)) + 1;
-  int gx0, gy0;
-  if (scratch.covers(&L0, std::max(x0, 0), std::max(y0, 0), std::min(x1, L0.w), std::min(y1, L0.h)))
-    gx0 = scratch.x0, gy0 = scratch.y0;
-  else
-    sobel(L0, x0, y0, x1, y1, scratch, gx0, gy0);
-  const EdgeProbe E{&scratch, gx0, gy0};
+  const EdgeProbe E = probeAround(pts, B, p.tx, p.ty, kNearMiss + el + 3, L0, scratch);
   double nearMiss = 0;
   for (std::size_t i = 0; i < pts.size(); ++i) {
     const double qx = B(0, 0) * pts.ux[i] + B(0, 1) * pts.uy[i] + p.tx;
     const double qy = B(1, 0) * pts.ux[i] + B(1, 1) * pts.uy[i] + p.ty;
-    double nx = Bit(0, 0) * pts.nx[i] + Bit(0, 1) * pts.ny[i];
-    double ny = Bit(1, 0) * pts.nx[i] + Bit(1, 1) * pts.ny[i];
-    const double nl = std::sqrt(nx * nx + ny * ny);
-    nx /= nl, ny /= nl;
+    double nx, ny;
+    posedNormal(Bit, pts.nx[i], pts.ny[i], nx, ny);
     double t, mag;
     if (findEdge(E, qx, qy, nx, ny, 1.0 + el, P.ignorePolarity, P.contrast, t, mag)) continue;
     if (findEdge(E, qx, qy, nx, ny, kNearMiss + el, P.ignorePolarity, P.contrast, t, mag))
@@ -1121,7 +1111,6 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
     P.deadline.check();
     Pose& p = fd.p;
     if (algorithm == 2) refine(P, finePts, pyr[0], 0, 4, 1.5, p, scratch, &fd.st);
-    // Train pixels -> window pixels at this pose, for the region and clutter.
     fd.clutter = clutterOf(P, lv[0], pyr[0], p, scratch);
     fd.score = fd.st.score;
     if (params.scoreUsingClutter()) fd.score = std::max(0.0, fd.score - 0.5 * fd.clutter);
