@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "support/text_files.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -19,12 +21,7 @@ struct Ran {
   std::string out, err;
 };
 
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using vcTest::readFile;
 
 class Cli : public ::testing::Test {
  protected:
@@ -42,7 +39,7 @@ class Cli : public ::testing::Test {
     const std::string cmd =
         std::string(VCFLEX_FLEXALIGN_EXE) + " " + args + " >" + out.string() + " 2>" + err.string();
     const int rc = std::system(cmd.c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(out), slurp(err)};
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, readFile(out), readFile(err)};
   }
   static std::vector<json> lines(const std::string& text) {
     std::vector<json> v;
@@ -131,7 +128,7 @@ TEST_F(Cli, JobsGiveTheSameResultsAsOneThread) {
 
 TEST_F(Cli, BadInputGivesOneLineNamingTheFileAndStatusTwo) {
   ASSERT_EQ(run("train " + ex("part.json") + " -o " + ex("bad.fxp")).status, 0);
-  const std::string pattern = slurp(ex("bad.fxp")), png = slurp(ex("image-1.png"));
+  const std::string pattern = readFile(ex("bad.fxp")), png = readFile(ex("image-1.png"));
   std::ofstream(ex("cut.fxp"), std::ios::binary) << pattern.substr(0, pattern.size() / 2);
   std::ofstream(ex("cut.png"), std::ios::binary) << png.substr(0, png.size() / 3);
   std::ofstream(ex("syntax.json")) << R"({"trainImage": "train.png", "subModels": [)";
@@ -167,8 +164,8 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileAndStatusTwo) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
   // An image without the part ran fine: status 1, and the other image still reports.
-  const Ran none = run("run " + ex("bad.fxp") + " " + ex("connector-mask.png") + " " +
-                       ex("image-1.png"));
+  const Ran none =
+      run("run " + ex("bad.fxp") + " " + ex("connector-mask.png") + " " + ex("image-1.png"));
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.out.find("no part found"), std::string::npos);
   EXPECT_NE(none.out.find("image-1.png (640 x 480): 1 result(s)"), std::string::npos);

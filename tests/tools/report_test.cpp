@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/diag/vcDiag.h"
+#include "support/text_files.h"
 #include "tools/common/vcFlexSample.h"
 #include "tools/common/vcPngIo.h"
 #include "vcFlexAlignTool.h"
@@ -26,18 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using FD = vcFlexAlignDefs;
 
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::size_t count(const std::string& s, const std::string& what) {
-  std::size_t n = 0;
-  for (auto p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
-  return n;
-}
+using vcTest::count;
+using vcTest::readFile;
 
 vcFlexAlignRunParams runParams(double xy) {
   vcFlexSubModelGfndRunParams sub;
@@ -160,8 +150,8 @@ TEST(Report, OpensInABrowserWithItsLayersOverTheImage) {
   ASSERT_NE(id, std::string::npos);
   // A copy of the page that hides the other top-level records, so that this one is in view.
   std::string alone = page;
-  alone.insert(alone.find("</head>"), "<style>details.rec:not(#" + page.substr(id + 5, 11) +
-                                          "){display:none}</style>");
+  alone.insert(alone.find("</head>"),
+               "<style>details.rec:not(#" + page.substr(id + 5, 11) + "){display:none}</style>");
   std::ofstream(dir / "outputs" / "alone.html", std::ios::binary) << alone;
   ASSERT_TRUE(chromium("--window-size=700,1000 --force-device-scale-factor=2 --screenshot=" +
                            (dir / "shot.png").string(),

@@ -3,23 +3,17 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include "platform/core/vcException.h"
 #include "platform/diag/vcDiag.h"
+#include "support/text_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
+using vcTest::readFile;
 // A fresh, empty folder under the build's temp area for one test.
 fs::path freshDir(const std::string& name) {
   const fs::path d = fs::temp_directory_path() / ("vcdiag_test_" + name);
@@ -105,11 +99,7 @@ TEST(Diag, RecordsKeepOrderLevelsAndTheirOwnPixels) {
   EXPECT_FALSE(r.hasImage());
 }
 
-std::size_t count(const std::string& s, const std::string& what) {
-  std::size_t n = 0;
-  for (auto p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
-  return n;
-}
+using vcTest::count;
 
 TEST(Diag, FolderRecorderWritesOnePageNestedByLevel) {
   const fs::path dir = freshDir("index");
