@@ -85,6 +85,13 @@ std::string stem(long i) {
   return buf;
 }
 
+// The exact-pixel file of distinct image k, beside the page.
+std::string imageFile(long k) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "image_%03ld.pgm", k);
+  return buf;
+}
+
 // Distinct images of the records: many records of one run show the same run image, which the
 // page embeds once.
 class ImageTable {
@@ -220,9 +227,7 @@ void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder,
   const bool bmp = encoder.empty();
   for (std::size_t k = 0; k < table.images().size(); ++k) {
     const auto& img = table.images()[k];
-    char name[32];
-    std::snprintf(name, sizeof name, "image_%03zu.pgm", k);
-    vfWritePgm((fs::path(folder) / name).string(), img);
+    vfWritePgm((fs::path(folder) / imageFile(long(k))).string(), img);
     const std::string bytes = bmp ? encodeBmp(img) : encoder.encode(img);
     html += "<image id=\"img" + std::to_string(k) + "\" width=\"" + std::to_string(img.width()) +
             "\" height=\"" + std::to_string(img.height()) +
@@ -257,8 +262,7 @@ void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder,
             std::to_string(i) + ". " + vfXmlEscape(r.annotation()) + "</summary>\n";
     open.push_back(r.level());
     if (r.hasImage()) {
-      char name[32];
-      std::snprintf(name, sizeof name, "image_%03ld.pgm", imageOf[std::size_t(i)]);
+      const std::string name = imageFile(imageOf[std::size_t(i)]);
       html += "<p>Image " + std::to_string(r.image().width()) + " x " +
               std::to_string(r.image().height()) + " (exact pixels: <a href=\"" + name + "\">" +
               name + "</a>)</p>\n";
