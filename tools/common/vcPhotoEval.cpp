@@ -1,0 +1,135 @@
+#include "tools/common/vcPhotoEval.h"
+
+#include <chrono>
+#include <cmath>
+#include <random>
+
+#include "platform/core/vcAngle.h"
+
+namespace {
+
+vcPhotoCondition cond(const std::string& name, double found, double rms) {
+  vcPhotoCondition c;
+  c.name = name;
+  c.goalFound = found;
+  c.goalRmsPx = rms;
+  return c;
+}
+
+}  // namespace
+
+std::vector<vcPhotoCondition> vfPhotoConditions() {
+  std::vector<vcPhotoCondition> v;
+  v.push_back(cond("clean", 1.0, 0.05));
+  for (double s : {1.0, 2.0, 3.0}) {
+    vcPhotoCondition c =
+        cond("blur" + std::to_string(int(s)), s <= 2 ? 1.0 : 0.95, s == 2 ? 0.1 : 0.0);
+    c.degrade.blurSigma = s;
+    v.push_back(c);
+  }
+  for (double s : {5.0, 10.0, 15.0, 20.0}) {
+    vcPhotoCondition c = cond("noise" + std::to_string(int(s)), s <= 15 ? 1.0 : 0.0,
+                              s == 5    ? 0.05
+                              : s == 15 ? 0.1
+                                        : 0.0);
+    c.degrade.noiseSigma = s;
+    v.push_back(c);
+  }
+  for (const char* g : {"0.3", "0.4", "0.6", "1.5"}) {
+    const double gain = std::stod(g);
+    vcPhotoCondition c = cond(std::string("gain") + g, gain >= 0.4 ? 1.0 : 0.0, 0.0);
+    c.degrade.gain = gain;
+    v.push_back(c);
+  }
+  vcPhotoCondition inv = cond("inverted", 1.0, 0.0);
+  inv.degrade.invert = true;
+  inv.ignorePolarity = true;
+  v.push_back(inv);
+  vcPhotoCondition patch = cond("patch25", 0.95, 0.0);
+  patch.degrade.patchFraction = 0.25;
+  v.push_back(patch);
+  // A dark, soft exposure: no goal of its own, printed to show how the two add up.
+  vcPhotoCondition dark = cond("blur1_gain0.4", 0.0, 0.0);
+  dark.degrade.blurSigma = 1.0;
+  dark.degrade.gain = 0.4;
+  v.push_back(dark);
+  return v;
+}
+
+vcPhotoTrained vfTrainPhotoPart(const std::string& photo, bool ignorePolarity) {
+  vcPhotoTrained t;
+  t.part = vfMakePhotoPart(photo);
+  t.ignorePolarity = ignorePolarity;
+  vcFlexSubModelGfndTrainParams tp;
+  tp.ignorePolarity(ignorePolarity);
+  t.pattern.train(t.part.arrangement, vcFlexAlignTrainParams(tp));
+  return t;
+}
+
+vcFlexAlignRunParams vfPhotoRunParams() {
+  vcFlexSubModelGfndRunParams piece;
+  piece.zoneEnable(vcFlexSubModelParamsDefs::eAngle);
+  piece.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -4, 4);
+  vcFlexAlignRunParams rp(piece);
+  rp.runStrategy(vcFlexAlignDefs::eLocallyFixturedSubModels);
+  rp.xyUncertainty(20, 20);
+  rp.zoneEnable(vcFlexAlignDefs::eAngle | vcFlexAlignDefs::eUniformScale);
+  rp.zoneRelStandard(vcFlexAlignDefs::eAngle, -6, 6);
+  rp.zoneRelStandard(vcFlexAlignDefs::eUniformScale, -0.05, 0.05);
+  return rp;
+}
+
+vcPhotoStats vfRunPhotoCondition(const std::vector<const vcPhotoTrained*>& parts,
+                                 const vcPhotoCondition& c, int scenes, unsigned seed) {
+  using Clock = std::chrono::steady_clock;
+  vcPhotoStats st;
+  const vcFlexAlignRunParams rp = vfPhotoRunParams();
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> U(-1.0, 1.0);
+  double se = 0, sa = 0;
+  for (const vcPhotoTrained* t : parts) {
+    for (int i = 0; i < scenes; ++i) {
+      vcPhotoSceneOptions o = c.degrade;
+      o.angleDeg = 4 * U(rng);
+      o.scale = 1.0 + 0.03 * U(rng);
+      o.shift = vcVector<2>(10 * U(rng), 10 * U(rng));
+      o.seed = seed * 1000u + unsigned(i) * 7u + unsigned(t->part.names.size());
+      const vcPhotoScene scene = vfRenderPhotoScene(t->part, o);
+      const vcXform<2> start(vcMatrix<2>(), t->part.partCentre);
+      vcFlexAlignResultSet rs;
+      const auto t0 = Clock::now();
+      t->pattern.run(scene.image, vc2XformLinear(start), {}, rp, rs);
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+      const std::size_t n = scene.truth.size();
+      st.pieces += int(n);
+      std::size_t here = 0;
+      if (!rs.results().empty()) {
+        const vcFlexAlignResult& r = rs.results()[0];
+        for (std::size_t k = 0; k < n; ++k) {
+          vcPtrHandle<vcFlexSubModelResult> sr;
+          r.getSubModelResult(long(k), sr);
+          if (!sr) continue;
+          const double d = sr->pose().mapPoint({0, 0}).distance(scene.truth[k].mapPoint({0, 0}));
+          if (d > 1.5) {
+            ++st.wrong;
+            continue;
+          }
+          const double da = (sr->pose().linearXform({0, 0}).matrix().rotation().toDouble() -
+                             scene.truth[k].matrix().rotation().toDouble()) *
+                            180.0 / vcPi;
+          ++st.found, ++here;
+          se += d * d, sa += da * da;
+          st.worstPx = std::max(st.worstPx, d);
+        }
+      }
+      if (here == n)
+        ++st.runsAll, st.msAll += ms;
+      else
+        ++st.runsShort, st.msShort += ms;
+    }
+  }
+  if (st.found) st.rmsPx = std::sqrt(se / st.found), st.angleRmsDeg = std::sqrt(sa / st.found);
+  if (st.runsAll) st.msAll /= st.runsAll;
+  if (st.runsShort) st.msShort /= st.runsShort;
+  return st;
+}

@@ -1,0 +1,54 @@
+// The real-image evaluation: the photograph parts of vcPhotoSample found by FlexAlign runs with
+// default settings (only each piece's angle range set) under the degradations a camera
+// produces, with the found rate, the location error of every piece and the run times. Shared
+// by the tests, which hold the goals, and the benchmark, which prints every condition.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/common/vcPhotoSample.h"
+#include "vcFlexAlignTool.h"
+
+struct vcPhotoCondition {
+  std::string name;             // e.g. "blur2", "noise15", "gain0.4", "inverted", "patch25"
+  vcPhotoSceneOptions degrade;  // only the degradation fields are used
+  bool ignorePolarity = false;  // trains the pieces so (the reversed-polarity condition)
+  // Goals: share of pieces found, RMS location error of the found ones (0: none).
+  double goalFound = 1.0, goalRmsPx = 0.0;
+};
+
+// Every condition of the evaluation, clean first.
+std::vector<vcPhotoCondition> vfPhotoConditions();
+
+struct vcPhotoStats {
+  int pieces = 0;  // pieces in the scenes
+  int found = 0;   // found within 1.5 px of their truth
+  int wrong = 0;   // reported found farther away (a confident wrong answer)
+  double rmsPx = 0, worstPx = 0, angleRmsDeg = 0;
+  int runsAll = 0, runsShort = 0;  // runs finding every piece, runs missing some
+  double msAll = 0, msShort = 0;   // mean run time of each kind
+  double foundRate() const { return pieces ? double(found) / pieces : 0.0; }
+  bool goalMet(const vcPhotoCondition& c) const {
+    return foundRate() >= c.goalFound - 1e-12 && wrong == 0 &&
+           (c.goalRmsPx <= 0 || rmsPx <= c.goalRmsPx);
+  }
+};
+
+// The part of one photograph trained for a condition's polarity setting.
+struct vcPhotoTrained {
+  vcPhotoPart part;
+  vcFlexAlignPattern pattern;
+  bool ignorePolarity = false;
+};
+vcPhotoTrained vfTrainPhotoPart(const std::string& photo, bool ignorePolarity);
+
+// The run settings of the evaluation: the start pose is the nominal one, the part may lie up to
+// 20 px, 6 degrees and 5 % away from it; each piece keeps the default settings but for its
+// angle range of +-4 degrees.
+vcFlexAlignRunParams vfPhotoRunParams();
+
+// `scenes` run images per part: the part turned by up to 4 degrees, scaled by up to 3 % and
+// moved by up to 10 px, each piece moved by up to 3 px and turned by up to 2 degrees.
+vcPhotoStats vfRunPhotoCondition(const std::vector<const vcPhotoTrained*>& parts,
+                                 const vcPhotoCondition& c, int scenes, unsigned seed = 1);
