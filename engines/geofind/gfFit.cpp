@@ -1,0 +1,232 @@
+// Least-squares fit: each model point is matched to the strongest image edge along its normal
+// within a capture band, and Gauss-Newton moves translation and the free DOFs to minimise the
+// weighted point-to-edge distances. Used on every pyramid level and for the level-0 fits.
+#include <algorithm>
+#include <cmath>
+
+#include "engines/geofind/gfRunTypes.h"
+
+namespace vc_gfrun {
+namespace {
+
+// Solves the small symmetric system A x = b (n <= 2 + kMaxDofs) by Gaussian elimination with
+// partial pivoting; returns false when singular.
+bool solve(int n, double* A, double* b, double* x) {
+  for (int c = 0; c < n; ++c) {
+    int piv = c;
+    for (int r = c + 1; r < n; ++r)
+      if (std::fabs(A[r * n + c]) > std::fabs(A[piv * n + c])) piv = r;
+    if (std::fabs(A[piv * n + c]) < 1e-12) return false;
+    if (piv != c) {
+      for (int k = 0; k < n; ++k) std::swap(A[c * n + k], A[piv * n + k]);
+      std::swap(b[c], b[piv]);
+    }
+    for (int r = c + 1; r < n; ++r) {
+      const double fct = A[r * n + c] / A[c * n + c];
+      for (int k = c; k < n; ++k) A[r * n + k] -= fct * A[c * n + k];
+      b[r] -= fct * b[c];
+    }
+  }
+  for (int r = n - 1; r >= 0; --r) {
+    double s = b[r];
+    for (int k = r + 1; k < n; ++k) s -= A[r * n + k] * x[k];
+    x[r] = s / A[r * n + r];
+  }
+  return true;
+}
+
+}  // namespace
+
+EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
+                      double margin, const LevelImage& L, Grad& scratch) {
+  double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
+    a0 = std::min(a0, q.x()), a1 = std::max(a1, q.x());
+    b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
+  }
+  const int x0 = int(std::floor(a0 + tx - margin)), x1 = int(std::ceil(a1 + tx + margin)) + 1;
+  const int y0 = int(std::floor(b0 + ty - margin)), y1 = int(std::ceil(b1 + ty + margin)) + 1;
+  int gx0, gy0;
+  if (scratch.covers(&L, std::max(x0, 0), std::max(y0, 0), std::min(x1, L.w), std::min(y1, L.h)))
+    gx0 = scratch.x0, gy0 = scratch.y0;
+  else
+    sobel(L, x0, y0, x1, y1, scratch, gx0, gy0);
+  return EdgeProbe{&scratch, gx0, gy0};
+}
+
+bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
+              bool ignorePolarity, double thr, int maxSteps, double& t, double& mag) {
+  const int n = int(std::ceil(R));
+  const int cap = std::min(maxSteps, vc_GFTuning::kProbeStepsLimit);
+  float f[2 * vc_GFTuning::kProbeStepsLimit + 3];
+  const int m = std::min(n, cap) + 1;
+  for (int k = -m; k <= m; ++k) {
+    float v = E.along(px, py, nx, ny, k);
+    if (ignorePolarity) v = std::fabs(v);
+    f[k + m] = v;
+  }
+  int best = -1;
+  float bv = float(thr);
+  const int lim = std::min(n, cap);
+  for (int k = -lim; k <= lim; ++k) {
+    const float v = f[k + m];
+    if (v >= bv && v >= f[k + m - 1] && v >= f[k + m + 1]) {
+      // Prefer the nearer of two equally strong edges.
+      if (v > bv || best < 0 || std::abs(k) < std::abs(best - m)) {
+        bv = v;
+        best = k + m;
+      }
+    }
+  }
+  if (best < 0) return false;
+  double t0 = best - m;
+  // Re-centre the three samples on the estimate once, as in training, so that the parabola
+  // is evaluated at the same phase as the model's edges.
+  for (int it = 0; it < 2; ++it) {
+    // The first three samples are the integer ones already taken.
+    float a = f[best - 1], b = f[best], c = f[best + 1];
+    if (it > 0) {
+      a = E.along(px, py, nx, ny, t0 - 1), b = E.along(px, py, nx, ny, t0);
+      c = E.along(px, py, nx, ny, t0 + 1);
+      if (ignorePolarity) a = std::fabs(a), b = std::fabs(b), c = std::fabs(c);
+    }
+    const double den = a - 2.0 * b + c;
+    if (!(den < 0)) break;
+    const double d = std::clamp(0.5 * (a - c) / den, -0.75, 0.75);
+    t0 += d;
+    mag = b;
+    if (std::fabs(d) < 0.005) break;
+  }
+  if (std::fabs(t0) > R + 0.5) return false;
+  t = t0;
+  mag = std::fabs(E.along(px, py, nx, ny, t0));
+  return mag >= thr * 0.5;
+}
+
+// Gauss-Newton on tau and the free DOFs, minimising the weighted point-to-edge distances along
+// the model normals: sum w_i (n_i . (B u_i + tau) - n_i . e_i)^2, measured on pyramid level
+// `level` (capture and distances in that level's pixels; stats are level-0 only).
+void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int level, int iterations,
+            double capture, Pose& p, Grad& scratch, FitStats* stats) {
+  const vc_GFTuning& T = P.tune;
+  const double f = double(1 << level), cl = 0.5 * (f - 1.0);
+  const int nd = int(P.dofs.size());
+  std::vector<int> freeIdx;
+  for (int k = 0; k < nd; ++k)
+    if (!P.dofs[k].fixed && !(p.holdSize && level >= T.holdSizeFrom && isSizeDof(P.dofs[k])))
+      freeIdx.push_back(k);
+  const int n = 2 + int(freeIdx.size());
+  // A capture band wider than the pattern explains nothing more; the bound keeps the work of a
+  // huge elasticity proportional to the pattern.
+  const double el = std::min(P.elasticity, pts.rim) / f;
+  const vcVector<2> pc = pts.centroid;
+  const double radius = pts.rim;
+  // Window of the gradient: the mapped points plus the capture band. The fine fit of a
+  // candidate usually lies inside the window its coarse fit just took.
+  const EdgeProbe E = probeAround(pts, poseB(P, p) * (1.0 / f), (p.tx - cl) / f, (p.ty - cl) / f,
+                                  capture + el + T.fitWindowMargin, L0, scratch);
+  const double thr = P.contrastOn(level);
+  for (int it = 0; it <= iterations; ++it) {
+    const bool last = it == iterations;
+    const double R = last ? T.matchBand + el
+                          : std::max(T.shrinkFloor, capture * std::pow(T.captureShrink, it)) + el;
+    const vcMatrix<2> B = poseB(P, p);
+    const vcMatrix<2> Bl = B * (1.0 / f);
+    const double tlx = (p.tx - cl) / f, tly = (p.ty - cl) / f;
+    const vcMatrix<2> Bit = invTranspose(B);
+    std::vector<vcMatrix<2>> dB;
+    for (int k : freeIdx) dB.push_back(poseDB(P, p, std::size_t(k)));
+    // Displacement at the pattern's rim per unit of each DOF, for the convergence test.
+    double rim[kMaxDofs] = {};
+    for (std::size_t k = 0; k < dB.size(); ++k) {
+      const vcMatrix<2>& d = dB[k];
+      rim[k] =
+          std::sqrt(d(0, 0) * d(0, 0) + d(0, 1) * d(0, 1) + d(1, 0) * d(1, 0) + d(1, 1) * d(1, 1)) *
+          radius;
+    }
+    double A[(2 + kMaxDofs) * (2 + kMaxDofs)] = {};
+    double bvec[2 + kMaxDofs] = {};
+    double sumW = 0, sumWm = 0, sumR2 = 0, sumC = 0, sumCos = 0;
+    std::size_t matched = 0;
+    if (stats && last) stats->modelPts.clear(), stats->imagePts.clear();
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      const double ux = pts.ux[i], uy = pts.uy[i];
+      const double px = Bl(0, 0) * ux + Bl(0, 1) * uy + tlx;
+      const double py = Bl(1, 0) * ux + Bl(1, 1) * uy + tly;
+      double nx, ny;
+      posedNormal(Bit, pts.nx[i], pts.ny[i], nx, ny);
+      sumW += pts.w[i];
+      double t, mag;
+      if (!findEdge(E, px, py, nx, ny, R, P.ignorePolarity, thr, T.maxProbeSteps, t, mag)) continue;
+      if (last) {
+        // Direction agreement at the matched edge.
+        const double ex = px + t * nx, ey = py + t * ny;
+        const double gx = E.sample(scratch.gx, ex, ey), gy = E.sample(scratch.gy, ex, ey);
+        const double gm = std::sqrt(gx * gx + gy * gy);
+        double cs = gm > 0 ? (gx * nx + gy * ny) / gm : 0;
+        if (P.ignorePolarity) cs = std::fabs(cs);
+        if (cs <= 0) continue;
+        sumWm += pts.w[i];
+        sumCos += pts.w[i] * cs;
+        sumR2 += pts.w[i] * t * t;
+        sumC += pts.w[i] * mag;
+        ++matched;
+        if (stats && level == 0) {
+          stats->modelPts.emplace_back(px, py);
+          stats->imagePts.emplace_back(ex, ey);
+        }
+        continue;
+      }
+      // Robust weight: Cauchy on the distance, its scale widened by the elasticity.
+      const double sc = T.cauchyScale + el;
+      const double wt = pts.w[i] / (1.0 + (t / sc) * (t / sc));
+      double J[2 + kMaxDofs];
+      J[0] = nx / f;
+      J[1] = ny / f;
+      for (std::size_t k = 0; k < dB.size(); ++k) {
+        const vcVector<2> d = dB[k] * vcVector<2>(ux - pc.x(), uy - pc.y());
+        J[2 + k] = (nx * d.x() + ny * d.y()) / f;
+      }
+      for (int r = 0; r < n; ++r) {
+        bvec[r] += wt * J[r] * t;
+        for (int c = 0; c < n; ++c) A[r * n + c] += wt * J[r] * J[c];
+      }
+    }
+    if (last) {
+      if (stats) {
+        stats->coverage = sumW > 0 ? sumWm / sumW : 0;
+        stats->score = sumW > 0 ? sumCos / sumW : 0;
+        stats->fitError = sumWm > 0 ? std::sqrt(sumR2 / sumWm) : 0;
+        stats->contrast = sumWm > 0 ? sumC / sumWm : 0;
+        stats->matched = matched;
+      }
+      break;
+    }
+    // Tikhonov damping keeps DOFs that the points do not constrain where they are.
+    for (int r = 0; r < n; ++r) A[r * n + r] += T.damping * (A[r * n + r] + 1.0);
+    double dx[2 + kMaxDofs] = {};
+    if (!solve(n, A, bvec, dx)) break;
+    // The unknowns move the centroid and turn/scale about it, which keeps translation and the
+    // other DOFs nearly uncorrelated however far the pattern origin lies from the edges.
+    const vcVector<2> c0 = B * pc;
+    for (std::size_t k = 0; k < freeIdx.size(); ++k) p.v[freeIdx[k]] += dx[2 + k];
+    clampDofs(P, p);
+    const vcVector<2> c1 = poseB(P, p) * pc;
+    p.tx += dx[0] + c0.x() - c1.x();
+    p.ty += dx[1] + c0.y() - c1.y();
+    // A step far beyond the capture band means the points locked onto something else; stop
+    // moving but still score where we are.
+    const double step = std::hypot(dx[0], dx[1]);
+    if (step > T.lockOffFactor * f * (capture + el)) it = iterations - 1;
+    // Converged when the centroid and the rim move by less than a hundredth of a pixel; on the
+    // pyramid levels above, a twentieth is plenty for the next level's capture.
+    const double tiny = (level == 0 ? T.convergedLevel0 : T.convergedAbove) * f;
+    bool still = step < tiny;
+    for (std::size_t k = 0; k < dB.size() && still; ++k)
+      still = std::fabs(dx[2 + k]) * rim[k] < tiny;
+    if (still) it = iterations - 1;
+  }
+}
+
+}  // namespace vc_gfrun

@@ -1,0 +1,277 @@
+// The data a Geofind run passes between its stages, and the stage functions.
+//
+// Pose model. u = pattern point (origin-relative pattern coordinates, from the training pixels
+// through patternFromTrainPixel). The client position is A u + t with A = S D(v), S the start
+// pose's linear part and D(v) the product of the DOF matrices in list order. In window pixels
+// (level 0) the position is B u + tau with B = Mw A, where Mw maps client coordinates to window
+// pixels. The search runs over tau and the DOF values v; level l sees (B u + tau - c_l) / 2^l,
+// c_l = (2^l - 1) / 2 (2x2 mean reduction keeps pixel centres at 2x + 0.5).
+//
+// Stages, in run order (one file each): pyramid and noise (gfPyramid.cpp), coarse search
+// (gfCoarse.cpp), pyramid tracking (gfTrack.cpp), least-squares fit (gfFit.cpp), level-0
+// scoring and clutter (gfScore.cpp), result assembly (gfResults.cpp); gfRun.cpp runs them.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engines/geofind/gfModel.h"
+#include "engines/geofind/gfTuning.h"
+#include "engines/geofind/vcGFAlign.h"
+#include "engines/geofind/vcGeorapidDOF.h"
+#include "platform/core/vcMatrix.h"
+#include "platform/core/vcVector.h"
+#include "platform/core/vcXform.h"
+
+namespace vc_gfrun {
+
+using Clock = std::chrono::steady_clock;
+
+// Most DOFs a run searches besides translation; sizes the pose and the normal equations.
+constexpr int kMaxDofs = 8;
+constexpr double kPi = 3.14159265358979323846;
+
+struct Deadline {
+  bool active = false;
+  Clock::time_point end;
+  void check() const {
+    if (active && Clock::now() > end) throw vcTimeout::Expired("Geofind run time limit expired");
+  }
+};
+
+struct DofSpec {
+  const vxGeorapidDOF* dof = nullptr;
+  double low = 0, high = 0;
+  bool fixed = true;
+  bool fullCircle = false;
+};
+
+struct Pose {
+  double tx = 0, ty = 0;  // tau, level-0 window pixels
+  std::array<double, kMaxDofs> v{};
+  double score = 0;
+  bool holdSize = false;  // size DOFs stay at their coarse values down to tuning.holdSizeFrom
+};
+
+// Model points in pattern coordinates.
+struct PatPoints {
+  std::vector<float> ux, uy, nx, ny, w;
+  double totalW = 0;
+  vcVector<2> centroid;  // weighted mean position: the pivot of DOF steps while tracking
+  double rim = 0;        // largest distance of a point from the centroid
+  std::size_t size() const { return ux.size(); }
+};
+
+struct LevelImage {
+  int w = 0, h = 0;
+  std::vector<std::uint8_t> pix;
+  std::vector<std::uint8_t> mask;  // empty: every pixel usable
+};
+
+// Sobel / 8 gradient of a window of one level image.
+struct Grad {
+  int w = 0, h = 0;
+  std::vector<float> gx, gy;
+  const void* source = nullptr;  // level image the window was taken from
+  int x0 = 0, y0 = 0;            // window origin in that image
+  bool covers(const void* src, int a0, int b0, int a1, int b1) const {
+    return src == source && a0 >= x0 && b0 >= y0 && a1 <= x0 + w && b1 <= y0 + h;
+  }
+};
+
+// What every stage reads: the DOFs, the frames, the thresholds and the tuning.
+struct Problem {
+  explicit Problem(const vc_GFTuning& t) : tune(t) {}
+  const vc_GFTuning& tune;
+  const vc_GFModel* m = nullptr;
+  std::vector<DofSpec> dofs;
+  vcMatrix<2> S;
+  vcMatrix<2> Mw;  // client -> window pixels, linear part
+  vcVector<2> MwT;
+  bool ignorePolarity = false;
+  double contrast = 10;  // level 0; contrastAt[l] on pyramid level l
+  std::vector<double> contrastAt;
+  double elasticity = 0;
+  Deadline deadline;
+  double contrastOn(int level) const {
+    return level < int(contrastAt.size()) ? contrastAt[std::size_t(level)] : contrast;
+  }
+};
+
+// A coarse peak.
+struct Cand {
+  double score;
+  double x, y;    // tau, level-0 pixels
+  double cx, cy;  // where the points' centroid lands, level-0 pixels
+  std::array<double, kMaxDofs> v;
+};
+
+// The DOF grid of the coarse level.
+struct DofGrid {
+  std::vector<std::vector<double>> values;
+  std::vector<double> steps;
+  std::size_t count() const {
+    std::size_t n = 1;
+    for (auto& v : values) n *= v.size();
+    return n;
+  }
+  void at(std::size_t idx, std::array<double, kMaxDofs>& v) const {
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      v[k] = values[k][idx % values[k].size()];
+      idx /= values[k].size();
+    }
+  }
+};
+
+// Measures of a fit; the point lists only on level 0's last iteration.
+struct FitStats {
+  double score = 0, contrast = 0, fitError = 0, coverage = 0;
+  std::size_t matched = 0;
+  std::vector<vcVector<2>> modelPts, imagePts;  // window pixels
+};
+
+// A candidate measured on level 0.
+struct Found {
+  Pose p;
+  FitStats st;
+  double clutter = 0, score = 0;
+};
+
+// Bilinear samples of a gradient window.
+struct EdgeProbe {
+  const Grad* g;
+  int x0, y0;
+  float sample(const std::vector<float>& plane, double x, double y) const {
+    x -= x0;
+    y -= y0;
+    if (x < 0 || y < 0 || x > g->w - 1.001 || y > g->h - 1.001) return 0.0f;
+    const int ix = int(x), iy = int(y);
+    const float fx = float(x - ix), fy = float(y - iy);
+    const float* r0 = &plane[std::size_t(iy) * g->w + ix];
+    const float* r1 = r0 + g->w;
+    return (r0[0] + (r0[1] - r0[0]) * fx) * (1 - fy) + (r1[0] + (r1[1] - r1[0]) * fx) * fy;
+  }
+  // Gradient projected on n at p + t n; projecting the four neighbours first shares one
+  // bilinear weighting between both planes.
+  float along(double px, double py, double nx, double ny, double t) const {
+    const double x = px + t * nx - x0, y = py + t * ny - y0;
+    if (x < 0 || y < 0 || x > g->w - 1.001 || y > g->h - 1.001) return 0.0f;
+    const int ix = int(x), iy = int(y);
+    const float fx = float(x - ix), fy = float(y - iy);
+    const std::size_t o = std::size_t(iy) * g->w + ix, o1 = o + g->w;
+    const float* gx = g->gx.data();
+    const float* gy = g->gy.data();
+    const float ax = float(nx), ay = float(ny);
+    const float v00 = gx[o] * ax + gy[o] * ay, v01 = gx[o + 1] * ax + gy[o + 1] * ay;
+    const float v10 = gx[o1] * ax + gy[o1] * ay, v11 = gx[o1 + 1] * ax + gy[o1 + 1] * ay;
+    return (v00 + (v01 - v00) * fx) * (1 - fy) + (v10 + (v11 - v10) * fx) * fy;
+  }
+};
+
+// ------------------------------------------------------------- pose model (gfPose.cpp)
+
+vcMatrix<2> dofMatrix(const Problem& P, const Pose& p);
+// B = Mw S D(v)
+vcMatrix<2> poseB(const Problem& P, const Pose& p);
+// dB/dv_k
+vcMatrix<2> poseDB(const Problem& P, const Pose& p, std::size_t k);
+vcMatrix<2> invTranspose(const vcMatrix<2>& B);
+// A model normal (mx, my) under a pose whose linear part has inverse transpose Bit, unit length.
+void posedNormal(const vcMatrix<2>& Bit, double mx, double my, double& nx, double& ny);
+// The model's points of one stage in pattern coordinates (G: pattern from training pixels).
+PatPoints toPattern(const vc_GFPointSet& s, const vcXform<2>& G);
+// Scale-like DOFs (every kind but angle and skew) change the pattern's size or proportions.
+bool isSizeDof(const DofSpec& d);
+// |a - b|, the shorter way round for a circular DOF of the given period (0: not circular).
+double circDiff(double a, double b, double period);
+// Fixed DOFs to their value, circular ones into their turn, the others into their range.
+void clampDofs(const Problem& P, Pose& p);
+// True when two fitted poses are one solution: candidates from neighbouring coarse cells
+// converge onto the same instance, and fitting it twice costs a whole fine stage.
+// `slack` widens the position and angle tolerances for the coarser pyramid levels.
+bool sameSolution(const Problem& P, const vcVector<2>& pivot, const Pose& a, const Pose& b,
+                  double slack = 1.0);
+
+// --------------------------------------------------------- pyramid and noise (gfPyramid.cpp)
+
+// The window (and mask) as level 0 and its 2x2 mean reductions up to `top`, fewer when the
+// window is too small for them.
+std::vector<LevelImage> buildPyramid(const vcPelBuffer_const<unsigned char>& image,
+                                     const vcPelBuffer_const<unsigned char>* mask, int top);
+LevelImage reduce(const LevelImage& in);
+// Robust deviation of one gradient component's noise on a level.
+double gradientNoise(const LevelImage& L, const vc_GFTuning& T);
+// Fills P.contrastAt (and P.contrast) from the caller's threshold and the noise of level 0.
+void setContrastThresholds(Problem& P, const std::vector<LevelImage>& pyr);
+// Sobel / 8 over the rectangle [x0, x1) x [y0, y1) of a level (clipped); masked pixels and the
+// image border get a zero gradient. (gx0, gy0) is the clipped window's origin.
+void sobel(const LevelImage& L, int x0, int y0, int x1, int y1, Grad& g, int& gx0, int& gy0);
+
+// ---------------------------------------------------------- coarse search (gfCoarse.cpp)
+
+// The grid of DOF values scanned on the coarse level `level` for the pattern's points there;
+// refuses ranges that need more than tuning.maxCoarsePoses grid poses.
+DofGrid coarseGrid(const Problem& P, const PatPoints& pts, int level);
+// Peaks of the gradient-orientation score over position and the grid on one level, at least
+// `thr`, suppressed against stronger neighbours, at most `keep`, best first.
+std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const LevelImage& L,
+                               int level, const DofGrid& grid, double thr, std::size_t keep);
+
+// ------------------------------------------------------------- tracking (gfTrack.cpp)
+
+// Poses for tracking from the coarse peaks, with size-held copies of the strongest.
+std::vector<Pose> seedPoses(const Problem& P, const std::vector<Cand>& cands, const DofGrid& grid);
+// Fits every pose on each level from `topLevel` down to 1 and keeps the strong, distinct ones.
+void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
+               const std::vector<LevelImage>& pyr, int topLevel, const DofGrid& grid, double accept,
+               std::size_t numToFind, std::vector<Pose>& poses);
+
+// ---------------------------------------------------------- least squares (gfFit.cpp)
+
+// The gradient of level L around the pattern's points mapped by B and moved by (tx, ty), with
+// `margin` pixels on every side: the window already in `scratch` when it covers that, else a
+// new one.
+EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
+                      double margin, const LevelImage& L, Grad& scratch);
+// Searches along the normal within [-R, R] for the strongest edge of the right polarity;
+// returns false when none reaches the contrast threshold. t = sub-pixel offset, mag = strength.
+bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
+              bool ignorePolarity, double thr, int maxSteps, double& t, double& mag);
+// Gauss-Newton on tau and the free DOFs of p on pyramid level `level`; fills `stats` on the
+// last iteration.
+void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int level, int iterations,
+            double capture, Pose& p, Grad& scratch, FitStats* stats);
+
+// ------------------------------------------------------ scoring and clutter (gfScore.cpp)
+
+// Share of the model's edge weight that narrowly misses an image edge at pose p.
+double clutterOf(const Problem& P, const PatPoints& pts, const LevelImage& L0, const Pose& p,
+                 Grad& scratch);
+// Level 0: ranks the tracked poses with the coarse points, then measures the best (fine fit
+// with `finePts` when algorithm 2, clutter, score) until numToFind distinct results are safe.
+// Best first; the best rejected candidate alone when none comes near the accept threshold.
+std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints>& lv,
+                                   const PatPoints& finePts, const LevelImage& L0, int topLevel,
+                                   int algorithm, const vcGFAlignRunParams& params,
+                                   const std::vector<Pose>& poses);
+
+}  // namespace vc_gfrun
+
+// The run, and the stage that writes the results' private fields.
+struct vc_GFRunner {
+  static void run(const vc_GFModel& m, const vcXform<2>& G,
+                  const vcPelBuffer_const<unsigned char>& image,
+                  const vcPelBuffer_const<unsigned char>* mask, const vcGFAlignRunParams& params,
+                  const vc_GFTuning& tuning, vcGFAlignResultSet& results);
+  // Results in client coordinates from the measured candidates (best first), without those
+  // that overlap a stronger one, at most numToFind (gfResults.cpp).
+  static std::vector<vcGFAlignResult> assemble(const vc_gfrun::Problem& P,
+                                               const std::vector<vc_gfrun::Found>& found,
+                                               const vc_GFModel& m, const vcXform<2>& G,
+                                               const vcXform<2>& Mw,
+                                               const vcPelBuffer_const<unsigned char>& image,
+                                               const vcGFAlignRunParams& params);
+};
