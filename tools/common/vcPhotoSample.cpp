@@ -189,11 +189,12 @@ vcPelBuffer<unsigned char> vfReadPhoto(const std::string& name) {
   return vfReadImage(dir() + "/" + file);
 }
 
-vcPhotoPart vfMakePhotoPart(const std::string& photo) {
+vcPhotoPart vfMakePhotoPart(const std::string& photo,
+                            const vcPelBuffer_const<unsigned char>* image) {
   const PhotoSpec& spec = specOf(photo);
   vcPhotoPart part;
   part.photo = photo;
-  part.trainImage = vfReadPhoto(photo);
+  part.trainImage = image ? vfPelCopy(*image) : vfReadPhoto(photo);
   part.partCentre =
       vcVector<2>(0.5 * double(part.trainImage.width()), 0.5 * double(part.trainImage.height()));
   std::vector<vcFlexSubModel> subs;

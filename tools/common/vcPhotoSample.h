@@ -38,7 +38,9 @@ struct vcPhotoPart {
   vcVector<2> partCentre;                 // the arrangement's origin: the photograph's centre
 };
 
-vcPhotoPart vfMakePhotoPart(const std::string& photo);
+// With `image` (the photograph's size) the pieces are cut from it instead of the photograph.
+vcPhotoPart vfMakePhotoPart(const std::string& photo,
+                            const vcPelBuffer_const<unsigned char>* image = nullptr);
 
 struct vcPhotoSceneOptions {
   // The part as a whole, about its centre: turn, scale and shift in pixels.
