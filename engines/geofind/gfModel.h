@@ -25,11 +25,32 @@ struct vc_GFPointSet {
   }
 };
 
+// The pattern's edges as they would look through a Gaussian blur: a run image that is softer
+// than the training image (depth of field, motion), or that the run smooths against noise, has
+// its edges where the training image blurred as much has them, and loses the fine detail that
+// the sharp model relies on. Each scale holds the level-0 points of the training image blurred
+// by `sigma` pixels.
+struct vc_GFScale {
+  double sigma = 0.0;
+  vc_GFPointSet points;
+  // Median gradient magnitude of the points (grey levels per pixel, Sobel / 8).
+  double medianMag = 0.0;
+  // Median squared width of the gradient profile across the edge, in pixels^2 (the variance
+  // of a Gaussian fitted to the three samples through the edge). 0 for synthetic shapes, whose
+  // edges have no width of their own.
+  double width2 = 0.0;
+};
+
 struct vc_GFModel {
   // levels[l]: points matched on pyramid level l (0 .. coarseLevel).
   std::vector<vc_GFPointSet> levels;
+  // Median gradient magnitude of each level's points on that level (grey levels per pixel).
+  std::vector<double> levelMedianMag;
   // Dense level-0 points of the fine stage (empty unless trained with algorithm 2).
   vc_GFPointSet fine;
+  // The level-0 points that measure a match (the fine ones with algorithm 2, else spaced as
+  // levels[0]) at increasing blurs, the sharpest (the training image itself) first.
+  std::vector<vc_GFScale> scales;
   int coarseLevel = 0;
   float fineGrain = 1.0f;
   float coarseGrain = 1.0f;

@@ -19,14 +19,29 @@ constexpr int kMinCoarseExtent = 12;  // pattern extent in pixels at the coarse 
 
 struct EdgeCand {
   float x, y, nx, ny, mag;
+  float width2;  // squared width of the gradient profile across the edge (px^2)
 };
+
+// Blurs of the training image whose edges the fine stage keeps (see vc_GFScale): a geometric
+// series, each half as wide again as the one before, up to the blur of a camera well out of
+// focus. A run picks the nearest and smooths its own image by the rest.
+constexpr double kScaleSigmas[] = {1.0, 1.5, 2.25, 3.4};
+
+// Width of a gradient profile from three samples one pixel apart around its peak: for a
+// Gaussian profile of variance s^2 the outer samples are exp(-1/(2 s^2)) of the centre one.
+float profileWidth2(float fm, float f0, float fp) {
+  const float r = 0.5f * (fm + fp) / f0;
+  if (!(r > 0.0f)) return 0.0f;
+  if (r >= 0.999f) return 500.0f;
+  return -0.5f / std::log(r);
+}
 
 // Sub-pixel edges: non-maximum suppression across the gradient, then a parabola through the
 // gradient (projected on the normal) sampled at -1, 0, +1 pixel along the normal, re-centred
 // until the centre sample sits on the edge. Re-centring removes the phase bias of a one-shot
 // fit, which is what keeps the model consistent with the run-time edge search.
 std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std::uint8_t>* mask,
-                                   bool dropUnstable) {
+                                   bool dropUnstable, int border = 2) {
   vc_GFImageF gx, gy;
   vf_GFSobel(img, gx, gy);
   const int w = img.w, h = img.h;
@@ -41,8 +56,8 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
   auto proj = [&](float px, float py, float nx, float ny) {
     return gx.sample(px, py) * nx + gy.sample(px, py) * ny;
   };
-  for (int y = 2; y + 2 < h; ++y) {
-    for (int x = 2; x + 2 < w; ++x) {
+  for (int y = border; y + border < h; ++y) {
+    for (int x = border; x + border < w; ++x) {
       const float m = mag.at(x, y);
       if (m < thr) continue;
       if (mask && !(*mask)[std::size_t(y) * w + x]) continue;
@@ -62,10 +77,12 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
       float nx = ax / m, ny = ay / m;
       float px = float(x), py = float(y);
       bool ok = true;
+      float width2 = 0.0f;
       for (int it = 0; it < 4; ++it) {
         const float fm = proj(px - nx, py - ny, nx, ny), f0 = proj(px, py, nx, ny),
                     fp = proj(px + nx, py + ny, nx, ny);
         const float den = fm - 2 * f0 + fp;
+        width2 = profileWidth2(fm, f0, fp);
         if (!(den < 0)) {
           ok = false;
           break;
@@ -93,7 +110,7 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
         }
         if (!stable) continue;
       }
-      out.push_back({px, py, nx, ny, sm});
+      out.push_back({px, py, nx, ny, sm, width2});
     }
   }
   return out;
@@ -134,6 +151,55 @@ vc_GFPointSet toLevel0(const std::vector<EdgeCand>& pts, int level, float ox, fl
   vc_GFPointSet s;
   for (const EdgeCand& e : pts) s.push(e.x * f + off + ox, e.y * f + off + oy, e.nx, e.ny, 1.0f);
   return s;
+}
+
+double median(std::vector<float> v) {
+  if (v.empty()) return 0.0;
+  std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
+
+double medianMag(const std::vector<EdgeCand>& e) {
+  std::vector<float> m;
+  for (const EdgeCand& c : e) m.push_back(c.mag);
+  return median(m);
+}
+
+vc_GFScale makeScale(double sigma, const std::vector<EdgeCand>& edges, float grain, std::size_t cap,
+                     float ox, float oy) {
+  vc_GFScale sc;
+  sc.sigma = sigma;
+  const std::vector<EdgeCand> kept = thin(edges, grain, cap);
+  sc.points = toLevel0(kept, 0, ox, oy);
+  std::vector<float> w2;
+  for (const EdgeCand& c : kept) w2.push_back(c.width2);
+  sc.medianMag = medianMag(kept);
+  sc.width2 = median(w2);
+  return sc;
+}
+
+void gaussianBlur(vc_GFImageF& img, double sigma) {
+  const int r = int(std::ceil(3.0 * sigma));
+  std::vector<float> k(std::size_t(2 * r + 1));
+  float sum = 0.0f;
+  for (int i = -r; i <= r; ++i)
+    sum += k[std::size_t(i + r)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));
+  for (float& v : k) v /= sum;
+  vc_GFImageF t(img.w, img.h);
+  for (int y = 0; y < img.h; ++y)
+    for (int x = 0; x < img.w; ++x) {
+      float a = 0.0f;
+      for (int i = -r; i <= r; ++i)
+        a += k[std::size_t(i + r)] * img.at(std::clamp(x + i, 0, img.w - 1), y);
+      t.at(x, y) = a;
+    }
+  for (int y = 0; y < img.h; ++y)
+    for (int x = 0; x < img.w; ++x) {
+      float a = 0.0f;
+      for (int i = -r; i <= r; ++i)
+        a += k[std::size_t(i + r)] * t.at(x, std::clamp(y + i, 0, img.h - 1));
+      img.at(x, y) = a;
+    }
 }
 
 void checkCount(std::size_t n) {
@@ -218,9 +284,27 @@ std::shared_ptr<vc_GFModel> vf_GFTrainImage(const vcPelBuffer_const<unsigned cha
     m->levels[l] = toLevel0(thin(raw[l], l == 0 ? 2.0f : 1.0f, cap), l, ox, oy);
   }
   checkCount(m->levels[top].size());
+  for (int l = 0; l <= top; ++l) m->levelMedianMag.push_back(medianMag(raw[l]));
   const float fineGrain = s.autoSelect ? 1.0f : s.fineGrain;
   m->fineGrain = fineGrain;
-  if (s.algorithm == 2) m->fine = toLevel0(thin(raw[0], fineGrain, kCapFine), 0, ox, oy);
+  // The level-0 points that measure a match, at every scale: the fine ones with the fine
+  // stage, else the coarse points of level 0.
+  const float grain0 = s.algorithm == 2 ? fineGrain : 2.0f;
+  const std::size_t cap0 = s.algorithm == 2 ? kCapFine : kCapLevel;
+  m->scales.push_back(makeScale(0.0, raw[0], grain0, cap0, ox, oy));
+  if (s.algorithm == 2) m->fine = m->scales.front().points;
+  // Blurred scales, each while the pattern still has enough edges at that blur. Edges within
+  // two blur widths of the window's border depend on what lies outside it, so they are left
+  // out.
+  for (double sigma : kScaleSigmas) {
+    if (4.0 * sigma > 0.5 * std::min(w, h)) break;
+    vc_GFImageF b = pyr[0];
+    gaussianBlur(b, sigma);
+    const std::vector<EdgeCand> e =
+        extractEdges(b, mask ? &masks[0] : nullptr, true, 2 + int(std::ceil(2.0 * sigma)));
+    if (e.size() < kMinPoints) break;
+    m->scales.push_back(makeScale(sigma, e, std::max(grain0, float(0.5 * sigma)), cap0, ox, oy));
+  }
   return m;
 }
 
@@ -301,11 +385,29 @@ std::shared_ptr<vc_GFModel> vf_GFTrainChains(const std::vector<vc_GFSegmentChain
   }
   const float fineGrain = s.autoSelect ? 1.0f : s.fineGrain;
   m->fineGrain = fineGrain;
-  if (s.algorithm == 2) {
-    double spacing = fineGrain;
-    vc_GFPointSet set = sample(spacing, 1.0);
-    while (set.size() > kCapFine && spacing < 1e4) set = sample(spacing *= 1.25, 1.0);
-    m->fine = std::move(set);
+  // The level-0 points that measure a match: the fine ones with the fine stage, else spaced as
+  // the coarse points of level 0.
+  const double spacing0 = s.algorithm == 2 ? fineGrain : 2.0;
+  const std::size_t cap0 = s.algorithm == 2 ? kCapFine : kCapLevel;
+  auto set0 = [&](double clear) {
+    double spacing = spacing0;
+    vc_GFPointSet set = sample(spacing, clear);
+    while (set.size() > cap0 && spacing < 1e4) set = sample(spacing *= 1.25, clear);
+    return set;
+  };
+  vc_GFScale sharp;
+  sharp.points = set0(1.0);
+  if (s.algorithm == 2) m->fine = sharp.points;
+  m->scales.push_back(std::move(sharp));
+  // Blurring moves no straight edge, but rounds the corners: the blurred scales keep their
+  // points clear of the vertices by the blur's reach.
+  for (double sigma : kScaleSigmas) {
+    vc_GFScale sc;
+    sc.sigma = sigma;
+    sc.points = set0(1.0 + 1.5 * sigma);
+    if (sc.points.size() < kMinPoints) break;
+    m->scales.push_back(std::move(sc));
   }
+  m->levelMedianMag.assign(m->levels.size(), 0.0);
   return m;
 }
