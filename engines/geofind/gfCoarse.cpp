@@ -228,7 +228,7 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
     return a.cx < b.cx;
   });
   // Greedy suppression of neighbours in position and every DOF.
-  const double rpx = std::max(P.tune.minRadius, maxR) * f;
+  const double rpx = std::max(P.tune.minRadius, P.tune.suppressOfRim * maxR) * f;
   std::vector<Cand> out;
   for (const Cand& cd : cands) {
     bool dup = false;

@@ -2,7 +2,9 @@
 // within a capture band, and Gauss-Newton moves translation and the free DOFs to minimise the
 // weighted point-to-edge distances. Used on every pyramid level and for the level-0 fits.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 #include "engines/geofind/gfRunTypes.h"
 
@@ -35,10 +37,23 @@ bool solve(int n, double* A, double* b, double* x) {
   return true;
 }
 
+// True when the level's pixel two pixels to the bright side of an edge at (x, y) is saturated,
+// or the one two pixels to the dark side is black; (gx, gy) is the edge's unit gradient. A
+// reduced level is saturated only where all four of its pixels were, and rounds to 254 or 255.
+bool isClipped(const LevelImage& L, double x, double y, double gx, double gy, int level) {
+  auto at = [&](double px, double py) {
+    const int ix = std::clamp(int(std::lround(px)), 0, L.w - 1);
+    const int iy = std::clamp(int(std::lround(py)), 0, L.h - 1);
+    return L.pix[std::size_t(iy) * L.w + ix];
+  };
+  const int hi = level == 0 ? 255 : 254, lo = level == 0 ? 0 : 1;
+  return at(x + 2 * gx, y + 2 * gy) >= hi || at(x - 2 * gx, y - 2 * gy) <= lo;
+}
+
 }  // namespace
 
 EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
-                      double margin, const LevelImage& L, Grad& scratch) {
+                      double margin, const LevelImage& L, Grad& scratch, double smooth) {
   double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
   for (std::size_t i = 0; i < pts.size(); ++i) {
     const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
@@ -48,15 +63,19 @@ EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, dou
   const int x0 = int(std::floor(a0 + tx - margin)), x1 = int(std::ceil(a1 + tx + margin)) + 1;
   const int y0 = int(std::floor(b0 + ty - margin)), y1 = int(std::ceil(b1 + ty + margin)) + 1;
   int gx0, gy0;
-  if (scratch.covers(&L, std::max(x0, 0), std::max(y0, 0), std::min(x1, L.w), std::min(y1, L.h)))
+  if (scratch.covers(&L, smooth, std::max(x0, 0), std::max(y0, 0), std::min(x1, L.w),
+                     std::min(y1, L.h)))
     gx0 = scratch.x0, gy0 = scratch.y0;
+  else if (smooth > 0)
+    smoothSobel(L, smooth, x0, y0, x1, y1, scratch, gx0, gy0);
   else
     sobel(L, x0, y0, x1, y1, scratch, gx0, gy0);
   return EdgeProbe{&scratch, gx0, gy0};
 }
 
 bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
-              bool ignorePolarity, double thr, int maxSteps, double& t, double& mag) {
+              bool ignorePolarity, double thr, int maxSteps, double& t, double& mag,
+              float* width2) {
   const int n = int(std::ceil(R));
   const int cap = std::min(maxSteps, vc_GFTuning::kProbeStepsLimit);
   float f[2 * vc_GFTuning::kProbeStepsLimit + 3];
@@ -93,6 +112,11 @@ bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, do
     }
     const double den = a - 2.0 * b + c;
     if (!(den < 0)) break;
+    // A Gaussian profile of variance s^2 has its outer samples exp(-1/(2 s^2)) of the centre's.
+    if (width2) {
+      const double r = 0.5 * (a + c) / b;
+      *width2 = r <= 0 ? 0.0f : r >= 0.999 ? 500.0f : float(-0.5 / std::log(r));
+    }
     const double d = std::clamp(0.5 * (a - c) / den, -0.75, 0.75);
     t0 += d;
     mag = b;
@@ -108,7 +132,7 @@ bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, do
 // the model normals: sum w_i (n_i . (B u_i + tau) - n_i . e_i)^2, measured on pyramid level
 // `level` (capture and distances in that level's pixels; stats are level-0 only).
 void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int level, int iterations,
-            double capture, Pose& p, Grad& scratch, FitStats* stats) {
+            double capture, Pose& p, Grad& scratch, FitStats* stats, const Look& look) {
   const vc_GFTuning& T = P.tune;
   const double f = double(1 << level), cl = 0.5 * (f - 1.0);
   const int nd = int(P.dofs.size());
@@ -125,8 +149,12 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   // Window of the gradient: the mapped points plus the capture band. The fine fit of a
   // candidate usually lies inside the window its coarse fit just took.
   const EdgeProbe E = probeAround(pts, poseB(P, p) * (1.0 / f), (p.tx - cl) / f, (p.ty - cl) / f,
-                                  capture + el + T.fitWindowMargin, L0, scratch);
-  const double thr = P.contrastOn(level);
+                                  capture + el + T.fitWindowMargin, L0, scratch, look.smooth);
+  const double thr = look.thr >= 0 ? look.thr : P.contrastOn(level);
+  // Widths of the matched edges, for their median (a histogram: no allocation per fit).
+  constexpr int kWidthBins = 64;
+  constexpr double kWidthPerBin = 0.25;  // px^2
+  std::array<std::uint32_t, kWidthBins> widths{};
   for (int it = 0; it <= iterations; ++it) {
     const bool last = it == iterations;
     const double R = last ? T.matchBand + el
@@ -145,8 +173,9 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
           std::sqrt(d(0, 0) * d(0, 0) + d(0, 1) * d(0, 1) + d(1, 0) * d(1, 0) + d(1, 1) * d(1, 1)) *
           radius;
     }
-    double A[(2 + kMaxDofs) * (2 + kMaxDofs)] = {};
-    double bvec[2 + kMaxDofs] = {};
+    double A[(2 + kMaxDofs) * (2 + kMaxDofs)] = {}, Aclip[(2 + kMaxDofs) * (2 + kMaxDofs)] = {};
+    double bvec[2 + kMaxDofs] = {}, bclip[2 + kMaxDofs] = {};
+    double wWhole = 0, wClipped = 0;
     double sumW = 0, sumWm = 0, sumR2 = 0, sumC = 0, sumCos = 0;
     std::size_t matched = 0;
     if (stats && last) stats->modelPts.clear(), stats->imagePts.clear();
@@ -158,20 +187,25 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
       posedNormal(Bit, pts.nx[i], pts.ny[i], nx, ny);
       sumW += pts.w[i];
       double t, mag;
-      if (!findEdge(E, px, py, nx, ny, R, P.ignorePolarity, thr, T.maxProbeSteps, t, mag)) continue;
+      float w2 = 0;
+      if (!findEdge(E, px, py, nx, ny, R, P.ignorePolarity, thr, T.maxProbeSteps, t, mag,
+                    last ? &w2 : nullptr))
+        continue;
+      // Direction agreement at the matched edge: an edge running another way (texture, another
+      // object crossing the pattern) is not this point's edge, however near.
+      const double ex = px + t * nx, ey = py + t * ny;
+      const double gx = E.sample(scratch.gx, ex, ey), gy = E.sample(scratch.gy, ex, ey);
+      const double gm = std::sqrt(gx * gx + gy * gy);
+      double cs = gm > 0 ? (gx * nx + gy * ny) / gm : 0;
+      if (P.ignorePolarity) cs = std::fabs(cs);
+      if (cs < T.minMatchCos) continue;
       if (last) {
-        // Direction agreement at the matched edge.
-        const double ex = px + t * nx, ey = py + t * ny;
-        const double gx = E.sample(scratch.gx, ex, ey), gy = E.sample(scratch.gy, ex, ey);
-        const double gm = std::sqrt(gx * gx + gy * gy);
-        double cs = gm > 0 ? (gx * nx + gy * ny) / gm : 0;
-        if (P.ignorePolarity) cs = std::fabs(cs);
-        if (cs <= 0) continue;
         sumWm += pts.w[i];
         sumCos += pts.w[i] * cs;
         sumR2 += pts.w[i] * t * t;
         sumC += pts.w[i] * mag;
         ++matched;
+        ++widths[std::size_t(std::min(double(kWidthBins - 1), w2 / kWidthPerBin))];
         if (stats && level == 0) {
           stats->modelPts.emplace_back(px, py);
           stats->imagePts.emplace_back(ex, ey);
@@ -188,9 +222,16 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
         const vcVector<2> d = dB[k] * vcVector<2>(ux - pc.x(), uy - pc.y());
         J[2 + k] = (nx * d.x() + ny * d.y()) / f;
       }
+      // An edge against a saturated side (a bright part overexposed, a dark one crushed) has
+      // lost that side's profile, and its peak leans towards the other: it is left out of the
+      // fit while most edges are whole.
+      const bool clipped = isClipped(L0, ex, ey, gx / gm, gy / gm, level);
+      double* Ad = clipped ? Aclip : A;
+      double* bd = clipped ? bclip : bvec;
+      (clipped ? wClipped : wWhole) += wt;
       for (int r = 0; r < n; ++r) {
-        bvec[r] += wt * J[r] * t;
-        for (int c = 0; c < n; ++c) A[r * n + c] += wt * J[r] * J[c];
+        bd[r] += wt * J[r] * t;
+        for (int c = 0; c < n; ++c) Ad[r * n + c] += wt * J[r] * J[c];
       }
     }
     if (last) {
@@ -200,11 +241,33 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
         stats->fitError = sumWm > 0 ? std::sqrt(sumR2 / sumWm) : 0;
         stats->contrast = sumWm > 0 ? sumC / sumWm : 0;
         stats->matched = matched;
+        stats->width2 = 0;
+        for (std::size_t b = 0, below = 0; b < widths.size() && matched; ++b) {
+          if (2 * (below + widths[b]) > matched) {
+            stats->width2 = (double(b) + 0.5) * kWidthPerBin;
+            break;
+          }
+          below += widths[b];
+        }
       }
       break;
     }
-    // Tikhonov damping keeps DOFs that the points do not constrain where they are.
-    for (int r = 0; r < n; ++r) A[r * n + r] += T.damping * (A[r * n + r] + 1.0);
+    if (wClipped > wWhole)
+      for (int r = 0; r < n; ++r) {
+        bvec[r] += bclip[r];
+        for (int c = 0; c < n; ++c) A[r * n + c] += Aclip[r * n + c];
+      }
+    // Tikhonov damping keeps DOFs that the points do not constrain where they are: a turn of a
+    // round pattern, a scale along a straight one. A DOF's diagonal is raised to at least a share
+    // of what it would be if every point saw the DOF's full displacement at the rim, so a DOF the
+    // points hardly see moves little however the noise pulls, and one they see is left alone.
+    const double transDiag = A[0] + A[n + 1];
+    for (int r = 0; r < n; ++r) {
+      A[r * n + r] += T.damping * (A[r * n + r] + 1.0);
+      if (r >= 2)
+        A[r * n + r] =
+            std::max(A[r * n + r], T.dofDamping * transDiag * (rim[r - 2] / f) * (rim[r - 2] / f));
+    }
     double dx[2 + kMaxDofs] = {};
     if (!solve(n, A, bvec, dx)) break;
     // The unknowns move the centroid and turn/scale about it, which keeps translation and the

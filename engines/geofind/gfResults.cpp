@@ -36,7 +36,8 @@ std::vector<vcGFAlignResult> vc_GFRunner::assemble(const Problem& P,
     res.fitError_ = float(fd.st.fitError);
     res.coverage_ = float(fd.st.coverage);
     res.clutter_ = float(fd.clutter);
-    res.accepted_ = fd.score >= params.acceptThreshold() && fd.st.contrast >= P.contrast;
+    res.accepted_ = fd.score >= params.acceptThreshold() &&
+                    fd.st.contrast >= (fd.look.thr >= 0 ? fd.look.thr : P.contrast);
     for (std::size_t k = 0; k < P.dofs.size(); ++k) res.dofValues_.push_back(fd.p.v[k]);
     res.matchRegion_ = res.pose_ * G * unitToTrain;
     double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;

@@ -37,7 +37,8 @@ vcXform<2> setUp(Problem& P, const vc_GFModel& m, const vcPelBuffer_const<unsign
                  const vcGFAlignRunParams& params) {
   P.m = &m;
   P.ignorePolarity = m.ignorePolarity;
-  P.contrast = params.contrastThreshold();
+  P.userContrast = params.contrastThreshold();
+  P.contrast = P.userContrast;
   P.elasticity = m.elasticity;
   if (params.timeout() > 0) {
     P.deadline.active = true;
@@ -124,13 +125,12 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   // Pyramid and noise: the window's levels and a contrast threshold for each.
   const std::vector<LevelImage> pyr = buildPyramid(image, mask, m.coarseLevel);
   const int topLevel = int(pyr.size()) - 1;
-  setContrastThresholds(P, pyr);
+  setContrastThresholds(P, image, pyr.size());
   P.deadline.check();
 
-  // The model's points of each level, and the fine ones, in pattern coordinates.
+  // The model's points of each level in pattern coordinates (the fine ones are the scoring's).
   std::vector<PatPoints> lv;
   for (int l = 0; l <= topLevel; ++l) lv.push_back(toPattern(m.levels[l], G));
-  const PatPoints finePts = algorithm == 2 ? toPattern(m.fine, G) : PatPoints();
 
   // Coarse search over position and the DOF grid on the top level.
   const DofGrid grid = coarseGrid(P, lv[topLevel], topLevel);
@@ -146,6 +146,6 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   std::vector<Pose> poses = seedPoses(P, cands, grid);
   trackDown(P, lv, pyr, topLevel, grid, accept, numToFind, poses);
   const std::vector<Found> found =
-      scoreCandidates(P, lv, finePts, pyr[0], topLevel, algorithm, params, poses);
+      scoreCandidates(P, lv, G, pyr[0], topLevel, algorithm, params, poses);
   results.results_ = assemble(P, found, m, G, Mw, image, params);
 }

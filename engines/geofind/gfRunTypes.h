@@ -71,15 +71,25 @@ struct LevelImage {
   std::vector<std::uint8_t> mask;  // empty: every pixel usable
 };
 
-// Sobel / 8 gradient of a window of one level image.
+// Sobel / 8 gradient of a window of one level image, after a Gaussian blur of `smooth` pixels
+// (0: none).
 struct Grad {
   int w = 0, h = 0;
   std::vector<float> gx, gy;
   const void* source = nullptr;  // level image the window was taken from
   int x0 = 0, y0 = 0;            // window origin in that image
-  bool covers(const void* src, int a0, int b0, int a1, int b1) const {
-    return src == source && a0 >= x0 && b0 >= y0 && a1 <= x0 + w && b1 <= y0 + h;
+  double smooth = 0;
+  bool covers(const void* src, double blur, int a0, int b0, int a1, int b1) const {
+    return src == source && blur == smooth && a0 >= x0 && b0 >= y0 && a1 <= x0 + w && b1 <= y0 + h;
   }
+};
+
+// How a level-0 fit sees the image: which of the model's blurred scales it matches, how much
+// the run image is smoothed for it, and the contrast threshold of its edges (see gfScale.cpp).
+struct Look {
+  std::size_t scale = 0;  // index into vc_GFModel::scales
+  double smooth = 0;      // Gaussian blur of the run image, pixels
+  double thr = -1;        // contrast threshold; < 0: the level's own
 };
 
 // What every stage reads: the DOFs, the frames, the thresholds and the tuning.
@@ -92,7 +102,9 @@ struct Problem {
   vcMatrix<2> Mw;  // client -> window pixels, linear part
   vcVector<2> MwT;
   bool ignorePolarity = false;
-  double contrast = 10;  // level 0; contrastAt[l] on pyramid level l
+  double userContrast = 10;  // the caller's contrast threshold
+  double contrast = 10;      // level 0; contrastAt[l] on pyramid level l
+  double noise0 = 0;         // deviation of a level-0 gradient component's noise
   std::vector<double> contrastAt;
   double elasticity = 0;
   Deadline deadline;
@@ -130,6 +142,8 @@ struct DofGrid {
 struct FitStats {
   double score = 0, contrast = 0, fitError = 0, coverage = 0;
   std::size_t matched = 0;
+  // Median squared width of the matched edges' gradient profiles (px^2, 0 when none matched).
+  double width2 = 0;
   std::vector<vcVector<2>> modelPts, imagePts;  // window pixels
 };
 
@@ -138,6 +152,7 @@ struct Found {
   Pose p;
   FitStats st;
   double clutter = 0, score = 0;
+  Look look;  // how it was measured; look.thr is the contrast it must reach to be accepted
 };
 
 // Bilinear samples of a gradient window.
@@ -202,13 +217,37 @@ bool sameSolution(const Problem& P, const vcVector<2>& pivot, const Pose& a, con
 std::vector<LevelImage> buildPyramid(const vcPelBuffer_const<unsigned char>& image,
                                      const vcPelBuffer_const<unsigned char>* mask, int top);
 LevelImage reduce(const LevelImage& in);
-// Robust deviation of one gradient component's noise on a level.
-double gradientNoise(const LevelImage& L, const vc_GFTuning& T);
-// Fills P.contrastAt (and P.contrast) from the caller's threshold and the noise of level 0.
-void setContrastThresholds(Problem& P, const std::vector<LevelImage>& pyr);
+// Deviation of the pixel noise of the whole image `window` belongs to (grey levels).
+double imageNoise(const vcPelBuffer_const<unsigned char>& window, const vc_GFTuning& T);
+// Deviation of one Sobel / 8 gradient component on white noise of unit deviation.
+double gradientNoiseGain();
+// Fills P.noise0, P.contrastAt (one per level) and P.contrast from the caller's threshold, the
+// pattern's trained edge strength and the image noise.
+void setContrastThresholds(Problem& P, const vcPelBuffer_const<unsigned char>& image,
+                           std::size_t levels);
 // Sobel / 8 over the rectangle [x0, x1) x [y0, y1) of a level (clipped); masked pixels and the
 // image border get a zero gradient. (gx0, gy0) is the clipped window's origin.
 void sobel(const LevelImage& L, int x0, int y0, int x1, int y1, Grad& g, int& gx0, int& gy0);
+// The same after a Gaussian blur of `sigma` pixels (> 0) of the level around the rectangle.
+void smoothSobel(const LevelImage& L, double sigma, int x0, int y0, int x1, int y1, Grad& g,
+                 int& gx0, int& gy0);
+
+// ------------------------------------------------------- fine-stage scale (gfScale.cpp)
+
+// Deviation of one Sobel / 8 gradient component on unit white noise after a Gaussian blur of
+// `sigma` pixels (gradientNoiseGain() at 0).
+double smoothedNoiseGain(double sigma);
+// The image's edges around a candidate: the median squared width of their gradient profiles
+// and their median strength, over the edge pixels (maxima across the edge above the level-0
+// threshold) of the gradient window around the pattern's points at p.
+struct EdgeStats {
+  double width2 = 0, magnitude = 0;
+  std::size_t count = 0;
+};
+EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelImage& L0,
+                          const Pose& p, double margin, Grad& scratch);
+// The look for the level-0 fits of a candidate whose surroundings show `edges`.
+Look chooseLook(const Problem& P, const EdgeStats& edges);
 
 // ---------------------------------------------------------- coarse search (gfCoarse.cpp)
 
@@ -235,26 +274,29 @@ void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
 // `margin` pixels on every side: the window already in `scratch` when it covers that, else a
 // new one.
 EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
-                      double margin, const LevelImage& L, Grad& scratch);
+                      double margin, const LevelImage& L, Grad& scratch, double smooth = 0);
 // Searches along the normal within [-R, R] for the strongest edge of the right polarity;
-// returns false when none reaches the contrast threshold. t = sub-pixel offset, mag = strength.
+// returns false when none reaches the contrast threshold. t = sub-pixel offset, mag = strength,
+// width2 (when given) = squared width of the gradient profile through the edge.
 bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
-              bool ignorePolarity, double thr, int maxSteps, double& t, double& mag);
+              bool ignorePolarity, double thr, int maxSteps, double& t, double& mag,
+              float* width2 = nullptr);
 // Gauss-Newton on tau and the free DOFs of p on pyramid level `level`; fills `stats` on the
-// last iteration.
+// last iteration. On level 0 `look` says how the image is seen.
 void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int level, int iterations,
-            double capture, Pose& p, Grad& scratch, FitStats* stats);
+            double capture, Pose& p, Grad& scratch, FitStats* stats, const Look& look = Look());
 
 // ------------------------------------------------------ scoring and clutter (gfScore.cpp)
 
 // Share of the model's edge weight that narrowly misses an image edge at pose p.
 double clutterOf(const Problem& P, const PatPoints& pts, const LevelImage& L0, const Pose& p,
-                 Grad& scratch);
+                 Grad& scratch, const Look& look = Look());
 // Level 0: ranks the tracked poses with the coarse points, then measures the best (fine fit
-// with `finePts` when algorithm 2, clutter, score) until numToFind distinct results are safe.
-// Best first; the best rejected candidate alone when none comes near the accept threshold.
+// with the model's points at the scale chosen for each when algorithm 2, clutter, score) until
+// numToFind distinct results are safe. `G` maps training pixels to pattern coordinates. Best
+// first; the best rejected candidate alone when none comes near the accept threshold.
 std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints>& lv,
-                                   const PatPoints& finePts, const LevelImage& L0, int topLevel,
+                                   const vcXform<2>& G, const LevelImage& L0, int topLevel,
                                    int algorithm, const vcGFAlignRunParams& params,
                                    const std::vector<Pose>& poses);
 

@@ -16,13 +16,15 @@ namespace vc_gfrun {
 // its border crosses the pattern's edges; edges farther away (texture, other objects, noise)
 // say nothing about the pose, so they are not counted.
 double clutterOf(const Problem& P, const PatPoints& pts, const LevelImage& L0, const Pose& p,
-                 Grad& scratch) {
+                 Grad& scratch, const Look& look) {
   const vc_GFTuning& T = P.tune;
   const vcMatrix<2> B = poseB(P, p);
   const vcMatrix<2> Bit = invTranspose(B);
   const double el = std::min(P.elasticity, pts.rim);
   // The probes reach one sample beyond the search distance on either side.
-  const EdgeProbe E = probeAround(pts, B, p.tx, p.ty, T.nearMiss + el + 3, L0, scratch);
+  const EdgeProbe E =
+      probeAround(pts, B, p.tx, p.ty, T.nearMiss + el + 3, L0, scratch, look.smooth);
+  const double thr = look.thr >= 0 ? look.thr : P.contrast;
   double nearMiss = 0;
   for (std::size_t i = 0; i < pts.size(); ++i) {
     const double qx = B(0, 0) * pts.ux[i] + B(0, 1) * pts.uy[i] + p.tx;
@@ -30,32 +32,53 @@ double clutterOf(const Problem& P, const PatPoints& pts, const LevelImage& L0, c
     double nx, ny;
     posedNormal(Bit, pts.nx[i], pts.ny[i], nx, ny);
     double t, mag;
-    if (findEdge(E, qx, qy, nx, ny, T.matchBand + el, P.ignorePolarity, P.contrast, T.maxProbeSteps,
-                 t, mag))
+    if (findEdge(E, qx, qy, nx, ny, T.matchBand + el, P.ignorePolarity, thr, T.maxProbeSteps, t,
+                 mag))
       continue;
-    if (findEdge(E, qx, qy, nx, ny, T.nearMiss + el, P.ignorePolarity, P.contrast, T.maxProbeSteps,
-                 t, mag))
-      nearMiss += pts.w[i];
+    if (!findEdge(E, qx, qy, nx, ny, T.nearMiss + el, P.ignorePolarity, thr, T.maxProbeSteps, t,
+                  mag))
+      continue;
+    // Only an edge running the point's way is a near miss; texture crosses it at any angle.
+    const double ex = qx + t * nx, ey = qy + t * ny;
+    const double gx = E.sample(scratch.gx, ex, ey), gy = E.sample(scratch.gy, ex, ey);
+    const double gm = std::sqrt(gx * gx + gy * gy);
+    double cs = gm > 0 ? (gx * nx + gy * ny) / gm : 0;
+    if (P.ignorePolarity) cs = std::fabs(cs);
+    if (cs >= T.nearMissCos) nearMiss += pts.w[i];
   }
   return pts.totalW > 0 ? nearMiss / pts.totalW : 0.0;
 }
 
 std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints>& lv,
-                                   const PatPoints& finePts, const LevelImage& L0, int topLevel,
+                                   const vcXform<2>& G, const LevelImage& L0, int topLevel,
                                    int algorithm, const vcGFAlignRunParams& params,
                                    const std::vector<Pose>& poses) {
   const vc_GFTuning& T = P.tune;
   const double accept = params.acceptThreshold();
   const std::size_t numToFind = std::size_t(params.numToFind());
   std::vector<Found> found;
-  Grad scratch;
+  Grad scratch, smoothed;
+  // The fine points of each scale in pattern coordinates, made when a candidate first needs
+  // them: most runs use the sharp scale alone.
+  std::vector<PatPoints> scalePts(P.m->scales.size());
+  auto pointsOf = [&](std::size_t k) -> const PatPoints& {
+    if (scalePts[k].size() == 0) scalePts[k] = toPattern(P.m->scales[k].points, G);
+    return scalePts[k];
+  };
   const double capture0 = topLevel > 0 ? T.captureAfterTracking : T.captureUntracked;
-  // Pass 1: every survivor is fitted with the level-0 coarse points, which ranks them.
+  // Pass 1: every survivor is fitted with the level-0 coarse points, which ranks them; a soft
+  // or noisy image has them fitted at the scale that matches it (see gfScale.cpp).
   std::vector<Found> ranked;
+  const double margin0 = capture0 + std::min(P.elasticity, lv[0].rim) + T.fitWindowMargin;
   for (Pose p : poses) {
     P.deadline.check();
     Found fd;
-    refine(P, lv[0], L0, 0, T.rankIterations, capture0, p, scratch, &fd.st);
+    fd.look = chooseLook(P, edgeStatsAround(P, lv[0], L0, p, margin0, scratch));
+    if (fd.look.scale == 0 && fd.look.smooth == 0)
+      refine(P, lv[0], L0, 0, T.rankIterations, capture0, p, scratch, &fd.st, fd.look);
+    else
+      refine(P, pointsOf(fd.look.scale), L0, 0, T.rankIterations, capture0, p,
+             fd.look.smooth > 0 ? smoothed : scratch, &fd.st, fd.look);
     fd.p = p;
     fd.score = fd.st.score;
     ranked.push_back(std::move(fd));
@@ -96,9 +119,17 @@ std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints
       break;
     P.deadline.check();
     Pose& p = fd.p;
-    if (algorithm == 2)
-      refine(P, finePts, L0, 0, T.fineIterations, T.fineCapture, p, scratch, &fd.st);
-    fd.clutter = clutterOf(P, lv[0], L0, p, scratch);
+    // The fine fit with algorithm 2, at the look the ranking chose; with algorithm 1 the
+    // ranking fit's measures stand.
+    Grad& g = fd.look.smooth > 0 ? smoothed : scratch;
+    const bool plain = fd.look.scale == 0 && fd.look.smooth == 0;
+    if (algorithm == 2 || !plain)
+      refine(P, pointsOf(fd.look.scale), L0, 0, T.fineIterations, T.fineCapture, p, g, &fd.st,
+             fd.look);
+    // The sharp scale keeps the coarse points for the clutter measure, as they are fewer; a
+    // blurred one measures with its own points, which the coarse ones no longer match.
+    fd.clutter = fd.look.scale == 0 ? clutterOf(P, lv[0], L0, p, g, fd.look)
+                                    : clutterOf(P, pointsOf(fd.look.scale), L0, p, g, fd.look);
     fd.score = fd.st.score;
     if (params.scoreUsingClutter())
       fd.score = std::max(0.0, fd.score - T.clutterWeight * fd.clutter);

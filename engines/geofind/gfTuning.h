@@ -16,10 +16,14 @@ struct vc_GFTuning {
   // threshold: few enough that noise does not pass for edges, low enough that faint edges of
   // the pattern still count.
   double noiseFactor = 3.0;
-  // 30000: pixels sampled for the noise estimate (a regular grid on larger windows). The lower
-  // quartile of that many magnitudes is stable to about 1 %, and the estimate stays a small
-  // fraction of a run's time on large windows.
-  double noiseSamples = 30000.0;
+  // 8192: pixels sampled for the noise estimate, on a regular grid over the whole image. The
+  // lower quartile of that many is stable to a few per cent, and the estimate costs the same
+  // tens of microseconds on any image, which a small search near a predicted pose can afford.
+  double noiseSamples = 8192.0;
+  // 0.25: share of the pattern's median edge strength as trained below which the caller's
+  // contrast threshold does not go. A quarter keeps the median edge of an exposure at 0.3 to
+  // 0.4 of the training one above the threshold, and with it most of the pattern.
+  double trainedContrastShare = 0.25;
 
   // ----------------------------------------------------------------------- coarse search
 
@@ -66,6 +70,11 @@ struct vc_GFTuning {
   // within about half a step (so neighbouring sizes stay apart); otherwise two steps either way
   // merge, as the 3 x 3 spread makes one peak show on neighbouring grid poses.
   double suppressSizeSteps = 0.51;
+  // 0.35: coarse peaks suppress weaker ones only within this share of the pattern's radius.
+  // A whole radius would let a decoy beside the pattern (dense texture, where the spread
+  // orientation maps answer every direction) suppress the pattern itself; a third still merges
+  // the peaks one instance leaves on neighbouring grid poses.
+  double suppressOfRim = 0.35;
   double suppressSteps = 2.01;
 
   // ------------------------------------------------------------------ pyramid tracking
@@ -117,12 +126,22 @@ struct vc_GFTuning {
   // this close along its normal; the clutter measure takes the same band for the point's own
   // edge. Sub-pixel fits leave true edges well inside it.
   double matchBand = 1.0;
+  // 0.7 (45 degrees): least cosine between a model point's normal and the gradient of the image
+  // edge it matches. An edge running another way is texture or another object crossing the
+  // pattern, not the point's own edge; a pose off by a few degrees still passes easily.
+  double minMatchCos = 0.7;
   // 0.75 px (plus the elasticity): scale of the Cauchy weight on the point-to-edge distance.
   // Matches farther off than a pixel are likely wrong edges and lose most of their say.
   double cauchyScale = 0.75;
   // 1e-6: Tikhonov damping of the normal equations (relative to each diagonal entry, plus
   // this), so that DOFs the points do not constrain stay where they are.
   double damping = 1e-6;
+  // 0.03: least diagonal of every DOF but translation in the normal equations, as a share of
+  // what it would be if every point saw the DOF's full displacement at the pattern's rim. A DOF
+  // the points hardly constrain (the turn of a round pattern, the size of a blurred blob) then
+  // stays near where the coarse grid put it instead of drifting to the edge of its range; one
+  // the points constrain is well above it and untouched.
+  double dofDamping = 0.03;
   // 3: a step longer than 3 x level factor x (capture + elasticity) means the points locked
   // onto something else; the fit stops moving but still scores where it is.
   double lockOffFactor = 3.0;
@@ -140,12 +159,32 @@ struct vc_GFTuning {
   int maxProbeSteps = 16;
   static constexpr int kProbeStepsLimit = 64;
 
+  // ------------------------------------------------------------------ fine-stage scale
+
+  // 12: matched edges the ranking fit needs before their widths tell the image's blur; with
+  // fewer the image is taken to be as sharp as the training one.
+  std::size_t minWidthSamples = 12;
+  // 0.5 px: a scale may be this much sharper than the run image's extra blur; sharper ones
+  // would match detail the image has lost. Half a pixel is about what the width estimate
+  // scatters on a sharp image.
+  double blurTolerance = 0.15;
+  // 8: the fine fit smooths the run image until the edges around the candidate stand this many
+  // gradient noise deviations high. Ten keeps the edge positions' scatter under a twentieth of
+  // a pixel on edges a few pixels wide.
+  double fineSnr = 8.0;
+  // 0.3 px: smoothing below this is not worth a smoothed gradient window; the plain one serves.
+  double minSmooth = 0.3;
+
   // ------------------------------------------------------------------ scoring and clutter
 
   // 4 px: farthest offset of an image edge alongside a missed model point that counts as a
   // near miss in the clutter measure. Beyond it, edges (texture, other objects) say nothing
   // about the pose.
   double nearMiss = 4.0;
+  // 0.9 (about 25 degrees): least cosine between a missed point's normal and the gradient of
+  // the edge alongside it for a near miss. The pattern's own edge, a little off, runs the same
+  // way; texture and an occluder's surface run any way.
+  double nearMissCos = 0.9;
   // 0.5: with scoreUsingClutter the score is lowered by this share of the clutter. A near miss
   // is half as damning as a missing edge: the point may still be on the right object.
   double clutterWeight = 0.5;

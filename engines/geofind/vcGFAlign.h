@@ -149,11 +149,15 @@ class vcGFAlignRunParams {
   void acceptThreshold(double t);
   double acceptThreshold() const { return acceptThreshold_; }
   // Minimum edge contrast (grey levels per pixel of gradient) for image edges to count. A run
-  // uses the larger of this and three times the run window's gradient noise (estimated from
-  // the lower quartile of the full-size gradient magnitudes, where most pixels are flat; halved
-  // on each pyramid level), so that on a noisy image noise does not pass for edges; on a clean
-  // image this value alone applies.
-  // A result is accepted only when its mean contrast reaches the threshold used at full size.
+  // lowers it to a quarter of the pattern's own median edge strength as trained when that is
+  // less (a darker exposure or a softer focus weakens every edge in proportion, and a pattern
+  // with faint edges would be lost to the first dim image), and raises it to three deviations
+  // of the gradient noise of the image (estimated over the whole image the window belongs to,
+  // so that a match scores the same whatever window is searched; halved on each pyramid level).
+  // On a soft or noisy image the last fit matches the pattern's edges as trained but blurred to
+  // the image's own softness, on the image smoothed against its noise, and the threshold follows
+  // the smoothed noise.
+  // A result is accepted only when its mean contrast reaches the threshold it was measured with.
   void contrastThreshold(double t);
   double contrastThreshold() const { return contrastThreshold_; }
   // When set, the score is lowered by half the clutter (see vcGFAlignResult::clutter).
