@@ -1,5 +1,5 @@
 // The engines on real photographs: flexible parts cut from Debian's skimage sample photographs
-// (coins, the camera man, a printed page, a coffee cup, a motorcycle; 38 pieces), found by
+// (coins, the camera man, a printed page, a coffee cup, a motorcycle; 37 pieces), found by
 // FlexAlign runs with default settings but each piece's angle range, under blur, noise, gain,
 // reversed polarity and a textured patch over each piece (tools/common/vcPhotoEval.h).
 // Timing: a run that finds the camera part against a run of the same pattern on a photograph
@@ -94,18 +94,20 @@ int main(int argc, char** argv) {
     const bool goal = c.goalFound > 0 || c.goalRmsPx > 0;
     std::printf(
         "photo %-14s found %3d/%3d (%5.1f%%), wrong %d, RMS %.4f px (worst %.3f), angle RMS "
-        "%.4f deg; runs %.1f ms found all (%d), %.1f ms missing some (%d)%s\n",
+        "%.4f deg; runs %.1f ms found all (%d), %.1f ms missing some (%d); left out: %d outside "
+        "the image, %d saturated%s\n",
         c.name.c_str(), s.found, s.pieces, 100.0 * s.foundRate(), s.wrong, s.rmsPx, s.worstPx,
-        s.angleRmsDeg, s.msAll, s.runsAll, s.msShort, s.runsShort,
+        s.angleRmsDeg, s.msAll, s.runsAll, s.msShort, s.runsShort, s.outside, s.saturated,
         !goal          ? ""
         : s.goalMet(c) ? " (goal met)"
                        : " (goal NOT met)");
     std::printf(
         "RESULT photo case=%s found=%d pieces=%d wrong=%d rms_px=%.4f worst_px=%.4f "
-        "angle_rms_deg=%.4f ms_all=%.2f runs_all=%d ms_short=%.2f runs_short=%d goal_found=%.2f "
-        "goal_rms_px=%.2f goal_met=%d\n",
+        "angle_rms_deg=%.4f ms_all=%.2f runs_all=%d ms_short=%.2f runs_short=%d outside=%d "
+        "saturated=%d goal_found=%.2f goal_rms_px=%.2f goal_met=%d\n",
         c.name.c_str(), s.found, s.pieces, s.wrong, s.rmsPx, s.worstPx, s.angleRmsDeg, s.msAll,
-        s.runsAll, s.msShort, s.runsShort, c.goalFound, c.goalRmsPx, goal ? int(s.goalMet(c)) : -1);
+        s.runsAll, s.msShort, s.runsShort, s.outside, s.saturated, c.goalFound, c.goalRmsPx,
+        goal ? int(s.goalMet(c)) : -1);
   }
   benchmark::Shutdown();
   return 0;

@@ -100,12 +100,21 @@ vcPhotoStats vfRunPhotoCondition(const std::vector<const vcPhotoTrained*>& parts
       const auto t0 = Clock::now();
       t->pattern.run(scene.image, vc2XformLinear(start), {}, rp, rs);
       const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-      const std::size_t n = scene.truth.size();
+      std::size_t n = 0, here = 0;
+      std::vector<bool> counted(scene.truth.size());
+      for (std::size_t k = 0; k < scene.truth.size(); ++k) {
+        if (!scene.inside[k])
+          ++st.outside;
+        else if (scene.edgesClipped[k] > 0.5)
+          ++st.saturated;
+        else
+          counted[k] = true, ++n;
+      }
       st.pieces += int(n);
-      std::size_t here = 0;
       if (!rs.results().empty()) {
         const vcFlexAlignResult& r = rs.results()[0];
-        for (std::size_t k = 0; k < n; ++k) {
+        for (std::size_t k = 0; k < scene.truth.size(); ++k) {
+          if (!counted[k]) continue;
           vcPtrHandle<vcFlexSubModelResult> sr;
           r.getSubModelResult(long(k), sr);
           if (!sr) continue;

@@ -22,7 +22,10 @@ struct vcPhotoCondition {
 std::vector<vcPhotoCondition> vfPhotoConditions();
 
 struct vcPhotoStats {
-  int pieces = 0;  // pieces in the scenes
+  // Pieces left out of the counts: partly outside the image, or with more than half of their
+  // edges saturated by the gain. Nothing can find them.
+  int outside = 0, saturated = 0;
+  int pieces = 0;  // pieces in the scenes that can be found
   int found = 0;   // found within 1.5 px of their truth
   int wrong = 0;   // reported found farther away (a confident wrong answer)
   double rmsPx = 0, worstPx = 0, angleRmsDeg = 0;

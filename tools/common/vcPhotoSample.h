@@ -63,6 +63,12 @@ struct vcPhotoScene {
   vcXform<2> partPose;
   // Per instance: sub-model coordinates to image pixels.
   std::vector<vcXform<2>> truth;
+  // Per instance: whether its whole region lies inside the image, and the share of its edges
+  // (pixels of the photograph's region with a gradient of at least 8 grey levels per pixel)
+  // that the gain saturates on both sides. A piece that lost most of its edges to a saturated
+  // exposure is no longer in the image to be found.
+  std::vector<bool> inside;
+  std::vector<double> edgesClipped;
 };
 
 vcPhotoScene vfRenderPhotoScene(const vcPhotoPart& part, const vcPhotoSceneOptions& opt);
