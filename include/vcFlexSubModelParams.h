@@ -183,6 +183,19 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
   vcPtrHandle_const<vc2XformBase> arrangementFromSubModel_;
 };
 
+// What a sub-model tool run saw beyond the results it kept: whether it could search at all,
+// the window it meant to search, and the best candidate the engine reported under the accept
+// threshold. It describes one run only: a copy or an archive of a result set does not carry it.
+struct vc_SubModelSearchNote {
+  enum Outcome { eSearched = 0, eWindowOutsideImage = 1, eWindowTooSmall = 2 };
+  Outcome outcome = eSearched;
+  // The search window before it was clipped to the image, in image pixels; null when the
+  // whole image was searched.
+  vcPelRect window;
+  // The best score the engine reported under the accept threshold, -1 when none.
+  double bestRejected = -1.0;
+};
+
 // What one run of a sub-model tool hands back: the pose it started from and the instances the
 // engine reported, in engine order. Archived by the free operator|| below.
 class vc_SubModelResultSet {
@@ -200,11 +213,15 @@ class vc_SubModelResultSet {
   std::vector<vcPtrHandle<vcFlexSubModelResult>> results() const { return results_; }
   void addResult(const vcPtrHandle<vcFlexSubModelResult>& r) { results_.push_back(r); }
   void clearResults() { results_.clear(); }
+  // Why the last run found what it found (not copied, not archived).
+  const vc_SubModelSearchNote& note() const { return note_; }
+  void note(const vc_SubModelSearchNote& n) { note_ = n; }
 
  private:
   friend vcArchive& operator||(vcArchive& ar, vc_SubModelResultSet& set);
   vcPtrHandle<vc2XformBase> startPose_;
   std::vector<vcPtrHandle<vcFlexSubModelResult>> results_;
+  vc_SubModelSearchNote note_;
 };
 
 // Version 1 is written; version 0 (which carried one more double) is still read.

@@ -27,6 +27,10 @@ class vc_PatCorModel;
 
 class vc_SubModelTool {
  public:
+  // A window narrower or lower than this (pixels) cannot be searched: a run then reports no
+  // candidate, with the outcome in its result set's note.
+  static constexpr long kMinSearchSize = 3;
+
   vc_SubModelTool();
   // A copy trains engine objects of its own from the source's sub-model and parameters.
   vc_SubModelTool(const vc_SubModelTool& o);
@@ -50,8 +54,9 @@ class vc_SubModelTool {
 
   // Finds the sub-model near `startPose` (client from sub-model). `points` are positions in
   // sub-model coordinates from which the allowed distortion is measured. `results` gets a
-  // clone of the start pose and the instances found. const, but sets the engine's origin: a
-  // tool must not run on two threads at once.
+  // clone of the start pose, the instances found and a note of what the search saw (a window
+  // outside the image or too small to search, the best candidate under the threshold). const,
+  // but sets the engine's origin: a tool must not run on two threads at once.
   void run(const vcPelBuffer_const<unsigned char>& image, const vc2XformBase& startPose,
            const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
            vc_SubModelResultSet& results, vcDiagObject* diag = nullptr,

@@ -280,6 +280,7 @@ vc_SubModelResultSet& vc_SubModelResultSet::operator=(const vc_SubModelResultSet
   if (this != &o) {
     startPose_ = o.startPose_;
     results_.clear();
+    note_ = vc_SubModelSearchNote();
   }
   return *this;
 }

@@ -75,20 +75,16 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
   if (!corModel_) throw vcFlexAlignDefs::InternalError();
 
   vc_PatCorResultSet found;
+  vc_SubModelSearchNote note;
   try {
     vc_PatCorRunParams rp;
     vfConvertCorRunParams(params, static_cast<const vcFlexSubModelRunParams&>(params).numToFind(),
                           startPose, rp);
-    vcPelBuffer_const<unsigned char> window = image;
-    bool searchable = true;
-    if (!(image.width() < params.xUncertainty() && image.height() < params.yUncertainty())) {
-      const vcXform<2> pose =
-          linearAtOrigin(startPose) * linearAtOrigin(*subModel_.originInverse());
-      vcRect swept;
-      const vcPelRect w = vc_submodtl::searchWindow(image, *tp, params, subModel_, pose, swept);
-      vc_submodtl::recordWindow(diag, diagFlags, image, swept, w);
-      searchable = !w.isNull() && window.window(w);
-    }
+    vcPelBuffer_const<unsigned char> window;
+    const bool searchable =
+        vc_submodtl::runView(image, *tp, params, subModel_, startPose, params.xUncertainty(),
+                             params.yUncertainty(), true, window, note, diag, diagFlags);
+    results.note(note);
     if (!searchable) return;
 
     // The model reports poses of the sub-model frame while it runs; its own origin is put back
@@ -123,6 +119,12 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     throw;
   } catch (const vc_PatCorDefs::BadRange&) {
     throw vcFlexAlignDefs::CanNotRun("Correlation runtime range outside of the trained range.");
+  } catch (const vc_PatCorDefs::BadImage&) {
+    // The image and mask were checked above: what is left is a window that cannot hold the
+    // template, as a window clipped at the image's border may be. Nothing to find there.
+    note.outcome = vc_SubModelSearchNote::eWindowTooSmall;
+    results.note(note);
+    return;
   } catch (const vcException& e) {
     throw vcFlexAlignDefs::InternalError(messageOf(e));
   }

@@ -298,6 +298,38 @@ vcPelRect vc_submodtl::searchWindow(const vcPelBuffer_const<unsigned char>& imag
   return toPixels(r, image.window());
 }
 
+bool vc_submodtl::runView(const vcPelBuffer_const<unsigned char>& image,
+                          const vcFlexSubModelTrainParams& trainParams,
+                          const vcFlexSubModelRunParams& runParams, const vcFlexSubModel& subModel,
+                          const vc2XformBase& startPose, double ux, double uy, bool strict,
+                          vcPelBuffer_const<unsigned char>& view, vc_SubModelSearchNote& note,
+                          vcDiagObject* diag, unsigned long diagFlags) {
+  view = image;
+  const double w = static_cast<double>(image.width()), h = static_cast<double>(image.height());
+  const bool whole = strict ? (w < ux && h < uy) : (w <= ux && h <= uy);
+  vcPelRect win = image.window();
+  if (!whole) {
+    const vcXform<2> pose = linearAtOrigin(startPose) * linearAtOrigin(*subModel.originInverse());
+    vcRect swept;
+    win = searchWindow(image, trainParams, runParams, subModel, pose, swept);
+    recordWindow(diag, diagFlags, image, swept, win);
+    const long x0 = static_cast<long>(std::floor(swept.x()));
+    const long y0 = static_cast<long>(std::floor(swept.y()));
+    note.window = vcPelRect(x0, y0, static_cast<long>(std::ceil(swept.x() + swept.width())) - x0,
+                            static_cast<long>(std::ceil(swept.y() + swept.height())) - y0);
+  }
+  if (win.isNull()) {
+    note.outcome = vc_SubModelSearchNote::eWindowOutsideImage;
+    return false;
+  }
+  if (win.width() < vc_SubModelTool::kMinSearchSize ||
+      win.height() < vc_SubModelTool::kMinSearchSize) {
+    note.outcome = vc_SubModelSearchNote::eWindowTooSmall;
+    return false;
+  }
+  return view.window(win);
+}
+
 // ---- run ----
 
 void vc_SubModelTool::run(const vcPelBuffer_const<unsigned char>& image,
@@ -357,6 +389,7 @@ void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
 
   results.startPose(startPose.clone());
   results.clearResults();
+  results.note(vc_SubModelSearchNote());
 
   const double distortion = computeDistortion(startPose, params, points);
   vcPtrHandle<vcFlexSubModelRunParams> effective = params.clone();
@@ -402,17 +435,13 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
 
   const vcGeorapidDOFList& dofs = params.dofList();
   vcGFAlignResultSet found;
+  vc_SubModelSearchNote note;
   try {
-    vcPelBuffer_const<unsigned char> window = image;
-    bool searchable = true;
-    if (!(image.width() <= params.xUncertainty() && image.height() <= params.yUncertainty())) {
-      const vcXform<2> pose =
-          linearAtOrigin(startPose) * linearAtOrigin(*subModel_.originInverse());
-      vcRect swept;
-      const vcPelRect w = vc_submodtl::searchWindow(image, *tp, params, subModel_, pose, swept);
-      vc_submodtl::recordWindow(diag, diagFlags, image, swept, w);
-      searchable = !w.isNull() && window.window(w);
-    }
+    vcPelBuffer_const<unsigned char> window;
+    const bool searchable =
+        vc_submodtl::runView(image, *tp, params, subModel_, startPose, params.xUncertainty(),
+                             params.yUncertainty(), false, window, note, diag, diagFlags);
+    results.note(note);
     if (!searchable) return;
 
     gfPattern_->origin(vcVector<2>(0.0, 0.0));
@@ -449,7 +478,11 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
   const long n = static_cast<long>(dofs.size());
   for (long i = 0; i < found.numFound(); ++i) {
     const vcGFAlignResult& er = found[i];
-    if (er.score() < params.acceptThreshold()) continue;
+    if (er.score() < params.acceptThreshold()) {
+      note.bestRejected = std::max(note.bestRejected, static_cast<double>(er.score()));
+      results.note(note);
+      continue;
+    }
     vcPtrHandle<vcFlexSubModelGfndResult> r(new vcFlexSubModelGfndResult);
     r->pose(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(er.pose())));
     r->score(er.score());

@@ -9,6 +9,8 @@
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcXform.h"
+#include "platform/diag/vcDiagFwd.h"
+#include "vcFlexSubModelParams.h"
 
 class vc2XformBase;
 class vcFlexSubModel;
@@ -37,6 +39,17 @@ vcPelRect searchWindow(const vcPelBuffer_const<unsigned char>& image,
                        const vcFlexSubModelTrainParams& trainParams,
                        const vcFlexSubModelRunParams& runParams, const vcFlexSubModel& subModel,
                        const vcXform<2>& pose, vcRect& swept);
+
+// The view one engine run searches, with `note` saying how it was chosen: the whole image
+// when the image lies within the translation uncertainty (strictly inside when `strict`),
+// else the window of searchWindow for `startPose` (client from sub-model). Returns false when
+// nothing can be searched: the window lies outside the image, or either side is under
+// vc_SubModelTool::kMinSearchSize pixels.
+bool runView(const vcPelBuffer_const<unsigned char>& image,
+             const vcFlexSubModelTrainParams& trainParams, const vcFlexSubModelRunParams& runParams,
+             const vcFlexSubModel& subModel, const vc2XformBase& startPose, double ux, double uy,
+             bool strict, vcPelBuffer_const<unsigned char>& view, vc_SubModelSearchNote& note,
+             vcDiagObject* diag, unsigned long diagFlags);
 
 // A blank sub-model has nothing to search: it is found where it was expected, fully.
 template <class Result>

@@ -316,3 +316,50 @@ TEST(SubModelToolWindow, WindowIsTheSweptRectanglePaddedAndClipped) {
 }
 
 }  // namespace
+
+// A start pose near the border leaves a window of one or two pixels, or none: no candidate,
+// and the note says which, never an engine exception.
+TEST(SubModelToolWindow, TooSmallOrOutsideWindowsGiveNoCandidateWithEitherEngine) {
+  const vcPelBuffer<unsigned char> scene = render(240, 200, rigid(0, 60, 50));
+  for (bool geofind : {true, false}) {
+    vc_SubModelTool tool;
+    if (geofind)
+      tool.train(vcFlexSubModel(render(100, 80, vcXform<2>()), "p"), gfndTrain());
+    else
+      tool.train(vcFlexSubModel(render(100, 80, vcXform<2>()), "p"), corTrain());
+    auto params = [&](double unc) -> vcPtrHandle<vcFlexSubModelRunParams> {
+      if (geofind) return gfndRun(unc).clone();
+      return corRun(unc).clone();
+    };
+    const vcPtrHandle<vcFlexSubModelRunParams> held = params(2.0);
+    const vcFlexSubModelRunParams& run = *held;
+    // A start pose whose window reaches one or two pixels into the image at its right edge.
+    double x = 200;
+    while (vfSubModelSearchWindow(scene, *tool.trainParams(), run, tool.subModel(), rigid(0, x, 50))
+               .width() >= vc_SubModelTool::kMinSearchSize)
+      x += 1;
+    ASSERT_GT(
+        vfSubModelSearchWindow(scene, *tool.trainParams(), run, tool.subModel(), rigid(0, x, 50))
+            .width(),
+        0);
+    vc_SubModelResultSet rs;
+    EXPECT_NO_THROW(tool.run(scene, vc2XformLinear(rigid(0, x, 50)), run, {}, rs));
+    EXPECT_EQ(rs.numFound(), 0);
+    EXPECT_EQ(rs.note().outcome, vc_SubModelSearchNote::eWindowTooSmall) << geofind;
+    EXPECT_LT(rs.note().window.x(), 240);
+    EXPECT_GT(rs.note().window.x() + rs.note().window.width(), 240);
+    // Wider, but too narrow to hold the template (the correlation engine needs all of it).
+    EXPECT_NO_THROW(tool.run(scene, vc2XformLinear(rigid(0, x - 40, 50)), run, {}, rs));
+    if (!geofind) {
+      EXPECT_EQ(rs.note().outcome, vc_SubModelSearchNote::eWindowTooSmall);
+    }
+    tool.run(scene, vc2XformLinear(rigid(0, 400, 50)), run, {}, rs);
+    EXPECT_EQ(rs.note().outcome, vc_SubModelSearchNote::eWindowOutsideImage);
+    EXPECT_GE(rs.note().window.x(), 240);
+    // An image smaller than the uncertainty is searched whole; two pixels wide it cannot be.
+    vcPelBuffer_const<unsigned char> sliver = scene;
+    sliver.window(vcPelRect(100, 0, 2, 200));
+    EXPECT_NO_THROW(tool.run(sliver, vc2XformLinear(rigid(0, 60, 50)), *params(1e6), {}, rs));
+    EXPECT_EQ(rs.note().outcome, vc_SubModelSearchNote::eWindowTooSmall);
+  }
+}
