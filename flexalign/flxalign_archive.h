@@ -54,6 +54,29 @@ void exchangeHandles(vcArchive& ar, std::vector<vcPtrHandle_const<T>>& v, long l
   }
 }
 
+// One status: kind (32-bit), score, threshold, the other instance (signed 32-bit), amount and
+// the window (four signed 32-bit values). Loading refuses an unknown kind.
+inline void exchangeStatus(vcArchive& ar, vcFlexAlignStatus& s) {
+  int kind = s.kind, other = static_cast<int>(s.other);
+  int wx = static_cast<int>(s.window.x()), wy = static_cast<int>(s.window.y());
+  int ww = static_cast<int>(s.window.width()), wh = static_cast<int>(s.window.height());
+  ar || kind || s.score || s.threshold || other || s.amount || wx || wy || ww || wh;
+  if (ar.isStoring()) return;
+  if (kind < vcFlexAlignStatus::eFound || kind > vcFlexAlignStatus::eTooFewPieces)
+    throw vcArchive::BadData("flxalign status: unknown kind");
+  s.kind = static_cast<vcFlexAlignStatus::Kind>(kind);
+  s.other = other;
+  s.window = vcPelRect(wx, wy, ww, wh);
+}
+
+// Statuses behind a version byte and a count (each needs 48 bytes).
+inline void exchangeStatuses(vcArchive& ar, std::vector<vcFlexAlignStatus>& v, long line) {
+  exchangeListVersion(ar, line);
+  const std::size_t n = exchangeCount32(ar, v.size(), 48);
+  if (ar.isLoading()) v.assign(n, vcFlexAlignStatus());
+  for (vcFlexAlignStatus& s : v) exchangeStatus(ar, s);
+}
+
 }  // namespace vc_flxalign
 
 template <class P>

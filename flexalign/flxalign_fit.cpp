@@ -15,7 +15,45 @@ using FD = vcFlexAlignDefs;
 
 bool isBlank(const vcFlexSubModel& s) { return s.modelType() == vcFlexModelDefs::eBlank; }
 
+// The DOF set a final-fit mode fits of `dofs` (the polynomial modes fall back to the automatic
+// fit, whose set it is): each mode clears the DOFs it leaves out in the two four-DOF modes.
+unsigned long linearFitDofs(FD::FinalFitMode mode, FD::DOFMode dofMode, unsigned long dofs) {
+  const bool fourDofModes = dofMode == FD::eStandard || dofMode == FD::eAdvanced;
+  switch (mode) {
+    case FD::eLinearTranslation:
+      return 0;
+    case FD::eLinearTranslationRotation:
+      return fourDofModes ? dofs & ~(2ul | 4ul | 8ul) : dofs;
+    case FD::eLinearTranslationScale:
+      return fourDofModes ? dofs & ~(1ul | 4ul | 8ul) : dofs;
+    case FD::eLinearTranslationRotationScale:
+      return fourDofModes ? dofs & ~(4ul | 8ul) : dofs;
+    case FD::eLinearTranslationRotationScaleAspect:
+      return dofMode == FD::eAdvanced ? dofs & ~4ul : dofs;
+    default:
+      return dofs;
+  }
+}
+
+// Degrees of freedom of a linear fit of `dofs`: 2 (translation), 3 (with a rotation), 4 (with
+// a scale) or 6 (with an axis scale, aspect or skew).
+int fittedDofCount(unsigned long dofs) {
+  if (dofs == 0) return 2;
+  if (dofs & (4ul | 8ul)) return 6;
+  if (dofs & 2ul) return 4;
+  return (dofs & 1ul) ? 3 : 2;
+}
+
+// Found sub-models a fit of `count` degrees of freedom needs.
+std::size_t piecesFor(int count) { return count > 4 ? 3 : count > 2 ? 2 : 1; }
+
 }  // namespace
+
+std::size_t vcFlexAlignPattern::piecesForFinalFit_(const vcFlexAlignRunParams& rp) {
+  if (rp.finalFitMode() == FD::eNone) return 0;
+  return piecesFor(fittedDofCount(
+      linearFitDofs(rp.finalFitMode(), rp.dofMode(), rp.dofData().getEnableFlags())));
+}
 
 void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBase& startPose,
                                     const vcFlexAlignRunParams& rp, FD::FinalFitMode mode,
@@ -46,7 +84,6 @@ void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBas
   result.pose_ = startPose.clone();
   computeSubModelFromArrangementPose(result);
 
-  const bool fourDofModes = dofMode == FD::eStandard || dofMode == FD::eAdvanced;
   auto automatic = [&] {
     const Xf fit = doLeastSqrsFinalFit(arrPts, imgPts, dofMode, dofs);
     if (dofs == 0) {
@@ -63,19 +100,10 @@ void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBas
       result.pose_ = startPose.composeBase(*doLeastSqrsFinalFit(arrPts, imgPts, dofMode, 0));
       break;
     case FD::eLinearTranslationRotation:
-      if (fourDofModes) dofs &= ~(2ul | 4ul | 8ul);
-      automatic();
-      break;
     case FD::eLinearTranslationScale:
-      if (fourDofModes) dofs &= ~(1ul | 4ul | 8ul);
-      automatic();
-      break;
     case FD::eLinearTranslationRotationScale:
-      if (fourDofModes) dofs &= ~(4ul | 8ul);
-      automatic();
-      break;
     case FD::eLinearTranslationRotationScaleAspect:
-      if (dofMode == FD::eAdvanced) dofs &= ~4ul;
+      dofs = linearFitDofs(mode, dofMode, dofs);
       automatic();
       break;
     case FD::ePolynomialOrder1:
@@ -107,23 +135,22 @@ vcPtrHandle<vc2XformBase> vcFlexAlignPattern::doLeastSqrsFinalFit(
     const std::vector<vcVector<2>>& arrPts, const std::vector<vcVector<2>>& imgPts,
     FD::DOFMode dofMode, unsigned long dofs) const {
   if (arrPts.size() != imgPts.size()) throw FD::InternalError();
-  int count = 2;
-  if (dofs != 0) {
-    if (dofMode == FD::eCustom) throw FD::NotImplemented();
-    if (dofs & 1ul) count = 3;
-    if (dofs & 2ul) count = 4;
-    if (dofs & (4ul | 8ul)) count = 6;
-  }
+  if (dofs != 0 && dofMode == FD::eCustom) throw FD::NotImplemented();
+  const int count = fittedDofCount(dofs);
   const std::size_t pairs = arrPts.size();
-  if ((pairs < 2 && count > 2) || (pairs < 3 && count > 4)) throw FD::BadParams();
+  if (count > 2 && pairs < piecesFor(count))
+    throw FD::BadParams("The final fit of " + std::to_string(count) +
+                        " degrees of freedom needs at least " + std::to_string(piecesFor(count)) +
+                        " found sub-models; " + std::to_string(pairs) + " found");
   vcXform<2> x;
   try {
     vcLSGeneralFitter fitter;
     fitter.update(arrPts, imgPts, {}, 1.0);
     double residual = 0.0;
     x = fitter.fit(count, residual, 1e10);
-  } catch (const vcException&) {
-    throw FD::CanNotRun();
+  } catch (const vcException& e) {
+    throw FD::CanNotRun("The final fit through " + std::to_string(pairs) +
+                        " found sub-models failed: " + e.messageText());
   }
   vcMatrix<2> m = x.matrix();
   if (dofs != 0) {

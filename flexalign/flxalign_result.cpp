@@ -49,6 +49,8 @@ void vcFlexAlignResult::assign_(const vcFlexAlignResult& o) {
   positionIndices_ = o.positionIndices_;
   dofValues_ = o.dofValues_;
   dofMode_ = o.dofMode_;
+  status_ = o.status_;
+  instanceStatus_ = o.instanceStatus_;
 }
 
 vcVector<2> vcFlexAlignResult::location() const { return (*pose_).mapPoint(vcVector<2>(0, 0)); }
@@ -174,6 +176,11 @@ std::string vcFlexAlignResult::toDebugString() const {
   s += ind + "xScale = " + vfStr(m.xScale()) + "\n";
   s += ind + "yScale = " + vfStr(m.yScale()) + "\n";
   s += ind + "score = " + vfStr(score()) + "\n";
+  s += ind + "status = " + status_.text() + "\n";
+  for (std::size_t p = 0; p < instanceStatus_.size(); ++p)
+    if (!instanceStatus_[p].found())
+      s +=
+          ind + "missed #" + vfStr(static_cast<long>(p)) + " = " + instanceStatus_[p].text() + "\n";
   for (std::size_t k = 0; k < subModelResults_.size(); ++k)
     s += "\n           Sub-Model #" + vfStr(positionIndices_[k]) + "\n" +
          subModelResults_[k]->toDebugString();
@@ -181,9 +188,9 @@ std::string vcFlexAlignResult::toDebugString() const {
 }
 
 vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r) {
-  unsigned char version = 0;
+  unsigned char version = 1;
   ar || version;
-  if (version != 0) throw vcArchive::UnknownVersion(kSource, __LINE__);
+  if (version > 1) throw vcArchive::UnknownVersion(kSource, __LINE__);
   // Loads into a fresh result, so a damaged archive leaves `r` as it was.
   vcFlexAlignResult t;
   vcFlexAlignResult& x = ar.isStoring() ? r : t;
@@ -234,7 +241,18 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r) {
   }
   unsigned int mode = static_cast<unsigned int>(x.dofMode_);
   ar || mode;
+  if (version >= 1) {
+    exchangeStatus(ar, x.status_);
+    exchangeStatuses(ar, x.instanceStatus_, __LINE__);
+  }
   if (ar.isStoring()) return ar;
+  // A version-0 result says only whether it was found; a required instance missing was then
+  // the only reason for not being found.
+  if (version == 0)
+    x.status_ = vcFlexAlignStatus{x.found_ ? vcFlexAlignStatus::eFound
+                                           : vcFlexAlignStatus::eRequiredMissing};
+  if (x.status_.found() != x.found_)
+    throw vcArchive::BadData("flxalign result: status does not match the found flag");
   if (x.positionIndices_.size() != x.subModelResults_.size())
     throw vcArchive::BadData("flxalign result: positions do not match the sub-model results");
   // An enumeration must not hold a value outside its own (that is undefined behaviour).
@@ -248,14 +266,16 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r) {
 // ---- result set ----
 
 vcFlexAlignResultSet::vcFlexAlignResultSet(const vcFlexAlignResultSet& o)
-    : time_(o.time_), startPose_(o.startPose_), results_(o.results_) {}
+    : time_(o.time_), startPose_(o.startPose_), results_(o.results_), rejected_(o.rejected_) {}
 
 vcFlexAlignResultSet& vcFlexAlignResultSet::operator=(const vcFlexAlignResultSet& o) {
   if (this == &o) return *this;
   std::vector<vcFlexAlignResult> results = o.results_;
+  std::vector<vcFlexAlignResult> rejected = o.rejected_;
   time_ = o.time_;
   startPose_ = o.startPose_;
   results_ = std::move(results);
+  rejected_ = std::move(rejected);
   return *this;
 }
 
@@ -272,29 +292,40 @@ std::string vcFlexAlignResultSet::toDebugString() const {
       ind + "time = " + vfStr(time_) + "\n" + ind + "numFound = " + vfStr(numFound()) + "\n";
   for (std::size_t i = 0; i < results_.size(); ++i)
     s += "\n   Result #" + vfStr(static_cast<long>(i)) + "\n" + results_[i].toDebugString();
+  for (std::size_t i = 0; i < rejected_.size(); ++i)
+    s += "\n   Rejected #" + vfStr(static_cast<long>(i)) + "\n" + rejected_[i].toDebugString();
   return s;
 }
 
 vcArchive& operator||(vcArchive& ar, vcFlexAlignResultSet& set) {
-  unsigned char version = 0;
+  unsigned char version = 1;
   ar || version;
-  if (version != 0) throw vcArchive::UnknownVersion(kSource, __LINE__);
+  if (version > 1) throw vcArchive::UnknownVersion(kSource, __LINE__);
   double time = set.time_;
   ar || time;
   vc2XformBase* start = const_cast<vc2XformBase*>(set.startPose_.ptr());
   serializePointer(ar, nullptr, start);
   vcPtrHandle_const<vc2XformBase> startPose =
       ar.isLoading() ? vcPtrHandle_const<vc2XformBase>(start) : set.startPose_;
-  exchangeListVersion(ar, __LINE__);
-  const std::size_t n = exchangeCount32(ar, set.results_.size(), 1);
-  if (ar.isStoring()) {
-    for (vcFlexAlignResult& r : set.results_) ar || r;
-    return ar;
-  }
-  std::vector<vcFlexAlignResult> results(n);
-  for (vcFlexAlignResult& r : results) ar || r;
+  // Results, then (from version 1) the rejected ones, each behind a version byte and a count;
+  // loading fills locals, so a damaged archive leaves the set as it was.
+  auto list = [&](std::vector<vcFlexAlignResult>& stored, std::vector<vcFlexAlignResult>& read) {
+    exchangeListVersion(ar, __LINE__);
+    const std::size_t n = exchangeCount32(ar, stored.size(), 1);
+    if (ar.isStoring()) {
+      for (vcFlexAlignResult& r : stored) ar || r;
+      return;
+    }
+    read.resize(n);
+    for (vcFlexAlignResult& r : read) ar || r;
+  };
+  std::vector<vcFlexAlignResult> results, rejected;
+  list(set.results_, results);
+  if (version >= 1) list(set.rejected_, rejected);
+  if (ar.isStoring()) return ar;
   set.time_ = time;
   set.startPose_ = startPose;
   set.results_ = std::move(results);
+  set.rejected_ = std::move(rejected);
   return ar;
 }

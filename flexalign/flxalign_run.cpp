@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "platform/core/vcTimer.h"
@@ -63,9 +64,9 @@ std::vector<vcVector<2>> counterClockwise(std::vector<vcVector<2>> poly) {
   return poly;
 }
 
-// Two match regions cover one place when their boxes meet and their intersection is more than
-// the fraction of the smaller region.
-bool overlapTooMuch(const vcAffineRectangle& r1, const vcAffineRectangle& r2) {
+// The area two match regions share, as a fraction of the smaller one (0 when their boxes do
+// not meet). More than kTooMuchOverlap is one place, which two pieces cannot both fill.
+double overlapFraction(const vcAffineRectangle& r1, const vcAffineRectangle& r2) {
   const std::vector<vcVector<2>> a = counterClockwise(cornersOf(r1));
   const std::vector<vcVector<2>> b = counterClockwise(cornersOf(r2));
   auto box = [](const std::vector<vcVector<2>>& p, double& x0, double& y0, double& x1, double& y1) {
@@ -79,12 +80,23 @@ bool overlapTooMuch(const vcAffineRectangle& r1, const vcAffineRectangle& r2) {
   double ax0, ay0, ax1, ay1, bx0, by0, bx1, by1;
   box(a, ax0, ay0, ax1, ay1);
   box(b, bx0, by0, bx1, by1);
-  if (ax1 < bx0 || bx1 < ax0 || ay1 < by0 || by1 < ay0) return false;
+  if (ax1 < bx0 || bx1 < ax0 || ay1 < by0 || by1 < ay0) return 0.0;
   std::vector<vcVector<2>> inter = a;
   for (std::size_t i = 0; i < b.size() && !inter.empty(); ++i)
     inter = clip(inter, b[i], b[(i + 1) % b.size()]);
   const double common = inter.size() < 3 ? 0.0 : area(inter);
-  return common > kTooMuchOverlap * std::min(area(a), area(b));
+  const double smaller = std::min(area(a), area(b));
+  return smaller > 0.0 ? common / smaller : 0.0;
+}
+
+// The status of an instance whose candidates were all rejected for overlapping: the best one's.
+vcFlexAlignStatus overlapped(double score, long other, double fraction) {
+  vcFlexAlignStatus s{vcFlexAlignStatus::eOverlapped};
+  s.score = score;
+  s.other = other;
+  s.amount = fraction;
+  s.threshold = kTooMuchOverlap;
+  return s;
 }
 
 }  // namespace
@@ -224,17 +236,26 @@ std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
     const vcPelBuffer_const<unsigned char>& image, const vcPelBuffer_const<unsigned char>& mask,
     bool useMask, const vc2XformBase& start, const vc2XformBase& windowStart,
     const vcFlexAlignRunParams& rp, long position, bool cutWindow,
-    const std::vector<vcVector<2>>& points, vcDiagObject* diag, unsigned long diagFlags) const {
+    const std::vector<vcVector<2>>& points, vcFlexAlignStatus& miss, vcDiagObject* diag,
+    unsigned long diagFlags) const {
   const vc_SubModelTool& tool =
       tools_[static_cast<std::size_t>(instanceToTool_[static_cast<std::size_t>(position)])];
+  miss = vcFlexAlignStatus{vcFlexAlignStatus::eNoCandidate};
+  miss.threshold = rp.subModelInstanceParams(position).acceptThreshold();
   vcPtrHandle<vcFlexSubModelRunParams> eff;
   vcPelBuffer_const<unsigned char> view = image, maskView = mask;
   if (cutWindow) {
     eff = effectiveParams_(rp, position);
-    const vcPelRect win =
-        windowFromUnc(rp, *image.clientFromImageXformBase(), windowStart, position)
-            .intersect(image.window());
-    if (win.width() <= 0 || win.height() <= 0) return {};
+    const vcPelRect predicted =
+        windowFromUnc(rp, *image.clientFromImageXformBase(), windowStart, position);
+    const vcPelRect win = predicted.intersect(image.window());
+    if (win.isNull() || win.width() < vc_SubModelTool::kMinSearchSize ||
+        win.height() < vc_SubModelTool::kMinSearchSize) {
+      miss.kind =
+          win.isNull() ? vcFlexAlignStatus::eOutsideImage : vcFlexAlignStatus::eWindowTooSmall;
+      miss.window = predicted;
+      return {};
+    }
     view.window(win);
     if (useMask) maskView.window(win);
     // The window already bounds the translation.
@@ -247,6 +268,16 @@ std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
     tool.run(view, maskView, start, *eff, points, found, diag, diagFlags);
   else
     tool.run(view, start, *eff, points, found, diag, diagFlags);
+  const vc_SubModelSearchNote& note = found.note();
+  if (note.outcome != vc_SubModelSearchNote::eSearched) {
+    miss.kind = note.outcome == vc_SubModelSearchNote::eWindowOutsideImage
+                    ? vcFlexAlignStatus::eOutsideImage
+                    : vcFlexAlignStatus::eWindowTooSmall;
+    miss.window = note.window;
+  } else if (note.bestRejected >= 0.0) {
+    miss.kind = vcFlexAlignStatus::eBelowThreshold;
+    miss.score = note.bestRejected;
+  }
   return found.results();
 }
 
@@ -261,22 +292,70 @@ vcFlexAlignResult vcFlexAlignPattern::pathResult_(const vc_ResTreeElem* node) co
   return r;
 }
 
-void vcFlexAlignPattern::resultsFromLeaves_(const std::vector<Node>& leaves,
-                                            const vcFlexAlignRunParams& rp,
-                                            vcFlexAlignResultSet& results) const {
-  results.results_.assign(leaves.size(), vcFlexAlignResult());
+std::vector<vcFlexAlignResult> vcFlexAlignPattern::resultsFromLeaves_(
+    const std::vector<Node>& leaves, const vcFlexAlignRunParams& rp,
+    const std::vector<vcFlexAlignStatus>& searched) const {
+  const std::size_t n = arrangement_.subModelIndices().size();
+  std::vector<vcFlexAlignResult> out(leaves.size());
   for (std::size_t k = 0; k < leaves.size(); ++k) {
-    vcFlexAlignResult& r = results.results_[k];
+    vcFlexAlignResult& r = out[k];
+    r.instanceStatus_.assign(n, vcFlexAlignStatus());
+    std::vector<bool> known(n, false);
     double score = 0.0;
     for (const vc_ResTreeElem* e = leaves[k].ptr(); e && e->parent(); e = e->parent().ptr()) {
-      r.positionIndices_.push_back(e->subModelIndex());
+      const long p = e->subModelIndex();
+      r.positionIndices_.push_back(p);
       r.subModelResults_.push_back(e->result()->clone());
-      score += vcFlexArrangementHelper::subModelFraction(arrangement_, e->subModelIndex()) *
-               e->result()->score();
+      score += vcFlexArrangementHelper::subModelFraction(arrangement_, p) * e->result()->score();
+      vcFlexAlignStatus& st = r.instanceStatus_[static_cast<std::size_t>(p)];
+      st = vcFlexAlignStatus{vcFlexAlignStatus::eFound};
+      st.score = e->result()->score();
+      st.threshold = rp.subModelInstanceParams(p).acceptThreshold();
+      known[static_cast<std::size_t>(p)] = true;
     }
+    // The deepest note of a miss on the path says why an instance is missing; the root's
+    // notes are those of searches made before anything was found.
+    for (const vc_ResTreeElem* e = leaves[k].ptr(); e; e = e->parent().ptr()) {
+      for (auto it = e->misses().rbegin(); it != e->misses().rend(); ++it) {
+        const std::size_t p = static_cast<std::size_t>(it->first);
+        if (p >= n || known[p]) continue;
+        r.instanceStatus_[p] = it->second;
+        known[p] = true;
+      }
+    }
+    for (std::size_t p = 0; p < n && p < searched.size(); ++p)
+      if (!known[p]) r.instanceStatus_[p] = searched[p];
     r.arrangementOrigin_ = arrangement_.origin()->clone();
     r.dofMode_ = rp.dofMode();
     r.score_ = static_cast<float>(score);
+    r.status_ = vcFlexAlignStatus{vcFlexAlignStatus::eFound};
+    r.status_.score = r.score_;
+    r.status_.threshold = rp.acceptThreshold();
+  }
+  return out;
+}
+
+void vcFlexAlignPattern::finishTree_(const Node& root, const vcFlexAlignRunParams& rp,
+                                     const std::vector<vcFlexAlignStatus>& searched,
+                                     vcFlexAlignResultSet& results) const {
+  const std::vector<Node> top = root->topScoringLeafs(arrangement_, rp);
+  results.results_ = resultsFromLeaves_(top, rp, searched);
+  results.rejected_.clear();
+  // The best combinations the threshold cut, or the bare root when nothing at all was found,
+  // so that the run can still say how close it came and why each instance is missing.
+  std::vector<Node> cut;
+  for (const Node& leaf : root->listLeafs())
+    if (std::find(top.begin(), top.end(), leaf) == top.end()) cut.push_back(leaf);
+  if (root->numChildren() == 0) cut.push_back(root);
+  std::stable_sort(cut.begin(), cut.end(), [&](const Node& a, const Node& b) {
+    return a->scoreLeafPath(arrangement_) > b->scoreLeafPath(arrangement_);
+  });
+  if (cut.size() > static_cast<std::size_t>(rp.numToFind()))
+    cut.resize(static_cast<std::size_t>(rp.numToFind()));
+  for (vcFlexAlignResult& r : resultsFromLeaves_(cut, rp, searched)) {
+    r.found_ = false;
+    r.status_.kind = vcFlexAlignStatus::eBelowThreshold;
+    results.rejected_.push_back(std::move(r));
   }
 }
 
@@ -291,6 +370,8 @@ void vcFlexAlignPattern::runIndependentSubModelMode_(
   Node root(new vc_ResTreeElem());
   std::vector<Node> leaves{root};
   const vcFlexAlignResult empty;
+  // Each instance is searched once: what that search gave holds for every combination.
+  std::vector<vcFlexAlignStatus> searched(arrangement_.subModelIndices().size());
   for (const std::vector<long>& group : order) {
     if (group.empty()) continue;
     const long p = group.front();
@@ -301,12 +382,27 @@ void vcFlexAlignPattern::runIndependentSubModelMode_(
     effectiveParams_(params, p);  // refuses parameters of the wrong kind or mode up front
     if (!isBlank(sm)) {
       const Xf start = subModelStartPose(startPose, sm, position, empty);
+      vcFlexAlignStatus miss;
       const std::vector<ResultHandle> found = searchInstance_(
-          image, mask, useMask, *start, startPose, params, p, true, {}, diag, diagFlags);
+          image, mask, useMask, *start, startPose, params, p, true, {}, miss, diag, diagFlags);
       if (found.empty()) {
-        if (params.subModelInstanceParams(p).required()) return;
+        searched[up] = miss;
+        if (params.subModelInstanceParams(p).required()) {
+          // Nothing can be found without it; the rejected combination says why.
+          results.results_.clear();
+          vcFlexAlignResult why = resultsFromLeaves_({root}, params, searched).front();
+          why.found_ = false;
+          why.status_ = vcFlexAlignStatus{vcFlexAlignStatus::eRequiredMissing};
+          why.status_.other = p;
+          results.rejected_.push_back(std::move(why));
+          return;
+        }
         continue;
       }
+      // Had candidates: a combination without them lacks the instance for another reason.
+      searched[up] = vcFlexAlignStatus{vcFlexAlignStatus::eInconsistent};
+      searched[up].score = found.front()->score();
+      searched[up].threshold = miss.threshold;
       std::vector<Node> next;
       for (const Node& leaf : leaves) {
         const std::vector<Node> added = leaf->addChildren(p, found);
@@ -329,7 +425,7 @@ void vcFlexAlignPattern::runIndependentSubModelMode_(
       leaves = std::move(next);
     }
   }
-  resultsFromLeaves_(root->topScoringLeafs(arrangement_, params), params, results);
+  finishTree_(root, params, searched, results);
 }
 
 // ---- locally fixtured mode ----
@@ -351,7 +447,10 @@ void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(
   std::vector<Candidate> kept;
   for (; g < order.size(); ++g) {
     kept.clear();
-    for (long p : order[g]) {
+    // Why each position of the group kept no candidate, when it kept none.
+    std::vector<vcFlexAlignStatus> why(order[g].size());
+    for (std::size_t gi = 0; gi < order[g].size(); ++gi) {
+      const long p = order[g][gi];
       const std::size_t up = static_cast<std::size_t>(p);
       const vcFlexSubModel& sm =
           arrangement_.subModels()[static_cast<std::size_t>(arrangement_.subModelIndices()[up])];
@@ -363,13 +462,21 @@ void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(
         for (const vcVector<2>& f : fixtures)
           points.push_back(toSubModel->mapPoint(startPose.mapPoint(f)));
       }
-      const std::vector<ResultHandle> found = searchInstance_(
-          image, mask, useMask, *start, startPose, params, p, isTopLevel, points, diag, diagFlags);
+      const std::vector<ResultHandle> found =
+          searchInstance_(image, mask, useMask, *start, startPose, params, p, isTopLevel, points,
+                          why[gi], diag, diagFlags);
       for (const ResultHandle& r : found) {
-        bool clash = false;
-        for (const ResultHandle& q : partial.subModelResults_)
-          if (overlapTooMuch(r->matchRegion(), q->matchRegion())) clash = true;
-        if (!clash) kept.push_back({p, r});
+        long clashWith = -1;
+        double most = 0.0;
+        for (std::size_t i = 0; i < partial.subModelResults_.size(); ++i) {
+          const double f =
+              overlapFraction(r->matchRegion(), partial.subModelResults_[i]->matchRegion());
+          if (f > kTooMuchOverlap && f > most) most = f, clashWith = partial.positionIndices_[i];
+        }
+        if (clashWith < 0)
+          kept.push_back({p, r});
+        else if (why[gi].kind != vcFlexAlignStatus::eOverlapped || r->score() > why[gi].score)
+          why[gi] = overlapped(r->score(), clashWith, most);
       }
     }
     std::stable_sort(kept.begin(), kept.end(), [](const Candidate& a, const Candidate& b) {
@@ -377,12 +484,30 @@ void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(
     });
     std::vector<Candidate> distinct;
     for (const Candidate& c : kept) {
-      bool clash = false;
+      const Candidate* clash = nullptr;
+      double f = 0.0;
       for (const Candidate& d : distinct)
-        if (overlapTooMuch(c.result->matchRegion(), d.result->matchRegion())) clash = true;
-      if (!clash) distinct.push_back(c);
+        if ((f = overlapFraction(c.result->matchRegion(), d.result->matchRegion())) >
+            kTooMuchOverlap) {
+          clash = &d;
+          break;
+        }
+      if (!clash) {
+        distinct.push_back(c);
+        continue;
+      }
+      const std::size_t gi = static_cast<std::size_t>(
+          std::find(order[g].begin(), order[g].end(), c.position) - order[g].begin());
+      if (why[gi].kind != vcFlexAlignStatus::eOverlapped || c.result->score() > why[gi].score)
+        why[gi] = overlapped(c.result->score(), clash->position, f);
     }
     kept = std::move(distinct);
+    for (std::size_t gi = 0; gi < order[g].size(); ++gi) {
+      const long p = order[g][gi];
+      const bool has = std::any_of(kept.begin(), kept.end(),
+                                   [&](const Candidate& c) { return c.position == p; });
+      if (!has) parent->addMiss(p, why[gi]);
+    }
     if (!kept.empty()) break;
     missed.push_back(order[g]);
   }
@@ -406,7 +531,11 @@ void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(
     }
   }
 
-  if (order.size() == missed.size()) return;
+  if (order.size() == missed.size()) {
+    // Nothing found at all: no result, but the rejected root says why each instance missed.
+    if (isTopLevel) finishTree_(parent, params, {}, results);
+    return;
+  }
   if (order.empty() && !missed.empty() &&
       recursionLevel < vcFlexAlignPatternHelper::maxRecursionDepth(*this)) {
     Order again;
@@ -418,8 +547,7 @@ void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(
                                     useMask, diag, diagFlags, recursionLevel + 1, false, Order(),
                                     &parent);
   }
-  if (parent.ptr() == parent->root().ptr())
-    resultsFromLeaves_(parent->topScoringLeafs(arrangement_, params), params, results);
+  if (parent.ptr() == parent->root().ptr()) finishTree_(parent, params, {}, results);
 }
 
 // ---- the run sequence ----
@@ -467,6 +595,7 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
   }
 
   R.results_.clear();
+  R.rejected_.clear();
   if (p.runStrategy() == FD::eIndependentSubModels)
     runIndependentSubModelMode_(image, mask, startPose, fixtures, p, order, R, useMask, diag,
                                 diagFlags);
@@ -475,13 +604,68 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
                                     diagFlags, 0, true, Order(), nullptr);
   R.startPose_ = startPose.clone();
   std::vector<vcFlexAlignResult>& res = R.results_;
-  res.erase(
-      std::remove_if(res.begin(), res.end(),
-                     [&](const vcFlexAlignResult& r) { return r.score() < p.acceptThreshold(); }),
-      res.end());
+  std::vector<vcFlexAlignResult>& rejected = R.rejected_;
+  // Moves the results `drop` picks into the rejected ones, with the status it gives them.
+  auto reject = [&](const std::function<bool(vcFlexAlignResult&)>& drop) {
+    std::vector<vcFlexAlignResult> kept;
+    for (vcFlexAlignResult& r : res) {
+      if (drop(r)) {
+        r.found_ = false;
+        rejected.push_back(std::move(r));
+      } else {
+        kept.push_back(std::move(r));
+      }
+    }
+    res = std::move(kept);
+  };
+  reject([&](vcFlexAlignResult& r) {
+    if (!(r.score() < p.acceptThreshold())) return false;
+    r.status_.kind = vcFlexAlignStatus::eBelowThreshold;
+    return true;
+  });
   R.time_ = timer.sec();
-  if (res.empty()) return;
 
+  const vcVector<2> originPoint = arrangement_.origin()->mapPoint(vcVector<2>(0.0, 0.0));
+  const vc2XformLinear startLin = startPose.linearXform(originPoint);
+  fitResults_(res, startPose, startLin, p);
+  reject([](vcFlexAlignResult& r) { return r.status_.kind == vcFlexAlignStatus::eTooFewPieces; });
+  const bool checkSubModels = p.runStrategy() == FD::eIndependentSubModels;
+  reject([&](vcFlexAlignResult& r) {
+    if (r.isWithinDofUncertainty(arrangement_, startLin, p, checkSubModels)) return false;
+    r.status_.kind = vcFlexAlignStatus::eOutsideRange;
+    return true;
+  });
+  removeOverlapping_(res, p);
+  markMissingRequired_(res, order, p);
+  rankAndCut_(res, p.numToFind());
+
+  // The rejected ones are fitted too (where a fit is possible), so that they show where the
+  // part would lie; the best of them are kept.
+  std::vector<vcFlexAlignResult> unfitted;
+  for (vcFlexAlignResult& r : rejected)
+    if (r.dofValues_.empty()) unfitted.push_back(r);
+  rejected.erase(std::remove_if(rejected.begin(), rejected.end(),
+                                [](const vcFlexAlignResult& r) { return r.dofValues_.empty(); }),
+                 rejected.end());
+  for (vcFlexAlignResult& r : unfitted) {
+    const vcFlexAlignStatus why = r.status_;
+    std::vector<vcFlexAlignResult> one{r};
+    fitResults_(one, startPose, startLin, p);
+    r = std::move(one.front());
+    r.status_ = why;  // a fit of too few pieces leaves the start pose, and the first reason
+    r.found_ = false;
+    rejected.push_back(std::move(r));
+  }
+  std::stable_sort(
+      rejected.begin(), rejected.end(),
+      [](const vcFlexAlignResult& a, const vcFlexAlignResult& b) { return a.score() > b.score(); });
+  if (rejected.size() > static_cast<std::size_t>(p.numToFind()))
+    rejected.resize(static_cast<std::size_t>(p.numToFind()));
+}
+
+void vcFlexAlignPattern::fitResults_(std::vector<vcFlexAlignResult>& res,
+                                     const vc2XformBase& startPose, const vc2XformBase& startLin,
+                                     const vcFlexAlignRunParams& p) const {
   // Fit through the sub-models meant for it; the results keep all of theirs.
   std::vector<vcFlexAlignResult> fit = res;
   for (vcFlexAlignResult& r : fit) {
@@ -494,14 +678,31 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
     }
     r.positionIndices_ = std::move(idx);
     r.subModelResults_ = std::move(subs);
-    unsigned long dofs = p.dofData().getEnableFlags();
-    doFinalFit(r, startPose, p, p.finalFitMode(), p.dofMode(), dofs, vc2XformLinear());
   }
-  const vcVector<2> originPoint = arrangement_.origin()->mapPoint(vcVector<2>(0.0, 0.0));
-  const vc2XformLinear startLin = startPose.linearXform(originPoint);
+  const std::size_t needed = piecesForFinalFit_(p);
   for (std::size_t i = 0; i < res.size(); ++i) {
     vcFlexAlignResult& r = res[i];
+    std::size_t pieces = 0;
+    for (long q : fit[i].positionIndices_)
+      if (!isBlank(arrangement_.subModels()[static_cast<std::size_t>(
+              arrangement_.subModelIndices()[static_cast<std::size_t>(q)])]))
+        ++pieces;
+    // A combination of too few pieces for the fit cannot be placed: it is not found, and the
+    // run goes on with the others.
+    if (pieces < needed && !fit[i].subModelResults_.empty()) {
+      r.found_ = false;
+      r.status_ = vcFlexAlignStatus(vcFlexAlignStatus::eTooFewPieces);
+      r.status_.amount = static_cast<double>(pieces);
+      r.status_.threshold = static_cast<double>(needed);
+      r.pose_ = startPose.clone();
+      computeSubModelFromArrangementPose(r);
+      continue;
+    }
+    unsigned long dofs = p.dofData().getEnableFlags();
+    doFinalFit(fit[i], startPose, p, p.finalFitMode(), p.dofMode(), dofs, vc2XformLinear());
     r.pose_ = fit[i].pose_;
+    r.infoStrings_ = fit[i].infoStrings_;
+    r.infoIds_ = fit[i].infoIds_;
     r.poseToDofValue(p.dofMode(), startLin);
     for (std::size_t k = 0; k < fit[i].positionIndices_.size(); ++k) {
       const auto at = std::find(r.positionIndices_.begin(), r.positionIndices_.end(),
@@ -512,15 +713,11 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
     }
     computeSubModelFromArrangementPose(r);
   }
+}
 
-  const bool checkSubModels = p.runStrategy() == FD::eIndependentSubModels;
-  res.erase(std::remove_if(res.begin(), res.end(),
-                           [&](vcFlexAlignResult& r) {
-                             return !r.isWithinDofUncertainty(arrangement_, startLin, p,
-                                                              checkSubModels);
-                           }),
-            res.end());
-
+// Of two results of one instance the weaker goes; of equal ones the earlier.
+void vcFlexAlignPattern::removeOverlapping_(std::vector<vcFlexAlignResult>& res,
+                                            const vcFlexAlignRunParams& p) const {
   for (std::size_t i = 0; i < res.size(); ++i) {
     for (std::size_t j = i + 1; j < res.size();) {
       if (!res[i].isOverlapping(arrangement_, res[j], p)) {
@@ -533,7 +730,11 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
       }
     }
   }
+}
 
+void vcFlexAlignPattern::markMissingRequired_(std::vector<vcFlexAlignResult>& res,
+                                              const OrderList& order,
+                                              const vcFlexAlignRunParams& p) const {
   for (vcFlexAlignResult& r : res) {
     for (const auto& group : order) {
       if (group.empty()) continue;
@@ -543,13 +744,20 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
             r.positionIndices_.end())
           present = true;
       if (present || !p.subModelInstanceParams(group.front()).required()) continue;
+      if (r.found_) {
+        r.status_ = vcFlexAlignStatus{vcFlexAlignStatus::eRequiredMissing};
+        r.status_.other = group.front();
+      }
       r.found_ = false;
       r.infoStrings_.push_back("One or more required sub-models are missing");
       r.infoIds_.push_back(0);
     }
   }
+}
 
-  const std::size_t k = std::min(res.size(), static_cast<std::size_t>(p.numToFind()));
+// Found ones first, then by score, a tie keeping the earlier; cut to `numToFind`.
+void vcFlexAlignPattern::rankAndCut_(std::vector<vcFlexAlignResult>& res, long numToFind) {
+  const std::size_t k = std::min(res.size(), static_cast<std::size_t>(numToFind));
   for (std::size_t a = 0; a < k; ++a) {
     std::size_t best = a;
     for (std::size_t b = a + 1; b < res.size(); ++b) {

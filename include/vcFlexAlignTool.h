@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engines/geofind/vcGeorapidDOF.h"
@@ -347,6 +348,69 @@ class vc_FlexAlignRunParams : public vcFlexAlignRunParams {
 // Alignment results
 // ---------------------------------------------------------------------------------------------
 
+// Whether a part or one of its instances was found, and if not, why, with the numbers behind
+// it. A result holds one for the part (status()) and one per instance position of the trained
+// arrangement (instanceStatus()); which fields a kind fills is listed with it, the others keep
+// their defaults. A plain value: copied, compared and archived with its result.
+struct vcFlexAlignStatus {
+  enum Kind : int {
+    // The part or the instance is found. score: its score; threshold: the accept threshold.
+    eFound = 0,
+    // Instance: not searched on this result's path (the run stopped before it, abandoned the
+    // branch after repeated misses, or another instance of its run-order group was taken).
+    eNotSearched = 1,
+    // Instance: searched, and the engine reported no candidate at all.
+    eNoCandidate = 2,
+    // Instance: its best candidate scored `score`, under its own accept threshold `threshold`.
+    // Part (among the rejected results of a set): its score `score` under the run's accept
+    // threshold `threshold`.
+    eBelowThreshold = 3,
+    // Instance: its predicted search window `window` (image pixels) lay outside the image.
+    eOutsideImage = 4,
+    // Instance: its predicted search window `window`, clipped to the image, was too small to
+    // search (fewer than vc_SubModelTool::kMinSearchSize pixels across).
+    eWindowTooSmall = 5,
+    // Instance: its best candidate (score `score`) was rejected because its match region
+    // overlaps that of instance `other` by the fraction `amount` of the smaller region, more
+    // than `threshold` allows (two pieces cannot lie in one place).
+    eOverlapped = 6,
+    // Instance: its best candidate (score `score`) stopped at the edge of its angle zone, so it
+    // is not a match at its best pose; `amount` is the zone's half-width searched (degrees).
+    eAtZoneEdge = 7,
+    // Instance: candidates were found (the best scored `score`), but none agrees with the
+    // positions of the other instances of this result.
+    eInconsistent = 8,
+    // Part: the required instance `other` is missing (its own status says why).
+    eRequiredMissing = 9,
+    // Part: the fitted pose was moved by `amount` client units to fit the run's uncertainty
+    // and zones, more than the pieces' own uncertainty `threshold` allows.
+    eClamped = 10,
+    // Part (among the rejected results of a set): the fitted pose lies outside the run's
+    // translation uncertainty or zones, or a piece outside its own.
+    eOutsideRange = 11,
+    // Part (among the rejected results of a set): its `amount` pieces are too few to fit the
+    // degrees of freedom the final fit asks for (at least `threshold` pieces).
+    eTooFewPieces = 12,
+  };
+
+  vcFlexAlignStatus() = default;
+  explicit vcFlexAlignStatus(Kind k) : kind(k) {}
+
+  Kind kind = eNotSearched;
+  double score = -1.0;  // -1 when there was no candidate
+  double threshold = 0.0;
+  long other = -1;  // an instance position, -1 when none
+  double amount = 0.0;
+  vcPelRect window;
+
+  bool found() const { return kind == eFound; }
+  // One line for people, e.g. "best candidate 0.412 is under the accept threshold 0.600".
+  // Instances are named "instance N", or by `names[N]` when that list is long enough.
+  std::string text(const std::vector<std::string>& names = {}) const;
+  bool operator==(const vcFlexAlignStatus& o) const;
+  bool operator!=(const vcFlexAlignStatus& o) const { return !(*this == o); }
+};
+
 // One located instance of the arrangement: the fitted arrangement pose (origin frame to client
 // coordinates), a score, whether it met the run's requirements (and why not), and the found
 // sub-models, each tagged with its instance position.
@@ -375,6 +439,11 @@ class vcFlexAlignResult {
   const std::vector<long>& positionIndices() const { return positionIndices_; }
   // The pose's DOF values relative to the start pose, as the run computed them (empty before).
   const std::vector<double>& dofValues() const { return dofValues_; }
+  // Whether the part was found and, if not, why (found() agrees with it).
+  const vcFlexAlignStatus& status() const { return status_; }
+  // Per instance position of the trained arrangement: found, or why not. Filled by a run;
+  // empty in a default result and in results loaded from archives older than this field.
+  const std::vector<vcFlexAlignStatus>& instanceStatus() const { return instanceStatus_; }
 
   // The result of instance `index` (shared), or an empty handle when it was not found.
   void getSubModelResult(long index, vcPtrHandle<vcFlexSubModelResult>& out) const;
@@ -414,11 +483,17 @@ class vcFlexAlignResult {
   std::vector<long> positionIndices_;
   std::vector<double> dofValues_;
   vcFlexAlignDefs::DOFMode dofMode_ = vcFlexAlignDefs::eStandard;
+  vcFlexAlignStatus status_{vcFlexAlignStatus::eFound};
+  std::vector<vcFlexAlignStatus> instanceStatus_;
 };
 
+// Writes version 1 (version 0 and the part and instance statuses); reads 0 and 1.
 vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r);
 
-// What one run returns: the results, best first, and the seconds the search took.
+// What one run returns: the results, best first, and the seconds the search took. When a
+// candidate combination was dropped (under the accept threshold, or its fitted pose outside the
+// run's ranges), the best of them are kept apart in rejected(), each with a status saying why,
+// so that a run that finds nothing can still say how close it came.
 class vcFlexAlignResultSet {
  public:
   vcFlexAlignResultSet() = default;
@@ -430,6 +505,8 @@ class vcFlexAlignResultSet {
 
   double time() const { return time_; }
   const std::vector<vcFlexAlignResult>& results() const { return results_; }
+  // The best dropped candidates, best first, at most the run's numToFind; none found.
+  const std::vector<vcFlexAlignResult>& rejected() const { return rejected_; }
   long numFound() const;
   void draw(vcGraphicList& list, unsigned long flags) const;
   std::string toDebugString() const;
@@ -441,8 +518,10 @@ class vcFlexAlignResultSet {
   double time_ = 0.0;
   vcPtrHandle_const<vc2XformBase> startPose_;
   std::vector<vcFlexAlignResult> results_;
+  std::vector<vcFlexAlignResult> rejected_;
 };
 
+// Writes version 1 (version 0 and the rejected results); reads 0 and 1.
 vcArchive& operator||(vcArchive& ar, vcFlexAlignResultSet& s);
 
 // ---------------------------------------------------------------------------------------------
@@ -499,6 +578,11 @@ class vc_ResTreeElem : public vcRepBase, public virtual vcPersistent {
   std::vector<Handle> topScoringLeafs(const vcFlexArrangement& arrangement,
                                       const vcFlexAlignRunParams& runParams);
 
+  // Instances searched below this node whose candidates were all missed or rejected, and why;
+  // a result built from a leaf takes the deepest note for each instance it lacks.
+  void addMiss(long index, const vcFlexAlignStatus& why) { misses_.emplace_back(index, why); }
+  const std::vector<std::pair<long, vcFlexAlignStatus>>& misses() const { return misses_; }
+
   // A tree lives for one run and is never archived: this throws vcArchive::BadData.
   void dispatchSerialize(vcArchive& ar) override;
 
@@ -512,6 +596,7 @@ class vc_ResTreeElem : public vcRepBase, public virtual vcPersistent {
   vc_ResTreeElem* parent_ = nullptr;
   vc_ResTreeElem* root_ = nullptr;
   std::vector<Handle> children_;
+  std::vector<std::pair<long, vcFlexAlignStatus>> misses_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -620,16 +705,35 @@ class vcFlexAlignPattern {
                                                         long position) const;
   // Candidates of one instance near `start`; with `cutWindow` in the window of the arrangement's
   // variation around `windowStart`, else with the instance's own parameters on the whole image.
+  // `miss` says why, should the search give no candidate.
   std::vector<vcPtrHandle<vcFlexSubModelResult>> searchInstance_(
       const vcPelBuffer_const<unsigned char>& image, const vcPelBuffer_const<unsigned char>& mask,
       bool useMask, const vc2XformBase& start, const vc2XformBase& windowStart,
       const vcFlexAlignRunParams& params, long position, bool cutWindow,
-      const std::vector<vcVector<2>>& points, vcDiagObject* diag, unsigned long diagFlags) const;
+      const std::vector<vcVector<2>>& points, vcFlexAlignStatus& miss, vcDiagObject* diag,
+      unsigned long diagFlags) const;
   // The instances found on the path from `node` up to the root (shared results).
   vcFlexAlignResult pathResult_(const vc_ResTreeElem* node) const;
-  // One candidate result per leaf.
-  void resultsFromLeaves_(const std::vector<vcPtrHandle<vc_ResTreeElem>>& leaves,
-                          const vcFlexAlignRunParams& params, vcFlexAlignResultSet& results) const;
+  // One candidate result per leaf, with the status of every instance: found, the deepest miss
+  // noted on the leaf's path, else `searched[position]` (when given), else not searched.
+  std::vector<vcFlexAlignResult> resultsFromLeaves_(
+      const std::vector<vcPtrHandle<vc_ResTreeElem>>& leaves, const vcFlexAlignRunParams& params,
+      const std::vector<vcFlexAlignStatus>& searched) const;
+  // The best leaves of the tree as the candidate results, and the best ones the accept
+  // threshold cut (or the bare root, when nothing was found) as the rejected ones.
+  void finishTree_(const vcPtrHandle<vc_ResTreeElem>& root, const vcFlexAlignRunParams& params,
+                   const std::vector<vcFlexAlignStatus>& searched,
+                   vcFlexAlignResultSet& results) const;
+  // The steps of the run after the search: the final fit of each result (through the
+  // instances meant for it), the removal of results of one instance, the mark of results that
+  // miss a required instance, and the ranking.
+  void fitResults_(std::vector<vcFlexAlignResult>& results, const vc2XformBase& startPose,
+                   const vc2XformBase& startLin, const vcFlexAlignRunParams& params) const;
+  void removeOverlapping_(std::vector<vcFlexAlignResult>& results,
+                          const vcFlexAlignRunParams& params) const;
+  void markMissingRequired_(std::vector<vcFlexAlignResult>& results, const OrderList& order,
+                            const vcFlexAlignRunParams& params) const;
+  static void rankAndCut_(std::vector<vcFlexAlignResult>& results, long numToFind);
 
   // ---- the final fit ----
   void doFinalFit(vcFlexAlignResult& result, const vc2XformBase& startPose,
@@ -640,6 +744,8 @@ class vcFlexAlignPattern {
                                                 const std::vector<vcVector<2>>& imagePts,
                                                 vcFlexAlignDefs::DOFMode dofMode,
                                                 unsigned long dofs) const;
+  // Found (non-blank) sub-models the run's final fit needs (0 for eNone).
+  static std::size_t piecesForFinalFit_(const vcFlexAlignRunParams& rp);
   void clampArrangementPoseToRuntimeDOFRanges(vcFlexAlignResult& result,
                                               const vc2XformBase& startPose,
                                               const vcFlexAlignRunParams& rp) const;

@@ -99,7 +99,7 @@ TEST(FlexAlignResult, ArchivesRoundTripAndRefuseDamage) {
   EXPECT_NEAR((back.subModelResults()[1]->location() - vcVector<2>(5, 6)).len(), 0.0, 1e-12);
   EXPECT_EQ(back.location(), r.location());
   vcTest::Bytes bad = one;
-  bad[0] = 1;
+  bad[0] = 2;
   EXPECT_THROW(vcTest::loadBytes(bad, back), vcArchive::UnknownVersion);
   EXPECT_EQ(back.positionIndices().size(), 2u);
   vcTest::forEachDamagedCopy(one, 200, 3, [&](const vcTest::Bytes& b) {
