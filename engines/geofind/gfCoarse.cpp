@@ -227,13 +227,22 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
     if (a.cy != b.cy) return a.cy < b.cy;
     return a.cx < b.cx;
   });
-  // Greedy suppression of neighbours in position and every DOF.
-  const double rpx = std::max(P.tune.minRadius, P.tune.suppressOfRim * maxR) * f;
+  // Greedy suppression of neighbours in position and every DOF: within the pattern's radius a
+  // weaker peak is the same instance, except that each kept peak lets one rival farther away
+  // than suppressOfRim of the radius stand beside it. A decoy next to the pattern (dense
+  // texture, where the spread orientation maps answer every direction) can outscore it at the
+  // coarse level, and must not suppress it; more rivals would only be tracked for nothing.
+  const double rpx = std::max(P.tune.minRadius, maxR) * f;
+  const double rival = std::max(P.tune.minRadius, P.tune.suppressOfRim * maxR) * f;
   std::vector<Cand> out;
+  std::vector<int> rivals;  // per kept peak: rivals admitted beside it
   for (const Cand& cd : cands) {
     bool dup = false;
-    for (const Cand& o : out) {
-      if (std::hypot(cd.cx - o.cx, cd.cy - o.cy) > rpx) continue;
+    long beside = -1;
+    for (std::size_t j = 0; j < out.size() && !dup; ++j) {
+      const Cand& o = out[j];
+      const double d = std::hypot(cd.cx - o.cx, cd.cy - o.cy);
+      if (d > rpx) continue;
       // Neighbouring sizes stay apart among the strongest peaks: under occlusion the peak of a
       // wrong size, fitted to an occluder's outline, can stand next to the true one and be the
       // higher. Further down the list (a caller collecting many candidates) they merge again.
@@ -246,12 +255,16 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
         if (circDiff(cd.v[k], o.v[k], P.dofs[k].dof->circular()) > tol * grid.steps[k])
           near = false;
       }
-      if (near) {
+      if (!near) continue;
+      if (d > rival && rivals[j] < P.tune.coarseRivals && beside < 0)
+        beside = long(j);
+      else
         dup = true;
-        break;
-      }
     }
-    if (!dup) out.push_back(cd);
+    if (dup) continue;
+    if (beside >= 0) ++rivals[std::size_t(beside)];
+    out.push_back(cd);
+    rivals.push_back(0);
     if (out.size() >= keep) break;
   }
   return out;

@@ -194,7 +194,8 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
       // Direction agreement at the matched edge: an edge running another way (texture, another
       // object crossing the pattern) is not this point's edge, however near.
       const double ex = px + t * nx, ey = py + t * ny;
-      const double gx = E.sample(scratch.gx, ex, ey), gy = E.sample(scratch.gy, ex, ey);
+      double gx, gy;
+      E.gradient(ex, ey, gx, gy);
       const double gm = std::sqrt(gx * gx + gy * gy);
       double cs = gm > 0 ? (gx * nx + gy * ny) / gm : 0;
       if (P.ignorePolarity) cs = std::fabs(cs);

@@ -169,6 +169,23 @@ struct EdgeProbe {
     const float* r1 = r0 + g->w;
     return (r0[0] + (r0[1] - r0[0]) * fx) * (1 - fy) + (r1[0] + (r1[1] - r1[0]) * fx) * fy;
   }
+  // Both gradient components at (x, y), sharing one bilinear weighting; 0 outside the window.
+  void gradient(double x, double y, double& gx, double& gy) const {
+    x -= x0;
+    y -= y0;
+    if (x < 0 || y < 0 || x > g->w - 1.001 || y > g->h - 1.001) {
+      gx = gy = 0;
+      return;
+    }
+    const int ix = int(x), iy = int(y);
+    const float fx = float(x - ix), fy = float(y - iy);
+    const float w00 = (1 - fx) * (1 - fy), w01 = fx * (1 - fy), w10 = (1 - fx) * fy, w11 = fx * fy;
+    const std::size_t o = std::size_t(iy) * g->w + ix, o1 = o + g->w;
+    const float* ax = g->gx.data();
+    const float* ay = g->gy.data();
+    gx = w00 * ax[o] + w01 * ax[o + 1] + w10 * ax[o1] + w11 * ax[o1 + 1];
+    gy = w00 * ay[o] + w01 * ay[o + 1] + w10 * ay[o1] + w11 * ay[o1 + 1];
+  }
   // Gradient projected on n at p + t n; projecting the four neighbours first shares one
   // bilinear weighting between both planes.
   float along(double px, double py, double nx, double ny, double t) const {

@@ -132,7 +132,9 @@ Look chooseLook(const Problem& P, const EdgeStats& rank) {
     const double tau2 = scales[k].sigma * scales[k].sigma;
     const bool lastScale = k + 1 == scales.size();
     // A scale much sharper than the image would match detail the image no longer has.
-    if (std::sqrt(b2) - scales[k].sigma > T.blurTolerance && !lastScale) continue;
+    if (std::sqrt(b2) - scales[k].sigma > (k == 0 ? T.sharpTolerance : T.blurTolerance) &&
+        !lastScale)
+      continue;
     const double s = std::sqrt(std::max(0.0, tau2 - b2));
     const double wr2 = std::max(w2, 0.25);
     const double peak = edge * std::sqrt(wr2 / (wr2 + s * s));

@@ -40,7 +40,8 @@ double clutterOf(const Problem& P, const PatPoints& pts, const LevelImage& L0, c
       continue;
     // Only an edge running the point's way is a near miss; texture crosses it at any angle.
     const double ex = qx + t * nx, ey = qy + t * ny;
-    const double gx = E.sample(scratch.gx, ex, ey), gy = E.sample(scratch.gy, ex, ey);
+    double gx, gy;
+    E.gradient(ex, ey, gx, gy);
     const double gm = std::sqrt(gx * gx + gy * gy);
     double cs = gm > 0 ? (gx * nx + gy * ny) / gm : 0;
     if (P.ignorePolarity) cs = std::fabs(cs);

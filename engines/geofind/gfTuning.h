@@ -70,11 +70,13 @@ struct vc_GFTuning {
   // within about half a step (so neighbouring sizes stay apart); otherwise two steps either way
   // merge, as the 3 x 3 spread makes one peak show on neighbouring grid poses.
   double suppressSizeSteps = 0.51;
-  // 0.35: coarse peaks suppress weaker ones only within this share of the pattern's radius.
-  // A whole radius would let a decoy beside the pattern (dense texture, where the spread
-  // orientation maps answer every direction) suppress the pattern itself; a third still merges
-  // the peaks one instance leaves on neighbouring grid poses.
+  // 0.35 of the pattern's radius and 1: a coarse peak suppresses weaker ones within the
+  // pattern's radius, but lets one rival farther away than a third of the radius stand beside
+  // it. Without it a decoy beside the pattern (dense texture, where the spread orientation maps
+  // answer every direction) suppresses the pattern itself; within a third of the radius the
+  // peaks are those one instance leaves on neighbouring grid poses.
   double suppressOfRim = 0.35;
+  int coarseRivals = 1;
   double suppressSteps = 2.01;
 
   // ------------------------------------------------------------------ pyramid tracking
@@ -164,10 +166,15 @@ struct vc_GFTuning {
   // 12: matched edges the ranking fit needs before their widths tell the image's blur; with
   // fewer the image is taken to be as sharp as the training one.
   std::size_t minWidthSamples = 12;
-  // 0.5 px: a scale may be this much sharper than the run image's extra blur; sharper ones
-  // would match detail the image has lost. Half a pixel is about what the width estimate
-  // scatters on a sharp image.
+  // 0.15 px: a blurred scale may be this much sharper than the run image's extra blur; sharper
+  // ones match detail the image has lost and pull its edges off their place (a soft image
+  // matched half a pixel too sharp is off by a few tenths of a pixel).
   double blurTolerance = 0.15;
+  // 0.7 px: the sharp scale, with no smoothing of the run image, serves up to this much extra
+  // blur. Cameras and renders differ from their training images by about that much without
+  // losing any detail that matters, and the width estimate scatters by a few tenths on a sharp
+  // image; the plain fit is then both exact and the cheapest.
+  double sharpTolerance = 0.7;
   // 8: the fine fit smooths the run image until the edges around the candidate stand this many
   // gradient noise deviations high. Ten keeps the edge positions' scatter under a twentieth of
   // a pixel on edges a few pixels wide.
