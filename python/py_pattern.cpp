@@ -1,4 +1,6 @@
 // The FlexAlign pattern: training, runs, results, and archives as bytes, files and pickles.
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,8 @@ namespace {
 
 vcXform<2> linearOf(const vc2XformBase& x) { return x.linearXform(vcVector<2>(0, 0)).xform(); }
 
+constexpr double kDeg = 180.0 / 3.14159265358979323846;
+
 // One instance of the arrangement in one result. A piece that was not found reports where the
 // fitted part pose puts it.
 struct InstanceResult {
@@ -23,6 +27,9 @@ struct InstanceResult {
   bool found = false;
   double score = 0;
   vcXform<2> pose;  // sub-model coordinates to image pixels
+  // A found piece against its nominal place in the arrangement, under the fitted part pose:
+  // arrangement units and degrees.
+  double offset = 0, turn = 0;
 };
 
 struct PartResult {
@@ -38,6 +45,61 @@ struct RunResults {
   double time = 0;
   std::vector<PartResult> results;
 };
+
+// Results pickle as tuples of plain values, so they travel between processes (a cluster's
+// workers) without the pattern.
+py::tuple xformState(const vcXform<2>& x) {
+  const vcMatrix<2>& m = x.matrix();
+  return py::make_tuple(m(0, 0), m(0, 1), x.trans().x(), m(1, 0), m(1, 1), x.trans().y());
+}
+vcXform<2> xformFrom(const py::tuple& t) {
+  return vcXform<2>(vcMatrix<2>(t[0].cast<double>(), t[1].cast<double>(), t[3].cast<double>(),
+                                t[4].cast<double>()),
+                    vcVector<2>(t[2].cast<double>(), t[5].cast<double>()));
+}
+
+py::tuple stateOf(const InstanceResult& r) {
+  return py::make_tuple(r.index, r.name, r.found, r.score, xformState(r.pose), r.offset, r.turn);
+}
+InstanceResult instanceFrom(const py::tuple& t) {
+  if (t.size() != 7) throw py::value_error("not a pickled InstanceResult");
+  return {t[0].cast<long>(),   t[1].cast<std::string>(),          t[2].cast<bool>(),
+          t[3].cast<double>(), xformFrom(t[4].cast<py::tuple>()), t[5].cast<double>(),
+          t[6].cast<double>()};
+}
+
+py::tuple stateOf(const PartResult& r) {
+  py::list instances;
+  for (const InstanceResult& i : r.instances) instances.append(stateOf(i));
+  return py::make_tuple(r.found, r.score, xformState(r.pose), r.location.x(), r.location.y(),
+                        r.info, instances);
+}
+PartResult partFrom(const py::tuple& t) {
+  if (t.size() != 7) throw py::value_error("not a pickled Result");
+  PartResult r;
+  r.found = t[0].cast<bool>();
+  r.score = t[1].cast<double>();
+  r.pose = xformFrom(t[2].cast<py::tuple>());
+  r.location = vcVector<2>(t[3].cast<double>(), t[4].cast<double>());
+  r.info = t[5].cast<std::vector<std::string>>();
+  for (const py::handle& i : t[6].cast<py::list>())
+    r.instances.push_back(instanceFrom(i.cast<py::tuple>()));
+  return r;
+}
+
+py::tuple stateOf(const RunResults& r) {
+  py::list results;
+  for (const PartResult& p : r.results) results.append(stateOf(p));
+  return py::make_tuple(r.time, results);
+}
+RunResults resultsFrom(const py::tuple& t) {
+  if (t.size() != 2) throw py::value_error("not a pickled ResultSet");
+  RunResults r;
+  r.time = t[0].cast<double>();
+  for (const py::handle& p : t[1].cast<py::list>())
+    r.results.push_back(partFrom(p.cast<py::tuple>()));
+  return r;
+}
 
 PartResult convert(const vcFlexAlignResult& r, const vcFlexArrangement& a) {
   PartResult out;
@@ -62,13 +124,25 @@ PartResult convert(const vcFlexAlignResult& r, const vcFlexArrangement& a) {
     ir.found = true;
     ir.score = s.score();
     ir.pose = linearOf(s.pose());
+    const vcXform<2> nominal = linearOf(*a.positions()[static_cast<std::size_t>(ir.index)]);
+    const vcXform<2> placed = linearOf(s.arrangementFromSubModel());
+    ir.offset = placed.trans().distance(nominal.trans());
+    ir.turn = std::remainder(
+        (placed.matrix().rotation() - nominal.matrix().rotation()).toDouble() * kDeg, 360.0);
   }
   return out;
 }
 
-[[noreturn]] void raiseOSError(const std::string& text) {
-  PyErr_SetString(PyExc_OSError, text.c_str());
-  throw py::error_already_set();
+// Far more than any trained pattern needs; a bigger file is not one of ours.
+constexpr std::uintmax_t kMaxPatternBytes = std::uintmax_t(1) << 30;
+
+// Python objects are changed only by calls that hold the GIL, and a pattern's train and run let
+// go of it. So they first copy, with the GIL held, what they were handed: another thread may
+// change a parameter object or an arrangement while the run is under way (set_custom replaces
+// the very objects a run reads), and the run must not see that.
+template <class T>
+T ownCopy(const T& shared) {
+  return shared;
 }
 
 // A pattern with a lock: runs of one pattern must not overlap (a run sets and restores state
@@ -78,10 +152,12 @@ class Pattern {
   Pattern() = default;
   Pattern(const Pattern& o) : p_(o.locked_()) {}
 
-  void train(const vcFlexArrangement& a, const vcFlexAlignTrainParams& params) {
+  void train(const vcFlexArrangement& arrangement, const vcFlexAlignTrainParams& params) {
+    const vcFlexArrangement a = ownCopy(arrangement);
+    const vcFlexAlignTrainParams tp = ownCopy(params);
     py::gil_scoped_release nogil;
     std::lock_guard<std::mutex> lock(mu_);
-    p_.train(a, params);
+    p_.train(a, tp);
   }
 
   RunResults run(const py::object& image, const py::object& startPose,
@@ -97,16 +173,17 @@ class Pattern {
     const vc2XformLinear start(startPose.is_none() ? vcXform<2>()
                                                    : toXform(startPose, "start_pose"));
     std::vector<vcVector<2>> fix;
-    for (const auto& [x, y] : fixtures) fix.emplace_back(x, y);
+    for (const auto& f : fixtures) fix.push_back(checkedPoint(f, "fixture"));
+    const vcFlexAlignRunParams rp = ownCopy(params);
     vcFlexAlignResultSet rs;
     RunResults out;
     {
       py::gil_scoped_release nogil;
       std::lock_guard<std::mutex> lock(mu_);
       if (m.isBound())
-        p_.run(img, m, start, fix, params, rs);
+        p_.run(img, m, start, fix, rp, rs);
       else
-        p_.run(img, start, fix, params, rs);
+        p_.run(img, start, fix, rp, rs);
       out.time = rs.time();
       for (const vcFlexAlignResult& r : rs.results())
         out.results.push_back(convert(r, p_.arrangement()));
@@ -117,17 +194,10 @@ class Pattern {
   bool trained() const { return locked_().isTrained(); }
   vcFlexArrangement arrangement() const { return locked_().arrangement(); }
 
-  py::bytes toBytes() const {
-    vcArchive ar;
-    vcFlexAlignPattern copy = locked_();
-    ar || copy;
-    return py::bytes(reinterpret_cast<const char*>(ar.bytes().data()), ar.bytes().size());
-  }
+  py::bytes toBytes() const { return archiveBytes(locked_()); }
   static Pattern fromBytes(const py::bytes& b) {
-    const std::string_view s = b;
-    vcArchive ar(std::vector<std::uint8_t>(s.begin(), s.end()));
     Pattern p;
-    ar || p.p_;
+    p.p_ = fromArchiveBytes<vcFlexAlignPattern>(b);
     return p;
   }
 
@@ -138,16 +208,32 @@ class Pattern {
       raiseOSError(path + ": cannot write the file");
   }
   static Pattern load(const std::string& path) {
+    // Sized before it is read: a device or a huge file must not be read until memory runs out.
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) raiseOSError(path + ": cannot open the file");
+    if (!std::filesystem::is_regular_file(status))
+      raiseOSError(path + ": not a pattern file (not a regular file)");
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) raiseOSError(path + ": cannot open the file");
+    if (size == 0) raiseOSError(path + ": not a pattern file (the file is empty)");
+    if (size > kMaxPatternBytes)
+      raiseOSError(path + ": not a pattern file (" + std::to_string(size) +
+                   " bytes; pattern files are at most " + std::to_string(kMaxPatternBytes) + ")");
     std::ifstream f(path, std::ios::binary);
     if (!f) raiseOSError(path + ": cannot open the file");
-    const std::string b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::string b(static_cast<std::size_t>(size), '\0');
+    if (!f.read(b.data(), static_cast<std::streamsize>(size)))
+      raiseOSError(path + ": cannot read the file");
     return fromBytes(py::bytes(b));
   }
 
   bool operator==(const Pattern& o) const { return locked_() == o.locked_(); }
 
  private:
+  // Waits for a run on another thread without holding the GIL, so Python goes on meanwhile.
   vcFlexAlignPattern locked_() const {
+    py::gil_scoped_release nogil;
     std::lock_guard<std::mutex> lock(mu_);
     return p_;
   }
@@ -174,10 +260,17 @@ void bindPattern(py::module_& m) {
       .def_property_readonly("angle", [](const InstanceResult& r) { return angleOf(r.pose); })
       .def_property_readonly("scale",
                              [](const InstanceResult& r) { return r.pose.matrix().scale(); })
-      .def("__repr__", [](const InstanceResult& r) {
-        return py::str("InstanceResult({}, found={}, x={:.3f}, y={:.3f}, score={:.3f})")
-            .format(r.name, r.found, r.pose.trans().x(), r.pose.trans().y(), r.score);
-      });
+      .def_readonly("offset", &InstanceResult::offset,
+                    "a found piece's distance from its nominal place under the fitted part pose "
+                    "(arrangement units); 0 when not found")
+      .def_readonly("turn", &InstanceResult::turn,
+                    "a found piece's turn against its nominal placement, degrees; 0 when not found")
+      .def("__repr__",
+           [](const InstanceResult& r) {
+             return py::str("InstanceResult({}, found={}, x={:.3f}, y={:.3f}, score={:.3f})")
+                 .format(r.name, r.found, r.pose.trans().x(), r.pose.trans().y(), r.score);
+           })
+      .def(py::pickle([](const InstanceResult& r) { return stateOf(r); }, &instanceFrom));
 
   py::class_<PartResult>(m, "Result", "One found part.")
       .def_readonly("found", &PartResult::found, "False when a required instance is missing")
@@ -189,19 +282,28 @@ void bindPattern(py::module_& m) {
       .def_property_readonly("y", [](const PartResult& r) { return r.location.y(); })
       .def_property_readonly("angle", [](const PartResult& r) { return angleOf(r.pose); })
       .def_property_readonly("scale", [](const PartResult& r) { return r.pose.matrix().scale(); })
+      .def_property_readonly(
+          "x_scale", [](const PartResult& r) { return r.pose.matrix().xScale(); },
+          "the scale of the arrangement's x axis")
+      .def_property_readonly(
+          "y_scale", [](const PartResult& r) { return r.pose.matrix().yScale(); },
+          "the scale of the arrangement's y axis")
       .def_readonly("info", &PartResult::info, "why a result is not found")
-      .def_readonly("instances", &PartResult::instances, "every instance, in arrangement order");
+      .def_readonly("instances", &PartResult::instances, "every instance, in arrangement order")
+      .def(py::pickle([](const PartResult& r) { return stateOf(r); }, &partFrom));
 
   py::class_<RunResults>(m, "ResultSet")
       .def_readonly("time", &RunResults::time, "run time, seconds")
       .def_readonly("results", &RunResults::results, "best first")
       .def("__len__", [](const RunResults& r) { return r.results.size(); })
-      .def("__getitem__", [](const RunResults& r, long i) {
-        if (i < 0) i += static_cast<long>(r.results.size());
-        if (i < 0 || i >= static_cast<long>(r.results.size()))
-          throw py::index_error("result index out of range");
-        return r.results[static_cast<std::size_t>(i)];
-      });
+      .def("__getitem__",
+           [](const RunResults& r, long i) {
+             if (i < 0) i += static_cast<long>(r.results.size());
+             if (i < 0 || i >= static_cast<long>(r.results.size()))
+               throw py::index_error("result index out of range");
+             return r.results[static_cast<std::size_t>(i)];
+           })
+      .def(py::pickle([](const RunResults& r) { return stateOf(r); }, &resultsFrom));
 
   py::class_<Pattern>(m, "Pattern",
                       "A FlexAlign pattern: trained from an arrangement, run on images.")
