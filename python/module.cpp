@@ -11,6 +11,7 @@ PYBIND11_MODULE(_vcflexalign, m) {
   vcpy::bindFiles(m);
   vcpy::bindModels(m);
   vcpy::bindParams(m);
+  vcpy::bindResults(m);
   vcpy::bindPattern(m);
   vcpy::bindSamples(m);
 }

@@ -76,6 +76,7 @@ void bindEngines(py::module_& m);
 void bindFiles(py::module_& m);
 void bindModels(py::module_& m);
 void bindParams(py::module_& m);
+void bindResults(py::module_& m);
 void bindPattern(py::module_& m);
 void bindSamples(py::module_& m);
 
