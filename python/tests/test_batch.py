@@ -88,10 +88,11 @@ def client():
     cluster.close()
 
 
-def test_a_cluster_gives_the_serial_records(part, client):
+def test_a_cluster_gives_the_serial_records(part, client, capsys):
     pattern, paths, settings, serial = part
-    records = batch.run_images(pattern, paths, client=client, **settings)
+    records = batch.run_images(pattern, paths, client=client, progress=True, **settings)
     assert timeless(records) == timeless(serial)
+    assert f"{COUNT}/{COUNT}" in capsys.readouterr().err
     # Once the batch is done, no worker keeps its pattern or records.
     deadline = time.monotonic() + 10
     while any(client.has_what().values()) and time.monotonic() < deadline:

@@ -147,8 +147,9 @@ def _run_on_cluster(client, job, paths, chunk_size, bar):
     futures = client.map(run_chunk, [shared] * len(chunks), chunks, pure=False)
     try:
         if bar is not None:
+            sizes = {f.key: len(c) for f, c in zip(futures, chunks)}
             for future in distributed.as_completed(futures):
-                bar.update(len(future.result()))
+                bar.update(sizes[future.key])
         return [r for records in client.gather(futures) for r in records]
     except BaseException:
         # Interrupted or failed: stop what is still queued. (When all went well, dropping the
