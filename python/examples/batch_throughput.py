@@ -16,7 +16,7 @@ import vcflexalign as vf
 from vcflexalign import batch, samples
 
 
-def main(count, rounds):
+def main(count=200, rounds=3):
     sample = samples.FlexSample()
     pattern = vf.Pattern()
     pattern.train(sample.arrangement, sample.train_params())
@@ -55,4 +55,5 @@ def main(count, rounds):
 
 
 if __name__ == "__main__":
-    main(int(sys.argv[1]) if len(sys.argv) > 1 else 200, int(sys.argv[2]) if len(sys.argv) > 2 else 3)
+    args = [int(a) for a in sys.argv[1:3]]
+    main(*args)

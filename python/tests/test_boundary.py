@@ -20,10 +20,6 @@ def pattern():
     return p
 
 
-def setter(obj, name, value):
-    return lambda: setattr(obj, name, value)
-
-
 @pytest.mark.parametrize("make, name, value, words", [
     (vf.RunParams, "num_to_find", -1, "num_to_find must be at least 1, not -1"),
     (vf.RunParams, "xy_uncertainty", (1e308, 0), "xy_uncertainty must be .* not \\(1e\\+308, 0\\)"),
@@ -52,7 +48,8 @@ def test_bad_settings_are_refused_and_change_nothing(make, name, value, words):
 
 
 def test_bad_instance_positions_name_the_instance():
-    for params, make in [(vf.RunParams(), vf.GeofindRunParams), (vf.TrainParams(), vf.GeofindTrainParams)]:
+    for params, make in [(vf.RunParams(), vf.GeofindRunParams),
+                         (vf.TrainParams(), vf.GeofindTrainParams)]:
         with pytest.raises(ValueError, match="instance must be 0 or more, not -1"):
             params.set_custom(-1, make())
         with pytest.raises(ValueError, match="instance must be 0 or more, not -2"):

@@ -8,8 +8,8 @@ import sysconfig
 
 import pytest
 
-SOURCE = os.environ.get("VCFLEX_SOURCE_DIR",
-                        os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.environ.get("VCFLEX_SOURCE_DIR", os.path.dirname(os.path.dirname(HERE)))
 BUILD = os.environ.get("VCFLEX_BUILD_DIR")
 
 
