@@ -8,7 +8,10 @@
 #include <pybind11/stl.h>
 
 #include <optional>
+#include <string>
+#include <utility>
 
+#include "platform/core/vcArchive.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcXform.h"
 
@@ -26,16 +29,54 @@ vcPelBuffer<unsigned char> imageCopy(const py::handle& obj, const char* what);
 py::array_t<unsigned char> toArray(const vcPelBuffer_const<unsigned char>& img);
 
 // Poses are 2 x 3 float arrays [[a, b, tx], [c, d, ty]]: p' = [[a, b], [c, d]] p + t. A 3 x 3
-// array with last row (0, 0, 1) is taken too.
+// array with last row (0, 0, 1) is taken too. A pose that is not finite, moves by more than
+// kVcMaxCoordinate or scales outside [1 / kVcMaxScale, kVcMaxScale] raises vf.ParamsError.
 vcXform<2> toXform(const py::handle& obj, const char* what);
 py::array_t<double> fromXform(const vcXform<2>& x);
 // The rotation of the pose's matrix (its x axis), degrees.
 double angleDeg(const vcXform<2>& x);
 
+// Checks of numbers from Python. Each failure raises vf.ParamsError (also a ValueError) with one
+// line naming `what`, the rule and the value; a passing value is returned as it is.
+using Range = std::pair<double, double>;
+inline constexpr double kMaxAngle = 360.0;  // degrees either way; more only repeats the circle
+[[noreturn]] void badArgument(const std::string& text);
+std::string number(double v);  // the shortest text that reads back as v
+double checkedIn(double v, double low, double high, const char* what);
+double finiteAtLeastZero(double v, const char* what);
+long atLeastOne(long n, const char* what);
+long instanceIndex(long i);                           // an instance position: 0 or more
+Range angleRange(Range r, const char* what);          // finite, low <= high, within kMaxAngle
+Range scaleRange(Range r, const char* what);          // factors holding 1, within kVcMaxScale
+Range uncertainty(Range r, const char* what);         // 0 to kVcMaxCoordinate pixels
+vcVector<2> checkedPoint(Range p, const char* what);  // within kVcMaxCoordinate of 0
+
+// Objects pickled as their own archive bytes, so a pickle holds what a file would.
+template <class T>
+py::bytes archiveBytes(const T& obj) {
+  T copy = obj;
+  vcArchive ar;
+  ar || copy;
+  return py::bytes(reinterpret_cast<const char*>(ar.bytes().data()), ar.bytes().size());
+}
+template <class T>
+T fromArchiveBytes(const py::bytes& b) {
+  const std::string_view s = b;
+  vcArchive ar(std::vector<std::uint8_t>(s.begin(), s.end()));
+  T obj;
+  ar || obj;
+  return obj;
+}
+
+// Raises OSError with one line naming the file and the problem.
+[[noreturn]] void raiseOSError(const std::string& text);
+
 void bindErrors(py::module_& m);
 void bindEngines(py::module_& m);
+void bindFiles(py::module_& m);
 void bindModels(py::module_& m);
 void bindParams(py::module_& m);
+void bindResults(py::module_& m);
 void bindPattern(py::module_& m);
 void bindSamples(py::module_& m);
 

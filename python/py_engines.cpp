@@ -22,12 +22,22 @@ FinderResult makeResult(const vcXform<2>& pose, double score, const vcVector<2>&
   return {at.x(), at.y(), angleDeg(pose), pose.matrix().scale(), score, pose};
 }
 
-using Range = std::pair<double, double>;
-
 vcVector<2> originOr(const std::optional<Range>& origin,
                      const vcPelBuffer_const<unsigned char>& img) {
-  return origin ? vcVector<2>(origin->first, origin->second)
+  return origin ? checkedPoint(*origin, "origin")
                 : vcVector<2>(img.width() / 2.0, img.height() / 2.0);
+}
+
+// The search settings of find, checked before the finder's lock is taken.
+struct FindSettings {
+  Range angle, scale;
+  long numToFind;
+  double acceptThreshold;
+};
+FindSettings findSettings(Range angle, Range scale, long numToFind, double acceptThreshold) {
+  return {angleRange(angle, "angle"), scaleRange(scale, "scale"),
+          atLeastOne(numToFind, "num_to_find"),
+          checkedIn(acceptThreshold, 0, 1, "accept_threshold")};
 }
 
 vcPelBuffer_const<unsigned char> maskFor(const py::object& mask,
@@ -69,10 +79,11 @@ class GeofindFinder {
   std::vector<FinderResult> find(const py::object& image, Range angle, Range scale, long numToFind,
                                  double acceptThreshold, double contrastThreshold) {
     const vcPelBuffer_const<unsigned char> img = imageView(image, "image");
+    const FindSettings f = findSettings(angle, scale, numToFind, acceptThreshold);
     vcGFAlignRunParams rp;
-    rp.numToFind(numToFind);
-    rp.acceptThreshold(acceptThreshold);
-    rp.contrastThreshold(contrastThreshold);
+    rp.numToFind(f.numToFind);
+    rp.acceptThreshold(f.acceptThreshold);
+    rp.contrastThreshold(checkedIn(contrastThreshold, 0, 255, "contrast_threshold"));
     vcGeorapidDOFList dofs;
     auto* a = new vcGeorapidAngle(nullptr, 1);
     a->range(angle.first, angle.second);
@@ -100,6 +111,7 @@ class GeofindFinder {
   }
 
   bool trained() {
+    py::gil_scoped_release nogil;  // a find on another thread may hold the lock a while
     std::lock_guard<std::mutex> lock(mu_);
     return pattern_.isTrained();
   }
@@ -116,6 +128,8 @@ class CorrelationFinder {
              double maxAngle, double maxScale, bool fine) {
     const vcPelBuffer<unsigned char> img = imageCopy(image, "image");
     const vcPelBuffer_const<unsigned char> m = maskFor(mask, img);
+    checkedIn(maxAngle, 0, kMaxAngle, "max_angle");
+    checkedIn(maxScale, 0, 0.999, "max_scale");
     vc_PatCorTrainParams tp;
     tp.algorithms(fine ? vc_PatCorDefs::eFine : vc_PatCorDefs::eCoarse);
     unsigned long zones = 0;
@@ -136,10 +150,13 @@ class CorrelationFinder {
   std::vector<FinderResult> find(const py::object& image, Range angle, Range scale, long numToFind,
                                  double acceptThreshold) {
     const vcPelBuffer_const<unsigned char> img = imageView(image, "image");
+    const FindSettings f = findSettings(angle, scale, numToFind, acceptThreshold);
+    angle = f.angle;
+    scale = f.scale;
     vc_PatCorRunParams rp;
-    rp.numToFind(numToFind);
-    rp.acceptThreshold(vc_PatCorDefs::eCoarse, acceptThreshold);
-    rp.acceptThreshold(vc_PatCorDefs::eFine, acceptThreshold);
+    rp.numToFind(f.numToFind);
+    rp.acceptThreshold(vc_PatCorDefs::eCoarse, f.acceptThreshold);
+    rp.acceptThreshold(vc_PatCorDefs::eFine, f.acceptThreshold);
     unsigned long zones = 0;
     if (angle.first != 0 || angle.second != 0) {
       zones |= vc_PatCorDefs::eAngleBit;
@@ -168,6 +185,7 @@ class CorrelationFinder {
   }
 
   bool trained() {
+    py::gil_scoped_release nogil;  // a find on another thread may hold the lock a while
     std::lock_guard<std::mutex> lock(mu_);
     return model_.isTrained();
   }

@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -36,6 +37,18 @@ PyObject* family(py::module_& m, const char* name, PyObject* base, const char* d
   return cls;
 }
 
+// Bad arguments are also ValueErrors, so plain Python code that catches those catches them.
+PyObject* paramsFamily(py::module_& m) {
+  py::tuple bases = py::make_tuple(py::handle(gError), py::handle(PyExc_ValueError));
+  PyObject* cls = PyErr_NewExceptionWithDoc("vcflexalign.ParamsError",
+                                            "A bad argument: a value out of range, a pose or "
+                                            "range that is not finite.",
+                                            bases.ptr(), nullptr);
+  if (!cls) throw py::error_already_set();
+  m.attr("ParamsError") = py::handle(cls);
+  return cls;
+}
+
 std::string className(const std::exception& e) {
   int status = 0;
   std::unique_ptr<char, void (*)(void*)> name(
@@ -43,14 +56,52 @@ std::string className(const std::exception& e) {
   return status == 0 ? name.get() : typeid(e).name();
 }
 
-// Raises `cls` with the message; errors without a text (NotImplemented) are named by class.
+// What an error says when the library gave it no text, by the class name without its scope.
+std::string defaultText(const std::string& kind) {
+  static const std::map<std::string, std::string> texts = {
+      {"NotTrained", "the pattern is not trained"},
+      {"BadParams", "a parameter value is out of range"},
+      {"BadIndex", "no such instance index"},
+      {"WrongDOFMode", "the zone belongs to another DOF mode"},
+      {"NotImplemented", "this variant is not implemented"},
+      {"InternalError", "internal error of the library"},
+      {"CanNotTrain", "the pattern cannot be trained"},
+      {"CanNotRun", "the pattern cannot be run on this image"},
+      {"CanNotFit", "the final fit cannot be computed"},
+      {"BadImage", "the image cannot be used"},
+      {"DistortionRateTooLarge", "the distortion rate is too large"},
+      {"BadArrangement", "the arrangement cannot be used"},
+      {"NotComputed", "the value has not been computed"},
+      {"WrongModelType", "the sub-model is of another kind"},
+      {"BadRange", "the run range is outside the trained range"},
+      {"EndOfData", "the data ends early"},
+      {"BadData", "the data is damaged"},
+      {"UnknownClass", "the data names an unknown class"},
+      {"UnknownVersion", "the data has an unknown version"},
+      {"IoError", "the data cannot be read or written"},
+      {"Errors", "the transform cannot be formed or inverted"},
+  };
+  const std::size_t colon = kind.rfind("::");
+  const auto it = texts.find(colon == std::string::npos ? kind : kind.substr(colon + 2));
+  return it != texts.end() ? it->second : "error " + kind;
+}
+
+// A message may name a file whose name is not UTF-8: its odd bytes show as escapes.
+py::object messageText(const std::string& text) {
+  return py::reinterpret_steal<py::object>(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace"));
+}
+
+// Raises `cls` with the message, or a text of its class when the library gave none.
 // The concrete class name and, for the numbered families, the number go along as attributes.
 void raise(PyObject* cls, const vcException& e, long number = 0) {
   std::string text = e.what();
   const std::string kind = className(e);
-  if (text.empty() || text == typeid(e).name()) text = kind;
-  py::object err = py::reinterpret_steal<py::object>(PyObject_CallFunction(cls, "s", text.c_str()));
-  if (!err) return;  // the Python error of the failed call stands
+  if (text.empty() || text == typeid(e).name()) text = defaultText(kind);
+  py::object message = messageText(text);
+  if (!message) return;  // the Python error of the failed call stands
+  py::object err = py::reinterpret_steal<py::object>(PyObject_CallOneArg(cls, message.ptr()));
+  if (!err) return;
   err.attr("kind") = kind;
   err.attr("error_number") = number;
   PyErr_SetObject(cls, err.ptr());
@@ -58,9 +109,15 @@ void raise(PyObject* cls, const vcException& e, long number = 0) {
 
 }  // namespace
 
+void raiseOSError(const std::string& text) {
+  py::object message = messageText(text);
+  if (message) PyErr_SetObject(PyExc_OSError, message.ptr());
+  throw py::error_already_set();
+}
+
 void bindErrors(py::module_& m) {
   gError = family(m, "Error", PyExc_RuntimeError, "Base of every error the library raises.");
-  gParams = family(m, "ParamsError", gError, "A bad argument to the core library.");
+  gParams = paramsFamily(m);
   gArchive = family(m, "ArchiveError", gError, "Damaged, truncated or foreign archive bytes.");
   gTransform = family(m, "TransformError", gError, "A transform that cannot be formed or used.");
   gModel = family(m, "ModelError", gError, "Sub-models and arrangements.");

@@ -66,8 +66,15 @@ vcXform<2> toXform(const py::handle& obj, const char* what) {
                   (a.shape(0) == 2 ||
                    (a.shape(0) == 3 && a.at(2, 0) == 0 && a.at(2, 1) == 0 && a.at(2, 2) == 1));
   if (!ok) throw py::value_error(std::string(what) + " must be a 2 x 3 affine matrix");
-  return vcXform<2>(vcMatrix<2>(a.at(0, 0), a.at(0, 1), a.at(1, 0), a.at(1, 1)),
-                    vcVector<2>(a.at(0, 2), a.at(1, 2)));
+  const vcXform<2> x(vcMatrix<2>(a.at(0, 0), a.at(0, 1), a.at(1, 0), a.at(1, 1)),
+                     vcVector<2>(a.at(0, 2), a.at(1, 2)));
+  if (!vfIsSaneXform(x))
+    badArgument(std::string(what) + " must be finite, move by at most " + number(kVcMaxCoordinate) +
+                " pixels and scale by " + number(1 / kVcMaxScale) + " to " + number(kVcMaxScale) +
+                ", not [[" + number(a.at(0, 0)) + ", " + number(a.at(0, 1)) + ", " +
+                number(a.at(0, 2)) + "], [" + number(a.at(1, 0)) + ", " + number(a.at(1, 1)) +
+                ", " + number(a.at(1, 2)) + "]]");
+  return x;
 }
 
 py::array_t<double> fromXform(const vcXform<2>& x) {

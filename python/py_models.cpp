@@ -33,7 +33,8 @@ vc2Wireframe outline(const py::handle& points, bool closed) {
     throw py::value_error("each shape must be an N x 2 array of points, N >= 2");
   vc2Wireframe w;
   for (py::ssize_t i = 0; i < a.shape(0); ++i)
-    w.insertVertex(vcVector<2>(a.at(i, 0), a.at(i, 1)), -1, vcRadian(0), vcDimTol());
+    w.insertVertex(checkedPoint({a.at(i, 0), a.at(i, 1)}, "an outline point"), -1, vcRadian(0),
+                   vcDimTol());
   if (closed) w.close(vcRadian(0), vcDimTol());
   return w;
 }
@@ -42,7 +43,10 @@ vcFlexSubModel wireframeSubModel(const py::list& shapes, const std::string& name
                                  const std::optional<std::vector<double>>& weights) {
   std::vector<vc2Wireframe> w;
   for (const py::handle& s : shapes) w.push_back(outline(s, closed));
-  if (weights) return vcFlexSubModel(w, *weights, vc2XformLinear(), name);
+  if (weights) {
+    for (double v : *weights) finiteAtLeastZero(v, "an outline weight");
+    return vcFlexSubModel(w, *weights, vc2XformLinear(), name);
+  }
   return vcFlexSubModel(w, vc2XformLinear(), name);
 }
 

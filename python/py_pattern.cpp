@@ -1,74 +1,29 @@
-// The FlexAlign pattern: training, runs, results, and archives as bytes, files and pickles.
+// The FlexAlign pattern: training, runs, and archives as bytes, files and pickles.
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/core/vcArchive.h"
 #include "python/py_common.h"
+#include "python/py_results.h"
 #include "vcFlexAlignTool.h"
 
 namespace vcpy {
 
 namespace {
 
-vcXform<2> linearOf(const vc2XformBase& x) { return x.linearXform(vcVector<2>(0, 0)).xform(); }
+// Far more than any trained pattern needs; a bigger file is not one of ours.
+constexpr std::uintmax_t kMaxPatternBytes = std::uintmax_t(1) << 30;
 
-// One instance of the arrangement in one result. A piece that was not found reports where the
-// fitted part pose puts it.
-struct InstanceResult {
-  long index = 0;
-  std::string name;
-  bool found = false;
-  double score = 0;
-  vcXform<2> pose;  // sub-model coordinates to image pixels
-};
-
-struct PartResult {
-  bool found = false;
-  double score = 0;
-  vcXform<2> pose;  // the arrangement origin's frame to image pixels (linear part at its origin)
-  vcVector<2> location;
-  std::vector<std::string> info;
-  std::vector<InstanceResult> instances;
-};
-
-struct RunResults {
-  double time = 0;
-  std::vector<PartResult> results;
-};
-
-PartResult convert(const vcFlexAlignResult& r, const vcFlexArrangement& a) {
-  PartResult out;
-  out.found = r.found();
-  out.score = r.score();
-  out.pose = linearOf(r.pose());
-  out.location = r.location();
-  out.info = r.infoStrings();
-  const std::size_t n = a.subModelIndices().size();
-  const vcPtrHandle<vc2XformBase> fromArrangement =
-      r.pose().composeBase(*a.origin()->inverseBase());
-  out.instances.resize(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    InstanceResult& ir = out.instances[k];
-    ir.index = static_cast<long>(k);
-    ir.name = a.subModels()[static_cast<std::size_t>(a.subModelIndices()[k])].name();
-    ir.pose = linearOf(*fromArrangement->composeBase(*a.positions()[k]));
-  }
-  for (std::size_t i = 0; i < r.positionIndices().size(); ++i) {
-    InstanceResult& ir = out.instances[static_cast<std::size_t>(r.positionIndices()[i])];
-    const vcFlexSubModelResult& s = *r.subModelResults()[i];
-    ir.found = true;
-    ir.score = s.score();
-    ir.pose = linearOf(s.pose());
-  }
-  return out;
-}
-
-[[noreturn]] void raiseOSError(const std::string& text) {
-  PyErr_SetString(PyExc_OSError, text.c_str());
-  throw py::error_already_set();
+// Python objects are changed only by calls that hold the GIL, and a pattern's train and run let
+// go of it. So they first copy, with the GIL held, what they were handed: another thread may
+// change a parameter object or an arrangement while the run is under way (set_custom replaces
+// the very objects a run reads), and the run must not see that.
+template <class T>
+T ownCopy(const T& shared) {
+  return shared;
 }
 
 // A pattern with a lock: runs of one pattern must not overlap (a run sets and restores state
@@ -78,10 +33,12 @@ class Pattern {
   Pattern() = default;
   Pattern(const Pattern& o) : p_(o.locked_()) {}
 
-  void train(const vcFlexArrangement& a, const vcFlexAlignTrainParams& params) {
+  void train(const vcFlexArrangement& arrangement, const vcFlexAlignTrainParams& params) {
+    const vcFlexArrangement a = ownCopy(arrangement);
+    const vcFlexAlignTrainParams tp = ownCopy(params);
     py::gil_scoped_release nogil;
     std::lock_guard<std::mutex> lock(mu_);
-    p_.train(a, params);
+    p_.train(a, tp);
   }
 
   RunResults run(const py::object& image, const py::object& startPose,
@@ -97,19 +54,20 @@ class Pattern {
     const vc2XformLinear start(startPose.is_none() ? vcXform<2>()
                                                    : toXform(startPose, "start_pose"));
     std::vector<vcVector<2>> fix;
-    for (const auto& [x, y] : fixtures) fix.emplace_back(x, y);
+    for (const auto& f : fixtures) fix.push_back(checkedPoint(f, "fixture"));
+    const vcFlexAlignRunParams rp = ownCopy(params);
     vcFlexAlignResultSet rs;
     RunResults out;
     {
       py::gil_scoped_release nogil;
       std::lock_guard<std::mutex> lock(mu_);
       if (m.isBound())
-        p_.run(img, m, start, fix, params, rs);
+        p_.run(img, m, start, fix, rp, rs);
       else
-        p_.run(img, start, fix, params, rs);
+        p_.run(img, start, fix, rp, rs);
       out.time = rs.time();
       for (const vcFlexAlignResult& r : rs.results())
-        out.results.push_back(convert(r, p_.arrangement()));
+        out.results.push_back(partResult(r, p_.arrangement()));
     }
     return out;
   }
@@ -117,17 +75,10 @@ class Pattern {
   bool trained() const { return locked_().isTrained(); }
   vcFlexArrangement arrangement() const { return locked_().arrangement(); }
 
-  py::bytes toBytes() const {
-    vcArchive ar;
-    vcFlexAlignPattern copy = locked_();
-    ar || copy;
-    return py::bytes(reinterpret_cast<const char*>(ar.bytes().data()), ar.bytes().size());
-  }
+  py::bytes toBytes() const { return archiveBytes(locked_()); }
   static Pattern fromBytes(const py::bytes& b) {
-    const std::string_view s = b;
-    vcArchive ar(std::vector<std::uint8_t>(s.begin(), s.end()));
     Pattern p;
-    ar || p.p_;
+    p.p_ = fromArchiveBytes<vcFlexAlignPattern>(b);
     return p;
   }
 
@@ -138,16 +89,32 @@ class Pattern {
       raiseOSError(path + ": cannot write the file");
   }
   static Pattern load(const std::string& path) {
+    // Sized before it is read: a device or a huge file must not be read until memory runs out.
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) raiseOSError(path + ": cannot open the file");
+    if (!std::filesystem::is_regular_file(status))
+      raiseOSError(path + ": not a pattern file (not a regular file)");
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) raiseOSError(path + ": cannot open the file");
+    if (size == 0) raiseOSError(path + ": not a pattern file (the file is empty)");
+    if (size > kMaxPatternBytes)
+      raiseOSError(path + ": not a pattern file (" + std::to_string(size) +
+                   " bytes; pattern files are at most " + std::to_string(kMaxPatternBytes) + ")");
     std::ifstream f(path, std::ios::binary);
     if (!f) raiseOSError(path + ": cannot open the file");
-    const std::string b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::string b(static_cast<std::size_t>(size), '\0');
+    if (!f.read(b.data(), static_cast<std::streamsize>(size)))
+      raiseOSError(path + ": cannot read the file");
     return fromBytes(py::bytes(b));
   }
 
   bool operator==(const Pattern& o) const { return locked_() == o.locked_(); }
 
  private:
+  // Waits for a run on another thread without holding the GIL, so Python goes on meanwhile.
   vcFlexAlignPattern locked_() const {
+    py::gil_scoped_release nogil;
     std::lock_guard<std::mutex> lock(mu_);
     return p_;
   }
@@ -155,54 +122,9 @@ class Pattern {
   mutable std::mutex mu_;
 };
 
-py::object angleOf(const vcXform<2>& x) { return py::float_(angleDeg(x)); }
-
 }  // namespace
 
 void bindPattern(py::module_& m) {
-  py::class_<InstanceResult>(m, "InstanceResult", "One instance (placed sub-model) of a result.")
-      .def_readonly("index", &InstanceResult::index, "the instance position in the arrangement")
-      .def_readonly("name", &InstanceResult::name, "its sub-model's name")
-      .def_readonly("found", &InstanceResult::found)
-      .def_readonly("score", &InstanceResult::score, "0 to 1; 0 when not found")
-      .def_property_readonly(
-          "pose", [](const InstanceResult& r) { return fromXform(r.pose); },
-          "2 x 3: sub-model coordinates to image pixels; for a piece not found, where the part "
-          "pose places it")
-      .def_property_readonly("x", [](const InstanceResult& r) { return r.pose.trans().x(); })
-      .def_property_readonly("y", [](const InstanceResult& r) { return r.pose.trans().y(); })
-      .def_property_readonly("angle", [](const InstanceResult& r) { return angleOf(r.pose); })
-      .def_property_readonly("scale",
-                             [](const InstanceResult& r) { return r.pose.matrix().scale(); })
-      .def("__repr__", [](const InstanceResult& r) {
-        return py::str("InstanceResult({}, found={}, x={:.3f}, y={:.3f}, score={:.3f})")
-            .format(r.name, r.found, r.pose.trans().x(), r.pose.trans().y(), r.score);
-      });
-
-  py::class_<PartResult>(m, "Result", "One found part.")
-      .def_readonly("found", &PartResult::found, "False when a required instance is missing")
-      .def_readonly("score", &PartResult::score, "0 to 1")
-      .def_property_readonly(
-          "pose", [](const PartResult& r) { return fromXform(r.pose); },
-          "2 x 3: the arrangement origin's frame to image pixels (the fitted part pose)")
-      .def_property_readonly("x", [](const PartResult& r) { return r.location.x(); })
-      .def_property_readonly("y", [](const PartResult& r) { return r.location.y(); })
-      .def_property_readonly("angle", [](const PartResult& r) { return angleOf(r.pose); })
-      .def_property_readonly("scale", [](const PartResult& r) { return r.pose.matrix().scale(); })
-      .def_readonly("info", &PartResult::info, "why a result is not found")
-      .def_readonly("instances", &PartResult::instances, "every instance, in arrangement order");
-
-  py::class_<RunResults>(m, "ResultSet")
-      .def_readonly("time", &RunResults::time, "run time, seconds")
-      .def_readonly("results", &RunResults::results, "best first")
-      .def("__len__", [](const RunResults& r) { return r.results.size(); })
-      .def("__getitem__", [](const RunResults& r, long i) {
-        if (i < 0) i += static_cast<long>(r.results.size());
-        if (i < 0 || i >= static_cast<long>(r.results.size()))
-          throw py::index_error("result index out of range");
-        return r.results[static_cast<std::size_t>(i)];
-      });
-
   py::class_<Pattern>(m, "Pattern",
                       "A FlexAlign pattern: trained from an arrangement, run on images.")
       .def(py::init<>())

@@ -34,8 +34,10 @@ py::array_t<unsigned char> asymmetric(const py::object& pose, int width, int hei
   return toArray(img);
 }
 
-py::tuple render(const vcFlexSample& s, const py::object& partPose, std::uint32_t seed,
+py::tuple render(const vcFlexSample& sample, const py::object& partPose, std::uint32_t seed,
                  double noise, int clutter, double maxShift, double maxTurn, int occlude) {
+  // Copied with the GIL held: another thread may change the sample's arrangement meanwhile.
+  const vcFlexSample s = sample;
   vcFlexSampleOptions o;
   o.partPose = toXform(partPose, "part_pose");
   o.seed = seed;

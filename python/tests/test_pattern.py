@@ -111,12 +111,12 @@ def test_archives_and_pickles_give_identical_results(pattern, tmp_path):
 
 def test_library_errors_become_python_exceptions_of_their_family(pattern):
     image, _ = SAMPLE.render(SAMPLE.part_pose())
-    with pytest.raises(vf.FlexAlignError, match="NotTrained") as e:
+    with pytest.raises(vf.FlexAlignError, match="^the pattern is not trained$") as e:
         vf.Pattern().run(image)
-    assert e.value.error_number == 0x10005D08
-    with pytest.raises(vf.FlexAlignError) as e:
-        vf.RunParams().num_to_find = 0
-    assert e.value.kind == "vcFlexAlignDefs::BadParams" and str(e.value)
+    assert e.value.kind == "vcFlexAlignDefs::NotTrained" and e.value.error_number == 0x10005D08
+    with pytest.raises(vf.FlexAlignError, match="between 0 and 1") as e:
+        vf.RunParams().accept_threshold = 2
+    assert e.value.kind == "vcFlexAlignDefs::BadParams"
     data = pattern.to_bytes()
     with pytest.raises(vf.ArchiveError):
         vf.Pattern.from_bytes(data[: len(data) // 2])
@@ -124,6 +124,23 @@ def test_library_errors_become_python_exceptions_of_their_family(pattern):
         vf.Arrangement([vf.SubModel.blank("a")], [3], [np.eye(2, 3)])
     for family in [vf.FlexAlignError, vf.ArchiveError, vf.ModelError, vf.GeofindError]:
         assert issubclass(family, vf.Error)
+    assert issubclass(vf.ParamsError, vf.Error) and issubclass(vf.ParamsError, ValueError)
+
+
+def test_results_pickle_with_every_field(pattern):
+    image, _ = SAMPLE.render(SAMPLE.part_pose(4.0, 1.02, 6, -3), seed=8, occlude=4)
+    rs = pattern.run(image, SAMPLE.part_pose(), run_params())
+    back = pickle.loads(pickle.dumps(rs))
+    assert back.time == rs.time and summary(back) == summary(rs)
+    r, b = rs[0], pickle.loads(pickle.dumps(rs[0]))
+    assert (b.x, b.y, b.x_scale, b.y_scale, b.info) == (r.x, r.y, r.x_scale, r.y_scale, r.info)
+    fields = [(i.index, i.name, i.offset, i.turn) for i in r.instances]
+    assert [(i.index, i.name, i.offset, i.turn) for i in b.instances] == fields
+    assert pickle.loads(pickle.dumps(r.instances[0])).name == r.instances[0].name
+    # Pieces are drawn up to 4 px and 3 degrees off their layout; the hidden one reports none.
+    found = [i for i in r.instances if i.found and i.offset > 0]
+    assert found and all(i.offset < 6 and abs(i.turn) < 4 for i in found)
+    assert not r.instances[4].found and r.instances[4].offset == 0
 
 
 def test_two_threads_run_faster_than_one_with_identical_results(pattern):

@@ -1,0 +1,158 @@
+"""One pattern over many image files: on a local thread pool, or spread over a Dask cluster.
+
+    from vcflexalign import batch
+    records = batch.run_images(pattern, paths, start_pose=pose, params=params)
+    records = batch.run_images(pattern, paths, client=distributed.Client("tcp://host:8786"))
+
+Each record is the plain dict that ``flexalign run --json`` prints for an image (see
+``record``); an image that cannot be read or run gives an error record instead of an exception.
+"""
+import copy
+import os
+import threading
+import weakref
+from concurrent.futures import ThreadPoolExecutor, as_completed
+
+from . import _vcflexalign as _vf
+
+_RUN_SETTINGS = ("start_pose", "params", "mask", "fixtures")
+
+
+def record(image_name, image, result_set):
+    """One image's run as a plain dict with the fields of ``flexalign run --json``."""
+    results = [
+        {
+            "found": r.found,
+            "score": r.score,
+            "x": r.x,
+            "y": r.y,
+            "angle": r.angle,
+            "x_scale": r.x_scale,
+            "y_scale": r.y_scale,
+            "info": list(r.info),
+            "instances": [
+                {"name": i.name, "found": True, "x": i.x, "y": i.y, "angle": i.angle,
+                 "scale": i.scale, "score": i.score, "offset": i.offset, "turn": i.turn}
+                if i.found else {"name": i.name, "found": False}
+                for i in r.instances
+            ],
+        }
+        for r in result_set.results
+    ]
+    return {
+        "image": image_name,
+        "width": int(image.shape[1]),
+        "height": int(image.shape[0]),
+        "time_ms": result_set.time * 1000.0,
+        "found": any(r["found"] for r in results),
+        "results": results,
+    }
+
+
+def error_record(image_name, error):
+    """What an image that could not be read or run gives: its name and the one-line reason."""
+    return {"image": image_name, "error": str(error), "found": False, "results": []}
+
+
+class _Job:
+    """What every image of a batch shares; sent to each worker once."""
+
+    def __init__(self, pattern, settings):
+        self.pattern = pattern
+        self.settings = settings
+
+
+_local = threading.local()
+
+
+def _own_pattern(pattern):
+    # Runs of one pattern take turns, so every thread runs its own copy, made once per thread.
+    source = getattr(_local, "source", None)
+    if source is None or source() is not pattern:
+        _local.pattern = copy.copy(pattern)
+        _local.source = weakref.ref(pattern)
+    return _local.pattern
+
+
+def run_image(job, path):
+    """Reads and runs one image; unreadable or failing images give an error record."""
+    name = os.fspath(path)
+    try:
+        image = _vf.read_image(name)
+        return record(name, image, _own_pattern(job.pattern).run(image, **job.settings))
+    except (OSError, _vf.Error) as e:
+        return error_record(name, e)
+
+
+def run_chunk(job, paths):
+    """The records of a few images: one cluster task, so that its overhead is shared."""
+    return [run_image(job, p) for p in paths]
+
+
+def _progress_bar(total, wanted):
+    if not wanted:
+        return None
+    from tqdm import tqdm
+
+    return tqdm(total=total, unit="image")
+
+
+def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_size=None,
+               **run_settings):
+    """Runs ``pattern`` on every image file of ``paths``; returns one record per path, in order.
+
+    run_settings go to ``Pattern.run`` for every image: start_pose, params, mask, fixtures.
+    With a ``distributed.Client`` the pattern and settings are scattered to every worker once,
+    each worker reads its images itself (so the paths must be readable there) and only the
+    records come back. Without one, images run on ``threads`` local threads (default: one per
+    processor), each with its own copy of the pattern. ``progress=True`` shows a tqdm bar.
+    """
+    unknown = set(run_settings) - set(_RUN_SETTINGS)
+    if unknown:
+        raise TypeError(f"run_images: unknown run settings {sorted(unknown)}; "
+                        f"Pattern.run takes {', '.join(_RUN_SETTINGS)}")
+    if not pattern.trained:
+        raise _vf.FlexAlignError("run_images: the pattern is not trained")
+    paths = [os.fspath(p) for p in paths]
+    job = _Job(pattern, run_settings)
+    bar = _progress_bar(len(paths), progress)
+    try:
+        if client is None:
+            return _run_local(job, paths, threads, bar)
+        return _run_on_cluster(client, job, paths, chunk_size, bar)
+    finally:
+        if bar is not None:
+            bar.close()
+
+
+def _run_local(job, paths, threads, bar):
+    workers = threads or len(os.sched_getaffinity(0))
+    with ThreadPoolExecutor(max_workers=workers) as pool:
+        futures = [pool.submit(run_image, job, p) for p in paths]
+        if bar is not None:
+            for _ in as_completed(futures):
+                bar.update()
+        return [f.result() for f in futures]
+
+
+def _run_on_cluster(client, job, paths, chunk_size, bar):
+    import distributed
+
+    if chunk_size is None:
+        workers = max(1, len(client.scheduler_info()["workers"]))
+        chunk_size = max(1, min(16, len(paths) // (4 * workers)))
+    chunks = [paths[i:i + chunk_size] for i in range(0, len(paths), chunk_size)]
+    # Scattered to every worker once; each task then names it instead of carrying the pattern.
+    shared = client.scatter(job, broadcast=True, hash=False)
+    futures = client.map(run_chunk, [shared] * len(chunks), chunks, pure=False)
+    try:
+        if bar is not None:
+            sizes = {f.key: len(c) for f, c in zip(futures, chunks)}
+            for future in distributed.as_completed(futures):
+                bar.update(sizes[future.key])
+        return [r for records in client.gather(futures) for r in records]
+    except BaseException:
+        # Interrupted or failed: stop what is still queued. (When all went well, dropping the
+        # futures releases them; cancel would wait for the scheduler a second.)
+        client.cancel(futures + [shared])
+        raise
