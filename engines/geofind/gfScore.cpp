@@ -93,8 +93,13 @@ std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints
   // Pass 2, best first: the fine fit and the clutter measure, the costly part, stop as soon as
   // numToFind distinct results already beat what the rest could score. Clutter only lowers a
   // score; the margin covers the fine fit scoring a little above the coarse one.
+  // Results closer than a part of the pattern's size are one instance; the size is taken at
+  // the DOFs' nominal values (a scale of 1, not 0), brought into the searched ranges.
+  Pose nominal;
+  for (std::size_t k = 0; k < P.dofs.size(); ++k) nominal.v[k] = P.dofs[k].dof->identityValue();
+  clampDofs(P, nominal);
   const double minSeparation =
-      T.separationOfRim * lv[0].rim * std::sqrt(std::fabs(poseB(P, Pose()).det()));
+      T.separationOfRim * lv[0].rim * std::sqrt(std::fabs(poseB(P, nominal).det()));
   auto centre = [&](const Pose& p) {
     return poseB(P, p) * lv[0].centroid + vcVector<2>(p.tx, p.ty);
   };

@@ -489,3 +489,42 @@ TEST(GeofindRun, WireframeWithArcsFindsRenderedCircles) {
 }
 
 }  // namespace
+
+TEST(GeofindRun, TwoCopiesWithAScaleDofAreEachFoundOnce) {
+  // A half-turn symmetric pattern matches each copy twice at one place; the search may stop
+  // only when numToFind results at distinct places are safe. With a scale DOF, distinct was
+  // measured at scale 0, so the two matches of the clean copy ended the search before the
+  // partly covered copy was measured.
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleRectanglePattern()), 2, nullptr, 0);
+  struct Case {
+    double cleanDeg, coveredDeg, cleanScale;
+    std::uint32_t seed;
+  };
+  for (const Case& c : {Case{0, 20, 0.96, 905}, Case{0, 70, 0.96, 909}, Case{40, -30, 0.96, 917},
+                        Case{80, 70, 1.04, 943}}) {
+    const vcXform<2> clean = poseAt(180, 250, c.cleanDeg, c.cleanScale);
+    const vcXform<2> covered = poseAt(470, 230, c.coveredDeg, 2.0 - c.cleanScale);
+    vcSampleRender opt;
+    opt.noiseSigma = 5;
+    opt.seed = c.seed;
+    auto img = vfRenderSample(vfSampleRectanglePattern(), clean, opt);
+    opt.occludeFraction = 0.1;
+    const auto right = vfRenderSample(vfSampleRectanglePattern(), covered, opt);
+    for (int y = 0; y < 480; ++y)
+      for (int x = 320; x < 640; ++x) img.set(x, y, right.row(y)[x]);
+    vcGFAlignRunParams rp = paramsFor(-180, 180, 0.9, 1.1);
+    rp.numToFind(2);
+    vcGFAlignResultSet rs;
+    pat.run(img, rp, rs, nullptr, 0);
+    ASSERT_EQ(rs.numFound(), 2) << "case " << c.seed;
+    // One result on each copy: neither copy is reported twice.
+    for (const vcXform<2>& truth : {clean, covered}) {
+      const vcVector<2> centre = (truth * kTrainPose.inverse()).mapPoint({80, 80});
+      int near = 0;
+      for (const vcGFAlignResult& r : rs.results())
+        near += r.accepted() && r.pose().mapPoint({80, 80}).distance(centre) < 0.5;
+      EXPECT_EQ(near, 1) << "case " << c.seed;
+    }
+  }
+}
