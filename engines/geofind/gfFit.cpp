@@ -7,35 +7,10 @@
 #include <cstdint>
 
 #include "engines/geofind/gfRunTypes.h"
+#include "platform/core/vcLinSolve.h"
 
 namespace vc_gfrun {
 namespace {
-
-// Solves the small symmetric system A x = b (n <= 2 + kMaxDofs) by Gaussian elimination with
-// partial pivoting; returns false when singular.
-bool solve(int n, double* A, double* b, double* x) {
-  for (int c = 0; c < n; ++c) {
-    int piv = c;
-    for (int r = c + 1; r < n; ++r)
-      if (std::fabs(A[r * n + c]) > std::fabs(A[piv * n + c])) piv = r;
-    if (std::fabs(A[piv * n + c]) < 1e-12) return false;
-    if (piv != c) {
-      for (int k = 0; k < n; ++k) std::swap(A[c * n + k], A[piv * n + k]);
-      std::swap(b[c], b[piv]);
-    }
-    for (int r = c + 1; r < n; ++r) {
-      const double fct = A[r * n + c] / A[c * n + c];
-      for (int k = c; k < n; ++k) A[r * n + k] -= fct * A[c * n + k];
-      b[r] -= fct * b[c];
-    }
-  }
-  for (int r = n - 1; r >= 0; --r) {
-    double s = b[r];
-    for (int k = r + 1; k < n; ++k) s -= A[r * n + k] * x[k];
-    x[r] = s / A[r * n + r];
-  }
-  return true;
-}
 
 // True when the level's pixel two pixels to the bright side of an edge at (x, y) is saturated,
 // or the one two pixels to the dark side is black; (gx, gy) is the edge's unit gradient. A
@@ -269,8 +244,8 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
         A[r * n + r] =
             std::max(A[r * n + r], T.dofDamping * transDiag * (rim[r - 2] / f) * (rim[r - 2] / f));
     }
-    double dx[2 + kMaxDofs] = {};
-    if (!solve(n, A, bvec, dx)) break;
+    if (!vfSolveLinearSystem(A, bvec, n)) break;
+    const double* dx = bvec;  // the step, solved in place
     // The unknowns move the centroid and turn/scale about it, which keeps translation and the
     // other DOFs nearly uncorrelated however far the pattern origin lies from the edges.
     const vcVector<2> c0 = B * pc;

@@ -1,9 +1,16 @@
 #include "platform/core/vcLinSolve.h"
 
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
 bool vfSolveLinearSystem(std::vector<double>& a, std::vector<double>& b, int n, double relTol) {
+  if (n < 0 || a.size() < std::size_t(n) * std::size_t(n) || b.size() < std::size_t(n))
+    return false;
+  return vfSolveLinearSystem(a.data(), b.data(), n, relTol);
+}
+
+bool vfSolveLinearSystem(double* a, double* b, int n, double relTol) {
   double scale = 0.0;
   for (int i = 0; i < n * n; ++i) scale = std::fmax(scale, std::fabs(a[i]));
   if (!(scale > 0.0) || !std::isfinite(scale)) return false;

@@ -8,3 +8,5 @@
 // largest absolute entry of A, i.e. the system is singular or too close to it to trust.
 bool vfSolveLinearSystem(std::vector<double>& a, std::vector<double>& b, int n,
                          double relTol = 1e-12);
+// The same on caller-owned arrays (a: n * n entries, b: n), for loops that must not allocate.
+bool vfSolveLinearSystem(double* a, double* b, int n, double relTol = 1e-12);

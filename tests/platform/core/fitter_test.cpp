@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/core/vcLSFitter.h"
+#include "platform/core/vcLinSolve.h"
 
 namespace {
 
@@ -108,6 +109,29 @@ TEST(LSFitter, DegenerateInputThrows) {
   vcLSGeneralFitter bad;
   bad.update({V(0, 0), V(1, 0)}, {V(0, 0), V(5, 0)}, {});
   EXPECT_THROW(bad.fit(2, r, 0.1), vcMathError::Singular);
+}
+
+TEST(LinSolve, PivotsAndRefusesNearSingularSystemsAtAnyScale) {
+  // A zero leading pivot needs a row swap; the solution is (1, -2, 3).
+  const double a0[9] = {0, 2, 1, 1, 1, 0, 3, 0, 4};
+  const double x0[3] = {1, -2, 3};
+  for (double scale : {1e-9, 1.0, 1e9}) {
+    double a[9], b[3];
+    for (int r = 0; r < 3; ++r) {
+      b[r] = 0;
+      for (int c = 0; c < 3; ++c) b[r] += (a[r * 3 + c] = scale * a0[r * 3 + c]) * x0[c];
+    }
+    ASSERT_TRUE(vfSolveLinearSystem(a, b, 3)) << scale;
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(b[k], x0[k], 1e-9) << scale;
+    // Third row the sum of the first two, up to a relative 1e-14: refused at every scale.
+    double s[9] = {1, 2, 3, 4, 5, 6, 5, 7, 9 * (1 + 1e-14)}, sb[3] = {1, 1, 2};
+    for (double& v : s) v *= scale;
+    EXPECT_FALSE(vfSolveLinearSystem(s, sb, 3)) << scale;
+  }
+  std::vector<double> va = {2, 0, 0, 4}, vb = {2, 8}, shortB = {1};
+  ASSERT_TRUE(vfSolveLinearSystem(va, vb, 2));
+  EXPECT_DOUBLE_EQ(vb[1], 2.0);
+  EXPECT_FALSE(vfSolveLinearSystem(va, shortB, 2));
 }
 
 }  // namespace
