@@ -94,7 +94,6 @@ vcXform<2> setUp(Problem& P, const vc_GFModel& m, const vcPelBuffer_const<unsign
                                                               -double(image.offset().y()))) *
                         Cr.inverse();
   P.Mw = Mw.matrix();
-  P.MwT = Mw.trans();
   if (image.width() < 3 || image.height() < 3)
     throw vcGFAlignDefs::BadImage("The run window is too small: at least 3 x 3 pixels");
   return Mw;

@@ -100,7 +100,6 @@ struct Problem {
   std::vector<DofSpec> dofs;
   vcMatrix<2> S;
   vcMatrix<2> Mw;  // client -> window pixels, linear part
-  vcVector<2> MwT;
   bool ignorePolarity = false;
   double userContrast = 10;  // the caller's contrast threshold
   double contrast = 10;      // level 0; contrastAt[l] on pyramid level l
