@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "engines/geofind/gfRowKernels.h"
 #include "engines/geofind/gfRunTypes.h"
 
 namespace vc_gfrun {
@@ -70,20 +71,6 @@ void buildResponses(const Grad& g, const Problem& P, int level, int pad, Respons
       for (int x = 0; x < g.w; ++x) d[x] = std::max({a0[x], a1[x], a2[x]});
     }
   }
-}
-
-// acc[j] += src[j]: one shifted response plane added to the accumulator; contiguous so it
-// vectorizes. An AVX2 copy is chosen at load time where the processor has it (same sums).
-__attribute__((optimize("O3"), target_clones("avx2", "default"))) void accumulateRow(
-    std::uint16_t* __restrict acc, const std::uint8_t* __restrict src, int n) {
-  for (int x = 0; x < n; ++x) acc[x] = std::uint16_t(acc[x] + src[x]);
-}
-
-__attribute__((optimize("O3"), target_clones("avx2", "default"))) std::uint16_t rowMax(
-    const std::uint16_t* __restrict a, int n) {
-  std::uint16_t m = 0;
-  for (int x = 0; x < n; ++x) m = std::max(m, a[x]);
-  return m;
 }
 
 // The grid for a pattern of this radius in coarse-level pixels.
@@ -168,6 +155,7 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   const double totalW = double(pts.size()) * P.tune.responseMax;
   const std::uint16_t thrInt = std::uint16_t(std::min(65535.0, std::ceil(thr * totalW)));
   std::vector<Cand> cands;
+  const RowKernels& rows = rowKernels();
   for (std::size_t ci = 0; ci < nCombos; ++ci) {
     P.deadline.check();
     const vcMatrix<2>& B = Bs[ci];
@@ -185,9 +173,9 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
     }
     std::fill(acc.begin(), acc.end(), 0);
     for (std::size_t i = 0; i < pts.size(); ++i)
-      accumulateRow(acc.data(), R.plane(bin[i]) + std::size_t(dy[i] + pad) * AS + pad + dx[i],
-                    int(run));
-    for (int y = 0; y < H; ++y) rowPeak[std::size_t(y)] = rowMax(&acc[std::size_t(y) * AS], W);
+      rows.accumulate(acc.data(), R.plane(bin[i]) + std::size_t(dy[i] + pad) * AS + pad + dx[i],
+                      int(run));
+    for (int y = 0; y < H; ++y) rowPeak[std::size_t(y)] = rows.max(&acc[std::size_t(y) * AS], W);
     for (int y = 0; y < H; ++y) {
       // Most rows hold no score above the threshold; their maximum tells without a scan.
       if (rowPeak[std::size_t(y)] < thrInt) continue;
