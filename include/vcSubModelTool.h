@@ -55,8 +55,9 @@ class vc_SubModelTool {
   // Finds the sub-model near `startPose` (client from sub-model). `points` are positions in
   // sub-model coordinates from which the allowed distortion is measured. `results` gets a
   // clone of the start pose, the instances found and a note of what the search saw (a window
-  // outside the image or too small to search, the best candidate under the threshold). const,
-  // but sets the engine's origin: a tool must not run on two threads at once.
+  // outside the image or too small to search, the best candidate under the threshold). Changes
+  // nothing in the tool (the sub-model frame goes to the engine with each run), so one trained
+  // tool may run on several threads at once.
   void run(const vcPelBuffer_const<unsigned char>& image, const vc2XformBase& startPose,
            const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
            vc_SubModelResultSet& results, vcDiagObject* diag = nullptr,

@@ -87,18 +87,10 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     results.note(note);
     if (!searchable) return;
 
-    // The model reports poses of the sub-model frame while it runs; its own origin is put back
-    // afterwards, also when the engine throws.
-    struct OriginRestore {
-      vc_PatCorModel<unsigned char>* m;
-      vcXform<2> saved;
-      ~OriginRestore() {
-        m->origin_ = saved;
-        m->computeOriginInverse_();
-      }
-    } restore{corModel_, corModel_->origin_};
-    corModel_->origin_ = linearAtOrigin(*subModel_.origin());
-    corModel_->computeOriginInverse_();
+    // The model reports poses of the sub-model frame: the frame goes with this run's
+    // parameters, so the model itself is left as it is and may serve other threads.
+    rp.modelOrigin(linearAtOrigin(*subModel_.origin()));
+    const vc_PatCorModel<unsigned char>& model = *corModel_;
     if (mask.isBound()) {
       vcPelBuffer<unsigned char> mapped(window.width(), window.height());
       vcPelBuffer_const<unsigned char> m = mask;
@@ -109,9 +101,9 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
       table[0] = 1;
       table[255] = 255;
       vfPelMap(m, mapped, table);
-      corModel_->run(window, mapped, rp, found, diag, 0);
+      model.run(window, mapped, rp, found, diag, 0);
     } else {
-      corModel_->run(window, rp, found, diag, 0);
+      model.run(window, rp, found, diag, 0);
     }
   } catch (const vcTimeout::Expired&) {
     throw;

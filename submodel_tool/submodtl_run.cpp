@@ -444,10 +444,10 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
     results.note(note);
     if (!searchable) return;
 
-    gfPattern_->origin(vcVector<2>(0.0, 0.0));
-    gfPattern_->trainClientFromPattern(linearAtOrigin(*subModel_.origin()));
-
+    // The pattern reports poses of the sub-model frame: the frame goes with this run's
+    // parameters, so the pattern itself is left as it is and may serve other threads.
     vcGFAlignRunParams rp;
+    rp.patternFrame(vcVector<2>(0.0, 0.0), linearAtOrigin(*subModel_.origin()));
     rp.algorithm(params.algorithm() == Gfnd::eGeofind ? 2 : 1);
     rp.acceptThreshold(params.acceptThreshold());
     rp.contrastThreshold(params.contrastThreshold());
@@ -460,12 +460,13 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
     list.push_back(new vcGeorapidStartPose(nullptr, linearAtOrigin(startPose)));
     rp.customizeDOFs(&list);
 
+    const vcGFAlignPattern& pattern = *gfPattern_;
     if (mask.isBound()) {
       vcPelBuffer_const<unsigned char> m = mask;
       m.window(window.window());
-      gfPattern_->run(window, m, rp, found, nullptr, 0);
+      pattern.run(window, m, rp, found, nullptr, 0);
     } else {
-      gfPattern_->run(window, rp, found, nullptr, 0);
+      pattern.run(window, rp, found, nullptr, 0);
     }
   } catch (const vcTimeout::Expired&) {
     throw;

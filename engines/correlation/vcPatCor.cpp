@@ -414,11 +414,12 @@ struct vc_PatCorRunner {
   const vc_PatCorRunParams& P;
   const vcPelBuffer_const<unsigned char>& image;
   const vcPelBuffer_const<unsigned char>* mask;
+  const vcXform<2>& origin;  // model frame of this run
 
   vc_PatCorRunner(const vc_PatCorModel<unsigned char>& m, const vc_PatCorTrained& d,
                   const vc_PatCorRunParams& p, const vcPelBuffer_const<unsigned char>& i,
-                  const vcPelBuffer_const<unsigned char>* k)
-      : model(m), D(d), P(p), image(i), mask(k) {}
+                  const vcPelBuffer_const<unsigned char>* k, const vcXform<2>& o)
+      : model(m), D(d), P(p), image(i), mask(k), origin(o) {}
 
   // The run window read in place: no copy of the image is made.
   const unsigned char* px = nullptr;
@@ -778,7 +779,7 @@ struct vc_PatCorRunner {
     const vcVector<2> ct(D.offset.x() + (D.W - 1) * 0.5, D.offset.y() + (D.H - 1) * 0.5);
     const vcVector<2> cr(image.offset().x() + cx - padX, image.offset().y() + cy - padY);
     const vcXform<2> runFromTrain(A, cr - A * ct);
-    const vcXform<2> trainImageFromModel = D.trainClientFromImage.inverse() * model.origin_;
+    const vcXform<2> trainImageFromModel = D.trainClientFromImage.inverse() * origin;
     out.pose_ = image.clientFromImageXform() * runFromTrain * trainImageFromModel;
     out.imagePos_ = runFromTrain * (trainImageFromModel * vcVector<2>(0, 0));
     out.centre_ = cr;
@@ -942,15 +943,17 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
     throw vc_PatCorDefs::BadImage(
         "The run image's client-from-image transform must be finite, with scales in "
         "[0.001, 1000] and a translation within 1e6");
-  // The origin is a public member a caller may have set after training.
-  checkOrigin(origin_);
+  // The run's own model frame, or the model's (a public member a caller may have set after
+  // training).
+  const vcXform<2>& origin = params.modelOrigin() ? *params.modelOrigin() : origin_;
+  checkOrigin(origin);
   if (params.startPoseType != 0 && !vfIsSaneXform(params.startPose))
     throw vc_PatCorDefs::BadParams(
         "The start pose must be finite, with scales in [0.001, 1000] and a translation within "
         "1e6");
   const vc_PatCorTrained& D = *data_;
 
-  vc_PatCorRunner R(*this, D, params, image, mask.isBound() ? &mask : nullptr);
+  vc_PatCorRunner R(*this, D, params, image, mask.isBound() ? &mask : nullptr, origin);
   // Zone ranges (absolute zone values) and the trained limits.
   for (int d = 0; d < 2; ++d) {
     const bool on = params.zoneEnable() & (1ul << d);
@@ -966,7 +969,7 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
                                            : "Scale range outside the trained zone");
   }
   // Pixel base map: training pixels to run pixels at the start pose.
-  const vcXform<2> trainImageFromModel = D.trainClientFromImage.inverse() * origin_;
+  const vcXform<2> trainImageFromModel = D.trainClientFromImage.inverse() * origin;
   if (params.startPoseType != 0) {
     const vcXform<2> runImageFromModel = image.imageFromClientXform() * params.startPose;
     R.base = runImageFromModel.matrix() * trainImageFromModel.matrix().inverse();

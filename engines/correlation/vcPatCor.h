@@ -23,6 +23,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,14 @@ class vc_PatCorRunParams {
   vcXform<2> startPose;
   long startPoseType = 0;
 
+  // Model coordinates to training client coordinates for this run, in place of the model's
+  // own origin() (finite, scales in [0.001, 1000], translation within 1e6). A run changes
+  // nothing in the model, so one trained model serves several threads with frames of their
+  // own. Unset by default: the model's origin applies.
+  const std::optional<vcXform<2>>& modelOrigin() const { return modelOrigin_; }
+  void modelOrigin(const vcXform<2>& o);
+  void clearModelOrigin() { modelOrigin_.reset(); }
+
   bool operator==(const vc_PatCorRunParams&) const = default;
 
  private:
@@ -174,6 +183,7 @@ class vc_PatCorRunParams {
   double zoneOverlap_[2] = {360.0, 1.4};
   double zoneLow_[2] = {0.0, 0.0};
   double zoneHigh_[2] = {0.0, 0.0};
+  std::optional<vcXform<2>> modelOrigin_;
 };
 
 class vc_PatCorResult {
@@ -240,7 +250,7 @@ class vc_PatCorModel<unsigned char> {
 
   // Searches the window of `image`. A mask (same window size) marks with values >= 128 the
   // pixels that may take part in the correlation. `results` is cleared first. Throws NotTrained,
-  // BadImage, BadParams, BadRange.
+  // BadImage, BadParams, BadRange. Changes nothing in the model: runs may overlap on threads.
   void run(const vcPelBuffer_const<unsigned char>& image, const vc_PatCorRunParams& params,
            vc_PatCorResultSet& results, vcDiagObject* diag = nullptr,
            unsigned long flags = 0) const;
@@ -252,7 +262,8 @@ class vc_PatCorModel<unsigned char> {
   bool isTrained() const { return trained_; }
   void untrain();
 
-  // Model coordinates to training client coordinates.
+  // Model coordinates to training client coordinates (a run may bring its own, see
+  // vc_PatCorRunParams::modelOrigin).
   const vcXform<2>& origin() const { return origin_; }
   void origin(const vcXform<2>& o) {
     origin_ = o;

@@ -112,6 +112,14 @@ void vc_PatCorRunParams::xyOverlap(double v) {
   xyOverlap_ = v;
 }
 
+void vc_PatCorRunParams::modelOrigin(const vcXform<2>& o) {
+  if (!vfIsSaneXform(o))
+    throw vc_PatCorDefs::BadParams(
+        "The model origin must be finite, with scales in [0.001, 1000] and a translation "
+        "within 1e6");
+  modelOrigin_ = o;
+}
+
 void vc_PatCorRunParams::xyRel(const vcVector<2>& low, const vcVector<2>& high) {
   if (std::isnan(low.x()) || std::isnan(low.y()) || std::isnan(high.x()) || std::isnan(high.y()) ||
       low.x() > high.x() || low.y() > high.y())

@@ -32,6 +32,20 @@ void checkTrainImage(const vcPelBuffer_const<unsigned char>& image) {
         "[0.001, 1000] and a translation within 1e6");
 }
 
+void checkOrigin(const vcVector<2>& p) {
+  if (!withinCoordinates(p))  // also refuses NaN
+    throw vcGFAlignDefs::BadParams("Illegal origin value: must be finite and within 1e6");
+}
+
+void checkTrainClientFromPattern(const vcXform<2>& x) {
+  if (x.matrix().isSingular())
+    throw vcGFAlignDefs::BadParams("The train-client-from-pattern transform is singular");
+  if (!isSaneXform(x))
+    throw vcGFAlignDefs::BadParams(
+        "The train-client-from-pattern transform must be finite, with scales in [0.001, 1000] "
+        "and a translation within 1e6");
+}
+
 void checkAlgorithm(long a, const char* what) {
   if (a != 1 && a != 2)
     throw vcGFAlignDefs::BadParams(std::string("Illegal ") + what + " algorithm: must be 1 or 2");
@@ -71,18 +85,12 @@ float vc_GFPattern::trainedCoarseGrain() const { return model_ ? model_->coarseG
 long vc_GFPattern::trainedAlgorithm() const { return model_ ? model_->algorithm : 0; }
 
 void vc_GFPattern::origin(const vcVector<2>& p) {
-  if (!withinCoordinates(p))  // also refuses NaN
-    throw vcGFAlignDefs::BadParams("Illegal origin value: must be finite and within 1e6");
+  checkOrigin(p);
   origin_ = p;
 }
 
 void vc_GFPattern::trainClientFromPattern(const vcXform<2>& x) {
-  if (x.matrix().isSingular())
-    throw vcGFAlignDefs::BadParams("The train-client-from-pattern transform is singular");
-  if (!isSaneXform(x))
-    throw vcGFAlignDefs::BadParams(
-        "The train-client-from-pattern transform must be finite, with scales in [0.001, 1000] "
-        "and a translation within 1e6");
+  checkTrainClientFromPattern(x);
   trainClientFromPattern_ = x;
 }
 
@@ -167,6 +175,15 @@ void vcGFAlignRunParams::customizeDOFs(const void* dofList) {
 void vcGFAlignRunParams::timeout(double sec) {
   if (!(sec >= 0.0)) throw vcGFAlignDefs::BadParams("Illegal timeout value: must be >= 0.0");
   timeout_ = sec;
+}
+
+void vcGFAlignRunParams::patternFrame(const vcVector<2>& origin,
+                                      const vcXform<2>& trainClientFromPattern) {
+  checkOrigin(origin);
+  checkTrainClientFromPattern(trainClientFromPattern);
+  frameOrigin_ = origin;
+  frameTrainClientFromPattern_ = trainClientFromPattern;
+  hasPatternFrame_ = true;
 }
 
 // --------------------------------------------------------------------------- results
@@ -269,7 +286,7 @@ void vcGFAlignPattern::run(const vcPelBuffer_const<unsigned char>& window,
     throw vcGFAlignDefs::BadImage("The run window lies outside the image");
   checkRunImage(window);
   const auto t0 = std::chrono::steady_clock::now();
-  vf_GFRun(*model_, patternFromTrainPixel_(), window, nullptr, params, results);
+  vf_GFRun(*model_, patternFromTrainPixel_(params), window, nullptr, params, results);
   results.runTime_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
@@ -290,12 +307,16 @@ void vcGFAlignPattern::run(const vcPelBuffer_const<unsigned char>& window,
     throw vcGFAlignDefs::BadImage("The run mask size does not match the run window");
   checkRunImage(window);
   const auto t0 = std::chrono::steady_clock::now();
-  vf_GFRun(*model_, patternFromTrainPixel_(), window, &mask, params, results);
+  vf_GFRun(*model_, patternFromTrainPixel_(params), window, &mask, params, results);
   results.runTime_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-vcXform<2> vcGFAlignPattern::patternFromTrainPixel_() const {
+vcXform<2> vcGFAlignPattern::patternFromTrainPixel_(const vcGFAlignRunParams& params) const {
+  const bool own = !params.hasPatternFrame();
+  const vcVector<2>& origin = own ? origin_ : params.frameOrigin();
+  const vcXform<2>& trainClientFromPattern =
+      own ? trainClientFromPattern_ : params.frameTrainClientFromPattern();
   // pattern point q (origin-relative) <- trainClientFromPattern^-1 <- clientFromImage
-  const vcXform<2> shift(vcMatrix<2>(), -origin_);
-  return shift * trainClientFromPattern_.inverse() * model_->clientFromImage;
+  const vcXform<2> shift(vcMatrix<2>(), -origin);
+  return shift * trainClientFromPattern.inverse() * model_->clientFromImage;
 }

@@ -177,6 +177,15 @@ class vcGFAlignRunParams {
   // Time limit in seconds; 0 means none. An expired limit raises vcTimeout::Expired.
   void timeout(double sec);
   double timeout() const { return timeout_; }
+  // The pattern frame of this run, in place of the pattern's own origin() and
+  // trainClientFromPattern() (refused as by those setters). A run changes nothing in the
+  // pattern, so one trained pattern serves several threads with frames of their own.
+  void patternFrame(const vcVector<2>& origin, const vcXform<2>& trainClientFromPattern);
+  // Back to the pattern's own frame.
+  void clearPatternFrame() { hasPatternFrame_ = false; }
+  bool hasPatternFrame() const { return hasPatternFrame_; }
+  const vcVector<2>& frameOrigin() const { return frameOrigin_; }
+  const vcXform<2>& frameTrainClientFromPattern() const { return frameTrainClientFromPattern_; }
 
  private:
   long algorithm_ = 2;
@@ -188,6 +197,9 @@ class vcGFAlignRunParams {
   bool saveMatchInfo_ = false;
   vcGeorapidDOFList dofs_;
   double timeout_ = 0.0;
+  bool hasPatternFrame_ = false;
+  vcVector<2> frameOrigin_;
+  vcXform<2> frameTrainClientFromPattern_;
 };
 
 // One found instance.
@@ -296,7 +308,8 @@ class vcGFAlignPattern : public vc_GFPattern {
                       const std::vector<bool>& closed, const std::vector<double>& weights,
                       const vcXform<2>& clientFromImage, long algorithm);
 
-  // Searches the image window (optionally only where mask >= 128).
+  // Searches the image window (optionally only where mask >= 128), in the pattern frame of
+  // `params` when it has one. Changes nothing in the pattern: runs may overlap on threads.
   void run(const vcPelBuffer_const<unsigned char>& window, const vcGFAlignRunParams& params,
            vcGFAlignResultSet& results, vcDiagObject* diag, unsigned long flags) const;
   void run(const vcPelBuffer_const<unsigned char>& window,
@@ -304,5 +317,5 @@ class vcGFAlignPattern : public vc_GFPattern {
            vcGFAlignResultSet& results, vcDiagObject* diag, unsigned long flags) const;
 
  private:
-  vcXform<2> patternFromTrainPixel_() const;
+  vcXform<2> patternFromTrainPixel_(const vcGFAlignRunParams& params) const;
 };

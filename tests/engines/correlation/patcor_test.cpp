@@ -322,6 +322,19 @@ TEST(PatCorModel, OriginEqualityAndCopies) {
   const vcVector<2> p = rs[0].pose() * vcVector<2>(0, 0);
   EXPECT_NEAR(p.x(), kCx - 10 + 9, 0.05);
   EXPECT_NEAR(p.y(), kCy + 4 - 3, 0.05);
+  // The same frame brought by the run parameters, on the model with its own identity origin:
+  // the same pose, and the model is left as it was.
+  vc_PatCorRunParams framed;
+  framed.modelOrigin(o);
+  vc_PatCorResultSet rs2;
+  same.run(img, framed, rs2);
+  ASSERT_EQ(rs2.numFound(), 1);
+  EXPECT_EQ(rs2[0].pose(), rs[0].pose());
+  EXPECT_TRUE(same.origin().isIdentity());
+  const double nan = std::nan("");
+  EXPECT_THROW(framed.modelOrigin(vcXform<2>(vcMatrix<2>(), vcVector<2>(nan, 0))),
+               vc_PatCorDefs::BadParams);
+  EXPECT_EQ(*framed.modelOrigin(), o);
   // A singular origin leaves an identity inverse.
   m.origin_ = vcXform<2>(vcMatrix<2>(0, 0, 0, 0), vcVector<2>(1, 1));
   m.computeOriginInverse_();

@@ -528,3 +528,37 @@ TEST(GeofindRun, TwoCopiesWithAScaleDofAreEachFoundOnce) {
     }
   }
 }
+
+TEST(GeofindRun, RunParametersCarryThePatternFrame) {
+  // A frame given with the run reports the poses that the same frame set on the pattern gives,
+  // and leaves the pattern's own frame alone.
+  vcGFAlignPattern own;
+  own.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  vcGFAlignPattern framedOnPattern = own;
+  const vcVector<2> origin(12, -7);
+  const vcXform<2> tcfp = poseAt(40, 30, 15, 1.2);
+  framedOnPattern.origin(origin);
+  framedOnPattern.trainClientFromPattern(tcfp);
+  const vcXform<2> truth = poseAt(300, 220, 25, 1.0);
+  vcSampleRender opt;
+  opt.noiseSigma = 4;
+  const auto img = vfRenderSample(vfSampleAsymmetricPattern(), truth, opt);
+  vcGFAlignRunParams rp = paramsFor(-180, 180, 0.9, 1.1);
+  vcGFAlignResultSet a, b;
+  framedOnPattern.run(img, rp, a, nullptr, 0);
+  rp.patternFrame(origin, tcfp);
+  own.run(img, rp, b, nullptr, 0);
+  ASSERT_EQ(a.numFound(), 1);
+  ASSERT_EQ(b.numFound(), 1);
+  EXPECT_EQ(a[0].pose(), b[0].pose());
+  EXPECT_EQ(a[0].score(), b[0].score());
+  EXPECT_EQ(own.origin(), vcVector<2>(0, 0));
+  // Refused as by the pattern's setters, keeping the frame set before.
+  EXPECT_THROW(rp.patternFrame({std::nan(""), 0}, tcfp), vcGFAlignDefs::BadParams);
+  EXPECT_THROW(rp.patternFrame(origin, vcXform<2>(vcMatrix<2>(0, 0, 0, 0), {})),
+               vcGFAlignDefs::BadParams);
+  EXPECT_TRUE(rp.hasPatternFrame());
+  EXPECT_EQ(rp.frameOrigin(), origin);
+  rp.clearPatternFrame();
+  EXPECT_FALSE(rp.hasPatternFrame());
+}
