@@ -21,6 +21,10 @@ std::string messageOf(const vcException& e) {
   return e.messageText();
 }
 
+std::string pieceMessage(const vcFlexSubModel& subModel, const vcException& e) {
+  return "Sub-model \"" + subModel.name() + "\": " + messageOf(e);
+}
+
 vcXform<2> linearAtOrigin(const vc2XformBase& x) { return x.linearXform({0.0, 0.0}).xform(); }
 
 void modelCorners(const vcFlexSubModel& subModel, vcVector<2> out[4]) {

@@ -117,6 +117,9 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     note.outcome = vc_SubModelSearchNote::eWindowTooSmall;
     results.note(note);
     return;
+  } catch (const vc_PatCorDefs::BadParams& e) {
+    // The caller's settings or start pose, refused by the engine.
+    throw vcFlexAlignDefs::BadParams(vc_submodtl::pieceMessage(subModel_, e));
   } catch (const vcException& e) {
     throw vcFlexAlignDefs::InternalError(messageOf(e));
   }

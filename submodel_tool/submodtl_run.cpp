@@ -472,6 +472,9 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
     throw;
   } catch (const vcFlexAlignDefs::Errors&) {
     throw;
+  } catch (const vcGFAlignDefs::BadParams& e) {
+    // The caller's ranges or frame, refused by the engine.
+    throw vcFlexAlignDefs::BadParams(vc_submodtl::pieceMessage(subModel_, e));
   } catch (const vcException& e) {
     throw vcFlexAlignDefs::InternalError(messageOf(e));
   }

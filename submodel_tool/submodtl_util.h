@@ -25,6 +25,10 @@ constexpr double kRadToDeg = 57.29577951308232;
 // The text an engine failure carries on into the tool's own error.
 std::string messageOf(const vcException& e);
 
+// An engine's refusal of the caller's settings, as the tool reports it: the engine's rule
+// with the name of the sub-model it was searching for (Sub-model "name": rule).
+std::string pieceMessage(const vcFlexSubModel& subModel, const vcException& e);
+
 // Local linear approximation of a transform at the origin.
 vcXform<2> linearAtOrigin(const vc2XformBase& x);
 

@@ -183,6 +183,39 @@ TEST(SubModelToolRun, RefusesBadInputs) {
                vcFlexAlignDefs::InternalError);
 }
 
+TEST(SubModelToolRun, EngineParameterErrorsAreBadParamsNamingThePiece) {
+  // Mistakes in the caller's settings that only the engine can see are the caller's to fix:
+  // BadParams with the engine's rule and the sub-model's name, not an internal error.
+  const vcFlexSubModel sm(render(100, 80, vcXform<2>()), "latch");
+  const vcPelBuffer<unsigned char> scene = render(240, 200, rigid(0.0, 60.0, 50.0));
+  vc_SubModelResultSet rs;
+  const auto expectBadParams = [&](const vc_SubModelTool& tool, const vcXform<2>& start,
+                                   const vcFlexSubModelRunParams& rp, const std::string& msg) {
+    try {
+      tool.run(scene, vc2XformLinear(start), rp, {}, rs);
+      ADD_FAILURE() << "no error for: " << msg;
+    } catch (const vcFlexAlignDefs::BadParams& e) {
+      EXPECT_EQ(e.message(false), msg);
+    } catch (const vcException& e) {
+      ADD_FAILURE() << "wrong error for: " << msg << ": " << e.messageText();
+    }
+  };
+  vc_SubModelTool gf;
+  gf.train(sm, gfndTrain());
+  vcFlexSubModelGfndRunParams wide = gfndRun(5);
+  wide.zoneEnable(Std::eAngle | Std::eUniformScale);
+  wide.zoneRelStandard(Std::eUniformScale, -0.95, 10.0);
+  expectBadParams(gf, rigid(0.0, 60.0, 50.0), wide,
+                  "Sub-model \"latch\": Illegal range for DOF Scale: spans more than a factor "
+                  "of 16");
+  vc_SubModelTool cor;
+  cor.train(sm, corTrain());
+  const vcXform<2> tiny(vcMatrix<2>(1e-4, 0, 0, 1e-4), vcVector<2>(60, 50));
+  expectBadParams(cor, tiny, corRun(5),
+                  "Sub-model \"latch\": The start pose must be finite, with scales in [0.001, "
+                  "1000] and a translation within 1e6");
+}
+
 // ---- distortion-derived ranges ----
 
 // A 40 x 20 image sub-model: centre (20, 10), corners 22.36 from it, 20 and 10 off in x and y.
