@@ -149,6 +149,11 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   const int W = L.w, H = L.h;
   // The accumulator has the response planes' row stride, so that each point adds one shifted
   // plane in a single contiguous run; the columns beyond W collect wrapped sums and are unused.
+  // A point shifted by (dx, dy) sees image pixels only where the window and its shifted copy
+  // overlap; elsewhere it adds the planes' zero padding. Its run covers only the rows of that
+  // overlap, and when the padding is wider than the overlap (a pattern large against the
+  // window) it adds the overlap row by row, so that the work follows the pixels a point sees
+  // rather than the padding around them. Either way the sums in the used columns are the same.
   const std::size_t AS = std::size_t(R.stride), run = AS * std::size_t(H);
   std::vector<std::uint16_t> acc(run), rowPeak(static_cast<std::size_t>(H));
   std::vector<int> dx(pts.size()), dy(pts.size()), bin(pts.size());
@@ -172,9 +177,20 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
       bin[i] = dirBin(n.x(), n.y(), R.nb, P.ignorePolarity);
     }
     std::fill(acc.begin(), acc.end(), 0);
-    for (std::size_t i = 0; i < pts.size(); ++i)
-      rows.accumulate(acc.data(), R.plane(bin[i]) + std::size_t(dy[i] + pad) * AS + pad + dx[i],
-                      int(run));
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      const int y0 = std::max(0, -dy[i]), y1 = std::min(H, H - dy[i]);
+      const int x0 = std::max(0, -dx[i]), x1 = std::min(W, W - dx[i]);
+      if (y0 >= y1 || x0 >= x1) continue;
+      const std::uint8_t* src = R.plane(bin[i]) + std::size_t(dy[i] + pad) * AS + pad + dx[i];
+      if (2 * std::size_t(x1 - x0) >= AS) {
+        rows.accumulate(acc.data() + std::size_t(y0) * AS, src + std::size_t(y0) * AS,
+                        int(std::size_t(y1 - y0) * AS));
+      } else {
+        for (int y = y0; y < y1; ++y)
+          rows.accumulate(acc.data() + std::size_t(y) * AS + x0, src + std::size_t(y) * AS + x0,
+                          x1 - x0);
+      }
+    }
     for (int y = 0; y < H; ++y) rowPeak[std::size_t(y)] = rows.max(&acc[std::size_t(y) * AS], W);
     for (int y = 0; y < H; ++y) {
       // Most rows hold no score above the threshold; their maximum tells without a scan.
