@@ -4,7 +4,7 @@
 
 #include "platform/core/vcException.h"
 #include "python/py_common.h"
-#include "tools/common/vcPngIo.h"
+#include "tools/common/vcImageFile.h"
 
 namespace vcpy {
 
@@ -37,7 +37,7 @@ void writeImage(const std::string& path, const py::object& image) {
 
 void bindFiles(py::module_& m) {
   m.def("read_image", &readImage, py::arg("path"),
-        "The image file as a (height, width) uint8 array: PNG (grey or colour, 8 or 16 bits) or "
+        "The image file as a (height, width) uint8 array: PNG, JPEG, TIFF, BMP (grey or colour) or "
         "binary PGM, converted to grey as flexalign run does. OSError names the file and the "
         "problem.");
   m.def("write_image", &writeImage, py::arg("path"), py::arg("image"),

@@ -11,7 +11,7 @@
 #include "platform/diag/vcDiag.h"
 #include "support/text_files.h"
 #include "tools/common/vcFlexSample.h"
-#include "tools/common/vcPngIo.h"
+#include "tools/common/vcImageFile.h"
 #include "vcFlexAlignTool.h"
 
 #if __has_include(<png.h>)

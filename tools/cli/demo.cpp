@@ -13,7 +13,7 @@
 #include "tools/cli/vcCliExample.h"
 #include "tools/cli/vcCliResults.h"
 #include "tools/common/vcFlexSample.h"
-#include "tools/common/vcPngIo.h"
+#include "tools/common/vcImageFile.h"
 #include "vcFlexAlign.h"
 
 namespace {
@@ -113,11 +113,10 @@ struct Options {
 
 int writeExample(const Options& o, const vcFlexSample& sample, const vcCliExample& example,
                  const std::vector<DemoImage>& images) {
-  const std::string ext = vfHavePng() ? ".png" : ".pgm";
+  const std::string ext = ".png";
   const fs::path dir = o.example;
   vfMakeFolder(o.example);
   nlohmann::json d = example.description;
-  if (!vfHavePng()) d["trainImage"] = "train.pgm";
   std::ofstream(dir / "part.json") << d.dump(2) << "\n";
   for (const auto& [name, img] : example.images)
     vfWriteImage((dir / (fs::path(name).stem().string() + ext)).string(), img);

@@ -14,13 +14,15 @@
 #include "tools/cli/vcCliJobs.h"
 #include "tools/cli/vcCliPattern.h"
 #include "tools/cli/vcCliResults.h"
-#include "tools/common/vcPngIo.h"
+#include "tools/common/vcImageFile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 // Inputs and outputs of each run; enough for a person to see what was searched and found.
 constexpr unsigned long kReportFlags = 0x30000;
+// The files of a folder that are run, by extension (any case).
+const std::string kImageExtensions = " .png .jpg .jpeg .tif .tiff .bmp .pgm .ppm ";
 
 struct Options {
   std::string pattern;
@@ -50,11 +52,13 @@ std::vector<std::string> imageList(const std::vector<std::string>& args) {
       for (const auto& e : fs::directory_iterator(a)) {
         std::string ext = e.path().extension().string();
         for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-        if (e.is_regular_file() && (ext == ".png" || ext == ".pgm"))
+        if (e.is_regular_file() && kImageExtensions.find(" " + ext + " ") != std::string::npos)
           in.push_back(e.path().string());
       }
       std::sort(in.begin(), in.end());
-      if (in.empty()) throw vcCliUsage(a + ": the folder holds no .png or .pgm image");
+      if (in.empty())
+        throw vcCliUsage(a + ": the folder holds no image file (" +
+                         kImageExtensions.substr(1, kImageExtensions.size() - 2) + ")");
       out.insert(out.end(), in.begin(), in.end());
     } else {
       out.push_back(a);
@@ -132,7 +136,8 @@ int run(const Options& o) {
 vcCliRunner vfRunCommand(CLI::App& app) {
   vfCliHelpFormat(
       app, "flexalign run PATTERN IMAGE... [options]",
-      "  IMAGE is a PNG or binary PGM file, or a folder (its .png and .pgm files, sorted).");
+      "  IMAGE is a PNG, JPEG, TIFF, BMP or binary PGM file, or a folder (its image files by\n"
+      "  extension, sorted).");
   auto o = std::make_shared<Options>();
   app.add_option("PATTERN", o->pattern, "the pattern file `flexalign train` wrote")->required();
   app.add_option("IMAGE", o->images, "image files or folders")->required();

@@ -7,7 +7,7 @@
 
 #include "platform/core/vcException.h"
 #include "platform/display/vc2Wireframe.h"
-#include "tools/common/vcPngIo.h"
+#include "tools/common/vcImageFile.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "platform/display/vc2Wireframe.h"
-#include "tools/common/vcPngIo.h"
+#include "tools/common/vcImageFile.h"
 
 namespace {
 

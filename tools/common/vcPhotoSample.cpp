@@ -6,7 +6,7 @@
 
 #include "platform/core/vcAngle.h"
 #include "platform/core/vcException.h"
-#include "tools/common/vcPngIo.h"
+#include "tools/common/vcImageFile.h"
 
 namespace {
 
@@ -169,7 +169,7 @@ void gaussianBlur(Plane& P, double sigma) {
 }  // namespace
 
 bool vfHavePhotos() {
-  if (dir().empty() || !vfHavePng()) return false;
+  if (dir().empty()) return false;
   try {
     vfReadPhoto("coins");
     return true;

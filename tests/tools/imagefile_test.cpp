@@ -1,0 +1,333 @@
+// The one image reader as a user meets it: files written by each format's own library (or,
+// for BMP and PGM, by hand from the format's layout) read back as the documented grey values,
+// and damaged or hostile files refused with one line naming the file.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/resource.h>
+#include <tiffio.h>
+#include <unistd.h>
+#include <zlib.h>
+
+// clang-format off
+#include <cstddef>
+#include <cstdio>
+#include <jpeglib.h>
+// clang-format on
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/core/vcException.h"
+#include "support/text_files.h"
+#include "tools/common/vcImageFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::string;
+
+std::string tempPath(const std::string& name) {
+  return (fs::temp_directory_path() / ("vcimage_" + std::to_string(::getpid()) + "_" + name))
+      .string();
+}
+
+void writeBytes(const std::string& path, const Bytes& b) {
+  std::ofstream(path, std::ios::binary).write(b.data(), std::streamsize(b.size()));
+}
+
+std::string messageOf(const std::string& path) {
+  try {
+    vfReadImage(path);
+  } catch (const vcBadParams& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+std::vector<int> greys(const std::string& path) {
+  const vcPelBuffer<unsigned char> img = vfReadImage(path);
+  std::vector<int> v;
+  for (long y = 0; y < img.height(); ++y)
+    for (long x = 0; x < img.width(); ++x) v.push_back(img.get(x, y));
+  return v;
+}
+
+// --- writers through each format's own library
+
+void writePng(const std::string& path, png_uint_32 format, long w, long h, const void* px) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = png_uint_32(w);
+  image.height = png_uint_32(h);
+  image.format = format;
+  ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, px, 0, nullptr)) << image.message;
+}
+
+struct TiffSpec {
+  long w = 4, h = 1;
+  int perPixel = 1, bits = 8, photometric = PHOTOMETRIC_MINISBLACK;
+  bool separate = false, tiled = false;
+};
+
+// Samples in pixel order (plane order for separate planes), each `bits` wide.
+template <class T>
+void writeTiff(const std::string& path, const TiffSpec& s, const std::vector<T>& samples) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(s.w));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(s.h));
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(s.perPixel));
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(s.bits));
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, std::uint16_t(s.photometric));
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, s.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+  if (s.tiled) {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16u);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, 16u);
+    std::vector<T> tile(16 * 16 * std::size_t(s.perPixel), 0);
+    for (long y = 0; y < s.h; ++y)
+      for (long x = 0; x < s.w * s.perPixel; ++x)
+        tile[std::size_t(y * 16 * s.perPixel + x)] = samples[std::size_t(y * s.w * s.perPixel + x)];
+    TIFFWriteTile(t, tile.data(), 0, 0, 0, 0);
+  } else {
+    const int planes = s.separate ? s.perPixel : 1;
+    const long perRow = s.w * (s.separate ? 1 : s.perPixel);
+    for (int p = 0; p < planes; ++p)
+      for (long y = 0; y < s.h; ++y) {
+        std::vector<T> row(samples.begin() + (p * s.h + y) * perRow,
+                           samples.begin() + (p * s.h + y + 1) * perRow);
+        TIFFWriteScanline(t, row.data(), std::uint32_t(y), std::uint16_t(p));
+      }
+  }
+  TIFFClose(t);
+}
+
+Bytes jpegGrey(long w, long h, const std::vector<unsigned char>& px) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = JDIMENSION(w);
+  c.image_height = JDIMENSION(h);
+  c.input_components = 1;
+  c.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 100, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  for (long y = 0; y < h; ++y) {
+    JSAMPROW row = const_cast<unsigned char*>(px.data() + y * w);
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes b(reinterpret_cast<char*>(out), size);
+  std::free(out);
+  return b;
+}
+
+// --- BMP from its layout: file header, 40-byte info header, palette, bottom-up rows
+
+void le(Bytes& b, std::uint32_t v, int n) {
+  for (int i = 0; i < n; ++i) b += char((v >> (8 * i)) & 255);
+}
+
+Bytes bmp(long w, long h, int bits, const std::vector<std::uint32_t>& palette, const Bytes& rows,
+          std::uint32_t compression = 0) {
+  Bytes b = "BM";
+  const std::uint32_t dataAt = 54 + 4 * std::uint32_t(palette.size());
+  le(b, dataAt + std::uint32_t(rows.size()), 4), le(b, 0, 4), le(b, dataAt, 4);
+  le(b, 40, 4), le(b, std::uint32_t(w), 4), le(b, std::uint32_t(h), 4), le(b, 1, 2);
+  le(b, std::uint32_t(bits), 2), le(b, compression, 4), le(b, std::uint32_t(rows.size()), 4);
+  le(b, 2835, 4), le(b, 2835, 4), le(b, std::uint32_t(palette.size()), 4), le(b, 0, 4);
+  for (std::uint32_t c : palette) le(b, c, 4);  // 0x00RRGGBB, stored B, G, R, 0
+  return b + rows;
+}
+
+// Red, green, blue and a mixed colour: Rec. 601 luma 76, 150, 29 and 141.
+const unsigned char kRgb[] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 100, 150, 200};
+const std::vector<int> kLuma = {76, 150, 29, 141};
+
+TEST(ImageFile, SixteenBitAndSmallDepthsScaleLinearly) {
+  // 16-bit grey 10, 128, 255 and 0 (v * 257), as PNG, TIFF and PGM.
+  const std::vector<std::uint16_t> wide = {2570, 32896, 65535, 0};
+  const std::vector<int> want = {10, 128, 255, 0};
+  const std::string png = tempPath("16.png"), tif = tempPath("16.tif"), pgm = tempPath("16.pgm");
+  writePng(png, PNG_FORMAT_LINEAR_Y, 4, 1, wide.data());
+  EXPECT_EQ(greys(png), want);  // the gamma-converting reader gave 58 for 10
+  writeTiff(tif, TiffSpec{.bits = 16}, wide);
+  EXPECT_EQ(greys(tif), want);
+  Bytes p = "P5\n# a comment\n4 1\n65535\n";
+  for (std::uint16_t v : wide) p += char(v >> 8), p += char(v & 255);
+  writeBytes(pgm, p);
+  EXPECT_EQ(greys(pgm), want);
+  writeBytes(pgm, Bytes("P5 4 1 1023\n") + Bytes("\0\0\2\0\3\377\0\50", 8));
+  EXPECT_EQ(greys(pgm), (std::vector<int>{0, 128, 255, 10}));
+  // 1-bit: a min-is-white TIFF and a two-colour BMP palette.
+  writeTiff(tif, TiffSpec{.w = 8, .bits = 1, .photometric = PHOTOMETRIC_MINISWHITE},
+            std::vector<unsigned char>{0xa5});
+  EXPECT_EQ(greys(tif), (std::vector<int>{0, 255, 0, 255, 255, 0, 255, 0}));
+  writeBytes(pgm, bmp(8, 1, 1, {0x000000, 0xffffff}, Bytes("\xa5\0\0\0", 4)));
+  EXPECT_EQ(greys(pgm), (std::vector<int>{255, 0, 255, 0, 0, 255, 0, 255}));
+  // A 16-bit colour PNG goes through the same luma.
+  std::vector<std::uint16_t> rgb16;
+  for (unsigned char c : kRgb) rgb16.push_back(std::uint16_t(c * 257));
+  writePng(png, PNG_FORMAT_LINEAR_RGB, 4, 1, rgb16.data());
+  EXPECT_EQ(greys(png), kLuma);
+  for (const std::string& f : {png, tif, pgm}) fs::remove(f);
+}
+
+TEST(ImageFile, ColourBecomesRec601LumaInEveryFormat) {
+  const std::string f = tempPath("colour");
+  writePng(f, PNG_FORMAT_RGB, 4, 1, kRgb);
+  EXPECT_EQ(greys(f), kLuma) << "PNG";
+  unsigned char rgba[16];
+  for (int i = 0; i < 4; ++i) std::memcpy(rgba + 4 * i, kRgb + 3 * i, 3), rgba[4 * i + 3] = 0;
+  writePng(f, PNG_FORMAT_RGBA, 4, 1, rgba);
+  EXPECT_EQ(greys(f), kLuma) << "PNG, alpha ignored";
+  const std::vector<unsigned char> samples(kRgb, kRgb + 12);
+  writeTiff(f, TiffSpec{.perPixel = 3, .photometric = PHOTOMETRIC_RGB}, samples);
+  EXPECT_EQ(greys(f), kLuma) << "TIFF";
+  writeTiff(f, TiffSpec{.perPixel = 3, .photometric = PHOTOMETRIC_RGB, .tiled = true}, samples);
+  EXPECT_EQ(greys(f), kLuma) << "tiled TIFF";
+  std::vector<unsigned char> planes;
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < 4; ++i) planes.push_back(kRgb[3 * i + c]);
+  writeTiff(f, TiffSpec{.perPixel = 3, .photometric = PHOTOMETRIC_RGB, .separate = true}, planes);
+  EXPECT_EQ(greys(f), kLuma) << "TIFF in planes";
+  Bytes bgr, bgrx;
+  for (int i = 0; i < 4; ++i) {
+    bgr += {char(kRgb[3 * i + 2]), char(kRgb[3 * i + 1]), char(kRgb[3 * i])};
+    bgrx += {char(kRgb[3 * i + 2]), char(kRgb[3 * i + 1]), char(kRgb[3 * i]), '\0'};
+  }
+  writeBytes(f, bmp(4, 1, 24, {}, bgr));
+  EXPECT_EQ(greys(f), kLuma) << "24-bit BMP";
+  writeBytes(f, bmp(4, 1, 32, {}, bgrx));
+  EXPECT_EQ(greys(f), kLuma) << "32-bit BMP";
+  writeBytes(f, bmp(4, 1, 8, {0xff0000, 0x00ff00, 0x0000ff, 0x6496c8}, Bytes("\0\1\2\3", 4)));
+  EXPECT_EQ(greys(f), kLuma) << "8-bit BMP";
+  // Two rows bottom-up, and the same as RLE8 runs: 2 x index 1, then index 3, end of line...
+  writeBytes(f, bmp(3, 2, 8, {0, 0xff0000, 0, 0x6496c8}, Bytes("\3\3\3\0\1\1\3\0", 8)));
+  EXPECT_EQ(greys(f), (std::vector<int>{76, 76, 141, 141, 141, 141}));
+  writeBytes(f, bmp(3, 2, 8, {0, 0xff0000, 0, 0x6496c8}, Bytes("\3\3\0\0\2\1\1\3\0\1", 10), 1));
+  EXPECT_EQ(greys(f), (std::vector<int>{76, 76, 141, 141, 141, 141})) << "RLE8";
+  writeBytes(f, Bytes("P6 4 1 255\n") + Bytes(reinterpret_cast<const char*>(kRgb), 12));
+  EXPECT_EQ(greys(f), kLuma) << "PPM";
+  // JPEG is lossy; a grey one at quality 100 comes back within one level.
+  std::vector<unsigned char> ramp(64 * 16);
+  for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = (unsigned char)(i % 64 * 4);
+  writeBytes(f, jpegGrey(64, 16, ramp));
+  const std::vector<int> back = greys(f);
+  ASSERT_EQ(back.size(), ramp.size());
+  for (std::size_t i = 0; i < ramp.size(); ++i) ASSERT_NEAR(back[i], ramp[i], 1) << i;
+  fs::remove(f);
+}
+
+long peakKb() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+TEST(ImageFile, DeclaredSizesPastTheFileOrTheLimitsAreRefusedBeforeAllocating) {
+  const std::string f = tempPath("huge");
+  // A small real file of each format with its size fields rewritten to 10000 x 10000.
+  Bytes png = vfEncodePng(vcPelBuffer<unsigned char>(16, 16));
+  png.replace(16, 8, Bytes("\0\0\x27\x10\0\0\x27\x10", 8));
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17);
+  for (int i = 0; i < 4; ++i) png[29 + i] = char((crc >> (24 - 8 * i)) & 255);
+  Bytes jpeg = jpegGrey(16, 16, std::vector<unsigned char>(256, 7));
+  const auto sof = jpeg.find("\xff\xc0");
+  ASSERT_NE(sof, Bytes::npos);
+  jpeg.replace(sof + 5, 4, Bytes("\x27\x10\x27\x10", 4));
+  writeTiff(f, TiffSpec{.w = 16, .h = 16}, std::vector<unsigned char>(256, 7));
+  Bytes tiff = vcTest::readFile(f);
+  for (const char* tag : {"\0\1\3\0\1\0\0\0", "\1\1\3\0\1\0\0\0"}) {  // width, length: SHORT
+    const auto at = tiff.find(Bytes(tag, 8));
+    ASSERT_NE(at, Bytes::npos);
+    tiff.replace(at + 8, 2, Bytes("\x10\x27", 2));
+  }
+  const Bytes bmpHuge = bmp(10000, 10000, 8, {}, Bytes(64, '\0'));
+  const Bytes pgm = "P5 10000 10000 255\n" + Bytes(64, '\0');
+  const long before = peakKb();
+  const auto t0 = std::chrono::steady_clock::now();
+  for (const Bytes& b : {png, jpeg, tiff, bmpHuge, pgm}) {
+    writeBytes(f, b);
+    const std::string m = messageOf(f);
+    EXPECT_EQ(m.rfind(f + ": ", 0), 0u) << m;
+    EXPECT_NE(m.find("declares 10000 x 10000 pixels, more than its"), std::string::npos) << m;
+  }
+  writeBytes(f, "P5 65537 2 255\n" + Bytes(64, '\0'));
+  EXPECT_NE(messageOf(f).find("PGM of 65537 x 2 pixels, more than the 65536 a side"),
+            std::string::npos);
+  const std::string repro = VCFLEX_REPRO_DIR "/png-74-bytes-declares-65536x4096.png";
+  EXPECT_NE(messageOf(repro).find("declares 65536 x 4096 pixels, more than its 74 bytes"),
+            std::string::npos);
+  EXPECT_LT(peakKb() - before, 32 << 10) << "kB";
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+  // What is not a file is refused before it is read: /dev/zero would never end.
+  EXPECT_NE(messageOf("/dev/zero").find("/dev/zero: not a regular file"), std::string::npos);
+  EXPECT_NE(messageOf(fs::temp_directory_path().string()).find(": is a folder"), std::string::npos);
+  fs::remove(f);
+}
+
+TEST(ImageFile, DamagedFilesNameTheFileAndTheProblem) {
+  const std::string missing = tempPath("missing.png");
+  EXPECT_NE(messageOf(missing).find(missing + ": cannot open"), std::string::npos);
+  const std::string f = tempPath("damaged");
+  writeBytes(f, "hello, this is not an image");
+  EXPECT_NE(messageOf(f).find("not a PNG, JPEG, TIFF, BMP or binary PGM image"), std::string::npos);
+  writeBytes(f, "");
+  EXPECT_NE(messageOf(f).find(f + ": the file is empty"), std::string::npos);
+  // Every format cut inside its header and inside its pixels: a clear refusal, never a
+  // partial image.
+  vcPelBuffer<unsigned char> ramp(40, 30);
+  for (long y = 0; y < 30; ++y)
+    for (long x = 0; x < 40; ++x) ramp.set(x, y, (unsigned char)((x * 7 + y * 13) & 255));
+  std::vector<unsigned char> px(ramp.row(0), ramp.row(0) + 40 * 30);
+  writeTiff(f, TiffSpec{.w = 40, .h = 30}, px);
+  const Bytes tiff = vcTest::readFile(f);
+  const Bytes whole[] = {vfEncodePng(ramp), jpegGrey(40, 30, px), tiff,
+                         bmp(40, 30, 8, {}, Bytes(40 * 30, '\1')),
+                         "P5 40 30 255\n" + Bytes(40 * 30, '\1')};
+  for (const Bytes& b : whole) {
+    for (std::size_t n : {std::size_t(9), std::size_t(40), b.size() / 2}) {
+      writeBytes(f, b.substr(0, n));
+      const std::string m = messageOf(f);
+      EXPECT_EQ(m.rfind(f + ": ", 0), 0u) << n << " " << m;
+      EXPECT_EQ(std::count(m.begin(), m.end(), '\n'), 0) << m;
+    }
+  }
+  fs::remove(f);
+}
+
+TEST(ImageFile, WritesPngAndPgmThatReadBackExactly) {
+  vcPelBuffer<unsigned char> img(37, 21);
+  for (long y = 0; y < 21; ++y)
+    for (long x = 0; x < 37; ++x) img.set(x, y, (unsigned char)((x * 7 + y * 13) & 255));
+  for (const char* name : {"grey.png", "grey.PNG", "grey.pgm"}) {
+    const std::string p = tempPath(name);
+    vfWriteImage(p, img);
+    EXPECT_TRUE(vfPelEqual(vfReadImage(p), img)) << name;
+    fs::remove(p);
+  }
+  // A window is written as just its pixels, whatever the row stride of its root image.
+  vcPelBuffer<unsigned char> win = img;
+  ASSERT_TRUE(win.window(vcPelRect(5, 3, 10, 8)));
+  const std::string p = tempPath("window.png");
+  vfWritePng(p, win);
+  const auto back = vfReadImage(p);
+  ASSERT_EQ(back.width(), 10);
+  ASSERT_EQ(back.height(), 8);
+  for (long y = 0; y < 8; ++y)
+    for (long x = 0; x < 10; ++x) ASSERT_EQ(back.get(x, y), img.get(x + 5, y + 3));
+  EXPECT_THROW(vfEncodePng(vcPelBuffer_const<unsigned char>()), vcBadParams);
+  fs::remove(p);
+}
+
+}  // namespace

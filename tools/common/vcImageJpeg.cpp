@@ -1,0 +1,99 @@
+// JPEG through libjpeg-turbo, decoded straight to grey: the library's YCbCr-to-grey output is
+// the luma Y = 0.299 R + 0.587 G + 0.114 B of the grey formula.
+// clang-format off
+#include <cstddef>
+#include <cstdio>
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include <csetjmp>
+#include <memory>
+
+#include "tools/common/vcImageCodecs.h"
+
+namespace {
+
+// A progressive file may hold any number of scans, each a pass over the whole image; real
+// files have about ten.
+constexpr int kMaxScans = 100;
+
+// Everything a read holds lives here, on the heap, so that the longjmp of the error handler
+// back into vfDecodeJpeg skips no C++ object.
+struct JpegRead {
+  jpeg_decompress_struct cinfo{};
+  jpeg_error_mgr errors{};
+  jpeg_progress_mgr progress{};
+  std::jmp_buf jump{};
+  char message[JMSG_LENGTH_MAX] = "";
+  const char* kind = "damaged or truncated JPEG";
+  bool created = false;
+  vcPelBuffer<unsigned char> out;
+
+  ~JpegRead() {
+    if (created) jpeg_destroy_decompress(&cinfo);
+  }
+};
+
+JpegRead& readOf(j_common_ptr c) { return *static_cast<JpegRead*>(c->client_data); }
+
+void onError(j_common_ptr c) {
+  JpegRead& r = readOf(c);
+  c->err->format_message(c, r.message);
+  std::longjmp(r.jump, 1);
+}
+
+// Warnings are ignored, except the two that mean the data stops early: the library would fill
+// the rest of the image with grey.
+void onMessage(j_common_ptr c, int level) {
+  if (level < 0 && (c->err->msg_code == JWRN_JPEG_EOF || c->err->msg_code == JWRN_HIT_MARKER))
+    onError(c);
+}
+
+void onProgress(j_common_ptr c) {
+  const auto* d = reinterpret_cast<j_decompress_ptr>(c);
+  if (d->input_scan_number > kMaxScans) {
+    JpegRead& r = readOf(c);
+    std::snprintf(r.message, sizeof r.message, "more than %d progressive scans", kMaxScans);
+    r.kind = "refused JPEG";
+    std::longjmp(r.jump, 1);
+  }
+}
+
+// Runs between setjmp and a possible longjmp: only the heap-held state, no C++ objects of its
+// own that a jump would skip.
+void readPixels(JpegRead& r, const vcImageBytes& in) {
+  jpeg_decompress_struct& c = r.cinfo;
+  jpeg_mem_src(&c, in.data, static_cast<unsigned long>(in.size));
+  jpeg_read_header(&c, TRUE);
+  vfCheckImageSize(in, c.image_width, c.image_height, "JPEG");
+  if (c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK) {
+    std::snprintf(r.message, sizeof r.message, "CMYK colours are not supported");
+    r.kind = "refused JPEG";
+    std::longjmp(r.jump, 1);
+  }
+  c.out_color_space = JCS_GRAYSCALE;
+  jpeg_start_decompress(&c);
+  r.out = vcPelBuffer<unsigned char>(long(c.output_width), long(c.output_height));
+  while (c.output_scanline < c.output_height) {
+    JSAMPROW row = r.out.row(long(c.output_scanline));
+    jpeg_read_scanlines(&c, &row, 1);
+  }
+}
+
+}  // namespace
+
+vcPelBuffer<unsigned char> vfDecodeJpeg(const vcImageBytes& in) {
+  auto r = std::make_unique<JpegRead>();
+  r->cinfo.err = jpeg_std_error(&r->errors);
+  r->errors.error_exit = onError;
+  r->errors.emit_message = onMessage;
+  r->cinfo.client_data = r.get();
+  r->progress.progress_monitor = onProgress;
+  if (setjmp(r->jump)) vfImageFail(in.name, std::string(r->kind) + " (" + r->message + ")");
+  jpeg_create_decompress(&r->cinfo);
+  r->created = true;
+  r->cinfo.progress = &r->progress;
+  readPixels(*r, in);
+  return std::move(r->out);
+}
