@@ -8,6 +8,7 @@
 
 #include "python/py_common.h"
 #include "python/py_results.h"
+#include "tools/common/vcPatternFile.h"
 #include "vcFlexAlignTool.h"
 
 namespace vcpy {
@@ -82,8 +83,11 @@ class Pattern {
     return p;
   }
 
+  // The pattern file of the flexalign command (tools/common/vcPatternFile.h), with the default
+  // run settings; load reads the command's files and bare archives alike.
   void save(const std::string& path) const {
-    const std::string b = toBytes();
+    const std::vector<std::uint8_t> bytes = vfPatternFileBytes(vfPatternFileOf(locked_()));
+    const std::string b(bytes.begin(), bytes.end());
     std::ofstream f(path, std::ios::binary);
     if (!f.write(b.data(), static_cast<std::streamsize>(b.size())) || !f.flush())
       raiseOSError(path + ": cannot write the file");
@@ -106,7 +110,9 @@ class Pattern {
     std::string b(static_cast<std::size_t>(size), '\0');
     if (!f.read(b.data(), static_cast<std::streamsize>(size)))
       raiseOSError(path + ": cannot read the file");
-    return fromBytes(py::bytes(b));
+    Pattern p;
+    p.p_ = vfPatternFileFromBytes(std::vector<std::uint8_t>(b.begin(), b.end()), path).pattern;
+    return p;
   }
 
   bool operator==(const Pattern& o) const { return locked_() == o.locked_(); }

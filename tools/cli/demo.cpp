@@ -56,7 +56,7 @@ std::vector<DemoImage> demoImages(const vcFlexSample& s) {
 
 // Run settings per demo image: the hidden key is required; two small copies need the whole
 // image and a smaller scale.
-vcFlexAlignRunParams demoRunParams(const vcCliPattern& p, const DemoImage& d) {
+vcFlexAlignRunParams demoRunParams(const vcPatternFile& p, const DemoImage& d) {
   vcFlexAlignRunParams rp = p.runParams;
   if (d.hidden >= 0) {
     vcPtrHandle<vcFlexSubModelRunParams> q = rp.subModelInstanceParams(d.hidden).clone();
@@ -147,7 +147,7 @@ int demo(const Options& o) {
   const vcCliTrainJob job =
       vfParseDescription(example.description, "demo part",
                          [&](const std::string& name) { return example.images.at(name); });
-  const vcCliPattern pattern = vfTrainCliPattern(job);
+  const vcPatternFile pattern = vfTrainCliPattern(job);
   if (!o.json)
     std::printf("trained %zu sub-model tools in %.1f ms\n\n", pattern.pattern.tools().size(),
                 vfMsSince(t0));

@@ -4,7 +4,7 @@
 
 #include "platform/core/vcAngle.h"
 #include "tools/cli/vcCliCommand.h"
-#include "tools/cli/vcCliPattern.h"
+#include "tools/common/vcPatternFile.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ const char* kindName(vcFlexModelDefs::ModelType t) {
 double degrees(const vcMatrix<2>& m) { return m.rotation().toDouble() * 180 / vcPi; }
 
 int info(const std::string& path) {
-  const vcCliPattern p = vfLoadCliPattern(path);
+  const vcPatternFile p = vfLoadPatternFile(path);
   const vcFlexArrangement& a = p.pattern.arrangement();
   std::printf("%s: %zu sub-models, %zu instances, %zu trained tools\n", path.c_str(),
               a.subModels().size(), a.positions().size(), p.pattern.tools().size());

@@ -12,9 +12,9 @@
 #include "platform/diag/vcDiag.h"
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliJobs.h"
-#include "tools/cli/vcCliPattern.h"
 #include "tools/cli/vcCliResults.h"
 #include "tools/common/vcImageFile.h"
+#include "tools/common/vcPatternFile.h"
 
 namespace {
 
@@ -76,15 +76,15 @@ struct ImageOutput {
 int run(const Options& o) {
   if (!o.overlay.empty()) vfMakeFolder(o.overlay);
   if (!o.report.empty()) vfMakeFolder(o.report);
-  const vcCliPattern pattern = vfLoadCliPattern(o.pattern);
+  const vcPatternFile pattern = vfLoadPatternFile(o.pattern);
   const vcXform<2> start = o.start.empty() ? pattern.startPose : parseStart(o.start);
   const std::vector<std::string> files = imageList(o.images);
   const std::size_t threads = std::min(std::size_t(o.jobs), files.size());
   // A pattern must not be shared between threads: every worker runs its own copy.
-  const std::vector<vcCliPattern> copies(threads, pattern);
+  const std::vector<vcPatternFile> copies(threads, pattern);
 
   auto work = [&](std::size_t i, std::size_t worker) {
-    const vcCliPattern& own = copies[worker];
+    const vcPatternFile& own = copies[worker];
     const std::string stem = fs::path(files[i]).stem().string();
     ImageOutput out;
     try {

@@ -16,13 +16,13 @@ struct Options {
 int train(const Options& o) {
   const auto t0 = std::chrono::steady_clock::now();
   const vcCliTrainJob job = vfReadDescription(o.description);
-  vcCliPattern p;
+  vcPatternFile p;
   try {
     p = vfTrainCliPattern(job);
   } catch (const vcException& e) {
     throw vcCliUsage(o.description + ": training failed: " + e.what());
   }
-  vfSaveCliPattern(o.out, p);
+  vfSavePatternFile(o.out, p);
   std::printf("trained %zu instances of %zu sub-models (%zu tools) in %.1f ms; wrote %s\n",
               job.instanceNames.size(), job.arrangement.subModels().size(),
               p.pattern.tools().size(), vfMsSince(t0), o.out.c_str());

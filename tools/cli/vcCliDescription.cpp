@@ -379,8 +379,8 @@ vcCliTrainJob vfReadDescription(const std::string& path) {
   });
 }
 
-vcCliPattern vfTrainCliPattern(const vcCliTrainJob& job) {
-  vcCliPattern p;
+vcPatternFile vfTrainCliPattern(const vcCliTrainJob& job) {
+  vcPatternFile p;
   p.pattern.train(job.arrangement, job.trainParams);
   p.runParams = job.runParams;
   p.startPose = job.startPose;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/core/vcPelBuffer.h"
-#include "tools/cli/vcCliPattern.h"
+#include "tools/common/vcPatternFile.h"
 #include "vcFlexModels.h"
 
 // What a description trains: the arrangement and its train parameters, plus what the pattern
@@ -33,4 +33,4 @@ vcCliTrainJob vfParseDescription(const nlohmann::json& doc, const std::string& s
 vcCliTrainJob vfReadDescription(const std::string& path);
 
 // Trains the job's pattern and keeps its run settings.
-vcCliPattern vfTrainCliPattern(const vcCliTrainJob& job);
+vcPatternFile vfTrainCliPattern(const vcCliTrainJob& job);

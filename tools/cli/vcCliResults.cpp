@@ -50,7 +50,7 @@ struct Canvas {
 
 }  // namespace
 
-vcCliImageRun vfRunCliImage(const vcCliPattern& p, const std::string& name,
+vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
                             const vcPelBuffer_const<unsigned char>& image,
                             const vcXform<2>& startPose, const vcFlexAlignRunParams& params,
                             vcDiagObject* diag, unsigned long flags) {
@@ -159,7 +159,7 @@ nlohmann::json vfCliJson(const vcCliImageRun& r) {
   return j;
 }
 
-void vfWriteCliOverlay(const std::string& path, const vcCliPattern& p,
+void vfWriteCliOverlay(const std::string& path, const vcPatternFile& p,
                        const vcPelBuffer_const<unsigned char>& image, const vcCliImageRun& r) {
   Canvas c{image.width(), image.height(), {}};
   c.rgb.resize(std::size_t(c.w) * c.h * 3);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/core/vcPelBuffer.h"
-#include "tools/cli/vcCliPattern.h"
+#include "tools/common/vcPatternFile.h"
 #include "vcFlexAlignTool.h"
 
 struct vcCliInstance {
@@ -36,7 +36,7 @@ struct vcCliImageRun {
 };
 
 // Runs the pattern; recording goes to `diag` when given.
-vcCliImageRun vfRunCliImage(const vcCliPattern& p, const std::string& name,
+vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
                             const vcPelBuffer_const<unsigned char>& image,
                             const vcXform<2>& startPose, const vcFlexAlignRunParams& params,
                             vcDiagObject* diag = nullptr, unsigned long flags = 0);
@@ -47,5 +47,5 @@ std::string vfCliTable(const vcCliImageRun& r);
 nlohmann::json vfCliJson(const vcCliImageRun& r);
 // The image in grey with the arrangement box (yellow), the found pieces' outlines (green) and
 // the expected place of missing pieces (red), as a colour PNG.
-void vfWriteCliOverlay(const std::string& path, const vcCliPattern& p,
+void vfWriteCliOverlay(const std::string& path, const vcPatternFile& p,
                        const vcPelBuffer_const<unsigned char>& image, const vcCliImageRun& r);

@@ -1,11 +1,10 @@
 #include "tools/common/vcImageFile.h"
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/core/vcException.h"
+#include "tools/common/vcFileBytes.h"
 #include "tools/common/vcImageCodecs.h"
 
 namespace {
@@ -32,26 +31,6 @@ void vfCheckImageSize(const vcImageBytes& in, std::uint64_t width, std::uint64_t
   if (width * height > vcImageLimits::kMaxPixelsPerByte * in.size)
     vfImageFail(in.name, std::string(format) + " declares " + size + " pixels, more than its " +
                              std::to_string(in.size) + " bytes can hold");
-}
-
-std::vector<std::uint8_t> vfReadFileBytes(const std::string& path, std::uint64_t limit) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::file_status st = fs::status(path, ec);
-  if (ec || !fs::exists(st)) vfImageFail(path, "cannot open the file (no such file)");
-  if (fs::is_directory(st)) vfImageFail(path, "is a folder, not a file");
-  if (!fs::is_regular_file(st)) vfImageFail(path, "not a regular file (a device, pipe or socket)");
-  const std::uintmax_t size = fs::file_size(path, ec);
-  if (ec) vfImageFail(path, "cannot read the file's size");
-  if (size > limit)
-    vfImageFail(path, std::to_string(size) + " bytes, more than the " + std::to_string(limit) +
-                          " this program reads");
-  std::ifstream f(path, std::ios::binary);
-  if (!f) vfImageFail(path, std::string("cannot open the file (") + std::strerror(errno) + ")");
-  std::vector<std::uint8_t> bytes(size);
-  f.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size));
-  if (std::uintmax_t(f.gcount()) != size) vfImageFail(path, "cannot read the whole file");
-  return bytes;
 }
 
 vcPelBuffer<unsigned char> vfDecodeImage(const std::uint8_t* data, std::size_t size,

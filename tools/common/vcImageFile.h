@@ -36,10 +36,6 @@ vcPelBuffer<unsigned char> vfReadImage(const std::string& path);
 vcPelBuffer<unsigned char> vfDecodeImage(const std::uint8_t* data, std::size_t size,
                                          const std::string& name);
 
-// A regular file's bytes. A folder, a device or pipe, or a file over `limit` bytes is refused
-// with vcBadParams naming the file, before anything is read.
-std::vector<std::uint8_t> vfReadFileBytes(const std::string& path, std::uint64_t limit);
-
 // PNG when the path ends in ".png" (any case), else PGM.
 void vfWriteImage(const std::string& path, const vcPelBuffer_const<unsigned char>& img);
 void vfWritePng(const std::string& path, const vcPelBuffer_const<unsigned char>& img);

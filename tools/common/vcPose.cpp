@@ -1,0 +1,41 @@
+#include "tools/common/vcPose.h"
+
+#include <cmath>
+
+#include "platform/core/vcAngle.h"
+
+namespace {
+
+std::string number(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", v);
+  return buf;
+}
+
+}  // namespace
+
+vcXform<2> vfPoseFrom(double x, double y, double angleDeg, double scale) {
+  const double a = angleDeg * vcPi / 180.0, c = scale * std::cos(a), s = scale * std::sin(a);
+  return vcXform<2>(vcMatrix<2>(c, -s, s, c), vcVector<2>(x, y));
+}
+
+double vfPoseAngle(const vcXform<2>& pose) {
+  return pose.matrix().rotation().toDouble() * 180.0 / vcPi;
+}
+
+double vfPoseScale(const vcXform<2>& pose) { return pose.matrix().scale(); }
+
+std::string vfPoseProblem(const vcXform<2>& pose) {
+  const vcMatrix<2>& m = pose.matrix();
+  const double t[2] = {pose.trans().x(), pose.trans().y()};
+  for (double v : t)
+    if (!std::isfinite(v) || std::fabs(v) > 1e6)
+      return "the position " + number(v) + " is not a finite number within 1e6";
+  for (double v : {m(0, 0), m(0, 1), m(1, 0), m(1, 1)})
+    if (!std::isfinite(v)) return "the angle or scale is not a finite number";
+  const double det = m(0, 0) * m(1, 1) - m(0, 1) * m(1, 0);
+  const double scale = std::sqrt(std::fabs(det));
+  if (!(det != 0) || scale < 1e-3 || scale > 1e3)
+    return "the scale " + number(scale) + " is outside 0.001 to 1000";
+  return "";
+}
