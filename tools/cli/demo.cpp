@@ -77,14 +77,14 @@ int demoMisses(const vcFlexSample& s, const DemoImage& d, const vcFlexSampleImag
   int misses = 0;
   const std::size_t want = d.options.secondCopy ? 2 : 1;
   if (r.parts.size() != want) return 1 + int(want);
-  for (const vcCliPart& part : r.parts) {
+  for (const vcPartView& part : r.parts) {
     const vcVector<2> at(part.x, part.y);
     const bool second = d.options.secondCopy && at.distance(d.options.secondPose.trans()) <
                                                     at.distance(d.options.partPose.trans());
     const std::vector<vcXform<2>>& truth = second ? img.secondTruth : img.truth;
     if (part.found != (d.hidden < 0)) ++misses;
     for (std::size_t k = 0; k < part.instances.size(); ++k) {
-      const vcCliInstance& in = part.instances[k];
+      const vcInstanceView& in = part.instances[k];
       if (s.instanceShapes[k].empty()) continue;  // the place holder has nothing to find
       if (int(k) == d.hidden) {
         misses += in.found;

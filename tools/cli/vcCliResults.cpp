@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr double kDeg = 180.0 / 3.14159265358979323846;
-
 vcXform<2> plain(const vc2XformBase& x) { return x.linearXform({0, 0}).xform(); }
 
 std::string format(const char* fmt, auto... args) {
@@ -59,48 +57,15 @@ vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
   out.width = image.width();
   out.height = image.height();
   const auto t0 = std::chrono::steady_clock::now();
-  p.pattern.run(image, vc2XformLinear(startPose), {}, params, out.results, diag, flags);
+  vcFlexAlignResultSet results;
+  p.pattern.run(image, vc2XformLinear(startPose), {}, params, results, diag, flags);
   out.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  const vcFlexArrangement& a = p.pattern.arrangement();
-  for (const vcFlexAlignResult& r : out.results.results()) {
-    vcCliPart part;
-    part.found = r.found();
-    part.score = r.score();
-    part.x = r.location().x();
-    part.y = r.location().y();
-    const vcMatrix<2> m = plain(r.pose()).matrix();
-    part.angle = m.rotation().toDouble() * kDeg;
-    part.xScale = m.xScale();
-    part.yScale = m.yScale();
-    part.info = r.infoStrings();
-    for (std::size_t k = 0; k < a.positions().size(); ++k) {
-      vcCliInstance in;
-      in.name = k < p.instanceNames.size() ? p.instanceNames[k] : "instance " + std::to_string(k);
-      vcPtrHandle<vcFlexSubModelResult> sub;
-      r.getSubModelResult(long(k), sub);
-      if (sub) {
-        in.found = true;
-        const vcXform<2> pose = plain(sub->pose());
-        in.x = pose.trans().x();
-        in.y = pose.trans().y();
-        in.angle = pose.matrix().rotation().toDouble() * kDeg;
-        in.scale = pose.matrix().scale();
-        in.score = sub->score();
-        const vcXform<2> nominal = plain(*a.positions()[k]);
-        const vcXform<2> placed = plain(sub->arrangementFromSubModel());
-        in.offset = placed.trans().distance(nominal.trans());
-        in.turn = (placed.matrix().rotation() - nominal.matrix().rotation()).toDouble() * kDeg;
-        in.turn = std::remainder(in.turn, 360.0);
-      }
-      part.instances.push_back(in);
-    }
-    out.parts.push_back(part);
-  }
+  out.parts = vfResultView(results, p.pattern.arrangement(), p.instanceNames);
   return out;
 }
 
 bool vfCliPartFound(const vcCliImageRun& r) {
-  return std::any_of(r.parts.begin(), r.parts.end(), [](const vcCliPart& p) { return p.found; });
+  return std::any_of(r.parts.begin(), r.parts.end(), [](const vcPartView& p) { return p.found; });
 }
 
 std::string vfCliTable(const vcCliImageRun& r) {
@@ -108,16 +73,17 @@ std::string vfCliTable(const vcCliImageRun& r) {
                          r.height, r.parts.size(), r.ms);
   if (r.parts.empty()) t += "  no part found\n";
   for (std::size_t i = 0; i < r.parts.size(); ++i) {
-    const vcCliPart& p = r.parts[i];
+    const vcPartView& p = r.parts[i];
     t += format(
         "  result %zu: score %.3f, %s; part at (%.2f, %.2f), angle %.3f deg, scales %.4f %.4f\n",
         i + 1, p.score, p.found ? "found" : "NOT FOUND", p.x, p.y, p.angle, p.xScale, p.yScale);
     for (const std::string& s : p.info) t += "    " + s + "\n";
     t += format("    %-12s %9s %9s %8s %6s %6s %11s %9s\n", "piece", "x", "y", "angle", "scale",
                 "score", "off layout", "turned");
-    for (const vcCliInstance& in : p.instances) {
+    for (const vcInstanceView& in : p.instances) {
       if (!in.found) {
-        t += format("    %-12s not found\n", in.name.c_str());
+        t += format("    %-12s %9.2f %9.2f %8.3f %6.4f  not found (placed by the part pose)\n",
+                    in.name.c_str(), in.x, in.y, in.angle, in.scale);
         continue;
       }
       t += format("    %-12s %9.2f %9.2f %8.3f %6.4f %6.3f %8.2f px %5.2f deg\n", in.name.c_str(),
@@ -131,7 +97,7 @@ nlohmann::json vfCliJson(const vcCliImageRun& r) {
   nlohmann::json j = {{"image", r.image},           {"width", r.width},
                       {"height", r.height},         {"time_ms", r.ms},
                       {"found", vfCliPartFound(r)}, {"results", nlohmann::json::array()}};
-  for (const vcCliPart& p : r.parts) {
+  for (const vcPartView& p : r.parts) {
     nlohmann::json pj = {{"found", p.found},
                          {"score", p.score},
                          {"x", p.x},
@@ -141,17 +107,11 @@ nlohmann::json vfCliJson(const vcCliImageRun& r) {
                          {"y_scale", p.yScale},
                          {"info", p.info},
                          {"instances", nlohmann::json::array()}};
-    for (const vcCliInstance& in : p.instances) {
-      nlohmann::json ij = {{"name", in.name}, {"found", in.found}};
-      if (in.found) {
-        ij.update({{"x", in.x},
-                   {"y", in.y},
-                   {"angle", in.angle},
-                   {"scale", in.scale},
-                   {"score", in.score},
-                   {"offset", in.offset},
-                   {"turn", in.turn}});
-      }
+    for (const vcInstanceView& in : p.instances) {
+      nlohmann::json ij = {{"name", in.name},  {"found", in.found}, {"x", in.x},
+                           {"y", in.y},        {"angle", in.angle}, {"scale", in.scale},
+                           {"score", in.score}};
+      if (in.found) ij.update({{"offset", in.offset}, {"turn", in.turn}});
       pj["instances"].push_back(ij);
     }
     j["results"].push_back(pj);
@@ -172,25 +132,21 @@ void vfWriteCliOverlay(const std::string& path, const vcPatternFile& p,
                              kRed[3] = {255, 40, 40};
   const vcFlexArrangement& a = p.pattern.arrangement();
   const vcXform<2> originInverse = plain(*a.origin()).inverse();
-  for (const vcFlexAlignResult& res : r.results.results()) {
-    const vcXform<2> imageFromArrangement = plain(res.pose()) * originInverse;
-    c.box(a.encloseRect(), imageFromArrangement, kYellow);
-    for (std::size_t k = 0; k < a.positions().size(); ++k) {
-      const vcFlexSubModel& m = a.subModels()[std::size_t(a.subModelIndices()[k])];
+  for (const vcPartView& part : r.parts) {
+    c.box(a.encloseRect(), part.pose * originInverse, kYellow);
+    for (const vcInstanceView& in : part.instances) {
+      const vcFlexSubModel& m =
+          a.subModels()[std::size_t(a.subModelIndices()[std::size_t(in.index)])];
       if (m.modelType() == vcFlexModelDefs::eBlank) continue;
-      vcPtrHandle<vcFlexSubModelResult> sub;
-      res.getSubModelResult(long(k), sub);
-      const vcXform<2> pose =
-          sub ? plain(sub->pose()) : imageFromArrangement * plain(*a.positions()[k]);
-      const unsigned char* colour = sub ? kGreen : kRed;
+      const unsigned char* colour = in.found ? kGreen : kRed;
       if (m.modelType() == vcFlexModelDefs::eSynthetic) {
         for (const vc2Wireframe& w : m.shapes()) {
           const long n = w.numVertices();
           for (long i = 0; i + 1 < n + (w.closed() ? 1 : 0); ++i)
-            c.line(pose.mapPoint(w.vertex(i)), pose.mapPoint(w.vertex((i + 1) % n)), colour);
+            c.line(in.pose.mapPoint(w.vertex(i)), in.pose.mapPoint(w.vertex((i + 1) % n)), colour);
         }
       } else {
-        c.box(m.encloseRect(), pose, colour);
+        c.box(m.encloseRect(), in.pose, colour);
       }
     }
   }
