@@ -1,7 +1,8 @@
 // Loads arbitrary bytes as archives. The first byte picks the target: a registered persistent
 // class (made through the registry), a polymorphic pointer whose class the bytes name, or one
 // of the value classes archived through their own operator||. Loading may fail only with a
-// library exception; whatever loads is stored again.
+// library exception; whatever loads is stored again, and what is stored must load into a
+// fresh object that stores the very same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,18 +17,37 @@
 
 namespace {
 
+// Stores `obj`, loads the bytes into `fresh` and stores that again: the two stores must agree.
+// A refusal here is a fault too, so it traps rather than throws.
+template <class T>
+void storeThenLoad(T& obj, T& fresh) {
+  vcArchive out;
+  out || obj;
+  try {
+    vcArchive back(out.bytes());
+    back || fresh;
+    vcArchive again;
+    again || fresh;
+    if (again.bytes() != out.bytes()) __builtin_trap();
+  } catch (const vcException&) {
+    __builtin_trap();
+  }
+}
+
 template <class T>
 void loadAndStore(vcArchive& in, T& obj) {
   in || obj;
-  vcArchive out;
-  out || obj;
+  T fresh;
+  storeThenLoad(obj, fresh);
 }
 
 void loadTarget(unsigned pick, vcArchive& in) {
   static const std::vector<std::string> names = vfRegisteredPersistentNames();
   if (pick < names.size()) {
-    std::unique_ptr<vcPersistent> obj(vfFindPersistentFactory(names[pick].c_str())());
-    loadAndStore(in, *obj);
+    const auto make = vfFindPersistentFactory(names[pick].c_str());
+    std::unique_ptr<vcPersistent> obj(make()), fresh(make());
+    in || *obj;
+    storeThenLoad(*obj, *fresh);
     return;
   }
   switch ((pick - names.size()) % 12) {

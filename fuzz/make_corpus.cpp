@@ -1,6 +1,7 @@
 // Writes the fuzz targets' seed inputs into DIR/<target>/ and the archive dictionary into
 // DIR/archive.dict: archives of every registered class in its default state, of trained and
-// filled value objects, a PGM, parameter packs and engine settings.
+// filled value objects, pattern files, a PGM, parameter packs and engine settings. The image
+// and description seeds are files in fuzz/seeds/, which scripts/fuzz adds.
 // Usage: make_corpus DIR
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcPelBuffer.h"
+#include "tools/common/vcPatternFile.h"
 #include "tools/common/vcSampleImages.h"
 #include "vcFlexAlign.h"
 
@@ -44,7 +46,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path root = argv[1];
-  for (const char* t : {"archive", "pgm", "parampack", "geofind", "correlation"})
+  for (const char* t : {"archive", "pgm", "parampack", "geofind", "correlation", "png", "jpeg",
+                        "tiff", "bmp", "description", "patternfile"})
     fs::create_directories(root / t);
   const fs::path arch = root / "archive";
   const std::vector<std::string> names = vfRegisteredPersistentNames();
@@ -113,6 +116,11 @@ int main(int argc, char** argv) {
   vcFlexAlignPattern pattern;
   pattern.train(part, tp);
   writeArchive(arch, "flexalign-pattern", extra(11), pattern);
+  // The same pattern as a pattern file, and bare (as older Python programs saved it).
+  writeFile(root / "patternfile" / "pattern.fxp", vfPatternFileBytes(vfPatternFileOf(pattern)));
+  vcArchive bare;
+  bare || pattern;
+  writeFile(root / "patternfile" / "bare.fxp", bare.bytes());
 
   // Class names and markers for the archive target's dictionary.
   std::set<std::string> words(names.begin(), names.end());

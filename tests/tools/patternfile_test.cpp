@@ -86,6 +86,11 @@ TEST(PatternFile, DamagedAndForeignFilesAreRefusedWithTheirNameAndProblem) {
   EXPECT_NE(refusal(vfPatternFileBytes(farStart)).find("start pose: the position 1e+07"),
             std::string::npos);
   EXPECT_THROW(vfPatternFileBytes(vcPatternFile()), vcBadParams);  // untrained
+  // A bare archive whose arrangement origin scales by 1e-152: refused, not loaded to be
+  // refused when saved again (found by fuzz_patternfile).
+  const std::string repro = VCFLEX_REPRO_DIR "/patternfile-bare-origin-scale-1e-152.fxp";
+  EXPECT_NE(refusal(vfReadFileBytes(repro, 1 << 20)).find("start pose: the scale"),
+            std::string::npos);
   // What is not a regular file is refused before a byte is read.
   const std::string dir = fs::temp_directory_path().string();
   for (const auto& [path, problem] :

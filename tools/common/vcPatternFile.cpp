@@ -55,6 +55,16 @@ bool loadBare(const std::vector<std::uint8_t>& bytes, vcPatternFile& out) {
   }
 }
 
+// What the archive cannot check: a name per instance and a start pose the library accepts.
+void check(const vcPatternFile& p, const std::string& source) {
+  const std::size_t instances = p.pattern.arrangement().subModelIndices().size();
+  if (p.instanceNames.size() != instances)
+    fail(source, "the pattern file is damaged (" + std::to_string(p.instanceNames.size()) +
+                     " names for " + std::to_string(instances) + " instances)");
+  const std::string pose = vfPoseProblem(p.startPose);
+  if (!pose.empty()) fail(source, "the pattern file is damaged (start pose: " + pose + ")");
+}
+
 }  // namespace
 
 std::vector<std::string> vfDefaultInstanceNames(const vcFlexArrangement& a) {
@@ -96,8 +106,9 @@ vcPatternFile vfPatternFileFromBytes(std::vector<std::uint8_t> bytes, const std:
   const std::vector<std::uint8_t> head = magicBytes();
   vcPatternFile p;
   if (bytes.size() < head.size() || !std::equal(head.begin(), head.end(), bytes.begin())) {
-    if (loadBare(bytes, p)) return p;
-    fail(source, "not a flexalign pattern file");
+    if (!loadBare(bytes, p)) fail(source, "not a flexalign pattern file");
+    check(p, source);
+    return p;
   }
   long version = 0;
   try {
@@ -116,12 +127,7 @@ vcPatternFile vfPatternFileFromBytes(std::vector<std::uint8_t> bytes, const std:
     fail(source, "pattern file version " + std::to_string(version) +
                      " is not supported (this program reads version 1)");
   if (!p.pattern.isTrained()) fail(source, "the pattern in the file is untrained");
-  const std::size_t instances = p.pattern.arrangement().subModelIndices().size();
-  if (p.instanceNames.size() != instances)
-    fail(source, "the pattern file is damaged (" + std::to_string(p.instanceNames.size()) +
-                     " names for " + std::to_string(instances) + " instances)");
-  const std::string pose = vfPoseProblem(p.startPose);
-  if (!pose.empty()) fail(source, "the pattern file is damaged (start pose: " + pose + ")");
+  check(p, source);
   return p;
 }
 

@@ -1,0 +1,6 @@
+// Decodes arbitrary bytes as a BMP file (the tools' image reader).
+#include "fuzz/fuzz_image.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return fuzz_image::decode(vfDecodeBmp, data, size);
+}

@@ -1,0 +1,53 @@
+// Reads arbitrary bytes as the JSON part description `flexalign train` takes (every image it
+// names is one small rendered scene), trains what it describes and runs the pattern once on
+// its training image. Only the library's own exceptions may come out: a JSON-library
+// exception or any other escaping the reader is a fault.
+#include <cstddef>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+
+#include "platform/core/vcException.h"
+#include "tools/cli/vcCliDescription.h"
+#include "tools/common/vcSampleImages.h"
+
+namespace {
+
+const vcPelBuffer<unsigned char>& scene() {
+  static const vcPelBuffer<unsigned char> img = [] {
+    vcSampleRender r;
+    r.width = 64;
+    r.height = 48;
+    return vfRenderSample(vfSampleAsymmetricPattern(),
+                          vcXform<2>(vcMatrix<2>(0.3, 1, vcRadian(0.0), vcRadian(0.0)), {32, 24}),
+                          r);
+  }();
+  return img;
+}
+
+// Outlines are the library's own target (fuzz_archive, the sub-model tests); large ones train
+// for long, so only small ones are trained here.
+bool smallOutlines(const vcCliTrainJob& job) {
+  for (const vcFlexSubModel& m : job.arrangement.subModels()) {
+    if (m.modelType() != vcFlexModelDefs::eSynthetic) continue;
+    const vcRect r = m.encloseRect();
+    if (!(r.width() <= 128 && r.height() <= 128)) return false;
+  }
+  return job.instanceNames.size() <= 16;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const nlohmann::json doc = nlohmann::json::parse(data, data + size, nullptr, false);
+  if (doc.is_discarded()) return 0;
+  try {
+    const vcCliTrainJob job =
+        vfParseDescription(doc, "fuzz.json", [](const std::string&) { return scene(); });
+    if (!smallOutlines(job)) return 0;
+    const vcPatternFile p = vfTrainCliPattern(job);
+    vcFlexAlignResultSet results;
+    p.pattern.run(scene(), vc2XformLinear(p.startPose), {}, p.runParams, results);
+  } catch (const vcException&) {
+  }
+  return 0;
+}
