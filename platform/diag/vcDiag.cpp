@@ -2,6 +2,27 @@
 
 #include "platform/core/vcException.h"
 
+class vcDiagImagePool {
+ public:
+  // A copy of `img`: one made before when an equal image (window, client transform and
+  // pixels) was recorded, else a new one.
+  vcPelBuffer_const<unsigned char> copyOf(const vcPelBuffer_const<unsigned char>& img) {
+    for (const auto& c : copies_)
+      if (c.window() == img.window() && c.clientFromImageXform() == img.clientFromImageXform() &&
+          vfPelEqual(c, img))
+        return c;
+    // A root image over the same window keeps the pixel coordinates the client transform uses.
+    vcPelBuffer<unsigned char> dst(img.window(), 1);
+    vfPelCopy(img, dst);
+    dst.clientFromImageXform(img.clientFromImageXform());
+    copies_.push_back(dst);
+    return dst;
+  }
+
+ private:
+  std::vector<vcPelBuffer_const<unsigned char>> copies_;
+};
+
 void vcDiagRecord::image(const vcPelBuffer_const<unsigned char>& img, bool copy) {
   if (!img.isBound()) {
     image_.setUnbound();
@@ -11,11 +32,8 @@ void vcDiagRecord::image(const vcPelBuffer_const<unsigned char>& img, bool copy)
     image_ = img;
     return;
   }
-  // A root image over the same window keeps the pixel coordinates the client transform uses.
-  vcPelBuffer<unsigned char> dst(img.window(), 1);
-  vfPelCopy(img, dst);
-  dst.clientFromImageXform(img.clientFromImageXform());
-  image_ = dst;
+  if (!pool_) pool_ = std::make_shared<vcDiagImagePool>();
+  image_ = pool_->copyOf(img);
 }
 
 void vcDiagRecord::graphics(const vcGraphicList& list, vcDisplay::CoordinateSystem coords,
@@ -46,8 +64,10 @@ vcDiagObject* vcDiagObject::getRecordingDestination(vcDiagObject* diag, unsigned
   return nullptr;
 }
 
+vcDiagObject::vcDiagObject() : pool_(std::make_shared<vcDiagImagePool>()) {}
+
 vcDiagRecord& vcDiagObject::newDiagRecord() {
-  records_.emplace_back(level_);
+  records_.emplace_back(level_, pool_);
   return records_.back();
 }
 
@@ -64,6 +84,7 @@ void vcDiagObject::clear() {
   records_.clear();
   summary_.clear();
   level_ = 0;
+  pool_ = std::make_shared<vcDiagImagePool>();
 }
 
 void vcDiagObject::summary(const std::string& key, const std::string& value) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,10 @@ struct vcDiagDefs {
   };
 };
 
+// The copies of images a recorder's records hold, each distinct one once: a run records its
+// input image in many records, and a large image copied for each would take gigabytes.
+class vcDiagImagePool;
+
 class vcDiagRecord {
  public:
   enum ItemKind { eGraphicsItem, eTextItem };
@@ -38,13 +43,15 @@ class vcDiagRecord {
     vcDisplay::CoordinateSystem coords = vcDisplay::eClientCoords;
   };
 
-  explicit vcDiagRecord(long level = 0) : level_(level) {}
+  explicit vcDiagRecord(long level = 0, std::shared_ptr<vcDiagImagePool> pool = nullptr)
+      : level_(level), pool_(std::move(pool)) {}
 
   void recordAnnotation(const std::string& text) { annotation_ = text; }
   const std::string& annotation() const { return annotation_; }
   // Keeps the image (one per record; a later call replaces it). With `copy` the pixels are
   // copied now, keeping the window's root coordinates and client transform, so later changes
-  // to the caller's buffer do not reach the record. An unbound image clears the record's.
+  // to the caller's buffer do not reach the record; records of one recorder share the copy of
+  // an image equal to one recorded before. An unbound image clears the record's.
   void image(const vcPelBuffer_const<unsigned char>& img, bool copy = true);
   const vcPelBuffer_const<unsigned char>& image() const { return image_; }
   bool hasImage() const { return image_.isBound(); }
@@ -65,6 +72,7 @@ class vcDiagRecord {
 
  private:
   long level_;
+  std::shared_ptr<vcDiagImagePool> pool_;
   std::string annotation_;
   vcPelBuffer_const<unsigned char> image_;
   std::vector<Item> items_;
@@ -72,7 +80,7 @@ class vcDiagRecord {
 
 class vcDiagObject {
  public:
-  vcDiagObject() = default;
+  vcDiagObject();
   vcDiagObject(const vcDiagObject&) = default;
   vcDiagObject& operator=(const vcDiagObject&) = default;
   virtual ~vcDiagObject() = default;
@@ -105,6 +113,7 @@ class vcDiagObject {
   std::vector<vcDiagRecord> records_;
   std::vector<std::pair<std::string, std::string>> summary_;
   long level_ = 0;
+  std::shared_ptr<vcDiagImagePool> pool_;
 };
 
 // How a report embeds record images. The library itself writes BMP (no codec needed); a

@@ -1,7 +1,10 @@
 // The page a person opens to see what a tool recorded: one self-contained HTML file.
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +82,78 @@ std::string num(double v) {
   return buf;
 }
 
+// Images with a side longer than this are embedded scaled down (the exact pixels stay in the
+// image file beside the page), and their records show the part their graphics cover.
+constexpr long kShownSide = 2048;
+
+long shrinkOf(const vcPelBuffer_const<unsigned char>& img) {
+  const long side = std::max(img.width(), img.height());
+  return (side + kShownSide - 1) / kShownSide;
+}
+
+// The mean of each k x k block.
+vcPelBuffer<unsigned char> shrunk(const vcPelBuffer_const<unsigned char>& img, long k) {
+  const long w = (img.width() + k - 1) / k, h = (img.height() + k - 1) / k;
+  vcPelBuffer<unsigned char> out(w, h);
+  std::vector<std::uint32_t> sum(static_cast<std::size_t>(w)), count(static_cast<std::size_t>(w));
+  for (long by = 0; by < h; ++by) {
+    std::fill(sum.begin(), sum.end(), 0u);
+    std::fill(count.begin(), count.end(), 0u);
+    for (long y = by * k; y < std::min(img.height(), (by + 1) * k); ++y) {
+      const unsigned char* r = img.row(y);
+      for (long x = 0; x < img.width(); ++x)
+        sum[std::size_t(x / k)] += r[x], ++count[std::size_t(x / k)];
+    }
+    for (long x = 0; x < w; ++x)
+      out.set(x, by,
+              static_cast<unsigned char>((sum[std::size_t(x)] + count[std::size_t(x)] / 2) /
+                                         count[std::size_t(x)]));
+  }
+  return out;
+}
+
+// The texts' numbers come from arithmetic (a scale range of 0.8 is kept as 0.8 - 1, printed
+// -0.19999999999999996): each is shown in the fewest digits that read back within four units
+// in its last place.
+std::string tidyNumbers(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const bool starts = std::isdigit(static_cast<unsigned char>(text[i])) &&
+                        (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1])));
+    if (!starts) {
+      out += text[i++];
+      continue;
+    }
+    std::size_t j = i;
+    while (j < text.size() &&
+           (std::isdigit(static_cast<unsigned char>(text[j])) || text[j] == '.' || text[j] == 'e' ||
+            text[j] == 'E' ||
+            ((text[j] == '-' || text[j] == '+') && (text[j - 1] == 'e' || text[j - 1] == 'E'))))
+      ++j;
+    const std::string token = text.substr(i, j - i);
+    std::size_t digits = 0;
+    for (char c : token.substr(0, token.find_first_of("eE")))
+      digits += std::isdigit(static_cast<unsigned char>(c)) != 0;
+    char* end = nullptr;
+    const double v = std::strtod(token.c_str(), &end);
+    std::string shown = token;
+    if (digits >= 16 && end == token.c_str() + token.size() && std::isfinite(v) && v != 0) {
+      const double ulp = std::nextafter(std::fabs(v), INFINITY) - std::fabs(v);
+      for (int p = 1; p < 16; ++p) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.*g", p, v);
+        if (std::fabs(std::strtod(buf, nullptr) - v) <= 4 * ulp) {
+          shown = buf;
+          break;
+        }
+      }
+    }
+    out += shown;
+    i = j;
+  }
+  return out;
+}
+
 std::string stem(long i) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "record_%04ld", i);
@@ -98,6 +173,11 @@ class ImageTable {
  public:
   // The index of the image's entry, made on first sight.
   std::size_t add(const vcPelBuffer_const<unsigned char>& img) {
+    // Records of one recorder share the copy of an image: the same pixels, found at once.
+    for (std::size_t k = 0; k < images_.size(); ++k)
+      if (images_[k].row(0) == img.row(0) && images_[k].width() == img.width() &&
+          images_[k].height() == img.height())
+        return k;
     const std::uint64_t h = hash(img);
     auto range = byHash_.equal_range(h);
     for (auto it = range.first; it != range.second; ++it)
@@ -109,13 +189,13 @@ class ImageTable {
   const std::vector<vcPelBuffer_const<unsigned char>>& images() const { return images_; }
 
  private:
+  // Of about 64k pixels spread over the image: equal hashes are confirmed pixel by pixel.
   static std::uint64_t hash(const vcPelBuffer_const<unsigned char>& img) {
     std::uint64_t h =
         1469598103934665603ull ^ std::uint64_t(img.width()) << 32 ^ std::uint64_t(img.height());
-    for (long y = 0; y < img.height(); ++y) {
-      const unsigned char* r = img.row(y);
-      for (long x = 0; x < img.width(); ++x) h = (h ^ r[x]) * 1099511628211ull;
-    }
+    const long step = std::max(1L, img.width() * img.height() / 65536);
+    for (long i = 0; i < img.width() * img.height(); i += step)
+      h = (h ^ img.row(i / img.width())[i % img.width()]) * 1099511628211ull;
     return h;
   }
   std::vector<vcPelBuffer_const<unsigned char>> images_;
@@ -149,11 +229,33 @@ std::string recordSvg(const vcDiagRecord& r, long index, long imageId) {
     any = true;
   }
   if (!any) return std::string();
+  // A large image: the part its graphics cover (with a margin), or the whole scaled down.
+  double most = 8.0;
+  if (r.hasImage() && shrinkOf(r.image()) > 1) {
+    bool drawn = false;
+    vcRect covered;
+    for (const auto& it : r.items()) {
+      if (it.kind != vcDiagRecord::eGraphicsItem || it.graphics.empty()) continue;
+      const vcRect e = it.graphics.encloseRect().map(viewFor(r, it.coords)).encloseRect();
+      covered = drawn ? covered.enclose(e) : e;
+      drawn = true;
+    }
+    const double margin = 32 + 0.1 * std::max(covered.width(), covered.height());
+    const vcRect grown(covered.x() - margin, covered.y() - margin, covered.width() + 2 * margin,
+                       covered.height() + 2 * margin);
+    const vcRect part = grown & view;
+    if (drawn && part.width() > 0 && part.height() > 0 &&
+        std::max(part.width(), part.height()) <= kShownSide)
+      view = part;
+    else
+      most = 1.0 / double(shrinkOf(r.image()));
+  }
   const double pad = r.hasImage() ? 0.0 : 10.0;
   const double vw = view.width() + 2 * pad, vh = view.height() + 2 * pad;
   // Small images are scaled up so that overlays stay readable. Graphics are drawn in screen
   // pixels, so texts and their offsets keep their size at any zoom.
-  const double zoom = std::max(1.0, std::min(8.0, 480.0 / std::max(1.0, std::max(vw, vh))));
+  const double zoom =
+      std::min(most, std::max(1.0, std::min(8.0, 480.0 / std::max(1.0, std::max(vw, vh)))));
   // Pixel centres sit at whole coordinates, while the picture's pixel x covers [x, x + 1):
   // graphics over an image move by half a pixel to meet the pixels they describe.
   const double half = r.hasImage() ? 0.5 : 0.0;
@@ -191,14 +293,17 @@ const char* kStyle =
     "svg{background:#000;outline:2px solid #f0f;display:block;margin:4px 2px}"
     ".layers label{margin-right:12px;font-size:90%}";
 
-// Shows a script error on the page itself, and switches layers.
+// Shows a script error on the page itself, switches layers and opens or closes every record.
 const char* kHeadScript =
     "<script>window.addEventListener('error',function(e){var d=document.documentElement;"
     "d.dataset.errors=(d.dataset.errors||'')+e.message+';'});</script>\n";
 const char* kTailScript =
     "<script>document.addEventListener('change',function(e){var l=e.target.dataset.layer;"
     "if(!l)return;var g=document.getElementById(l);if(g)g.style.display=e.target.checked?'':"
-    "'none'});document.documentElement.dataset.ready='1';</script>\n";
+    "'none'});function openAll(o){document.querySelectorAll('details.rec').forEach("
+    "function(d){d.open=o})}document.getElementById('openAll').onclick=function(){openAll(true)};"
+    "document.getElementById('closeAll').onclick=function(){openAll(false)};"
+    "document.documentElement.dataset.ready='1';</script>\n";
 
 }  // namespace
 
@@ -228,7 +333,11 @@ void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder,
   for (std::size_t k = 0; k < table.images().size(); ++k) {
     const auto& img = table.images()[k];
     vfWritePgm((fs::path(folder) / imageFile(long(k))).string(), img);
-    const std::string bytes = bmp ? encodeBmp(img) : encoder.encode(img);
+    const long shrink = shrinkOf(img);
+    const vcPelBuffer<unsigned char> small =
+        shrink > 1 ? shrunk(img, shrink) : vcPelBuffer<unsigned char>();
+    const vcPelBuffer_const<unsigned char>& shown = shrink > 1 ? small : img;
+    const std::string bytes = bmp ? encodeBmp(shown) : encoder.encode(shown);
     html += "<image id=\"img" + std::to_string(k) + "\" width=\"" + std::to_string(img.width()) +
             "\" height=\"" + std::to_string(img.height()) +
             "\" preserveAspectRatio=\"none\" style=\"image-rendering:pixelated\" href=\"data:" +
@@ -247,7 +356,8 @@ void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder,
     html += "<tr><th>" + vfXmlEscape(k) + "</th><td>" + vfXmlEscape(v) + "</td></tr>\n";
   html += std::string("<tr><th>Written</th><td>") + written +
           "</td></tr>\n<tr><th>Records</th><td>" + std::to_string(diag.numRecords()) +
-          "</td></tr>\n</table>\n";
+          "</td></tr>\n</table>\n<p><button id=\"openAll\">Open all</button> "
+          "<button id=\"closeAll\">Close all</button></p>\n";
 
   // Records nest under the last record of a lower level; only the top level starts open.
   std::vector<long> open;
@@ -263,15 +373,20 @@ void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder,
     open.push_back(r.level());
     if (r.hasImage()) {
       const std::string name = imageFile(imageOf[std::size_t(i)]);
+      const long shrink = shrinkOf(r.image());
       html += "<p>Image " + std::to_string(r.image().width()) + " x " +
-              std::to_string(r.image().height()) + " (exact pixels: <a href=\"" + name + "\">" +
-              name + "</a>)</p>\n";
+              std::to_string(r.image().height()) +
+              (shrink > 1
+                   ? ", larger than " + std::to_string(kShownSide) +
+                         " pixels: shown cropped to its graphics or at 1/" + std::to_string(shrink)
+                   : std::string()) +
+              " (exact pixels: <a href=\"" + name + "\">" + name + "</a>)</p>\n";
     }
     html += recordSvg(r, i, imageOf[std::size_t(i)]);
     for (const auto& it : r.items())
       if (it.kind == vcDiagRecord::eTextItem)
-        html += "<h3 class=\"text\">" + vfXmlEscape(it.name) + "</h3><pre>" + vfXmlEscape(it.text) +
-                "</pre>\n";
+        html += "<h3 class=\"text\">" + vfXmlEscape(it.name) + "</h3><pre>" +
+                vfXmlEscape(tidyNumbers(it.text)) + "</pre>\n";
   }
   for (; !open.empty(); open.pop_back()) html += "</details>\n";
   html += kTailScript;

@@ -93,6 +93,17 @@ TEST(Diag, RecordsKeepOrderLevelsAndTheirOwnPixels) {
   EXPECT_EQ(kept.get(2, 1), 10 * 4 + 2);
   EXPECT_EQ(kept.clientFromImageXform(), img.clientFromImageXform());
   EXPECT_EQ(d.diagRecord(2).image().get(0, 0), 250);
+  // Records of one recorder share the copy of an equal image (a run records its input many
+  // times); a changed image gets a copy of its own.
+  d.newDiagRecord().image(img, true);
+  d.newDiagRecord().image(img, true);
+  EXPECT_EQ(d.diagRecord(4).image().row(0), d.diagRecord(5).image().row(0));
+  EXPECT_NE(d.diagRecord(4).image().row(0), r0.image().row(0));
+  img.set(1, 0, 7);
+  d.newDiagRecord().image(img, true);
+  EXPECT_NE(d.diagRecord(6).image().row(0), d.diagRecord(5).image().row(0));
+  EXPECT_EQ(d.diagRecord(5).image().get(1, 0), 10 * 3 + 1);
+  EXPECT_EQ(d.diagRecord(6).image().get(1, 0), 7);
   vcDiagRecord r;
   r.image(img);
   r.image(vcPelBuffer_const<unsigned char>());
