@@ -3,9 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
-#include <typeinfo>
 
 #include "tools/cli/vcCliCommand.h"
+#include "tools/cli/vcCliText.h"
 
 namespace {
 
@@ -14,13 +14,12 @@ const vcCliCommand kCommands[] = {
     {"train", "train a pattern from a part description", vfTrainCommand},
     {"run", "find the part in images", vfRunCommand},
     {"info", "show what a pattern holds", vfInfoCommand},
+    {"preview", "draw what a part description describes over its training image", vfPreviewCommand},
 };
 
 // One line on standard error, whatever the text holds.
-int badInput(std::string text) {
-  for (char& c : text)
-    if (c == '\n' || c == '\r') c = ' ';
-  std::fprintf(stderr, "flexalign: %s\n", text.c_str());
+int badInput(const std::string& text) {
+  std::fprintf(stderr, "flexalign: %s\n", vfPrintable(text).c_str());
   return 2;
 }
 
@@ -60,6 +59,6 @@ int main(int argc, char** argv) {
                     " (try flexalign --help)");
   } catch (const std::exception& e) {
     // Library errors without a text still say what kind they are.
-    return badInput(*e.what() ? e.what() : typeid(e).name());
+    return badInput(vfErrorText(e));
   }
 }

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "platform/diag/vcDiag.h"
@@ -12,6 +11,7 @@
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliExample.h"
 #include "tools/cli/vcCliResults.h"
+#include "tools/common/vcFileBytes.h"
 #include "tools/common/vcFlexSample.h"
 #include "tools/common/vcImageFile.h"
 #include "vcFlexAlign.h"
@@ -52,23 +52,6 @@ std::vector<DemoImage> demoImages(const vcFlexSample& s) {
   v[4].options.secondPose = vfFlexSamplePose(s, -4.0, 0.62, 140, 95);
   v[4].options.seed = 23;
   return v;
-}
-
-// Run settings per demo image: the hidden key is required; two small copies need the whole
-// image and a smaller scale.
-vcFlexAlignRunParams demoRunParams(const vcPatternFile& p, const DemoImage& d) {
-  vcFlexAlignRunParams rp = p.runParams;
-  if (d.hidden >= 0) {
-    vcPtrHandle<vcFlexSubModelRunParams> q = rp.subModelInstanceParams(d.hidden).clone();
-    q->required(true);
-    rp.custom(d.hidden, *q);
-  }
-  if (d.options.secondCopy) {
-    rp.xyUncertainty(320, 240);
-    rp.zoneRelStandard(vcFlexAlignDefs::eUniformScale, -0.45, -0.3);
-    rp.numToFind(2);
-  }
-  return rp;
 }
 
 // Pieces farther than 0.5 px from where they were drawn, or missing when they should not be.
@@ -116,17 +99,19 @@ int writeExample(const Options& o, const vcFlexSample& sample, const vcCliExampl
   const std::string ext = ".png";
   const fs::path dir = o.example;
   vfMakeFolder(o.example);
-  nlohmann::json d = example.description;
-  std::ofstream(dir / "part.json") << d.dump(2) << "\n";
-  for (const auto& [name, img] : example.images)
-    vfWriteImage((dir / (fs::path(name).stem().string() + ext)).string(), img);
+  const std::string text = example.description.dump(2) + "\n";
+  vfWriteFileBytes((dir / "part.json").string(),
+                   std::vector<std::uint8_t>(text.begin(), text.end()));
+  for (const auto& [name, img] : example.images) vfWriteImage((dir / name).string(), img);
+  // The run images apart from the training image and masks, so the folder can be run whole.
+  vfMakeFolder((dir / "images").string());
   for (std::size_t i = 0; i < images.size(); ++i)
-    vfWriteImage((dir / ("image-" + std::to_string(i + 1) + ext)).string(),
+    vfWriteImage((dir / "images" / ("image-" + std::to_string(i + 1) + ext)).string(),
                  vfRenderFlexSample(sample, images[i].options).image);
-  std::printf("wrote the example part description %s with its images\n",
-              (dir / "part.json").string().c_str());
+  std::printf("wrote the example part description %s, its images and the demo's run images in %s\n",
+              (dir / "part.json").string().c_str(), (dir / "images").string().c_str());
   std::printf("try: flexalign train %s -o part.fxp && flexalign run part.fxp %s\n",
-              (dir / "part.json").string().c_str(), (dir / ("image-1" + ext)).string().c_str());
+              (dir / "part.json").string().c_str(), (dir / "images").string().c_str());
   return 0;
 }
 
@@ -159,12 +144,13 @@ int demo(const Options& o) {
       const DemoImage& d = images[i];
       const vcFlexSampleImage img = vfRenderFlexSample(sample, d.options);
       const std::string name = "image-" + std::to_string(i + 1);
-      const vcCliImageRun r = vfRunCliImage(pattern, name, img.image, pattern.startPose,
-                                            demoRunParams(pattern, d), &report, kReportFlags);
+      const vcCliImageRun r =
+          vfRunCliImage(pattern, name, img.image, vcPelBuffer<unsigned char>(), pattern.startPose,
+                        pattern.runParams, &report, kReportFlags);
       const int m = demoMisses(sample, d, img, r);
       misses += m;
       if (o.json) {
-        std::printf("%s\n", vfCliJson(r).dump().c_str());
+        std::fputs(vfCliJsonLine(r).c_str(), stdout);
       } else {
         std::printf("Image %zu, %s\n%s", i + 1, d.title.c_str(), vfCliTable(r).c_str());
         std::printf("  %s\n\n", m               ? "NOT AS EXPECTED"

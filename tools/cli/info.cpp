@@ -1,65 +1,111 @@
-// `flexalign info PATTERN`: what a pattern file holds.
+// `flexalign info PATTERN`: what a pattern file holds: each piece with its region and the run
+// settings a run of the file uses, as numbers a person can check against the description.
 #include <cstdio>
 #include <memory>
 
-#include "platform/core/vcAngle.h"
 #include "tools/cli/vcCliCommand.h"
+#include "tools/cli/vcCliText.h"
 #include "tools/common/vcPatternFile.h"
+#include "tools/common/vcPose.h"
 
 namespace {
 
-const char* kindName(vcFlexModelDefs::ModelType t) {
-  switch (t) {
+using SD = vcFlexSubModelParamsDefs;
+using FD = vcFlexAlignDefs;
+
+std::string format(const char* fmt, auto... args) {
+  std::string out(std::size_t(std::snprintf(nullptr, 0, fmt, args...)), '\0');
+  std::snprintf(out.data(), out.size() + 1, fmt, args...);
+  return out;
+}
+
+std::string pose(const vcXform<2>& x) {
+  return format("(%.2f, %.2f), angle %.3f deg, scale %.4f", x.trans().x(), x.trans().y(),
+                vfPoseAngle(x), vfPoseScale(x));
+}
+
+// What the piece is and where it comes from in the training image.
+std::string region(const vcFlexSubModel& m) {
+  switch (m.modelType()) {
     case vcFlexModelDefs::eBlank:
-      return "blank";
+      return "blank (a place holder, not searched)";
     case vcFlexModelDefs::eSynthetic:
-      return "wireframe";
-    default:
-      return "image";
+      return format("wireframe, %zu shapes spanning %.1f x %.1f", m.shapes().size(),
+                    m.encloseRect().width(), m.encloseRect().height());
+    default: {
+      const vcPelRect r = m.image().window();
+      return format("%s, region [%ld, %ld, %ld, %ld]", m.mask().isBound() ? "masked" : "image",
+                    r.x(), r.y(), r.width(), r.height());
+    }
   }
 }
 
-double degrees(const vcMatrix<2>& m) { return m.rotation().toDouble() * 180 / vcPi; }
+template <class P>
+std::string zones(const P& p) {
+  std::string s;
+  if (p.zoneEnable() & SD::eAngle)
+    s += format(", angle %g to %g deg", p.zoneLowRelStandard(SD::eAngle),
+                p.zoneHighRelStandard(SD::eAngle));
+  if (p.zoneEnable() & SD::eUniformScale)
+    s += format(", scale %g to %g", 1 + p.zoneLowRelStandard(SD::eUniformScale),
+                1 + p.zoneHighRelStandard(SD::eUniformScale));
+  if constexpr (std::is_same_v<P, vcFlexSubModelGfndRunParams>)
+    s += format(", contrast %g", p.contrastThreshold());
+  return s;
+}
+
+// One piece's run settings on either engine's class.
+std::string pieceRun(const vcFlexSubModelRunParams& p) {
+  std::string s = format("accept %g", p.acceptThreshold());
+  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p))
+    s += format(", xy within %g x %g", g->xUncertainty(), g->yUncertainty()) + zones(*g);
+  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p))
+    s += format(", xy within %g x %g", c->xUncertainty(), c->yUncertainty()) + zones(*c);
+  if (p.required()) s += ", required";
+  return s;
+}
 
 int info(const std::string& path) {
   const vcPatternFile p = vfLoadPatternFile(path);
   const vcFlexArrangement& a = p.pattern.arrangement();
-  std::printf("%s: %zu sub-models, %zu instances, %zu trained tools\n", path.c_str(),
+  const vcFlexAlignRunParams& rp = p.runParams;
+  std::printf("%s: %zu sub-models, %zu instances, %zu trained tools\n", vfPrintable(path).c_str(),
               a.subModels().size(), a.positions().size(), p.pattern.tools().size());
-  std::printf("sub-models:\n");
-  for (const vcFlexSubModel& m : a.subModels()) {
-    const vcRect r = m.encloseRect();
-    std::printf("  %-12s %-9s%s extent %.1f x %.1f\n", m.name().c_str(), kindName(m.modelType()),
-                m.modelType() == vcFlexModelDefs::eImage && m.mask().isBound() ? " (masked)" : "",
-                r.width(), r.height());
-  }
-  std::printf("instances:\n");
+  std::printf("pieces (sub-model coordinates to training-image pixels):\n");
   for (std::size_t k = 0; k < a.positions().size(); ++k) {
-    const vcXform<2> x = a.positions()[k]->linearXform({0, 0}).xform();
+    const vcFlexSubModel& m = a.subModels()[std::size_t(a.subModelIndices()[k])];
     const auto& tp = p.pattern.trainParams().subModelInstanceParams(long(k));
-    const bool geofind = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&tp) != nullptr;
-    std::printf(
-        "  %-12s at (%.2f, %.2f), angle %.3f deg, scale %.4f; engine %s%s\n",
-        k < p.instanceNames.size() ? p.instanceNames[k].c_str() : "?", x.trans().x(), x.trans().y(),
-        degrees(x.matrix()), x.matrix().scale(),
-        a.subModels()[std::size_t(a.subModelIndices()[k])].modelType() == vcFlexModelDefs::eBlank
-            ? "none (place holder)"
-        : geofind ? "geofind"
-                  : "correlation",
-        p.runParams.subModelInstanceParams(long(k)).required() ? ", required" : "");
+    const char* engine = m.modelType() == vcFlexModelDefs::eBlank                 ? "-"
+                         : dynamic_cast<const vcFlexSubModelCorTrainParams*>(&tp) ? "correlation"
+                                                                                  : "geofind";
+    std::printf("  %-12s %s; at %s; %s\n", vfPrintable(p.instanceNames[k]).c_str(),
+                region(m).c_str(), pose(a.positions()[k]->linearXform({0, 0}).xform()).c_str(),
+                engine);
+    if (m.modelType() != vcFlexModelDefs::eBlank)
+      std::printf("  %-12s run: %s\n", "", pieceRun(rp.subModelInstanceParams(long(k))).c_str());
   }
-  const vcXform<2>& s = p.startPose;
-  std::printf("run defaults: start (%.2f, %.2f), angle %.3f deg, scale %.4f\n%s", s.trans().x(),
-              s.trans().y(), degrees(s.matrix()), s.matrix().scale(),
-              p.runParams.toDebugString().c_str());
+  std::printf("run settings of the part:\n  start %s\n", pose(p.startPose).c_str());
+  std::printf("  strategy %s, up to %ld results, accept %g, xy within %g x %g\n",
+              rp.runStrategy() == FD::eLocallyFixturedSubModels ? "locallyFixtured" : "independent",
+              rp.numToFind(), rp.acceptThreshold(), rp.xUncertainty(), rp.yUncertainty());
+  std::string z;
+  if (rp.zoneEnable() & FD::eAngle)
+    z += format("  angle %g to %g deg", rp.zoneLowRelStandard(FD::eAngle),
+                rp.zoneHighRelStandard(FD::eAngle));
+  if (rp.zoneEnable() & FD::eUniformScale)
+    z += format("  scale %g to %g", 1 + rp.zoneLowRelStandard(FD::eUniformScale),
+                1 + rp.zoneHighRelStandard(FD::eUniformScale));
+  std::printf("%s\n", z.empty() ? "  angle and scale as the start pose" : z.c_str());
   return 0;
 }
 
 }  // namespace
 
 vcCliRunner vfInfoCommand(CLI::App& app) {
-  vfCliHelpFormat(app, "flexalign info PATTERN",
-                  "  Lists the pattern's sub-models, instances, engines and run settings.");
+  vfCliHelpFormat(
+      app, "flexalign info PATTERN",
+      "  Lists each piece of the pattern (its region in the training image, its pose and\n"
+      "  engine, its run settings) and the run settings of the part.");
   auto path = std::make_shared<std::string>();
   app.add_option("PATTERN", *path, "the pattern file")->required();
   return [path] { return info(*path); };

@@ -3,31 +3,33 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 
-#include "platform/core/vcAngle.h"
 #include "platform/diag/vcDiag.h"
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliJobs.h"
+#include "tools/cli/vcCliRanges.h"
 #include "tools/cli/vcCliResults.h"
+#include "tools/cli/vcCliText.h"
 #include "tools/common/vcImageFile.h"
 #include "tools/common/vcPatternFile.h"
+#include "tools/common/vcPose.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 // Inputs and outputs of each run; enough for a person to see what was searched and found.
-constexpr unsigned long kReportFlags = 0x30000;
+constexpr unsigned long kReportFlags = vcDiagDefs::eInputs | vcDiagDefs::eOutputs;
 // The files of a folder that are run, by extension (any case).
 const std::string kImageExtensions = " .png .jpg .jpeg .tif .tiff .bmp .pgm .ppm ";
 
 struct Options {
   std::string pattern;
   std::vector<std::string> images;
-  std::string start, overlay, report;
+  std::string start, overlay, report, searchArea;
   bool json = false;
   long jobs = 1;
 };
@@ -35,13 +37,21 @@ struct Options {
 vcXform<2> parseStart(const std::string& s) {
   double v[4];
   char tail = 0;
-  if (std::sscanf(s.c_str(), "%lf,%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4 ||
-      !(v[3] > 0) || !std::isfinite(v[0] + v[1] + v[2] + v[3]))
-    throw vcCliUsage("--start " + s + ": expected x,y,angle,scale (four numbers, scale > 0)");
-  const double a = v[2] * vcPi / 180.0;
-  return vcXform<2>(
-      vcMatrix<2>(v[3] * std::cos(a), -v[3] * std::sin(a), v[3] * std::sin(a), v[3] * std::cos(a)),
-      vcVector<2>(v[0], v[1]));
+  if (std::sscanf(s.c_str(), "%lf,%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4)
+    throw vcCliUsage("--start " + s + ": expected x,y,angle,scale (four numbers)");
+  std::string problem;
+  auto g = [](double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", x);
+    return std::string(buf);
+  };
+  if (!(std::fabs(v[2]) <= 360)) problem = "the angle " + g(v[2]) + " is not within 360 degrees";
+  if (!(v[3] >= 1e-3 && v[3] <= 1e3))
+    problem = "the scale " + g(v[3]) + " is outside 0.001 to 1000";
+  const vcXform<2> pose = vfPoseFrom(v[0], v[1], v[2], v[3]);
+  if (problem.empty()) problem = vfPoseProblem(pose);
+  if (!problem.empty()) throw vcCliUsage("--start " + s + ": " + problem);
+  return pose;
 }
 
 std::vector<std::string> imageList(const std::vector<std::string>& args) {
@@ -67,6 +77,56 @@ std::vector<std::string> imageList(const std::vector<std::string>& args) {
   return out;
 }
 
+// Where each image's outputs go; refused before anything runs when an output would replace a
+// file the run reads, or two images would write the same output.
+struct Outputs {
+  std::vector<std::string> overlay, report;
+
+  Outputs(const Options& o, const std::vector<std::string>& files) {
+    std::map<fs::path, std::string> reads;
+    auto key = [](const std::string& p) { return fs::weakly_canonical(fs::absolute(p)); };
+    for (const std::string& f : files) reads.emplace(key(f), f);
+    reads.emplace(key(o.pattern), o.pattern);
+    if (!o.searchArea.empty()) reads.emplace(key(o.searchArea), o.searchArea);
+    std::map<fs::path, std::string> writes;
+    auto claim = [&](const std::string& out, const std::string& image, const char* option) {
+      const fs::path k = key(out);
+      const auto read = reads.find(k);
+      if (read != reads.end())
+        throw vcCliUsage(std::string(option) + ": " + out + " would replace " + read->second +
+                         ", which this run reads");
+      const auto other = writes.emplace(k, image);
+      if (!other.second)
+        throw vcCliUsage(std::string(option) + ": " + other.first->second + " and " + image +
+                         " would both write " + out);
+    };
+    for (const std::string& f : files) {
+      const std::string stem = fs::path(f).stem().string();
+      if (!o.overlay.empty()) {
+        overlay.push_back((fs::path(o.overlay) / (stem + "-overlay.png")).string());
+        claim(overlay.back(), f, "--overlay");
+      }
+      if (!o.report.empty()) {
+        report.push_back((fs::path(o.report) / stem).string());
+        claim(report.back(), f, "--report");
+        // The report's own files go inside its folder.
+        for (const auto& [k, name] : reads)
+          if (k.parent_path() == key(report.back()))
+            throw vcCliUsage("--report: " + report.back() + " would hold the report of " + f +
+                             " beside " + name + ", which this run reads");
+      }
+    }
+  }
+};
+
+// The search-area mask: pixels left 0 are not searched.
+vcPelBuffer<unsigned char> searchArea(const std::string& path) {
+  vcPelBuffer<unsigned char> m = vfReadImage(path);
+  for (long y = 0; y < m.height(); ++y)
+    for (long x = 0; x < m.width(); ++x) m.set(x, y, m.get(x, y) ? 255 : 0);
+  return m;
+}
+
 struct ImageOutput {
   bool error = false;
   bool found = false;
@@ -74,35 +134,47 @@ struct ImageOutput {
 };
 
 int run(const Options& o) {
-  if (!o.overlay.empty()) vfMakeFolder(o.overlay);
-  if (!o.report.empty()) vfMakeFolder(o.report);
   const vcPatternFile pattern = vfLoadPatternFile(o.pattern);
   const vcXform<2> start = o.start.empty() ? pattern.startPose : parseStart(o.start);
+  const std::string ranges =
+      vfTrainedRangeProblem(pattern.pattern.arrangement(), pattern.pattern.trainParams(),
+                            pattern.runParams, pattern.instanceNames);
+  if (!ranges.empty()) throw vcCliUsage(o.pattern + ": " + vfPrintable(ranges));
+  const vcPelBuffer<unsigned char> mask =
+      o.searchArea.empty() ? vcPelBuffer<unsigned char>() : searchArea(o.searchArea);
   const std::vector<std::string> files = imageList(o.images);
+  const Outputs outputs(o, files);
+  if (!o.overlay.empty()) vfMakeFolder(o.overlay);
+  if (!o.report.empty()) vfMakeFolder(o.report);
   const std::size_t threads = std::min(std::size_t(o.jobs), files.size());
   // A pattern must not be shared between threads: every worker runs its own copy.
   const std::vector<vcPatternFile> copies(threads, pattern);
 
   auto work = [&](std::size_t i, std::size_t worker) {
     const vcPatternFile& own = copies[worker];
-    const std::string stem = fs::path(files[i]).stem().string();
     ImageOutput out;
     try {
       const vcPelBuffer<unsigned char> img = vfReadImage(files[i]);
+      if (mask.isBound() && (mask.width() != img.width() || mask.height() != img.height()))
+        throw vcCliUsage("the search area " + o.searchArea + " is " + std::to_string(mask.width()) +
+                         " x " + std::to_string(mask.height()) + ", the image " +
+                         std::to_string(img.width()) + " x " + std::to_string(img.height()));
       std::unique_ptr<vcDiagFolderRecorder> diag;
       if (!o.report.empty())
-        diag = std::make_unique<vcDiagFolderRecorder>((fs::path(o.report) / stem).string(),
-                                                      vfPngDiagEncoder());
-      const vcCliImageRun r = vfRunCliImage(own, files[i], img, start, own.runParams, diag.get(),
-                                            diag ? kReportFlags : 0);
+        diag = std::make_unique<vcDiagFolderRecorder>(outputs.report[i], vfPngDiagEncoder());
+      const vcCliImageRun r = vfRunCliImage(own, files[i], img, mask, start, own.runParams,
+                                            diag.get(), diag ? kReportFlags : 0);
       if (diag) diag->flush();
-      if (!o.overlay.empty())
-        vfWriteCliOverlay((fs::path(o.overlay) / (stem + ".png")).string(), own, img, r);
+      if (!o.overlay.empty()) vfWriteCliOverlay(outputs.overlay[i], own, img, r);
       out.found = vfCliPartFound(r);
-      out.text = o.json ? vfCliJson(r).dump() + "\n" : vfCliTable(r);
+      out.text = o.json ? vfCliJsonLine(r) : vfCliTable(r);
     } catch (const std::exception& e) {
       out.error = true;
-      out.text = std::string("flexalign: ") + e.what() + "\n";
+      const std::string text = vfErrorText(e);
+      // Reader errors start with the file's name already.
+      out.text = "flexalign: " +
+                 vfPrintable(text.rfind(files[i] + ":", 0) == 0 ? text : files[i] + ": " + text) +
+                 "\n";
     }
     return out;
   };
@@ -137,17 +209,24 @@ vcCliRunner vfRunCommand(CLI::App& app) {
   vfCliHelpFormat(
       app, "flexalign run PATTERN IMAGE... [options]",
       "  IMAGE is a PNG, JPEG, TIFF, BMP or binary PGM file, or a folder (its image files by\n"
-      "  extension, sorted).");
+      "  extension, sorted). Exit status 0 when a part was found in every image, 1 when\n"
+      "  some image has none, 2 on bad input.");
   auto o = std::make_shared<Options>();
   app.add_option("PATTERN", o->pattern, "the pattern file `flexalign train` wrote")->required();
   app.add_option("IMAGE", o->images, "image files or folders")->required();
-  app.add_option("--start", o->start, "expected pose of the part (default: the pattern's)")
+  app.add_option("--start", o->start,
+                 "expected pose of the part: where the origin lies, its angle in degrees and its "
+                 "scale factor (default: the pattern's)")
       ->type_name("x,y,angle,scale");
   app.add_flag("--json", o->json, "one JSON object per image (JSON lines) instead of tables");
-  app.add_option("--overlay", o->overlay, "write <image>.png with the found outlines per image")
+  app.add_option("--overlay", o->overlay,
+                 "write DIR/<image>-overlay.png with what was found (never over an input)")
       ->type_name("DIR");
   app.add_option("--report", o->report, "write the diagnostic report of each run (DIR/<image>/)")
       ->type_name("DIR");
+  app.add_option("--search-area", o->searchArea,
+                 "search only where this image (the size of every run image) is not 0")
+      ->type_name("MASK");
   app.add_option("--jobs", o->jobs, "run images on N threads, 1 to 256 (default 1)")
       ->type_name("N")
       ->check(CLI::Range(1, 256).description(""));

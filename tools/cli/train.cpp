@@ -6,6 +6,8 @@
 #include "platform/core/vcException.h"
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliDescription.h"
+#include "tools/cli/vcCliOverlaps.h"
+#include "tools/cli/vcCliText.h"
 
 namespace {
 
@@ -16,11 +18,20 @@ struct Options {
 int train(const Options& o) {
   const auto t0 = std::chrono::steady_clock::now();
   const vcCliTrainJob job = vfReadDescription(o.description);
+  for (const vcCliOverlap& v : vfOverlappingPieces(job.arrangement))
+    std::fprintf(stderr,
+                 "flexalign: warning: %s: pieces \"%s\" and \"%s\" overlap by %.0f %% of the "
+                 "smaller region; a run drops a piece whose match lies more than %.0f %% inside "
+                 "another's\n",
+                 vfPrintable(o.description).c_str(),
+                 vfPrintable(job.instanceNames[v.first]).c_str(),
+                 vfPrintable(job.instanceNames[v.second]).c_str(), 100 * v.fraction,
+                 100 * kVcRunOverlapLimit);
   vcPatternFile p;
   try {
     p = vfTrainCliPattern(job);
   } catch (const vcException& e) {
-    throw vcCliUsage(o.description + ": training failed: " + e.what());
+    throw vcCliUsage(o.description + ": training failed: " + vfErrorText(e));
   }
   vfSavePatternFile(o.out, p);
   std::printf("trained %zu instances of %zu sub-models (%zu tools) in %.1f ms; wrote %s\n",
@@ -35,7 +46,12 @@ vcCliRunner vfTrainCommand(CLI::App& app) {
   vfCliHelpFormat(
       app, "flexalign train DESCRIPTION -o PATTERN",
       "  Reads the JSON part description (see the README, or `flexalign demo --write-example`),\n"
-      "  trains the pattern and writes it with the description's run settings to PATTERN.");
+      "  trains the pattern and writes it with the description's run settings to PATTERN.\n"
+      "  Where the description says nothing: the strategy is locallyFixtured, each piece is\n"
+      "  searched 5 degrees either way about the angle the pieces found before predict, an\n"
+      "  image piece's instance lies where its region is in the training image. Scale ranges\n"
+      "  are factors ([0.9, 1.1]) and must hold 1. Warns about pieces that overlap so much\n"
+      "  that a run would drop one of them.");
   auto o = std::make_shared<Options>();
   app.add_option("DESCRIPTION", o->description, "the part description (JSON)")->required();
   app.add_option("-o,--output", o->out, "the pattern file to write")

@@ -2,17 +2,20 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "platform/core/vcException.h"
 #include "platform/display/vc2Wireframe.h"
+#include "tools/cli/vcCliRanges.h"
+#include "tools/common/vcFileBytes.h"
 #include "tools/common/vcImageFile.h"
+#include "tools/common/vcPose.h"
+#include "tools/common/vcRunDefaults.h"
 
 namespace {
 
 using nlohmann::json;
-constexpr double kPi = 3.14159265358979323846;
+using SD = vcFlexSubModelParamsDefs;
 
 // A field of the document with its JSON path, so every complaint can say where it is.
 struct Field {
@@ -51,6 +54,11 @@ struct Field {
       fail("expected a number from " + json(low).dump() + " to " + json(high).dump());
     return d;
   }
+  long whole(long low, long high) const {
+    const double d = number(double(low), double(high));
+    if (d != std::floor(d)) fail("expected a whole number");
+    return long(d);
+  }
   bool boolean() const {
     if (!v.is_boolean()) fail("expected true or false");
     return v.get<bool>();
@@ -59,29 +67,57 @@ struct Field {
     if (!v.is_string() || v.get<std::string>().empty()) fail("expected a non-empty string");
     return v.get<std::string>();
   }
+  // A name the tables print: no control characters.
+  std::string name() const {
+    const std::string s = text();
+    for (unsigned char c : s)
+      if (c < 0x20 || c == 0x7f) fail("a name may not hold control characters");
+    return s;
+  }
   const json& array(std::size_t n = 0) const {
     if (!v.is_array()) fail("expected an array");
     if (n && v.size() != n) fail("expected " + std::to_string(n) + " elements");
     return v;
   }
-  std::vector<double> numbers(std::size_t n) const {
+  std::vector<double> numbers(std::size_t n, double low, double high) const {
     array(n);
     std::vector<double> out;
-    for (std::size_t i = 0; i < n; ++i) out.push_back(at(i).number());
+    for (std::size_t i = 0; i < n; ++i) out.push_back(at(i).number(low, high));
     return out;
   }
-  vcVector<2> point() const {
-    const auto p = numbers(2);
+  vcVector<2> point(double bound) const {
+    const auto p = numbers(2, -bound, bound);
     return {p[0], p[1]};
   }
-  // {"x", "y", "angle" (degrees), "scale"}: a similarity.
-  vcXform<2> pose() const {
+  // [low, high] within the bounds, low <= high.
+  std::pair<double, double> range(double low, double high, const char* what) const {
+    const auto r = numbers(2, low, high);
+    if (r[0] > r[1]) fail(std::string("expected [low, high] ") + what + " with low <= high");
+    return {r[0], r[1]};
+  }
+  std::pair<double, double> angleRange() const { return range(-180, 180, "degrees"); }
+  // Scale ranges are factors around the unscaled size: the range must hold 1.
+  std::pair<double, double> scaleRange() const {
+    const auto r = numbers(2, -1e6, 1e6);
+    if (!(0.25 <= r[0] && r[0] <= 1 && 1 <= r[1] && r[1] <= 4))
+      fail(
+          "expected [low, high] scale factors with 0.25 <= low <= 1 <= high <= 4 (e.g. [0.9, "
+          "1.1])");
+    return {r[0], r[1]};
+  }
+  std::pair<double, double> uncertainty() const {
+    const auto u = numbers(2, 0, kVcMaxUncertainty);
+    return {u[0], u[1]};
+  }
+  // {"x", "y", "angle" (degrees), "scale" (factor)}: a similarity; `fallback` gives x and y
+  // where they may be left out.
+  vcXform<2> pose(const vcVector<2>* fallback = nullptr) const {
     only({"x", "y", "angle", "scale"});
-    const double a = has("angle") ? at("angle").number() * kPi / 180.0 : 0.0;
+    const double a = has("angle") ? at("angle").number(-360, 360) : 0.0;
     const double s = has("scale") ? at("scale").number(1e-3, 1e3) : 1.0;
-    return vcXform<2>(
-        vcMatrix<2>(s * std::cos(a), -s * std::sin(a), s * std::sin(a), s * std::cos(a)),
-        vcVector<2>(at("x").number(), at("y").number()));
+    const double x = fallback && !has("x") ? fallback->x() : at("x").number(-1e6, 1e6);
+    const double y = fallback && !has("y") ? fallback->y() : at("y").number(-1e6, 1e6);
+    return vfPoseFrom(x, y, a, s);
   }
 };
 
@@ -96,30 +132,81 @@ struct SubModelSpec {
   double coarseGrainLimit = 0;  // 0: the engine's choice
   json run;                     // per-sub-model run settings, applied over the defaults
   std::string runPath;
+  bool hasCentre = false;  // image kinds: the piece's origin, default pose of its instances
+  vcVector<2> centre;
 };
 
 vcPelBuffer_const<unsigned char> region(const Field& f, const vcPelBuffer<unsigned char>& image,
                                         const vcVector<2>& centre) {
-  const auto r = f.numbers(4);
+  const auto r = f.numbers(4, -1e6, 1e6);
   for (double v : r)
     if (v != std::floor(v)) f.fail("expected whole pixel numbers");
-  const vcPelRect rect{long(r[0]), long(r[1]), long(r[2]), long(r[3])};
-  if (r[2] < 4 || r[3] < 4) f.fail("the region must be at least 4 x 4 pixels");
+  // The smallest pattern the engines train.
+  if (r[2] < 8 || r[3] < 8) f.fail("the region must be at least 8 x 8 pixels");
   if (r[0] < 0 || r[1] < 0 || r[0] + r[2] > image.width() || r[1] + r[3] > image.height())
     f.fail("the region reaches outside the " + std::to_string(image.width()) + " x " +
            std::to_string(image.height()) + " training image");
   vcPelBuffer_const<unsigned char> v = image;
-  v.window(rect);
+  v.window(vcPelRect{long(r[0]), long(r[1]), long(r[2]), long(r[3])});
   // Sub-model coordinates are centred on the piece, so poses refer to the piece itself.
   v.clientFromImageXform(translation(-centre));
   return v;
+}
+
+// A mask of the training image's size, or of the region's: either way its pixels for the
+// region, 0 leaving a pixel out.
+vcPelBuffer_const<unsigned char> maskFor(const Field& f, const vcPelBuffer<unsigned char>& m,
+                                         const vcPelBuffer<unsigned char>& train,
+                                         const vcPelBuffer_const<unsigned char>& window) {
+  const vcPelRect r = window.window();
+  vcPelBuffer_const<unsigned char> mask = m;
+  if (m.width() == train.width() && m.height() == train.height()) {
+    mask.window(r);
+  } else if (m.width() != r.width() || m.height() != r.height()) {
+    f.fail("the mask must be the size of the training image (" + std::to_string(train.width()) +
+           " x " + std::to_string(train.height()) + ") or of the region (" +
+           std::to_string(r.width()) + " x " + std::to_string(r.height()) + "), not " +
+           std::to_string(m.width()) + " x " + std::to_string(m.height()));
+  } else {
+    // Placed where the region lies, so mask and image share pixel coordinates.
+    vcPelBuffer<unsigned char> placed(train.width(), train.height());
+    for (long y = 0; y < r.height(); ++y)
+      for (long x = 0; x < r.width(); ++x) placed.set(r.x() + x, r.y() + y, m.get(x, y));
+    mask = placed;
+    mask.window(r);
+  }
+  mask.clientFromImageXform(window.clientFromImageXform());
+  return mask;
+}
+
+std::vector<vc2Wireframe> shapesOf(const Field& shapes) {
+  if (shapes.array().empty()) shapes.fail("expected at least one shape");
+  std::vector<vc2Wireframe> frames;
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  for (std::size_t i = 0; i < shapes.v.size(); ++i) {
+    const Field sh = shapes.at(i);
+    sh.only({"points", "closed"});
+    const Field pts = sh.at("points");
+    if (pts.array().size() < 2) pts.fail("expected at least two points");
+    vc2Wireframe w;
+    for (std::size_t k = 0; k < pts.v.size(); ++k) {
+      const vcVector<2> p = pts.at(k).point(kVcMaxOutline);
+      x0 = std::min(x0, p.x()), y0 = std::min(y0, p.y());
+      x1 = std::max(x1, p.x()), y1 = std::max(y1, p.y());
+      w.insertVertex(p, -1, vcRadian(0), vcDimTol());
+    }
+    if (!sh.has("closed") || sh.at("closed").boolean()) w.close(vcRadian(0), vcDimTol());
+    frames.push_back(w);
+  }
+  if (std::max(x1 - x0, y1 - y0) < 4) shapes.fail("the shapes must span at least 4 pixels");
+  return frames;
 }
 
 SubModelSpec subModel(const Field& f, const vcPelBuffer<unsigned char>& train,
                       const vcCliImageLoader& load) {
   f.only({"name", "kind", "region", "centre", "mask", "shapes", "engine", "train", "run"});
   SubModelSpec s;
-  const std::string name = f.at("name").text();
+  const std::string name = f.at("name").name();
   const std::string kind = f.at("kind").text();
   if (f.has("engine")) {
     const std::string e = f.at("engine").text();
@@ -140,43 +227,23 @@ SubModelSpec subModel(const Field& f, const vcPelBuffer<unsigned char>& train,
     s.run = f.at("run").v;
     s.runPath = f.path + "/run";
   }
-  auto centreOf = [&](const Field& rf) {
-    if (f.has("centre")) return f.at("centre").point();
-    const auto r = rf.numbers(4);
-    return vcVector<2>(r[0] + r[2] / 2, r[1] + r[3] / 2);
-  };
   if (kind == "image" || kind == "masked") {
     const Field rf = f.at("region");
-    const vcVector<2> c = centreOf(rf);
-    const auto window = region(rf, train, c);
+    const auto r = rf.numbers(4, -1e6, 1e6);
+    s.hasCentre = true;
+    s.centre =
+        f.has("centre") ? f.at("centre").point(1e6) : vcVector<2>(r[0] + r[2] / 2, r[1] + r[3] / 2);
+    const auto window = region(rf, train, s.centre);
     if (kind == "image") {
       s.model = vcFlexSubModel(window, name);
     } else {
       const Field mf = f.at("mask");
-      vcPelBuffer<unsigned char> m = load(mf.text());
-      if (m.width() != train.width() || m.height() != train.height())
-        mf.fail("the mask must be the size of the training image");
-      vcPelBuffer_const<unsigned char> mask = m;
-      mask.window(window.window());
-      mask.clientFromImageXform(window.clientFromImageXform());
-      s.model = vcFlexSubModel(window, mask, name);
+      s.model = vcFlexSubModel(window, maskFor(mf, load(mf.text()), train, window), name);
     }
   } else if (kind == "wireframe") {
-    const Field shapes = f.at("shapes");
-    if (shapes.array().empty()) shapes.fail("expected at least one shape");
-    std::vector<vc2Wireframe> frames;
-    for (std::size_t i = 0; i < shapes.v.size(); ++i) {
-      const Field sh = shapes.at(i);
-      sh.only({"points", "closed"});
-      const Field pts = sh.at("points");
-      if (pts.array().size() < 2) pts.fail("expected at least two points");
-      vc2Wireframe w;
-      for (std::size_t k = 0; k < pts.v.size(); ++k)
-        w.insertVertex(pts.at(k).point(), -1, vcRadian(0), vcDimTol());
-      if (!sh.has("closed") || sh.at("closed").boolean()) w.close(vcRadian(0), vcDimTol());
-      frames.push_back(w);
-    }
-    s.model = vcFlexSubModel(frames, vc2XformLinear(), name);
+    if (s.engine == Engine::eCorrelation)
+      f.at("engine").fail("a wireframe is searched by geofind only");
+    s.model = vcFlexSubModel(shapesOf(f.at("shapes")), vc2XformLinear(), name);
   } else if (kind == "blank") {
     s.model = vcFlexSubModel(name);
   } else {
@@ -192,16 +259,13 @@ void subModelRun(const Field& f, P& p) {
   if (f.has("acceptThreshold")) p.acceptThreshold(f.at("acceptThreshold").number(0, 1));
   if (f.has("required")) p.required(f.at("required").boolean());
   if (f.has("xyUncertainty")) {
-    const auto u = f.at("xyUncertainty").numbers(2);
-    if (u[0] < 0 || u[1] < 0) f.at("xyUncertainty").fail("expected two numbers >= 0");
-    p.xyUncertainty(u[0], u[1]);
+    const auto u = f.at("xyUncertainty").uncertainty();
+    p.xyUncertainty(u.first, u.second);
   }
   if (f.has("angle")) {
-    const auto a = f.at("angle").numbers(2);
-    if (a[0] > a[1] || a[0] < -180 || a[1] > 180)
-      f.at("angle").fail("expected [low, high] degrees within -180 .. 180");
-    p.zoneEnable(p.zoneEnable() | vcFlexSubModelParamsDefs::eAngle);
-    p.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, a[0], a[1]);
+    const auto a = f.at("angle").angleRange();
+    p.zoneEnable(p.zoneEnable() | SD::eAngle);
+    p.zoneRelStandard(SD::eAngle, a.first, a.second);
   }
   if (f.has("contrastThreshold")) {
     if constexpr (std::is_same_v<P, vcFlexSubModelGfndRunParams>)
@@ -211,29 +275,78 @@ void subModelRun(const Field& f, P& p) {
   }
 }
 
-vcPtrHandle<vcFlexSubModelRunParams> runParamsFor(Engine e, const json& defaults,
-                                                  const std::string& defaultsPath,
-                                                  const SubModelSpec* own,
+// One instance's run settings: the defaults, the description's defaults for every piece, then
+// its sub-model's own.
+vcPtrHandle<vcFlexSubModelRunParams> runParamsFor(const SubModelSpec& s, const json& defaults,
                                                   const std::string& source) {
   auto fill = [&](auto p) {
-    if (!defaults.is_null()) subModelRun(Field{defaults, defaultsPath, source}, p);
-    if (own && !own->run.is_null()) subModelRun(Field{own->run, own->runPath, source}, p);
+    if (!defaults.is_null()) subModelRun(Field{defaults, "/run/subModels", source}, p);
+    if (!s.run.is_null()) subModelRun(Field{s.run, s.runPath, source}, p);
     return vcPtrHandle<vcFlexSubModelRunParams>(p.clone());
   };
-  if (e == Engine::eGeofind) return fill(vcFlexSubModelGfndRunParams());
-  return fill(vcFlexSubModelCorRunParams());
+  if (s.engine == Engine::eGeofind)
+    return fill(dynamic_cast<vcFlexSubModelGfndRunParams&>(
+        *vfDefaultPieceRunParams(vcFlexSubModelGfndTrainParams())));
+  return fill(dynamic_cast<vcFlexSubModelCorRunParams&>(
+      *vfDefaultPieceRunParams(vcFlexSubModelCorTrainParams())));
 }
 
-vcPtrHandle<vcFlexSubModelTrainParams> trainParamsFor(const SubModelSpec& s) {
+// Correlation models are trained for a fixed range of angles and scales: the ranges the run
+// settings ask of the piece.
+vcPtrHandle<vcFlexSubModelTrainParams> trainParamsFor(const SubModelSpec& s,
+                                                      const vcFlexAlignRunParams& part,
+                                                      const vcFlexSubModelRunParams& piece) {
   if (s.engine == Engine::eGeofind) {
     vcFlexSubModelGfndTrainParams p;
     // Outlines carry no grey levels: their edges may run either way.
     p.ignorePolarity(s.ignorePolarity || s.model.modelType() == vcFlexModelDefs::eSynthetic);
-    return vcPtrHandle<vcFlexSubModelTrainParams>(p.clone());
+    return p.clone();
   }
   vcFlexSubModelCorTrainParams p;
   if (s.coarseGrainLimit > 0) p.coarseGrainLimit(s.coarseGrainLimit);
-  return vcPtrHandle<vcFlexSubModelTrainParams>(p.clone());
+  const auto& run = dynamic_cast<const vcFlexSubModelCorRunParams&>(piece);
+  const double angle = vfPieceReach(part, vcFlexAlignDefs::eAngle, run, SD::eAngle);
+  const double scale = vfPieceReach(part, vcFlexAlignDefs::eUniformScale, run, SD::eUniformScale);
+  unsigned long allowed = 0;
+  if (angle > 0) allowed |= SD::eAngle;
+  if (scale > 0) allowed |= SD::eUniformScale;
+  p.zoneAllowed(allowed);
+  if (angle > 0) p.zoneMaxRangeStandard(SD::eAngle, std::min(angle, 180.0));
+  if (scale > 0) p.zoneMaxRangeStandard(SD::eUniformScale, std::min(scale, 0.75));
+  return p.clone();
+}
+
+// The part's run settings over the defaults.
+void partRun(const Field& run, vcFlexAlignRunParams& rp, vcXform<2>& start) {
+  run.only({"start", "numToFind", "acceptThreshold", "strategy", "xyUncertainty", "angle", "scale",
+            "subModels"});
+  if (run.has("start")) start = run.at("start").pose();
+  if (run.has("numToFind")) rp.numToFind(run.at("numToFind").whole(1, 1000));
+  if (run.has("acceptThreshold")) rp.acceptThreshold(run.at("acceptThreshold").number(0, 1));
+  if (run.has("strategy")) {
+    const std::string s = run.at("strategy").text();
+    if (s == "locallyFixtured")
+      rp.runStrategy(vcFlexAlignDefs::eLocallyFixturedSubModels);
+    else if (s == "independent")
+      rp.runStrategy(vcFlexAlignDefs::eIndependentSubModels);
+    else
+      run.at("strategy").fail("expected \"locallyFixtured\" or \"independent\"");
+  }
+  if (run.has("xyUncertainty")) {
+    const auto u = run.at("xyUncertainty").uncertainty();
+    rp.xyUncertainty(u.first, u.second);
+  }
+  if (run.has("angle")) {
+    const auto a = run.at("angle").angleRange();
+    rp.zoneEnable(rp.zoneEnable() | vcFlexAlignDefs::eAngle);
+    rp.zoneRelStandard(vcFlexAlignDefs::eAngle, a.first, a.second);
+  }
+  if (run.has("scale")) {
+    // Stored relative to 1, as the library keeps scale zones.
+    const auto s = run.at("scale").scaleRange();
+    rp.zoneEnable(rp.zoneEnable() | vcFlexAlignDefs::eUniformScale);
+    rp.zoneRelStandard(vcFlexAlignDefs::eUniformScale, s.first - 1, s.second - 1);
+  }
 }
 
 }  // namespace
@@ -242,7 +355,9 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
                                  const vcCliImageLoader& load) {
   const Field root{doc, "", source};
   root.only({"trainImage", "origin", "subModels", "instances", "run"});
-  const vcPelBuffer<unsigned char> train = load(root.at("trainImage").text());
+  vcCliTrainJob job;
+  job.trainImage = load(root.at("trainImage").text());
+  const vcPelBuffer<unsigned char>& train = job.trainImage;
 
   const Field subs = root.at("subModels");
   if (subs.array().empty()) subs.fail("expected at least one sub-model");
@@ -256,12 +371,12 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
 
   const Field inst = root.at("instances");
   if (inst.array().empty()) inst.fail("expected at least one instance");
+  if (inst.v.size() > kVcMaxInstances)
+    inst.fail("expected at most " + std::to_string(kVcMaxInstances) + " instances");
   std::vector<vcFlexSubModel> models;
   for (const SubModelSpec& s : specs) models.push_back(s.model);
   std::vector<long> indices;
   std::vector<vcPtrHandle_const<vc2XformBase>> positions;
-  std::vector<std::string> instanceNames;
-  std::vector<int> seen(specs.size(), 0);
   for (std::size_t i = 0; i < inst.v.size(); ++i) {
     const Field f = inst.at(i);
     f.only({"subModel", "pose"});
@@ -269,102 +384,63 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
     long k = 0;
     while (k < long(specs.size()) && specs[std::size_t(k)].model.name() != name) ++k;
     if (k == long(specs.size())) f.at("subModel").fail("no sub-model is named \"" + name + "\"");
+    const SubModelSpec& s = specs[std::size_t(k)];
+    // An image piece placed where it lies in the training image needs no pose.
+    const json none = json::object();
+    const Field pose = f.has("pose") ? f.at("pose") : Field{none, f.path + "/pose", source};
+    if (!f.has("pose") && !s.hasCentre) f.at("pose");  // "missing"
     indices.push_back(k);
-    positions.emplace_back(new vc2XformLinear(f.at("pose").pose()));
-    ++seen[std::size_t(k)];
-    instanceNames.push_back(name);
+    positions.emplace_back(new vc2XformLinear(pose.pose(s.hasCentre ? &s.centre : nullptr)));
   }
-  // Repeated sub-models get numbered instance names ("key 1", "key 2", ...).
-  std::vector<int> counter(specs.size(), 0);
-  for (std::size_t i = 0; i < indices.size(); ++i)
-    if (seen[std::size_t(indices[i])] > 1)
-      instanceNames[i] += " " + std::to_string(++counter[std::size_t(indices[i])]);
 
-  vcCliTrainJob job;
   try {
     job.arrangement = vcFlexArrangement(models, indices, positions);
   } catch (const vcException& e) {
     inst.fail(std::string("the arrangement is refused: ") + e.what());
   }
   if (root.has("origin"))
-    job.arrangement.origin(vc2XformLinear(translation(root.at("origin").point())));
-  job.instanceNames = instanceNames;
+    job.arrangement.origin(vc2XformLinear(translation(root.at("origin").point(1e6))));
+  job.instanceNames = vfDefaultInstanceNames(job.arrangement);
 
-  // Train parameters: the first non-blank sub-model's engine is the standard; others custom.
-  std::size_t first = 0;
-  while (first + 1 < specs.size() && specs[first].model.modelType() == vcFlexModelDefs::eBlank)
-    ++first;
-  job.trainParams = vcFlexAlignTrainParams(*trainParamsFor(specs[first]));
-  for (std::size_t i = 0; i < indices.size(); ++i) {
-    const auto p = trainParamsFor(specs[std::size_t(indices[i])]);
-    if (!p->equal(job.trainParams.standard())) job.trainParams.custom(long(i), *p);
-  }
-
-  // Run defaults.
+  // Run settings: the defaults, the part's, then each piece's over the defaults of every piece.
   const json none;
   const Field run = root.has("run") ? root.at("run") : Field{none, "/run", source};
-  json subDefaults;
-  std::string subPath = "/run/subModels";
-  vcFlexAlignRunParams rp(*runParamsFor(specs[first].engine, none, subPath, nullptr, source));
+  const json& pieceDefaults = run.has("subModels") ? run.at("subModels").v : none;
+  std::size_t first = 0;  // the standard engine: the first non-blank sub-model's
+  while (first + 1 < specs.size() && specs[first].model.modelType() == vcFlexModelDefs::eBlank)
+    ++first;
+  vcFlexAlignRunParams rp(*runParamsFor(specs[first], none, source));
+  rp.runStrategy(vcFlexAlignDefs::eLocallyFixturedSubModels);
   job.startPose = job.arrangement.origin()->linearXform({0, 0}).xform();
-  if (!run.v.is_null()) {
-    run.only({"start", "numToFind", "acceptThreshold", "strategy", "xyUncertainty", "angle",
-              "scale", "subModels"});
-    if (run.has("subModels")) subDefaults = run.at("subModels").v;
-    if (run.has("start")) job.startPose = run.at("start").pose();
-    if (run.has("numToFind")) {
-      const double n = run.at("numToFind").number(1, 1000);
-      if (n != std::floor(n)) run.at("numToFind").fail("expected a whole number");
-      rp.numToFind(long(n));
-    }
-    if (run.has("acceptThreshold")) rp.acceptThreshold(run.at("acceptThreshold").number(0, 1));
-    if (run.has("strategy")) {
-      const std::string s = run.at("strategy").text();
-      if (s == "locallyFixtured")
-        rp.runStrategy(vcFlexAlignDefs::eLocallyFixturedSubModels);
-      else if (s == "independent")
-        rp.runStrategy(vcFlexAlignDefs::eIndependentSubModels);
-      else
-        run.at("strategy").fail("expected \"locallyFixtured\" or \"independent\"");
-    }
-    if (run.has("xyUncertainty")) {
-      const auto u = run.at("xyUncertainty").numbers(2);
-      if (u[0] < 0 || u[1] < 0) run.at("xyUncertainty").fail("expected two numbers >= 0");
-      rp.xyUncertainty(u[0], u[1]);
-    }
-    unsigned long zones = rp.zoneEnable();
-    if (run.has("angle")) {
-      const auto a = run.at("angle").numbers(2);
-      if (a[0] > a[1] || a[0] < -180 || a[1] > 180)
-        run.at("angle").fail("expected [low, high] degrees within -180 .. 180");
-      rp.zoneEnable(zones |= vcFlexAlignDefs::eAngle);
-      rp.zoneRelStandard(vcFlexAlignDefs::eAngle, a[0], a[1]);
-    }
-    if (run.has("scale")) {
-      const auto s = run.at("scale").numbers(2);
-      if (s[0] > s[1] || s[0] <= -1 || s[1] > 10)
-        run.at("scale").fail("expected [low, high] relative scale changes above -1");
-      rp.zoneEnable(zones |= vcFlexAlignDefs::eUniformScale);
-      rp.zoneRelStandard(vcFlexAlignDefs::eUniformScale, s[0], s[1]);
-    }
-  }
-  rp.standard(*runParamsFor(specs[first].engine, subDefaults, subPath, nullptr, source));
-  for (std::size_t i = 0; i < indices.size(); ++i) {
-    const SubModelSpec& s = specs[std::size_t(indices[i])];
-    const auto p = runParamsFor(s.engine, subDefaults, subPath, &s, source);
-    if (!p->equal(rp.standard())) rp.custom(long(i), *p);
-  }
+  if (!run.v.is_null()) partRun(run, rp, job.startPose);
+  std::vector<vcPtrHandle<vcFlexSubModelRunParams>> pieces;
+  for (long k : indices)
+    pieces.push_back(runParamsFor(specs[std::size_t(k)], pieceDefaults, source));
+  rp.standard(*runParamsFor(specs[first], pieceDefaults, source));
+  for (std::size_t i = 0; i < indices.size(); ++i)
+    if (!pieces[i]->equal(rp.standard())) rp.custom(long(i), *pieces[i]);
   job.runParams = rp;
+
+  // Train settings, from the engine and the ranges each piece is run with.
+  job.trainParams = vcFlexAlignTrainParams(*trainParamsFor(specs[first], rp, rp.standard()));
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    const auto p = trainParamsFor(specs[std::size_t(indices[i])], rp, *pieces[i]);
+    if (!p->equal(job.trainParams.standard())) job.trainParams.custom(long(i), *p);
+  }
+  // A correlation model holds angles of at most 180 degrees and scales of at most 0.75 either
+  // way: a wider run range is refused here rather than at run time.
+  const std::string ranges =
+      vfTrainedRangeProblem(job.arrangement, job.trainParams, rp, job.instanceNames);
+  if (!ranges.empty()) throw vcBadParams(source + ": " + ranges);
   return job;
 }
 
 vcCliTrainJob vfReadDescription(const std::string& path) {
-  std::ifstream f(path);
-  if (!f) throw vcBadParams(path + ": cannot open the file");
+  const std::vector<std::uint8_t> bytes = vfReadFileBytes(path, kVcMaxDescriptionBytes);
   json doc;
   try {
-    doc = json::parse(f);
-  } catch (const json::parse_error& e) {
+    doc = json::parse(bytes.begin(), bytes.end());
+  } catch (const json::exception& e) {
     // The library's text reads "[json.exception.parse_error.101] parse error at line 3, ...".
     std::string what = e.what();
     const auto at = what.find("] ");
@@ -372,11 +448,15 @@ vcCliTrainJob vfReadDescription(const std::string& path) {
         path + ": not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2)));
   }
   const std::filesystem::path dir = std::filesystem::path(path).parent_path();
-  return vfParseDescription(doc, path, [&](const std::string& name) {
+  std::vector<std::string> files;
+  vcCliTrainJob job = vfParseDescription(doc, path, [&](const std::string& name) {
     const std::filesystem::path p =
         std::filesystem::path(name).is_absolute() ? std::filesystem::path(name) : dir / name;
+    files.push_back(p.string());
     return vfReadImage(p.string());
   });
+  job.files = files;
+  return job;
 }
 
 vcPatternFile vfTrainCliPattern(const vcCliTrainJob& job) {

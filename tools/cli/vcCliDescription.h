@@ -4,6 +4,7 @@
 // lists the fields. Errors name the file and the JSON path of the bad field.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -13,14 +14,22 @@
 #include "tools/common/vcPatternFile.h"
 #include "vcFlexModels.h"
 
+// Bounds on what a description may ask for, checked as it is read.
+constexpr std::uint64_t kVcMaxDescriptionBytes = 64u << 20;
+constexpr std::size_t kVcMaxInstances = 1000;
+constexpr double kVcMaxUncertainty = 1e5;  // pixels, a search's x and y uncertainty
+constexpr double kVcMaxOutline = 2048;     // pixels, a wireframe point from the piece's origin
+
 // What a description trains: the arrangement and its train parameters, plus what the pattern
 // file keeps for runs (run parameters, start pose, instance names).
 struct vcCliTrainJob {
+  vcPelBuffer<unsigned char> trainImage;
   vcFlexArrangement arrangement;
   vcFlexAlignTrainParams trainParams;
   vcFlexAlignRunParams runParams;
   vcXform<2> startPose;
   std::vector<std::string> instanceNames;
+  std::vector<std::string> files;  // the image files read (vfReadDescription)
 };
 
 // Images named by the description (training image, masks), by the name the file gives.

@@ -4,17 +4,17 @@
 
 #include "platform/core/vcException.h"
 #include "platform/display/vc2Wireframe.h"
+#include "tools/common/vcPose.h"
 
 namespace {
 
 using nlohmann::json;
-constexpr double kPi = 3.14159265358979323846;
 
 json pose(const vcXform<2>& x) {
   return {{"x", x.trans().x()},
           {"y", x.trans().y()},
-          {"angle", x.matrix().rotation().toDouble() * 180.0 / kPi},
-          {"scale", x.matrix().scale()}};
+          {"angle", vfPoseAngle(x)},
+          {"scale", vfPoseScale(x)}};
 }
 
 // A mask as a file must cover the training image: its window's pixels at their place, the
@@ -62,25 +62,33 @@ vcCliExample vfSampleExample(const vcFlexSample& s) {
         j["kind"] = "masked";
         const std::string file = m.name() + "-mask.png";
         j["mask"] = file;
-        ex.images[file] = fullMask(m.mask(), s.trainImage.width(), s.trainImage.height());
+        // The region's own size is enough.
+        vcPelBuffer<unsigned char> mask =
+            fullMask(m.mask(), s.trainImage.width(), s.trainImage.height());
+        mask.window(r);
+        ex.images[file] = vfPelCopy(mask);
       } else {
         j["kind"] = "image";
       }
     }
+    // The key is placed three times; the demo hides one, which the part must not do without.
+    if (m.name() == "key") j["run"] = {{"required", true}};
     d["subModels"].push_back(j);
   }
   for (std::size_t i = 0; i < a.positions().size(); ++i)
     d["instances"].push_back(
         {{"subModel", a.subModels()[std::size_t(a.subModelIndices()[i])].name()},
          {"pose", pose(a.positions()[i]->linearXform({0, 0}).xform())}});
+  // The part anywhere in the 640 x 480 images, turned up to 15 degrees, from 0.55 to 1.1
+  // times its size, up to two copies.
   const vcXform<2> start = vfFlexSamplePose(s, 0, 1);
   d["run"] = {
       {"start", pose(start)},
-      {"numToFind", 1},
+      {"numToFind", 2},
       {"strategy", "locallyFixtured"},
-      {"xyUncertainty", {40, 40}},
+      {"xyUncertainty", {320, 240}},
       {"angle", {-15, 15}},
-      {"scale", {-0.1, 0.1}},
+      {"scale", {0.55, 1.1}},
       {"subModels", {{"acceptThreshold", 0.6}, {"xyUncertainty", {6, 6}}, {"angle", {-4, 4}}}}};
   return ex;
 }

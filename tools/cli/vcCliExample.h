@@ -14,6 +14,6 @@ struct vcCliExample {
   std::map<std::string, vcPelBuffer<unsigned char>> images;
 };
 
-// The sample part: its sub-models, instances and train settings, and the run settings that
-// find it in the demo's single-part images.
+// The sample part: its sub-models, instances and train settings, and the run settings the
+// demo runs all its images with.
 vcCliExample vfSampleExample(const vcFlexSample& sample);

@@ -18,17 +18,25 @@ struct vcCliImageRun {
   std::vector<vcPartView> parts;
 };
 
-// Runs the pattern; recording goes to `diag` when given.
+// Runs the pattern, searching where `mask` (when bound) is not 0; recording goes to `diag`
+// when given.
 vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
                             const vcPelBuffer_const<unsigned char>& image,
+                            const vcPelBuffer_const<unsigned char>& mask,
                             const vcXform<2>& startPose, const vcFlexAlignRunParams& params,
                             vcDiagObject* diag = nullptr, unsigned long flags = 0);
 // True when the run found at least one part (found flag set).
 bool vfCliPartFound(const vcCliImageRun& r);
 
+// Names and texts printed with control characters escaped.
 std::string vfCliTable(const vcCliImageRun& r);
 nlohmann::json vfCliJson(const vcCliImageRun& r);
+// The object on one line, bytes that are not UTF-8 (a file name may hold any) replaced.
+std::string vfCliJsonLine(const vcCliImageRun& r);
 // The image in grey with the arrangement box (yellow), the found pieces' outlines (green) and
-// the place the part pose gives missing pieces (red), as a colour PNG.
+// the place the part pose gives missing pieces (red), as a colour PNG. An image with a side
+// over kVcOverlayMaxSide is shown around the parts found and reduced to fit, and says so in a
+// caption.
+constexpr long kVcOverlayMaxSide = 2048;
 void vfWriteCliOverlay(const std::string& path, const vcPatternFile& p,
                        const vcPelBuffer_const<unsigned char>& image, const vcCliImageRun& r);
