@@ -75,3 +75,6 @@ file(RELATIVE_PATH VCFLEX_PC_TO_PREFIX /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/vcflexalign.pc.in ${CMAKE_BINARY_DIR}/vcflexalign.pc
                @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/vcflexalign.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The flexalign command, in the prefix's bin folder.
+install(TARGETS flexalign RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

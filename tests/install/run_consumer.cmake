@@ -12,8 +12,10 @@ endfunction()
 
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
-run(${CMAKE_COMMAND} --build ${BUILD_DIR} --target vcflexalign)
+run(${CMAKE_COMMAND} --build ${BUILD_DIR} --target vcflexalign flexalign)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+# The command runs from the prefix, on its own.
+run(${prefix}/bin/flexalign --help)
 # Nothing of the source or build tree may be reached from the installed package.
 file(GLOB_RECURSE installed ${prefix}/*.h ${prefix}/*.cmake ${prefix}/*.pc)
 get_filename_component(source_dir ${CONSUMER_DIR}/../../.. ABSOLUTE)

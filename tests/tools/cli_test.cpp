@@ -214,6 +214,19 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileOrOptionAndStatusTwo) {
   });
   const std::string ctrl =
       variant("ctrl.json", [](json& d) { d["subModels"][0]["name"] = "a\x1b[2J"; });
+  const std::string many = variant("many.json", [](json& d) {
+    for (int i = 0; i < 1001; ++i) d["instances"].push_back(d["instances"][3]);
+  });
+  const std::string outline = variant("outline.json", [](json& d) {
+    d["subModels"][1]["shapes"][0]["points"][0] = {1e7, 1e7};  // trained for 30 s before
+  });
+  // A region of the whole training image: trains (with warnings), and each run stops on a
+  // library error that carries no text; it is named, with the image.
+  const std::string whole = variant("whole.json", [](json& d) {
+    d["subModels"][0]["region"] = {0, 0, 400, 300};
+  });
+  ASSERT_EQ(run("train " + whole + " -o " + ex("whole.fxp")).status, 0);
+  fs::create_directories(dir / "taken" / "part.json");
   fs::create_directories(dir / "empty");
   const std::string image = ex("images/image-1.png");
   const struct {
@@ -238,6 +251,11 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileOrOptionAndStatusTwo) {
       {"train " + far + " -o x.fxp", "at /run/start/x: expected a number from"},
       {"train " + unc + " -o x.fxp", "at /run/xyUncertainty/0: expected a number from 0"},
       {"train " + ctrl + " -o x.fxp", "at /subModels/0/name: a name may not hold control"},
+      {"train " + many + " -o x.fxp", "at /instances: expected at most 1000 instances"},
+      {"train " + outline + " -o x.fxp", "at /subModels/1/shapes/0/points/0/0: expected a number"},
+      {"run " + ex("whole.fxp") + " " + image, "flexalign: " + image + ": "},
+      {"demo --write-example " + (dir / "taken").string(),
+       (dir / "taken" / "part.json").string() + ": cannot create the file"},
       {"run " + ex("part.fxp") + " " + image + " --frobnicate", "not expected: --frobnicate"},
       {"run " + ex("part.fxp") + " " + image + " --jobs 0", "--jobs: Value 0"},
       {"run " + ex("part.fxp") + " " + image + " --start 1,2", "--start 1,2: expected x,y,angle"},
