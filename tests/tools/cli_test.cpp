@@ -200,6 +200,7 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileOrOptionAndStatusTwo) {
   write("cut.png", png.substr(0, png.size() / 3));
   write("syntax.json", R"({"trainImage": "train.png", "subModels": [)");
   write("huge.json", R"({"trainImage": "train.png", "run": {"numToFind": 1e400}})");
+  write("deep.json", std::string(100000, '[') + std::string(100000, ']'));
   write("field.json", R"({"trainImage": "train.png", "subModels": [
       {"name": "a", "kind": "image", "region": [0, 0, 40]}], "instances": []})");
   write("kind.json", R"({"trainImage": "train.png", "subModels": [
@@ -243,6 +244,7 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileOrOptionAndStatusTwo) {
       {"train " + ex("syntax.json") + " -o x.fxp", ex("syntax.json") + ": not valid JSON"},
       {"train " + ex("huge.json") + " -o x.fxp",
        ex("huge.json") + ": not valid JSON: number overflow"},
+      {"train " + ex("deep.json") + " -o x.fxp", ex("deep.json") + ": not a part description"},
       {"train " + ex("field.json") + " -o x.fxp",
        ex("field.json") + ": at /subModels/0/region: expected 4 elements"},
       {"train " + ex("kind.json") + " -o x.fxp", ex("kind.json") + ": at /subModels/0/kind:"},

@@ -438,8 +438,16 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
 vcCliTrainJob vfReadDescription(const std::string& path) {
   const std::vector<std::uint8_t> bytes = vfReadFileBytes(path, kVcMaxDescriptionBytes);
   json doc;
+  // No field of a description nests deeper than a few levels; deeper data is refused as it is
+  // read, before it takes memory.
+  const json::parser_callback_t shallow = [&](int depth, json::parse_event_t, json&) {
+    if (depth > kVcMaxDescriptionDepth)
+      throw vcBadParams(path + ": not a part description (nested deeper than " +
+                        std::to_string(kVcMaxDescriptionDepth) + " levels)");
+    return true;
+  };
   try {
-    doc = json::parse(bytes.begin(), bytes.end());
+    doc = json::parse(bytes.begin(), bytes.end(), shallow);
   } catch (const json::exception& e) {
     // The library's text reads "[json.exception.parse_error.101] parse error at line 3, ...".
     std::string what = e.what();

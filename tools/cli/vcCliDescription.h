@@ -15,7 +15,8 @@
 #include "vcFlexModels.h"
 
 // Bounds on what a description may ask for, checked as it is read.
-constexpr std::uint64_t kVcMaxDescriptionBytes = 64u << 20;
+constexpr std::uint64_t kVcMaxDescriptionBytes = 16u << 20;
+constexpr int kVcMaxDescriptionDepth = 16;
 constexpr std::size_t kVcMaxInstances = 1000;
 constexpr double kVcMaxUncertainty = 1e5;  // pixels, a search's x and y uncertainty
 constexpr double kVcMaxOutline = 2048;     // pixels, a wireframe point from the piece's origin
