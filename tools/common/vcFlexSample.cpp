@@ -7,10 +7,10 @@
 #include <random>
 
 #include "platform/display/vc2Wireframe.h"
+#include "tools/common/vcPose.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kBackground = 40;
 
 vcSampleShape polygon(std::vector<vcVector<2>> v, double grey) {
@@ -34,8 +34,7 @@ vcSampleShape mapped(const vcSampleShape& s, const vcXform<2>& x) {
 }
 
 vcXform<2> turnAbout(const vcVector<2>& c, double deg, const vcVector<2>& shift) {
-  const double a = deg * kPi / 180.0;
-  const vcMatrix<2> r(std::cos(a), -std::sin(a), std::sin(a), std::cos(a));
+  const vcMatrix<2> r = vfPoseFrom(0, 0, deg, 1).matrix();
   return vcXform<2>(r, c + shift - r * c);
 }
 
@@ -138,11 +137,8 @@ vcFlexSample vfMakeFlexSample() {
 
 vcXform<2> vfFlexSamplePose(const vcFlexSample& s, double angleDeg, double scale, double dx,
                             double dy) {
-  const double a = angleDeg * kPi / 180.0;
-  const vcMatrix<2> m(scale * std::cos(a), -scale * std::sin(a), scale * std::sin(a),
-                      scale * std::cos(a));
   (void)s;
-  return vcXform<2>(m, vcVector<2>(320 + dx, 240 + dy));
+  return vfPoseFrom(320 + dx, 240 + dy, angleDeg, scale);
 }
 
 vcFlexSampleImage vfRenderFlexSample(const vcFlexSample& s, const vcFlexSampleOptions& opt) {
@@ -229,7 +225,7 @@ std::string vfFlexSampleTruthText(const vcFlexSample& s, const std::vector<vcXfo
         t.mapPoint(s.arrangement.positions()[k]->inverseBase()->mapPoint(s.instanceCentres[k]));
     std::snprintf(line, sizeof line, "%-10s x %8.3f  y %8.3f  angle %7.3f  scale %6.4f\n",
                   s.instanceNames[k].c_str(), c.x(), c.y(),
-                  t.matrix().rotation().toDouble() * 180.0 / kPi, t.matrix().scale());
+                  vfPoseAngle(t), t.matrix().scale());
     text += line;
   }
   return text;
