@@ -197,6 +197,8 @@ bool recordRunInputs(vcDiagObject* diag, unsigned long flags,
   const bool cor = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params) != nullptr;
   r.text("Algorithm", std::string("Algorithm: ") + (cor ? "Correlation" : "Geofind"));
   r.text("Algorithm Specific Parameters", params.toDebugString());
+  // The report puts the piece's name in the record's title.
+  r.text("Sub-Model", subModel.name());
   d->level(d->level() + 1);
   return true;
 }

@@ -367,9 +367,12 @@ void vfWriteDiagFolder(const vcDiagObject& diag, const std::string& folder,
       html += "</details>\n";
       open.pop_back();
     }
+    // A record about one sub-model names it in its title.
+    const vcDiagRecord::Item* piece = r.findText("Sub-Model");
     html += "<details class=\"rec\" id=\"" + stem(i) + "\" data-level=\"" +
             std::to_string(r.level()) + "\"" + (open.empty() ? " open" : "") + "><summary>" +
-            std::to_string(i) + ". " + vfXmlEscape(r.annotation()) + "</summary>\n";
+            std::to_string(i) + ". " + vfXmlEscape(r.annotation()) +
+            (piece ? ": " + vfXmlEscape(piece->text) : std::string()) + "</summary>\n";
     open.push_back(r.level());
     if (r.hasImage()) {
       const std::string name = imageFile(imageOf[std::size_t(i)]);

@@ -139,6 +139,58 @@ TEST_F(Cli, DemoFindsEveryPartAndReportsTheHiddenRequiredPiece) {
   EXPECT_EQ(page.find("9999999999"), std::string::npos);
 }
 
+TEST_F(Cli, MissedPiecesAndPartsSayWhyInTheTableJsonAndReport) {
+  // A piece inside the body's region: it matches perfectly, and the run drops it as the body's
+  // place found a second time.
+  const std::string inner = variant("inner.json", [](json& d) {
+    d["subModels"].push_back(
+        {{"name", "inner"}, {"kind", "image"}, {"region", {40, 40, 100, 100}}});
+    d["instances"].push_back({{"subModel", "inner"}});
+  });
+  const Ran t = run("train " + inner + " -o " + ex("inner.fxp"));
+  ASSERT_EQ(t.status, 0) << t.err;
+  EXPECT_NE(t.err.find("pieces \"body\" and \"inner\" overlap by 100 %"), std::string::npos);
+  const std::string one = ex("images/image-1.png");
+  const Ran table = run("run " + ex("inner.fxp") + " " + one);
+  EXPECT_NE(table.out.find("not found: its best candidate (1.000) overlaps body by 100 %"),
+            std::string::npos)
+      << table.out;
+  const json in = lines(run("run " + ex("inner.fxp") + " " + one + " --json").out)[0];
+  const json& status = in["results"][0]["instances"][8]["status"];
+  EXPECT_EQ(status["reason"], "overlapped");
+  EXPECT_EQ(status["other"], "body");
+  EXPECT_GT(double(status["amount"]), 0.6);
+  // The hidden required key: why the piece and why the part.
+  const std::string four = ex("images/image-4.png");
+  const json hidden = lines(run("run " + ex("part.fxp") + " " + four + " --json").out)[0];
+  const json& part = hidden["results"][0];
+  EXPECT_EQ(part["status"]["reason"], "requiredMissing");
+  EXPECT_EQ(part["status"]["other"], "key 2");
+  EXPECT_NE(part["instances"][4]["status"]["reason"], "found");
+  EXPECT_FALSE(part["instances"][4]["status"]["text"].get<std::string>().empty());
+  EXPECT_NE(
+      run("run " + ex("part.fxp") + " " + four).out.find("why: the required key 2 is missing"),
+      std::string::npos);
+  // A part under the accept threshold: no result, but the closest the run dropped, and why.
+  const std::string strict =
+      variant("strict.json", [](json& d) { d["run"]["acceptThreshold"] = 1.0; });
+  ASSERT_EQ(run("train " + strict + " -o " + ex("strict.fxp")).status, 0);
+  const Ran under = run("run " + ex("strict.fxp") + " " + one + " --json");
+  EXPECT_EQ(under.status, 1);
+  const json dropped = lines(under.out)[0];
+  EXPECT_TRUE(dropped["results"].empty());
+  ASSERT_FALSE(dropped["rejected"].empty());
+  EXPECT_EQ(dropped["rejected"][0]["status"]["reason"], "belowThreshold");
+  EXPECT_EQ(dropped["rejected"][0]["status"]["threshold"], 1.0);
+  EXPECT_GT(double(dropped["rejected"][0]["score"]), 0.9);
+  // The report names the pieces in its records' titles and says what was missed.
+  const Ran rep = run("run " + ex("part.fxp") + " " + four + " --report " + (dir / "why").string());
+  const std::string page = readFile(dir / "why" / "image-4" / "index.html");
+  EXPECT_NE(page.find(". Sub-Model Tool Run: body</summary>"), std::string::npos);
+  EXPECT_NE(page.find("Result 1 NOT FOUND: the required key 2 is missing; missed key 2"),
+            std::string::npos);
+}
+
 TEST_F(Cli, JobsGiveTheSameResultsAsOneThread) {
   const Ran one = run("run " + ex("part.fxp") + " " + ex("images") + " --json --jobs 1");
   const Ran two = run("run " + ex("part.fxp") + " " + ex("images") + " --json --jobs 3");
@@ -221,12 +273,14 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileOrOptionAndStatusTwo) {
   const std::string outline = variant("outline.json", [](json& d) {
     d["subModels"][1]["shapes"][0]["points"][0] = {1e7, 1e7};  // trained for 30 s before
   });
-  // A region of the whole training image: trains (with warnings), and each run stops on a
-  // library error that carries no text; it is named, with the image.
+  // A region of the whole training image trains, warning that it covers the other pieces (its
+  // runs once stopped with an error carrying no text, printed as "flexalign: ").
   const std::string whole = variant("whole.json", [](json& d) {
     d["subModels"][0]["region"] = {0, 0, 400, 300};
   });
-  ASSERT_EQ(run("train " + whole + " -o " + ex("whole.fxp")).status, 0);
+  const Ran wholeRun = run("train " + whole + " -o " + ex("whole.fxp"));
+  ASSERT_EQ(wholeRun.status, 0);
+  EXPECT_NE(wholeRun.err.find("pieces \"body\" and \"tab\" overlap by 100 %"), std::string::npos);
   fs::create_directories(dir / "taken" / "part.json");
   fs::create_directories(dir / "empty");
   const std::string image = ex("images/image-1.png");
@@ -255,7 +309,6 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileOrOptionAndStatusTwo) {
       {"train " + ctrl + " -o x.fxp", "at /subModels/0/name: a name may not hold control"},
       {"train " + many + " -o x.fxp", "at /instances: expected at most 1000 instances"},
       {"train " + outline + " -o x.fxp", "at /subModels/1/shapes/0/points/0/0: expected a number"},
-      {"run " + ex("whole.fxp") + " " + image, "flexalign: " + image + ": "},
       {"demo --write-example " + (dir / "taken").string(),
        (dir / "taken" / "part.json").string() + ": cannot create the file"},
       {"run " + ex("part.fxp") + " " + image + " --frobnicate", "not expected: --frobnicate"},

@@ -164,7 +164,10 @@ int run(const Options& o) {
         diag = std::make_unique<vcDiagFolderRecorder>(outputs.report[i], vfPngDiagEncoder());
       const vcCliImageRun r = vfRunCliImage(own, files[i], img, mask, start, own.runParams,
                                             diag.get(), diag ? kReportFlags : 0);
-      if (diag) diag->flush();
+      if (diag) {
+        vfRecordCliReasons(*diag, r);
+        diag->flush();
+      }
       if (!o.overlay.empty()) vfWriteCliOverlay(outputs.overlay[i], own, img, r);
       out.found = vfCliPartFound(r);
       out.text = o.json ? vfCliJsonLine(r) : vfCliTable(r);

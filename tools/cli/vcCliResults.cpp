@@ -39,62 +39,123 @@ vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
     p.pattern.run(image, vc2XformLinear(startPose), {}, params, results, diag, flags);
   out.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   out.parts = vfResultView(results, p.pattern.arrangement(), p.instanceNames);
+  out.rejected = vfRejectedView(results, p.pattern.arrangement(), p.instanceNames);
   return out;
+}
+
+void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r) {
+  auto record = [&](const vcPartView& p, const std::string& label) {
+    std::string missed;
+    for (const vcInstanceView& in : p.instances)
+      if (!in.found) missed += (missed.empty() ? "" : ", ") + in.name;
+    vcDiagRecord& rec = diag.newDiagRecord();
+    rec.recordAnnotation(label + (p.found ? " found" : " NOT FOUND") +
+                         (p.found || p.status.text.empty() ? "" : ": " + p.status.text) +
+                         (missed.empty() ? "" : "; missed " + missed));
+    for (const vcInstanceView& in : p.instances)
+      rec.text(in.name, in.found ? format("found at (%.2f, %.2f), score %.3f", in.x, in.y, in.score)
+                                 : format("not found (the part places it at (%.2f, %.2f)): %s",
+                                          in.x, in.y, in.status.text.c_str()));
+  };
+  for (std::size_t i = 0; i < r.parts.size(); ++i)
+    record(r.parts[i], "Result " + std::to_string(i + 1));
+  if (r.parts.empty())
+    for (std::size_t i = 0; i < r.rejected.size(); ++i)
+      record(r.rejected[i], "Dropped combination " + std::to_string(i + 1));
 }
 
 bool vfCliPartFound(const vcCliImageRun& r) {
   return std::any_of(r.parts.begin(), r.parts.end(), [](const vcPartView& p) { return p.found; });
 }
 
-std::string vfCliTable(const vcCliImageRun& r) {
-  std::string t = format("%s (%ld x %ld): %zu result(s), %.2f ms\n", vfPrintable(r.image).c_str(),
-                         r.width, r.height, r.parts.size(), r.ms);
-  if (r.parts.empty()) t += "  no part found\n";
-  for (std::size_t i = 0; i < r.parts.size(); ++i) {
-    const vcPartView& p = r.parts[i];
-    t += format(
-        "  result %zu: score %.3f, %s; part at (%.2f, %.2f), angle %.3f deg, scales %.4f %.4f\n",
-        i + 1, p.score, p.found ? "found" : "NOT FOUND", p.x, p.y, p.angle, p.xScale, p.yScale);
-    for (const std::string& s : p.info) t += "    " + vfPrintable(s) + "\n";
-    t += format("    %-12s %9s %9s %8s %6s %6s %11s %9s\n", "piece", "x", "y", "angle", "scale",
-                "score", "off layout", "turned");
-    for (const vcInstanceView& in : p.instances) {
-      if (!in.found) {
-        t += format("    %-12s %9.2f %9.2f %8.3f %6.4f  not found (placed by the part pose)\n",
-                    vfPrintable(in.name).c_str(), in.x, in.y, in.angle, in.scale);
-        continue;
-      }
-      t += format("    %-12s %9.2f %9.2f %8.3f %6.4f %6.3f %8.2f px %5.2f deg\n",
-                  vfPrintable(in.name).c_str(), in.x, in.y, in.angle, in.scale, in.score, in.offset,
-                  in.turn);
+namespace {
+
+// One result (or dropped combination) and its pieces; a missing piece is listed where the
+// part pose places it, with why it was missed.
+std::string partTable(const vcPartView& p, const std::string& label) {
+  std::string t =
+      format("  %s: score %.3f, %s; part at (%.2f, %.2f), angle %.3f deg, scales %.4f %.4f\n",
+             label.c_str(), p.score, p.found ? "found" : "NOT FOUND", p.x, p.y, p.angle, p.xScale,
+             p.yScale);
+  if (!p.found && !p.status.text.empty()) t += "    why: " + vfPrintable(p.status.text) + "\n";
+  for (const std::string& s : p.info) t += "    " + vfPrintable(s) + "\n";
+  t += format("    %-12s %9s %9s %8s %6s %6s %11s %9s\n", "piece", "x", "y", "angle", "scale",
+              "score", "off layout", "turned");
+  for (const vcInstanceView& in : p.instances) {
+    if (!in.found) {
+      t += format(
+          "    %-12s %9.2f %9.2f %8.3f %6.4f  not found: %s\n", vfPrintable(in.name).c_str(), in.x,
+          in.y, in.angle, in.scale,
+          vfPrintable(in.status.text.empty() ? "(no reason recorded)" : in.status.text).c_str());
+      continue;
     }
+    t += format("    %-12s %9.2f %9.2f %8.3f %6.4f %6.3f %8.2f px %5.2f deg\n",
+                vfPrintable(in.name).c_str(), in.x, in.y, in.angle, in.scale, in.score, in.offset,
+                in.turn);
   }
   return t;
 }
 
-nlohmann::json vfCliJson(const vcCliImageRun& r) {
-  nlohmann::json j = {{"image", r.image},           {"width", r.width},
-                      {"height", r.height},         {"time_ms", r.ms},
-                      {"found", vfCliPartFound(r)}, {"results", nlohmann::json::array()}};
-  for (const vcPartView& p : r.parts) {
-    nlohmann::json pj = {{"found", p.found},
-                         {"score", p.score},
-                         {"x", p.x},
-                         {"y", p.y},
-                         {"angle", p.angle},
-                         {"x_scale", p.xScale},
-                         {"y_scale", p.yScale},
-                         {"info", p.info},
-                         {"instances", nlohmann::json::array()}};
-    for (const vcInstanceView& in : p.instances) {
-      nlohmann::json ij = {{"name", in.name},  {"found", in.found}, {"x", in.x},
-                           {"y", in.y},        {"angle", in.angle}, {"scale", in.scale},
-                           {"score", in.score}};
-      if (in.found) ij.update({{"offset", in.offset}, {"turn", in.turn}});
-      pj["instances"].push_back(ij);
-    }
-    j["results"].push_back(pj);
+nlohmann::json statusJson(const vcStatusView& s) {
+  nlohmann::json j = {{"reason", s.reason},
+                      {"text", s.text},
+                      {"score", s.score},
+                      {"threshold", s.threshold},
+                      {"amount", s.amount}};
+  if (!s.other.empty()) j["other"] = s.other;
+  if (!s.window.isNull())
+    j["window"] = {s.window.x(), s.window.y(), s.window.width(), s.window.height()};
+  return j;
+}
+
+nlohmann::json partJson(const vcPartView& p) {
+  nlohmann::json pj = {{"found", p.found},
+                       {"score", p.score},
+                       {"x", p.x},
+                       {"y", p.y},
+                       {"angle", p.angle},
+                       {"x_scale", p.xScale},
+                       {"y_scale", p.yScale},
+                       {"info", p.info},
+                       {"status", statusJson(p.status)},
+                       {"instances", nlohmann::json::array()}};
+  for (const vcInstanceView& in : p.instances) {
+    nlohmann::json ij = {{"name", in.name},   {"found", in.found},
+                         {"x", in.x},         {"y", in.y},
+                         {"angle", in.angle}, {"scale", in.scale},
+                         {"score", in.score}, {"status", statusJson(in.status)}};
+    if (in.found) ij.update({{"offset", in.offset}, {"turn", in.turn}});
+    pj["instances"].push_back(ij);
   }
+  return pj;
+}
+
+}  // namespace
+
+std::string vfCliTable(const vcCliImageRun& r) {
+  std::string t = format("%s (%ld x %ld): %zu result(s), %.2f ms\n", vfPrintable(r.image).c_str(),
+                         r.width, r.height, r.parts.size(), r.ms);
+  if (r.parts.empty())
+    t += r.rejected.empty() ? "  no part found\n"
+                            : "  no part found; the closest the run dropped:\n";
+  for (std::size_t i = 0; i < r.parts.size(); ++i)
+    t += partTable(r.parts[i], "result " + std::to_string(i + 1));
+  if (r.parts.empty())
+    for (std::size_t i = 0; i < r.rejected.size(); ++i)
+      t += partTable(r.rejected[i], "dropped " + std::to_string(i + 1));
+  return t;
+}
+
+nlohmann::json vfCliJson(const vcCliImageRun& r) {
+  nlohmann::json j = {{"image", r.image},
+                      {"width", r.width},
+                      {"height", r.height},
+                      {"time_ms", r.ms},
+                      {"found", vfCliPartFound(r)},
+                      {"results", nlohmann::json::array()},
+                      {"rejected", nlohmann::json::array()}};
+  for (const vcPartView& p : r.parts) j["results"].push_back(partJson(p));
+  for (const vcPartView& p : r.rejected) j["rejected"].push_back(partJson(p));
   return j;
 }
 

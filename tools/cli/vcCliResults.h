@@ -16,6 +16,7 @@ struct vcCliImageRun {
   long width = 0, height = 0;
   double ms = 0;
   std::vector<vcPartView> parts;
+  std::vector<vcPartView> rejected;  // the best combinations the run dropped, and why
 };
 
 // Runs the pattern, searching where `mask` (when bound) is not 0; recording goes to `diag`
@@ -25,6 +26,10 @@ vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
                             const vcPelBuffer_const<unsigned char>& mask,
                             const vcXform<2>& startPose, const vcFlexAlignRunParams& params,
                             vcDiagObject* diag = nullptr, unsigned long flags = 0);
+// Appends to a report one record per result (and per dropped combination when none was
+// found) whose title says whether the part was found and which pieces were missed and why,
+// with a text per piece.
+void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r);
 // True when the run found at least one part (found flag set).
 bool vfCliPartFound(const vcCliImageRun& r);
 

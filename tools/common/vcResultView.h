@@ -9,6 +9,19 @@
 #include "platform/core/vcXform.h"
 #include "vcFlexAlignTool.h"
 
+// Whether a part or piece was found and, if not, why, with the numbers of the reason.
+struct vcStatusView {
+  // "found", "notSearched", "noCandidate", "belowThreshold", "outsideImage", "windowTooSmall",
+  // "overlapped", "atZoneEdge", "inconsistent", "requiredMissing", "clamped", "outsideRange",
+  // "tooFewPieces"; empty when the result carries no status (an old archive).
+  std::string reason;
+  std::string text;   // one line for people, pieces named
+  double score = -1;  // the best candidate's score; -1 when there was none
+  double threshold = 0, amount = 0;
+  std::string other;  // the other piece the reason names (overlapped, requiredMissing)
+  vcPelRect window;   // the search window (outsideImage, windowTooSmall), image pixels
+};
+
 struct vcInstanceView {
   long index = 0;    // the instance position in the arrangement
   std::string name;  // as given (vfDefaultInstanceNames: "key 1", "key 2", ...)
@@ -22,6 +35,7 @@ struct vcInstanceView {
   double scale = 0;             // factor
   double offset = 0, turn = 0;  // found pieces: off the nominal layout under the fitted part
                                 // pose, arrangement units and degrees
+  vcStatusView status;
 };
 
 struct vcPartView {
@@ -32,6 +46,7 @@ struct vcPartView {
   double angle = 0;     // degrees
   double xScale = 0, yScale = 0, scale = 0;  // the frame's axes, and their mean
   std::vector<std::string> info;             // why a result is not found
+  vcStatusView status;                       // found, or why not
   std::vector<vcInstanceView> instances;     // in arrangement order
 };
 
@@ -39,3 +54,8 @@ struct vcPartView {
 std::vector<vcPartView> vfResultView(const vcFlexAlignResultSet& results,
                                      const vcFlexArrangement& arrangement,
                                      const std::vector<std::string>& names);
+// The best combinations the run dropped (none of them found), each with why: how close a run
+// that found nothing came.
+std::vector<vcPartView> vfRejectedView(const vcFlexAlignResultSet& results,
+                                       const vcFlexArrangement& arrangement,
+                                       const std::vector<std::string>& names);
