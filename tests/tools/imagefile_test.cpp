@@ -105,7 +105,7 @@ void writeTiff(const std::string& path, const TiffSpec& s, const std::vector<T>&
   TIFFClose(t);
 }
 
-Bytes jpegGrey(long w, long h, const std::vector<unsigned char>& px) {
+Bytes jpegGrey(long w, long h, const std::vector<unsigned char>& px, int components = 1) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -115,13 +115,13 @@ Bytes jpegGrey(long w, long h, const std::vector<unsigned char>& px) {
   jpeg_mem_dest(&c, &out, &size);
   c.image_width = JDIMENSION(w);
   c.image_height = JDIMENSION(h);
-  c.input_components = 1;
-  c.in_color_space = JCS_GRAYSCALE;
+  c.input_components = components;
+  c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, 100, TRUE);
   jpeg_start_compress(&c, TRUE);
   for (long y = 0; y < h; ++y) {
-    JSAMPROW row = const_cast<unsigned char*>(px.data() + y * w);
+    JSAMPROW row = const_cast<unsigned char*>(px.data() + y * w * components);
     jpeg_write_scanlines(&c, &row, 1);
   }
   jpeg_finish_compress(&c);
@@ -149,9 +149,10 @@ Bytes bmp(long w, long h, int bits, const std::vector<std::uint32_t>& palette, c
   return b + rows;
 }
 
-// Red, green, blue and a mixed colour: Rec. 601 luma 76, 150, 29 and 141.
+// Red, green, blue and a mixed colour: sRGB decoded to linear light (0.2126, 0.7152, 0.0722
+// and 0.02709 + 0.21813 + 0.04170 = 0.28692 for the mix) and encoded back: 127, 220, 76, 146.
 const unsigned char kRgb[] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 100, 150, 200};
-const std::vector<int> kLuma = {76, 150, 29, 141};
+const std::vector<int> kLuma = {127, 220, 76, 146};
 
 TEST(ImageFile, SixteenBitAndSmallDepthsScaleLinearly) {
   // 16-bit grey 10, 128, 255 and 0 (v * 257), as PNG, TIFF and PGM.
@@ -182,7 +183,7 @@ TEST(ImageFile, SixteenBitAndSmallDepthsScaleLinearly) {
   for (const std::string& f : {png, tif, pgm}) fs::remove(f);
 }
 
-TEST(ImageFile, ColourBecomesRec601LumaInEveryFormat) {
+TEST(ImageFile, ColourBecomesItsSrgbLuminanceInEveryFormat) {
   const std::string f = tempPath("colour");
   writePng(f, PNG_FORMAT_RGB, 4, 1, kRgb);
   EXPECT_EQ(greys(f), kLuma) << "PNG";
@@ -190,6 +191,9 @@ TEST(ImageFile, ColourBecomesRec601LumaInEveryFormat) {
   for (int i = 0; i < 4; ++i) std::memcpy(rgba + 4 * i, kRgb + 3 * i, 3), rgba[4 * i + 3] = 0;
   writePng(f, PNG_FORMAT_RGBA, 4, 1, rgba);
   EXPECT_EQ(greys(f), kLuma) << "PNG, alpha ignored";
+  const unsigned char greyColours[] = {0, 0, 0, 37, 37, 37, 200, 200, 200, 255, 255, 255};
+  writePng(f, PNG_FORMAT_RGB, 4, 1, greyColours);
+  EXPECT_EQ(greys(f), (std::vector<int>{0, 37, 200, 255})) << "grey colours keep their value";
   const std::vector<unsigned char> samples(kRgb, kRgb + 12);
   writeTiff(f, TiffSpec{.perPixel = 3, .photometric = PHOTOMETRIC_RGB}, samples);
   EXPECT_EQ(greys(f), kLuma) << "TIFF";
@@ -213,9 +217,9 @@ TEST(ImageFile, ColourBecomesRec601LumaInEveryFormat) {
   EXPECT_EQ(greys(f), kLuma) << "8-bit BMP";
   // Two rows bottom-up, and the same as RLE8 runs: 2 x index 1, then index 3, end of line...
   writeBytes(f, bmp(3, 2, 8, {0, 0xff0000, 0, 0x6496c8}, Bytes("\3\3\3\0\1\1\3\0", 8)));
-  EXPECT_EQ(greys(f), (std::vector<int>{76, 76, 141, 141, 141, 141}));
+  EXPECT_EQ(greys(f), (std::vector<int>{127, 127, 146, 146, 146, 146}));
   writeBytes(f, bmp(3, 2, 8, {0, 0xff0000, 0, 0x6496c8}, Bytes("\3\3\0\0\2\1\1\3\0\1", 10), 1));
-  EXPECT_EQ(greys(f), (std::vector<int>{76, 76, 141, 141, 141, 141})) << "RLE8";
+  EXPECT_EQ(greys(f), (std::vector<int>{127, 127, 146, 146, 146, 146})) << "RLE8";
   writeBytes(f, Bytes("P6 4 1 255\n") + Bytes(reinterpret_cast<const char*>(kRgb), 12));
   EXPECT_EQ(greys(f), kLuma) << "PPM";
   // JPEG is lossy; a grey one at quality 100 comes back within one level.
@@ -225,6 +229,10 @@ TEST(ImageFile, ColourBecomesRec601LumaInEveryFormat) {
   const std::vector<int> back = greys(f);
   ASSERT_EQ(back.size(), ramp.size());
   for (std::size_t i = 0; i < ramp.size(); ++i) ASSERT_NEAR(back[i], ramp[i], 1) << i;
+  std::vector<unsigned char> red;
+  for (int i = 0; i < 16 * 16; ++i) red.insert(red.end(), {255, 0, 0});
+  writeBytes(f, jpegGrey(16, 16, red, 3));
+  for (int v : greys(f)) ASSERT_NEAR(v, 127, 3) << "colour JPEG";
   fs::remove(f);
 }
 

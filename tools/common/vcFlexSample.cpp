@@ -224,8 +224,7 @@ std::string vfFlexSampleTruthText(const vcFlexSample& s, const std::vector<vcXfo
     const vcVector<2> c =
         t.mapPoint(s.arrangement.positions()[k]->inverseBase()->mapPoint(s.instanceCentres[k]));
     std::snprintf(line, sizeof line, "%-10s x %8.3f  y %8.3f  angle %7.3f  scale %6.4f\n",
-                  s.instanceNames[k].c_str(), c.x(), c.y(),
-                  vfPoseAngle(t), t.matrix().scale());
+                  s.instanceNames[k].c_str(), c.x(), c.y(), vfPoseAngle(t), t.matrix().scale());
     text += line;
   }
   return text;

@@ -140,7 +140,7 @@ vcPelBuffer<unsigned char> vfDecodeBmp(const vcImageBytes& in) {
       r.fail("the file ends inside the palette");
     for (std::uint32_t i = 0; i < entries; ++i) {
       const std::uint8_t* p = in.data + paletteAt + i * entryBytes;
-      pal.grey.push_back(vfTo8Bit(vfLuma(p[2], p[1], p[0]), 255));
+      pal.grey.push_back(vfGreyOf(p[2], p[1], p[0], 255));
     }
   }
   if (dataAt >= in.size) r.fail("no pixel data");
@@ -162,7 +162,7 @@ vcPelBuffer<unsigned char> vfDecodeBmp(const vcImageBytes& in) {
     for (long x = 0; x < w; ++x) {
       switch (bits) {
         case 24:
-          o[x] = vfTo8Bit(vfLuma(p[3 * x + 2], p[3 * x + 1], p[3 * x]), 255);
+          o[x] = vfGreyOf(p[3 * x + 2], p[3 * x + 1], p[3 * x], 255);
           break;
         case 16:
         case 32: {
@@ -171,7 +171,7 @@ vcPelBuffer<unsigned char> vfDecodeBmp(const vcImageBytes& in) {
                                  : std::uint32_t(p[4 * x]) | std::uint32_t(p[4 * x + 1]) << 8 |
                                        std::uint32_t(p[4 * x + 2]) << 16 |
                                        std::uint32_t(p[4 * x + 3]) << 24;
-          o[x] = vfTo8Bit(vfLuma(red.of(px), green.of(px), blue.of(px)), 255);
+          o[x] = vfGreyOf(red.of(px), green.of(px), blue.of(px), 255);
           break;
         }
         default: {

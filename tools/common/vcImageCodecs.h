@@ -26,11 +26,11 @@ vcPelBuffer<unsigned char> vfDecodePnm(const vcImageBytes& in);
 void vfCheckImageSize(const vcImageBytes& in, std::uint64_t width, std::uint64_t height,
                       const char* format);
 
-// Rec. 601 luma of samples of any one depth, rounded.
-inline std::uint32_t vfLuma(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
-  return (299u * r + 587u * g + 114u * b + 500u) / 1000u;
-}
 // A sample of 0..maxval scaled linearly to 0..255, rounded.
 inline unsigned char vfTo8Bit(std::uint32_t v, std::uint32_t maxval) {
   return static_cast<unsigned char>((std::uint64_t(v) * 255u + maxval / 2) / maxval);
 }
+// The grey of a colour with samples of 0..maxval: each scaled to 8 bits, taken as sRGB, its
+// luminance Y = 0.2126 R + 0.7152 G + 0.0722 B in linear light, encoded back to sRGB and
+// rounded. A grey colour keeps its value.
+unsigned char vfGreyOf(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t maxval);

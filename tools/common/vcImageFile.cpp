@@ -1,5 +1,7 @@
 #include "tools/common/vcImageFile.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 
@@ -14,6 +16,26 @@ bool startsWith(const std::uint8_t* data, std::size_t size, const char* magic, s
 }
 
 }  // namespace
+
+unsigned char vfGreyOf(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t maxval) {
+  // sRGB codes to linear light, and the linear light at which each code's rounding interval
+  // ends: a code is the number of interval ends below the luminance.
+  struct Tables {
+    double linear[256], upper[255];
+    Tables() {
+      auto decode = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+      };
+      for (int k = 0; k < 256; ++k) linear[k] = decode(k / 255.0);
+      for (int k = 0; k < 255; ++k) upper[k] = decode((k + 0.5) / 255.0);
+    }
+  };
+  static const Tables t;
+  const unsigned char r8 = vfTo8Bit(r, maxval), g8 = vfTo8Bit(g, maxval), b8 = vfTo8Bit(b, maxval);
+  if (r8 == g8 && g8 == b8) return r8;
+  const double y = 0.2126 * t.linear[r8] + 0.7152 * t.linear[g8] + 0.0722 * t.linear[b8];
+  return static_cast<unsigned char>(std::upper_bound(t.upper, t.upper + 255, y) - t.upper);
+}
 
 void vfImageFail(const std::string& name, const std::string& problem) {
   throw vcBadParams(name + ": " + problem);

@@ -3,11 +3,12 @@
 //
 // vfReadImage picks the format from the file's first bytes: PNG (libpng), JPEG (libjpeg-turbo),
 // TIFF (libtiff), BMP (a bounded reader of our own) and binary PGM / PPM. Every image comes
-// back as 8-bit grey, from the numbers the file holds (no gamma or colour-profile conversion):
+// back as 8-bit grey, from the numbers the file holds (no gamma or colour-profile tags applied):
 // - 8-bit grey samples as they are; other depths scaled linearly to 0..255, rounded
 //   (a 16-bit v becomes round(v * 255 / 65535); 1-, 2- and 4-bit samples likewise);
-// - colour becomes Y = 0.299 R + 0.587 G + 0.114 B (Rec. 601 luma, rounded), palettes
-//   through their colours; an alpha channel is ignored;
+// - colour is taken as sRGB: its luminance Y = 0.2126 R + 0.7152 G + 0.0722 B in linear
+//   light, encoded back to sRGB and rounded (each sample first scaled to 8 bits; a grey colour
+//   keeps its value); palettes through their colours; an alpha channel is ignored;
 // - the first image of a multi-image TIFF; JPEG and TIFF orientation tags are not applied.
 // The size an image declares is checked against vcImageLimits before anything is allocated.
 // Every failure throws vcBadParams with one line naming the file and the problem.

@@ -1,5 +1,5 @@
-// JPEG through libjpeg-turbo, decoded straight to grey: the library's YCbCr-to-grey output is
-// the luma Y = 0.299 R + 0.587 G + 0.114 B of the grey formula.
+// JPEG through libjpeg-turbo: grey files decoded straight to grey, colour ones to RGB and
+// turned grey with the one formula of the tools (vfGreyOf).
 // clang-format off
 #include <cstddef>
 #include <cstdio>
@@ -9,6 +9,7 @@
 
 #include <csetjmp>
 #include <memory>
+#include <vector>
 
 #include "tools/common/vcImageCodecs.h"
 
@@ -29,6 +30,7 @@ struct JpegRead {
   const char* kind = "damaged or truncated JPEG";
   bool created = false;
   vcPelBuffer<unsigned char> out;
+  std::vector<unsigned char> rgb;  // one row of a colour file
 
   ~JpegRead() {
     if (created) jpeg_destroy_decompress(&cinfo);
@@ -72,12 +74,19 @@ void readPixels(JpegRead& r, const vcImageBytes& in) {
     r.kind = "refused JPEG";
     std::longjmp(r.jump, 1);
   }
-  c.out_color_space = JCS_GRAYSCALE;
+  const bool grey = c.jpeg_color_space == JCS_GRAYSCALE;
+  c.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_start_decompress(&c);
   r.out = vcPelBuffer<unsigned char>(long(c.output_width), long(c.output_height));
+  if (!grey) r.rgb.resize(std::size_t(c.output_width) * 3);
   while (c.output_scanline < c.output_height) {
-    JSAMPROW row = r.out.row(long(c.output_scanline));
+    const long y = long(c.output_scanline);
+    JSAMPROW row = grey ? r.out.row(y) : r.rgb.data();
     jpeg_read_scanlines(&c, &row, 1);
+    if (grey) continue;
+    unsigned char* o = r.out.row(y);
+    for (std::size_t x = 0; x < c.output_width; ++x)
+      o[x] = vfGreyOf(r.rgb[3 * x], r.rgb[3 * x + 1], r.rgb[3 * x + 2], 255);
   }
 }
 

@@ -53,9 +53,8 @@ void greyRow(const png_byte* p, long width, int channels, int depth, unsigned ch
   };
   const std::uint32_t maxval = depth == 16 ? 65535 : 255;
   for (long x = 0; x < width; ++x)
-    out[x] = channels == 1
-                 ? vfTo8Bit(sample(x), maxval)
-                 : vfTo8Bit(vfLuma(sample(3 * x), sample(3 * x + 1), sample(3 * x + 2)), maxval);
+    out[x] = channels == 1 ? vfTo8Bit(sample(x), maxval)
+                           : vfGreyOf(sample(3 * x), sample(3 * x + 1), sample(3 * x + 2), maxval);
 }
 
 // Runs between setjmp and a possible longjmp: only the heap-held state, no C++ objects of its

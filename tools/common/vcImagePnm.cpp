@@ -58,7 +58,7 @@ vcPelBuffer<unsigned char> vfDecodePnm(const vcImageBytes& in) {
         continue;
       }
       const std::uint32_t r = sample(), g = sample(), b = sample();
-      o[x] = vfTo8Bit(vfLuma(r, g, b), std::uint32_t(maxval));
+      o[x] = vfGreyOf(r, g, b, std::uint32_t(maxval));
     }
   }
   return out;

@@ -88,7 +88,7 @@ std::vector<unsigned char> paletteGrey(TIFF* tif, const Source& s, int bits) {
     top = std::max({top, std::uint32_t(r[i]), std::uint32_t(g[i]), std::uint32_t(b[i])});
   const std::uint32_t maxval = top < 256 ? 255 : 65535;
   std::vector<unsigned char> grey(n);
-  for (std::size_t i = 0; i < n; ++i) grey[i] = vfTo8Bit(vfLuma(r[i], g[i], b[i]), maxval);
+  for (std::size_t i = 0; i < n; ++i) grey[i] = vfGreyOf(r[i], g[i], b[i], maxval);
   return grey;
 }
 
@@ -106,21 +106,27 @@ void readScanlines(TIFF* tif, const Source& s, vcPelBuffer<unsigned char>& out, 
   };
   const std::uint32_t maxval = (1u << bits) - 1;
   if (separate && photometric == PHOTOMETRIC_RGB) {
-    // Plane after plane (each plane's strips decode in order), the luma summed as it comes.
-    static const std::uint32_t weight[3] = {299, 587, 114};
-    std::vector<std::uint32_t> sum(std::size_t(w) * std::size_t(h), 0);
+    // Plane after plane (each plane's strips decode in order), kept at 8 bits until the last.
+    std::vector<unsigned char> planes(std::size_t(w) * std::size_t(h) * 2);
     for (int p = 0; p < 3; ++p)
       for (long y = 0; y < h; ++y) {
         read(y, p);
-        std::uint32_t* row = sum.data() + std::size_t(y) * std::size_t(w);
-        for (long x = 0; x < w; ++x)
-          row[x] += weight[p] * sample(line.data(), std::size_t(x), bits);
+        unsigned char* o =
+            p < 2 ? planes.data() +
+                        (std::size_t(p) * std::size_t(h) + std::size_t(y)) * std::size_t(w)
+                  : nullptr;
+        for (long x = 0; x < w; ++x) {
+          const std::uint32_t v = sample(line.data(), std::size_t(x), bits);
+          if (o) {
+            o[x] = vfTo8Bit(v, maxval);
+            continue;
+          }
+          const std::size_t i = std::size_t(y) * std::size_t(w) + std::size_t(x);
+          out.set(x, y,
+                  vfGreyOf(planes[i], planes[std::size_t(w) * std::size_t(h) + i],
+                           vfTo8Bit(v, maxval), 255));
+        }
       }
-    for (long y = 0; y < h; ++y)
-      for (long x = 0; x < w; ++x)
-        out.set(
-            x, y,
-            vfTo8Bit((sum[std::size_t(y) * std::size_t(w) + std::size_t(x)] + 500) / 1000, maxval));
     return;
   }
   const std::size_t step = separate ? 1 : std::size_t(perPixel);
@@ -133,7 +139,7 @@ void readScanlines(TIFF* tif, const Source& s, vcPelBuffer<unsigned char>& out, 
       auto at = [&](std::size_t c) { return sample(line.data(), std::size_t(x) * step + c, bits); };
       switch (photometric) {
         case PHOTOMETRIC_RGB:
-          o[x] = vfTo8Bit(vfLuma(at(0), at(1), at(2)), maxval);
+          o[x] = vfGreyOf(at(0), at(1), at(2), maxval);
           break;
         case PHOTOMETRIC_PALETTE:
           o[x] = palette[at(0)];
@@ -176,7 +182,7 @@ void readRgba(TIFF* tif, const Source& s, vcPelBuffer<unsigned char>& out) {
     for (long j = 0; j < rows; ++j)
       for (long x = 0; x < w; ++x) {
         const std::uint32_t px = raster[std::size_t(j) * std::size_t(w) + std::size_t(x)];
-        out.set(x, y + j, vfTo8Bit(vfLuma(TIFFGetR(px), TIFFGetG(px), TIFFGetB(px)), 255));
+        out.set(x, y + j, vfGreyOf(TIFFGetR(px), TIFFGetG(px), TIFFGetB(px), 255));
       }
   }
 }
