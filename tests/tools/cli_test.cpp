@@ -414,8 +414,8 @@ TEST_F(Cli, SearchAreaAndPreview) {
   const vcPelBuffer<unsigned char> grey = vfReadImage(ex("preview.png"));
   EXPECT_EQ(grey.width(), 400);
   EXPECT_EQ(grey.height(), 300);
-  // Green (0, 235, 60) on the body's region border reads as its luma, 145.
-  EXPECT_EQ(grey.get(100, 28), 145);
+  // Green (0, 235, 60) on the body's region border reads as its sRGB luminance, 203.
+  EXPECT_EQ(grey.get(100, 28), 203);
   EXPECT_EQ(run("preview " + ex("part.json") + " -o " + ex("train.png")).status, 2);
   // Two pieces on one place: red in the preview, and a warning when trained.
   const std::string clash = variant("clash.json", [](json& d) {
