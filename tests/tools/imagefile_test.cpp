@@ -94,7 +94,9 @@ void writeTiff(const std::string& path, const TiffSpec& s, const std::vector<T>&
     TIFFWriteTile(t, tile.data(), 0, 0, 0, 0);
   } else {
     const int planes = s.separate ? s.perPixel : 1;
-    const long perRow = s.w * (s.separate ? 1 : s.perPixel);
+    const long rowSamples = s.w * (s.separate ? 1 : s.perPixel);
+    // Samples under 8 bits come packed, a row a whole number of bytes.
+    const long perRow = s.bits >= 8 ? rowSamples : (rowSamples * s.bits + 7) / 8;
     for (int p = 0; p < planes; ++p)
       for (long y = 0; y < s.h; ++y) {
         std::vector<T> row(samples.begin() + (p * s.h + y) * perRow,

@@ -98,7 +98,7 @@ TEST(Diag, RecordsKeepOrderLevelsAndTheirOwnPixels) {
   d.newDiagRecord().image(img, true);
   d.newDiagRecord().image(img, true);
   EXPECT_EQ(d.diagRecord(4).image().row(0), d.diagRecord(5).image().row(0));
-  EXPECT_NE(d.diagRecord(4).image().row(0), r0.image().row(0));
+  EXPECT_NE(d.diagRecord(4).image().row(0), d.diagRecord(0).image().row(0));
   img.set(1, 0, 7);
   d.newDiagRecord().image(img, true);
   EXPECT_NE(d.diagRecord(6).image().row(0), d.diagRecord(5).image().row(0));
