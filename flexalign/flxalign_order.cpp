@@ -28,46 +28,34 @@ Xf placementInOriginFrame(const vcFlexArrangement& a, const vc2XformBase& positi
 
 // Fixtures are the roots of a minimum spanning tree over fixtures and instance centres; the
 // instances follow in the order they join it, so each is searched next to something known.
+// Without fixtures the origin of the arrangement (where the start pose puts the part's centre)
+// is the root: the search starts at the instance nearest it, where an uncertain angle of the
+// start pose moves a piece least. Blank instances have nothing to search by and come last.
+// The tree is built from the points themselves, in memory linear in the instance count.
 std::vector<long> vcFlexAlignPattern::computeOptimalSubModelRunOrder(
     const vc2XformBase& startPose, const std::vector<vcVector<2>>& fixtures,
     const vcFlexArrangement& arrangement) const {
   (void)startPose;
-  const std::size_t f = fixtures.size();
   const std::size_t n = arrangement.subModelIndices().size();
-  const std::size_t v = f + n;
-  const double inf = std::numeric_limits<double>::infinity();
-  std::vector<vcVector<2>> centres(n);
+  std::vector<vcVector<2>> points = fixtures;
+  if (points.empty()) points.push_back(vcVector<2>(0.0, 0.0));
+  const std::size_t roots = points.size();
+  std::vector<long> vertexOf, blanks;
   for (std::size_t p = 0; p < n; ++p) {
-    const Xf placed = placementInOriginFrame(arrangement, *arrangement.positions()[p]);
-    centres[p] = placed->mapPoint(vcFlexSubModelHelper::centerPt(subModelOf(arrangement, p)));
-  }
-  std::vector<double> d(v * v, 0.0);
-  const vc2XformLinear identity;
-  for (std::size_t a = 0; a < v; ++a) {
-    for (std::size_t b = 0; b < v; ++b) {
-      if (a == b) continue;
-      double dist;
-      if (a < f && b < f) {
-        dist = (fixtures[a] - fixtures[b]).len();
-      } else if (a < f || b < f) {
-        const std::size_t fix = a < f ? a : b, p = (a < f ? b : a) - f;
-        dist = isBlank(subModelOf(arrangement, p)) ? inf : (fixtures[fix] - centres[p]).len();
-      } else {
-        const std::size_t i = a - f, j = b - f;
-        dist = isBlank(subModelOf(arrangement, i)) || isBlank(subModelOf(arrangement, j))
-                   ? inf
-                   : vcFlexArrangementHelper::distance(arrangement, static_cast<long>(i),
-                                                       static_cast<long>(j), identity);
-      }
-      d[a * v + b] = dist;
+    if (isBlank(subModelOf(arrangement, p))) {
+      blanks.push_back(static_cast<long>(p));
+      continue;
     }
+    const Xf placed = placementInOriginFrame(arrangement, *arrangement.positions()[p]);
+    points.push_back(placed->mapPoint(vcFlexSubModelHelper::centerPt(subModelOf(arrangement, p))));
+    vertexOf.push_back(static_cast<long>(p));
   }
   std::vector<long> order;
-  if (n == 0) return order;
   MST mst;
-  mst.compute(d, f == 0 ? 1 : static_cast<int>(f));
-  for (std::size_t k = f; k < v; ++k)
-    order.push_back(mst.order(static_cast<int>(k)) - static_cast<long>(f));
+  mst.compute(points, static_cast<int>(roots));
+  for (std::size_t k = roots; k < points.size(); ++k)
+    order.push_back(vertexOf[static_cast<std::size_t>(mst.order(static_cast<int>(k))) - roots]);
+  order.insert(order.end(), blanks.begin(), blanks.end());
   return order;
 }
 

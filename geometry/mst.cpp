@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -74,6 +75,44 @@ void MST::compute(std::vector<double>& distances, int numRoots) {
     }
     parent_[bestA] = static_cast<std::int32_t>(bestB);
     order_[k] = static_cast<std::int32_t>(bestA);
+  }
+}
+
+void MST::compute(const std::vector<vcVector<2>>& points, int numRoots) {
+  mutating_();
+  const std::size_t n = points.size();
+  size_ = static_cast<std::int32_t>(n);
+  order_.assign(n, 0);
+  parent_.assign(n, -1);
+  if (n == 0) return;
+  // With no roots vertex 0 is the root, as in the matrix form.
+  const std::size_t roots =
+      std::max<std::size_t>(1, numRoots > 0 ? std::min<std::size_t>(numRoots, n) : 0);
+  // Prim's algorithm with, for every vertex outside the tree, its distance to the tree and the
+  // tree vertex giving it (the lowest on ties): each step takes the outside vertex nearest the
+  // tree, the lowest on ties, which is the pair the matrix form's scan keeps.
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> best(n, inf);
+  std::vector<std::int32_t> via(n, -1);
+  auto join = [&](std::size_t b) {
+    for (std::size_t a = 0; a < n; ++a) {
+      if (parent_[a] >= 0) continue;
+      const double d = (points[a] - points[b]).len();
+      if (d < best[a] || (d == best[a] && (via[a] < 0 || static_cast<std::int32_t>(b) < via[a]))) {
+        best[a] = d;
+        via[a] = static_cast<std::int32_t>(b);
+      }
+    }
+  };
+  for (std::size_t v = 0; v < roots; ++v) parent_[v] = 0;
+  for (std::size_t v = 0; v < roots; ++v) join(v);
+  for (std::size_t k = roots; k < n; ++k) {
+    std::size_t a = n;
+    for (std::size_t c = 0; c < n; ++c)
+      if (parent_[c] < 0 && (a == n || best[c] < best[a])) a = c;
+    parent_[a] = via[a] < 0 ? 0 : via[a];
+    order_[k] = static_cast<std::int32_t>(a);
+    join(a);
   }
 }
 

@@ -30,6 +30,9 @@ class MST : public virtual vcPersistent {
   // Vertices 0 .. numRoots-1 are the roots. n is the truncated square root of the number of
   // entries; only the first n*n entries are read, entry a*n+b being the distance from a to b.
   void compute(std::vector<double>& distances, int numRoots);
+  // The same tree over points with their Euclidean distances, without the matrix: memory
+  // linear and time quadratic in the number of points (the matrix form is cubic in time).
+  void compute(const std::vector<vcVector<2>>& points, int numRoots);
   // k-th vertex to join (roots report 0). Not range checked.
   int order(int k) const { return order_[k]; }
   // Tree vertex through which v joined (roots report 0). Not range checked.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -95,6 +96,32 @@ TEST(MstValue, CopyEraseAndArchive) {
   vcArchive bad(std::vector<std::uint8_t>{0, 50, 0, 0, 0, 1, 0, 0, 0});
   EXPECT_THROW(bad || r, vcArchive::BadData);
   EXPECT_EQ(r.size(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The form over points builds the tree of the matrix form, ties and roots alike, without the
+// matrix.
+TEST(MST, PointFormMatchesTheMatrixForm) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> coord(0, 6);  // a coarse grid makes many equal distances
+  for (int trial = 0; trial < 40; ++trial) {
+    std::vector<vcVector<2>> pts;
+    const int n = 1 + trial % 13;
+    for (int i = 0; i < n; ++i) pts.emplace_back(coord(rng), coord(rng));
+    for (int roots : {0, 1, 3}) {
+      MST fromMatrix, fromPoints;
+      std::vector<double> d = euclidean(pts);
+      fromMatrix.compute(d, roots);
+      fromPoints.compute(pts, roots);
+      EXPECT_EQ(tree(fromPoints), tree(fromMatrix)) << "trial " << trial << " roots " << roots;
+    }
+  }
+  MST none;
+  none.compute(std::vector<vcVector<2>>{}, 2);
+  EXPECT_EQ(none.size(), 0);
 }
 
 }  // namespace
