@@ -116,5 +116,10 @@ std::string vcFlexAlignRunParams::toDebugString() const {
   s += line("yUncertainty = ", vfStr(yUncertainty_));
   s += line("xyOverlap = ", vfStr(xyOverlap_));
   s += line("acceptThreshold = ", vfStr(acceptThreshold_));
+  s += line("maxCandidates = ", vfStr(maxCandidates_));
+  s += line("candidateScoreMargin = ", vfStr(candidateScoreMargin_));
+  s += line("maxCombinations = ", vfStr(maxCombinations_));
+  s += line("maxMisses = ", vfStr(maxMisses_));
+  s += line("timeout = ", vfStr(timeout_));
   return s;
 }

@@ -4,7 +4,9 @@
 #include <algorithm>
 
 #include "flexalign/flxalign_dof.h"
+#include "flexalign/flxalign_run.h"
 #include "platform/core/vcLSFitter.h"
+#include "platform/core/vcText.h"
 #include "vcFlexAlignTool.h"
 
 namespace {
@@ -13,7 +15,7 @@ using Xf = vcPtrHandle<vc2XformBase>;
 using namespace vc_flxalign;
 using FD = vcFlexAlignDefs;
 
-bool isBlank(const vcFlexSubModel& s) { return s.modelType() == vcFlexModelDefs::eBlank; }
+using vc_flxalign::isBlank;
 
 // The DOF set a final-fit mode fits of `dofs` (the polynomial modes fall back to the automatic
 // fit, whose set it is): each mode clears the DOFs it leaves out in the two four-DOF modes.
@@ -46,6 +48,17 @@ int fittedDofCount(unsigned long dofs) {
 
 // Found sub-models a fit of `count` degrees of freedom needs.
 std::size_t piecesFor(int count) { return count > 4 ? 3 : count > 2 ? 2 : 1; }
+
+// A clamp that moves no piece by more than this (client units) is rounding, not a clamp.
+constexpr double kClampNoticed = 0.01;
+
+double ownTranslationUncertainty(const vcFlexSubModelRunParams& p) {
+  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p))
+    return std::max(g->xUncertainty(), g->yUncertainty());
+  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p))
+    return std::max(c->xUncertainty(), c->yUncertainty());
+  return 0.0;
+}
 
 }  // namespace
 
@@ -213,7 +226,35 @@ void vcFlexAlignPattern::clampArrangementPoseToRuntimeDOFRanges(
   // New linear part at the origin; a non-linear residual of the old pose is kept.
   const vc2XformLinear fresh(m, t);
   const Xf residual = poseLin.inverseBase()->composeBase(*result.pose_);
-  result.pose_ = fresh.composeBase(*residual);
+  const Xf clamped = fresh.composeBase(*residual);
+
+  // How far the clamp moved each found piece from where the fit put it: a pose moved further
+  // than a piece's own uncertainty no longer agrees with the pieces it was fitted through.
+  double most = 0.0, excess = -1.0, moved = 0.0, allowed = 0.0;
+  const Xf originInverse = arrangement_.origin()->inverseBase();
+  for (std::size_t i = 0; i < result.subModelResults_.size(); ++i) {
+    const long q = result.positionIndices_[i];
+    const vcFlexSubModel& sm = vc_flxalign::subModelOf(arrangement_, q);
+    if (isBlank(sm)) continue;
+    const vcVector<2> c =
+        originInverse->mapPoint(arrangement_.positions()[static_cast<std::size_t>(q)]->mapPoint(
+            vcFlexSubModelHelper::centerPt(sm)));
+    const double d = clamped->mapPoint(c).distance(result.pose_->mapPoint(c));
+    const double own = std::max(1.0, ownTranslationUncertainty(rp.subModelInstanceParams(q)));
+    most = std::max(most, d);
+    if (d - own > excess) excess = d - own, moved = d, allowed = own;
+  }
+  result.pose_ = clamped;
+  if (most < kClampNoticed) return;
+  result.infoStrings_.push_back(
+      "The fitted pose was clamped to the run's ranges, moving a piece by up to " +
+      vfStr(std::round(most * 100.0) / 100.0));
+  result.infoIds_.push_back(0);
+  if (excess <= 0.0) return;
+  result.found_ = false;
+  result.status_ = vcFlexAlignStatus(vcFlexAlignStatus::eClamped);
+  result.status_.amount = moved;
+  result.status_.threshold = allowed;
 }
 
 // Each found sub-model's placement in arrangement coordinates as the arrangement pose implies

@@ -266,13 +266,18 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r) {
 // ---- result set ----
 
 vcFlexAlignResultSet::vcFlexAlignResultSet(const vcFlexAlignResultSet& o)
-    : time_(o.time_), startPose_(o.startPose_), results_(o.results_), rejected_(o.rejected_) {}
+    : time_(o.time_),
+      searches_(o.searches_),
+      startPose_(o.startPose_),
+      results_(o.results_),
+      rejected_(o.rejected_) {}
 
 vcFlexAlignResultSet& vcFlexAlignResultSet::operator=(const vcFlexAlignResultSet& o) {
   if (this == &o) return *this;
   std::vector<vcFlexAlignResult> results = o.results_;
   std::vector<vcFlexAlignResult> rejected = o.rejected_;
   time_ = o.time_;
+  searches_ = o.searches_;
   startPose_ = o.startPose_;
   results_ = std::move(results);
   rejected_ = std::move(rejected);
@@ -288,8 +293,8 @@ void vcFlexAlignResultSet::draw(vcGraphicList&, unsigned long) const {}
 
 std::string vcFlexAlignResultSet::toDebugString() const {
   const std::string ind(10, ' ');
-  std::string s =
-      ind + "time = " + vfStr(time_) + "\n" + ind + "numFound = " + vfStr(numFound()) + "\n";
+  std::string s = ind + "time = " + vfStr(time_) + "\n" + ind + "numFound = " + vfStr(numFound()) +
+                  "\n" + ind + "searches = " + vfStr(searches_) + "\n";
   for (std::size_t i = 0; i < results_.size(); ++i)
     s += "\n   Result #" + vfStr(static_cast<long>(i)) + "\n" + results_[i].toDebugString();
   for (std::size_t i = 0; i < rejected_.size(); ++i)
@@ -298,9 +303,9 @@ std::string vcFlexAlignResultSet::toDebugString() const {
 }
 
 vcArchive& operator||(vcArchive& ar, vcFlexAlignResultSet& set) {
-  unsigned char version = 1;
+  unsigned char version = 2;
   ar || version;
-  if (version > 1) throw vcArchive::UnknownVersion(kSource, __LINE__);
+  if (version > 2) throw vcArchive::UnknownVersion(kSource, __LINE__);
   double time = set.time_;
   ar || time;
   vc2XformBase* start = const_cast<vc2XformBase*>(set.startPose_.ptr());
@@ -322,7 +327,11 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignResultSet& set) {
   std::vector<vcFlexAlignResult> results, rejected;
   list(set.results_, results);
   if (version >= 1) list(set.rejected_, rejected);
+  int searches = static_cast<int>(set.searches_);
+  if (version >= 2) ar || searches;
   if (ar.isStoring()) return ar;
+  if (searches < 0) throw vcArchive::BadData("flxalign result set: negative search count");
+  set.searches_ = searches;
   set.time_ = time;
   set.startPose_ = startPose;
   set.results_ = std::move(results);

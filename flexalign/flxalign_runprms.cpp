@@ -1,6 +1,7 @@
 // FlexAlign run parameters: run settings, zones and the sub-model run parameters.
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "flexalign/flxalign_archive.h"
@@ -52,6 +53,11 @@ void vcFlexAlignRunParams::assign_(const vcFlexAlignRunParams& o) {
   runOrderMode_ = o.runOrderMode_;
   xyUncertaintyMode_ = o.xyUncertaintyMode_;
   runOrder_ = o.runOrder_;
+  maxCandidates_ = o.maxCandidates_;
+  candidateScoreMargin_ = o.candidateScoreMargin_;
+  maxCombinations_ = o.maxCombinations_;
+  maxMisses_ = o.maxMisses_;
+  timeout_ = o.timeout_;
 }
 
 // ---- sub-model run parameters ----
@@ -119,6 +125,33 @@ void vcFlexAlignRunParams::xyOverlap(double v) {
 void vcFlexAlignRunParams::acceptThreshold(double t) {
   if (!(t >= 0.0 && t <= 1.0)) throw Defs::BadParams("accepthThreshold must be between 0 and 1");
   acceptThreshold_ = t;
+}
+
+void vcFlexAlignRunParams::maxCandidates(long n) {
+  if (n < 1) throw Defs::BadParams("maxCandidates must be at least 1");
+  maxCandidates_ = n;
+}
+
+void vcFlexAlignRunParams::candidateScoreMargin(double m) {
+  if (!(m >= 0.0 && m <= 1.0))
+    throw Defs::BadParams("candidateScoreMargin must be between 0 and 1");
+  candidateScoreMargin_ = m;
+}
+
+void vcFlexAlignRunParams::maxCombinations(long n) {
+  if (n < 1) throw Defs::BadParams("maxCombinations must be at least 1");
+  maxCombinations_ = n;
+}
+
+void vcFlexAlignRunParams::maxMisses(long n) {
+  if (n < 0) throw Defs::BadParams("maxMisses must be at least 0");
+  maxMisses_ = n;
+}
+
+void vcFlexAlignRunParams::timeout(double seconds) {
+  if (!(seconds >= 0.0 && std::isfinite(seconds)))
+    throw Defs::BadParams("timeout must be a finite number of seconds, at least 0");
+  timeout_ = seconds;
 }
 
 void vcFlexAlignRunParams::runOrder(const std::vector<long>& order) {
@@ -238,7 +271,10 @@ bool vcFlexAlignRunParams::operator==(const vcFlexAlignRunParams& o) const {
       runOrderMode_ != o.runOrderMode_ || runOrder_ != o.runOrder_ ||
       xUncertainty_ != o.xUncertainty_ || yUncertainty_ != o.yUncertainty_ ||
       xyUncertaintyMode_ != o.xyUncertaintyMode_ || xyOverlap_ != o.xyOverlap_ ||
-      acceptThreshold_ != o.acceptThreshold_ || !dofList_.equal(o.dofList_, true))
+      acceptThreshold_ != o.acceptThreshold_ || !dofList_.equal(o.dofList_, true) ||
+      maxCandidates_ != o.maxCandidates_ || candidateScoreMargin_ != o.candidateScoreMargin_ ||
+      maxCombinations_ != o.maxCombinations_ || maxMisses_ != o.maxMisses_ ||
+      timeout_ != o.timeout_)
     return false;
   return sets_ == o.sets_;
 }
@@ -259,9 +295,9 @@ const vc_FlexAlignRunParams& vcFlexAlignRunParams::privData() const {
 
 vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
   using namespace vc_flxalign;
-  unsigned char version = 1;
+  unsigned char version = 2;
   ar || version;
-  if (version > 1) throw vcArchive::UnknownVersion(kSource, __LINE__);
+  if (version > 2) throw vcArchive::UnknownVersion(kSource, __LINE__);
   // Loads into locals, so a damaged archive leaves the parameters as they were.
   vc_DofData table = p.dof_;
   vcGeorapidDOFList list;
@@ -287,7 +323,23 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
     if (ar.isLoading()) order.assign(n, {});
     for (auto& group : order) exchangeLongs(ar, group, __LINE__);
   }
+  int candidates = static_cast<int>(p.maxCandidates_),
+      combinations = static_cast<int>(p.maxCombinations_), misses = static_cast<int>(p.maxMisses_);
+  double margin = p.candidateScoreMargin_, timeout = p.timeout_;
+  if (version >= 2) ar || candidates || margin || combinations || misses || timeout;
   if (ar.isStoring()) return ar;
+  // Older archives carry no bounds: the defaults hold.
+  if (version < 2) {
+    const vcFlexAlignRunParams defaults;
+    candidates = static_cast<int>(defaults.maxCandidates_);
+    margin = defaults.candidateScoreMargin_;
+    combinations = static_cast<int>(defaults.maxCombinations_);
+    misses = static_cast<int>(defaults.maxMisses_);
+    timeout = defaults.timeout_;
+  }
+  if (candidates < 1 || !(margin >= 0.0 && margin <= 1.0) || combinations < 1 || misses < 0 ||
+      !(timeout >= 0.0 && std::isfinite(timeout)))
+    throw vcArchive::BadData("flxalign run parameters: a search bound outside its range");
   // An enumeration must not hold a value outside its own (that is undefined behaviour); the
   // table must describe the list's DOFs, and every handle must hold parameters, or the
   // accessors would index past them.
@@ -316,5 +368,10 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
   p.runOrderMode_ = static_cast<Defs::RunOrderMode>(orderMode);
   p.sets_ = std::move(sets);
   p.runOrder_ = std::move(order);
+  p.maxCandidates_ = candidates;
+  p.candidateScoreMargin_ = margin;
+  p.maxCombinations_ = combinations;
+  p.maxMisses_ = misses;
+  p.timeout_ = timeout;
   return ar;
 }

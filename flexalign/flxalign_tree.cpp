@@ -144,6 +144,14 @@ std::vector<vc_ResTreeElem::Handle> vc_ResTreeElem::topScoringLeafs(
   return leaves;
 }
 
+void vc_ResTreeElem::removeChild(const vc_ResTreeElem* child) {
+  for (auto it = children_.begin(); it != children_.end(); ++it)
+    if (it->ptr() == child) {
+      children_.erase(it);
+      return;
+    }
+}
+
 void vc_ResTreeElem::dispatchSerialize(vcArchive&) {
   throw vcArchive::BadData("result tree nodes are not archived");
 }

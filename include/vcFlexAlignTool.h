@@ -190,6 +190,15 @@ class vcFlexAlignResult;
 // the arrangement pose around the start pose), and the sub-model run parameters (one standard
 // set and per-instance custom sets, each cloned on the way in). Setters validate and change
 // nothing when they throw.
+//
+// What a piece's own zones and uncertainty (its sub-model run parameters) are relative to:
+// - eIndependentSubModels: every piece is searched around its pose predicted from the start
+//   pose, in its own zones and uncertainty widened by the arrangement's (these settings).
+// - eLocallyFixturedSubModels: the first piece found is searched that way; every further piece
+//   around its pose predicted from the pieces already found on its branch, in its own zones
+//   and uncertainty only (the arrangement's are not added). A candidate stopped at an end of
+//   its angle zone is searched again with the zone widened by what the prediction carries (the
+//   found pieces' own angle zones), and dropped when it stops there again.
 class vcFlexAlignRunParams {
  public:
   using Defs = vcFlexAlignDefs;
@@ -229,6 +238,30 @@ class vcFlexAlignRunParams {
   void xyOverlap(double v);
   double acceptThreshold() const { return acceptThreshold_; }
   void acceptThreshold(double t);  // 0 to 1
+  // ---- bounds of the search (what a run may cost, whatever the image) ----
+  // Each search of an instance keeps at most maxCandidates() candidates (the best ones), and of
+  // those only the ones scoring no more than candidateScoreMargin() below the best: with
+  // look-alike pieces a window admits several, and every one kept multiplies the combinations
+  // that follow. Defaults 4 and 0.15.
+  long maxCandidates() const { return maxCandidates_; }
+  void maxCandidates(long n);  // >= 1
+  double candidateScoreMargin() const { return candidateScoreMargin_; }
+  void candidateScoreMargin(double m);  // 0 to 1
+  // The independent strategy keeps at most this many partial combinations as it adds each
+  // instance (those that can still reach the highest scores); the locally fixtured one follows
+  // at most this many branches to their end. Default 64.
+  long maxCombinations() const { return maxCombinations_; }
+  void maxCombinations(long n);  // >= 1
+  // The locally fixtured strategy abandons a branch that missed this many groups in a row and
+  // has missed at least as many as it found (a wrong early candidate puts every further
+  // prediction in the wrong place); 0 never abandons. Default 3.
+  long maxMisses() const { return maxMisses_; }
+  void maxMisses(long n);  // >= 0
+  // Seconds a run may take, checked before each sub-model search: past it the run throws
+  // vcTimeout::Expired. 0 (the default) sets no limit.
+  double timeout() const { return timeout_; }
+  void timeout(double seconds);  // finite, >= 0
+
   // Groups of instance positions searched in turn; no position may repeat. The flat form
   // makes each position a group of its own.
   const std::vector<std::vector<long>>& runOrder() const { return runOrder_; }
@@ -267,7 +300,7 @@ class vcFlexAlignRunParams {
   vc_FlexAlignRunParams& privData();
   const vc_FlexAlignRunParams& privData() const;
 
-  // Writes version 1; reads 0 (a flat run order) and 1.
+  // Writes version 2; reads 0 (a flat run order), 1 and 2 (the search bounds).
   friend vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p);
 
  protected:
@@ -292,6 +325,11 @@ class vcFlexAlignRunParams {
   Defs::RunOrderMode runOrderMode_ = Defs::eAutomaticOrdering;
   Defs::XYUncertaintyMode xyUncertaintyMode_ = Defs::eElliptical;
   std::vector<std::vector<long>> runOrder_;
+  long maxCandidates_ = 4;
+  double candidateScoreMargin_ = 0.15;
+  long maxCombinations_ = 64;
+  long maxMisses_ = 3;
+  double timeout_ = 0.0;
   vc_InstanceParamSets<vcFlexSubModelRunParams> sets_;
   mutable vc_PrivView<vc_FlexAlignRunParams> privView_;
 };
@@ -504,6 +542,8 @@ class vcFlexAlignResultSet {
   ~vcFlexAlignResultSet() = default;
 
   double time() const { return time_; }
+  // How many sub-model searches the run made: what it cost, beside the time.
+  long searches() const { return searches_; }
   const std::vector<vcFlexAlignResult>& results() const { return results_; }
   // The best dropped candidates, best first, at most the run's numToFind; none found.
   const std::vector<vcFlexAlignResult>& rejected() const { return rejected_; }
@@ -516,12 +556,14 @@ class vcFlexAlignResultSet {
 
  private:
   double time_ = 0.0;
+  long searches_ = 0;
   vcPtrHandle_const<vc2XformBase> startPose_;
   std::vector<vcFlexAlignResult> results_;
   std::vector<vcFlexAlignResult> rejected_;
 };
 
-// Writes version 1 (version 0 and the rejected results); reads 0 and 1.
+// Writes version 2: version 0, then the rejected results (from version 1) and the number of
+// searches (from version 2); reads 0 to 2.
 vcArchive& operator||(vcArchive& ar, vcFlexAlignResultSet& s);
 
 // ---------------------------------------------------------------------------------------------
@@ -577,6 +619,10 @@ class vc_ResTreeElem : public vcRepBase, public virtual vcPersistent {
   // Pruned leaves by descending path score, cut to those above the accept threshold.
   std::vector<Handle> topScoringLeafs(const vcFlexArrangement& arrangement,
                                       const vcFlexAlignRunParams& runParams);
+
+  // Removes one child with everything below it (a run drops a combination this way as the
+  // tree grows); nothing when `child` is not one of this node's children.
+  void removeChild(const vc_ResTreeElem* child);
 
   // Instances searched below this node whose candidates were all missed or rejected, and why;
   // a result built from a leaf takes the deepest note for each instance it lacks.
@@ -687,31 +733,28 @@ class vcFlexAlignPattern {
             const std::vector<vcVector<2>>& fixtures, const vcFlexAlignRunParams& params,
             vcFlexAlignResultSet& results, bool useMask, vcDiagObject* diag,
             unsigned long diagFlags) const;
-  void runIndependentSubModelMode_(const vcPelBuffer_const<unsigned char>& image,
-                                   const vcPelBuffer_const<unsigned char>& mask,
-                                   const vc2XformBase& startPose,
-                                   const std::vector<vcVector<2>>& fixtures,
-                                   const vcFlexAlignRunParams& params, const OrderList& order,
-                                   vcFlexAlignResultSet& results, bool useMask, vcDiagObject* diag,
-                                   unsigned long diagFlags) const;
-  void runLocallyFixturedSubModelMode_(
-      const vcPelBuffer_const<unsigned char>& image, const vcPelBuffer_const<unsigned char>& mask,
-      const vc2XformBase& startPose, const std::vector<vcVector<2>>& fixtures,
-      const vcFlexAlignRunParams& params, const OrderList& order, vcFlexAlignResultSet& results,
-      bool useMask, vcDiagObject* diag, unsigned long diagFlags, long recursionLevel,
-      bool isTopLevel, const OrderList& remaining, const vcPtrHandle<vc_ResTreeElem>* parent) const;
+  // The inputs, clock and counters of one run (flexalign/flxalign_run.h).
+  struct RunContext;
+  // The two strategies; each leaves its candidate results (and the best rejected ones) in
+  // `results`.
+  void runIndependentSubModelMode_(RunContext& rc, const vc2XformBase& startPose,
+                                   const std::vector<vcVector<2>>& fixtures, const OrderList& order,
+                                   vcFlexAlignResultSet& results) const;
+  void runLocallyFixturedSubModelMode_(RunContext& rc, const vc2XformBase& startPose,
+                                       const std::vector<vcVector<2>>& fixtures,
+                                       const OrderList& order, vcFlexAlignResultSet& results) const;
   // The instance's run parameters with the arrangement's zones and uncertainty added.
   vcPtrHandle<vcFlexSubModelRunParams> effectiveParams_(const vcFlexAlignRunParams& params,
                                                         long position) const;
-  // Candidates of one instance near `start`; with `cutWindow` in the window of the arrangement's
-  // variation around `windowStart`, else with the instance's own parameters on the whole image.
-  // `miss` says why, should the search give no candidate.
+  // Candidates of one instance near `start`, the best few (maxCandidates, candidateScoreMargin)
+  // and none stopped at an end of its angle zone: with `cutWindow` in the window of the
+  // arrangement's variation around `windowStart`, else with the instance's own parameters on
+  // the whole image, a candidate on a zone's end searched again with the zone widened by
+  // `widenBy` degrees. `miss` says why, should no candidate be kept.
   std::vector<vcPtrHandle<vcFlexSubModelResult>> searchInstance_(
-      const vcPelBuffer_const<unsigned char>& image, const vcPelBuffer_const<unsigned char>& mask,
-      bool useMask, const vc2XformBase& start, const vc2XformBase& windowStart,
-      const vcFlexAlignRunParams& params, long position, bool cutWindow,
-      const std::vector<vcVector<2>>& points, vcFlexAlignStatus& miss, vcDiagObject* diag,
-      unsigned long diagFlags) const;
+      RunContext& rc, const vc2XformBase& start, const vc2XformBase& windowStart, long position,
+      bool cutWindow, const std::vector<vcVector<2>>& points, double widenBy,
+      vcFlexAlignStatus& miss) const;
   // The instances found on the path from `node` up to the root (shared results).
   vcFlexAlignResult pathResult_(const vc_ResTreeElem* node) const;
   // One candidate result per leaf, with the status of every instance: found, the deepest miss
@@ -719,6 +762,13 @@ class vcFlexAlignPattern {
   std::vector<vcFlexAlignResult> resultsFromLeaves_(
       const std::vector<vcPtrHandle<vc_ResTreeElem>>& leaves, const vcFlexAlignRunParams& params,
       const std::vector<vcFlexAlignStatus>& searched) const;
+  // `top` as the candidate results, and the best numToFind of `cut` (by path score) as the
+  // rejected ones.
+  void emitResults_(const std::vector<vcPtrHandle<vc_ResTreeElem>>& top,
+                    std::vector<vcPtrHandle<vc_ResTreeElem>> cut,
+                    const vcFlexAlignRunParams& params,
+                    const std::vector<vcFlexAlignStatus>& searched,
+                    vcFlexAlignResultSet& results) const;
   // The best leaves of the tree as the candidate results, and the best ones the accept
   // threshold cut (or the bare root, when nothing was found) as the rejected ones.
   void finishTree_(const vcPtrHandle<vc_ResTreeElem>& root, const vcFlexAlignRunParams& params,

@@ -35,6 +35,15 @@ struct vcFlexAlignTestAccess {
                   vcFlexAlignDefs::FinalFitMode mode, unsigned long dofs) {
     p.doFinalFit(r, vc2XformLinear(), rp, mode, rp.dofMode(), dofs, vc2XformLinear());
   }
+  static std::vector<long> order(const vcFlexAlignPattern& p,
+                                 const std::vector<vcVector<2>>& fixtures) {
+    return p.computeOptimalSubModelRunOrder(vc2XformLinear(), fixtures, p.arrangement());
+  }
+  static vcPelRect window(const vcFlexAlignPattern& p, const vcFlexAlignRunParams& rp,
+                          const vc2XformBase& clientFromImage, const vc2XformBase& start,
+                          long position) {
+    return p.windowFromUnc(rp, clientFromImage, start, position);
+  }
   static void add(vcFlexAlignResult& r, long position, const vcXform<2>& pose) {
     auto* s = new vcFlexSubModelGfndResult;
     s->pose(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(pose)));

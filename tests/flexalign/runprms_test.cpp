@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "support/archive_check.h"
@@ -46,7 +47,19 @@ TEST(FlexAlignRunParams, SettersRefuseWithTheirMessagesAndChangeNothing) {
   EXPECT_EQ(messageOf([&] { p.zoneRelStandard(D::eUniformScale, -1.0, 0.5); }),
             "Illegal zone value(s): low must be <= high");
   EXPECT_THROW(p.dofMode(D::eCustom), D::BadParams);
+  EXPECT_EQ(messageOf([&] { p.maxCandidates(0); }), "maxCandidates must be at least 1");
+  EXPECT_EQ(messageOf([&] { p.candidateScoreMargin(1.5); }),
+            "candidateScoreMargin must be between 0 and 1");
+  EXPECT_EQ(messageOf([&] { p.maxCombinations(0); }), "maxCombinations must be at least 1");
+  EXPECT_EQ(messageOf([&] { p.maxMisses(-1); }), "maxMisses must be at least 0");
+  EXPECT_EQ(messageOf([&] { p.timeout(std::nan("")); }),
+            "timeout must be a finite number of seconds, at least 0");
+  EXPECT_EQ(messageOf([&] { p.timeout(-1); }),
+            "timeout must be a finite number of seconds, at least 0");
   EXPECT_TRUE(p == before);
+  EXPECT_EQ(p.maxCandidates(), 4);
+  EXPECT_EQ(p.maxCombinations(), 64);
+  EXPECT_EQ(p.maxMisses(), 3);
   p.xyOverlap(0.0);
   p.xyOverlap(1.0);
   p.zoneRelStandard(D::eAngle, 10, -10);  // angles are stored as given
@@ -96,6 +109,11 @@ TEST(FlexAlignRunParams, CopiesEqualityAndArchives) {
   p.runOrder({{1, 2}, {0}});
   p.dofMode(D::eAdvanced);
   p.zoneRelAdvanced(D::eSkew, -2, 3);
+  p.maxCandidates(2);
+  p.candidateScoreMargin(0.3);
+  p.maxCombinations(9);
+  p.maxMisses(0);
+  p.timeout(1.5);
   vcFlexAlignRunParams copy(p);
   EXPECT_TRUE(copy == p);
   EXPECT_NE(&copy.standard(), &p.standard());
@@ -106,16 +124,27 @@ TEST(FlexAlignRunParams, CopiesEqualityAndArchives) {
   vcFlexAlignRunParams back;
   EXPECT_EQ(vcTest::loadBytes(bytes, back), 0u);
   EXPECT_TRUE(back == p);
-  vcTest::Bytes v2 = bytes;
-  v2[0] = 2;
-  EXPECT_THROW(vcTest::loadBytes(v2, back), vcArchive::UnknownVersion);
+  EXPECT_EQ(back.timeout(), 1.5);
+  vcTest::Bytes v3 = bytes;
+  v3[0] = 3;
+  EXPECT_THROW(vcTest::loadBytes(v3, back), vcArchive::UnknownVersion);
   EXPECT_TRUE(back == p);
+
+  // Version 1 ended with the run order: the search bounds (28 bytes) take their defaults.
+  constexpr std::size_t kBounds = 4 + 8 + 4 + 4 + 8;
+  vcTest::Bytes v1 = bytes;
+  v1[0] = 1;
+  v1.resize(v1.size() - kBounds);
+  EXPECT_EQ(vcTest::loadBytes(v1, back), 0u);
+  EXPECT_EQ(back.maxCandidates(), vcFlexAlignRunParams().maxCandidates());
+  EXPECT_EQ(back.timeout(), 0.0);
+  EXPECT_EQ(back.runOrder(), p.runOrder());
 
   // Version 0 held one flat order list: [version][count][values] at the end.
   vcFlexAlignRunParams flat;
   vcTest::Bytes v0 = vcTest::storeBytes(flat);
   v0[0] = 0;
-  v0.resize(v0.size() - 5);
+  v0.resize(v0.size() - 5 - kBounds);
   for (std::uint8_t b : {0, 3, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}) v0.push_back(b);
   EXPECT_EQ(vcTest::loadBytes(v0, back), 0u);
   EXPECT_EQ(back.runOrder(), (std::vector<std::vector<long>>{{2}, {0}, {1}}));

@@ -191,7 +191,7 @@ TEST(FlexAlignStatus, KeptThroughCopiesAndArchivesOldVersionsStillLoad) {
   vcFlexAlignResultSet empty;
   vcTest::Bytes set0 = vcTest::storeBytes(empty);
   set0[0] = 0;
-  set0.resize(set0.size() - 5);
+  set0.resize(set0.size() - 5 - 4);
   EXPECT_EQ(vcTest::loadBytes(set0, back), 0u);
   EXPECT_TRUE(back.rejected().empty());
   // A status that contradicts the found flag, or an unknown kind, is damage.

@@ -1,0 +1,44 @@
+// Pieces the run's sources share: what one run carries through its search, and the geometry of
+// match regions.
+#pragma once
+
+#include <vector>
+
+#include "platform/core/vcTimer.h"
+#include "vcFlexAlignTool.h"
+
+namespace vc_flxalign {
+
+// Two match regions sharing more than this fraction of the smaller one are one place, which two
+// pieces cannot both fill.
+inline constexpr double kTooMuchOverlap = 0.6;
+
+// The area two match regions share, as a fraction of the smaller one (0 when apart).
+double overlapFraction(const vcAffineRectangle& r1, const vcAffineRectangle& r2);
+
+// The status of an instance whose best candidate was rejected for overlapping `other`.
+vcFlexAlignStatus overlapped(double score, long other, double fraction);
+
+inline bool isBlank(const vcFlexSubModel& s) { return s.modelType() == vcFlexModelDefs::eBlank; }
+
+inline const vcFlexSubModel& subModelOf(const vcFlexArrangement& a, long position) {
+  return a.subModels()[static_cast<std::size_t>(
+      a.subModelIndices()[static_cast<std::size_t>(position)])];
+}
+
+}  // namespace vc_flxalign
+
+// The inputs of one run, its clock and how many sub-model searches it has made.
+struct vcFlexAlignPattern::RunContext {
+  const vcPelBuffer_const<unsigned char>& image;
+  const vcPelBuffer_const<unsigned char>& mask;
+  bool useMask;
+  const vcFlexAlignRunParams& params;
+  vcDiagObject* diag;
+  unsigned long diagFlags;
+  vcTimer timer{true};
+  long searches = 0;
+
+  // Throws vcTimeout::Expired when the run is past its time limit.
+  void checkTime() const;
+};

@@ -1,0 +1,235 @@
+// The search of one instance: its effective parameters (its own zones and uncertainty widened
+// by the arrangement's), its window, the sub-model tool's run, and what is kept of the
+// candidates: the best few, none lying on a zone's edge, and the reason when none is kept.
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+#include "flexalign/flxalign_run.h"
+
+namespace {
+
+using FD = vcFlexAlignDefs;
+using SD = vcFlexSubModelParamsDefs;
+using GD = vcFlexSubModelGfndDefs;
+using ResultHandle = vcPtrHandle<vcFlexSubModelResult>;
+
+// Widens zone d of the sub-model parameters by the arrangement's zone d.
+template <class P, class Dof, class ArrDof>
+void widen(P& sub, const vcFlexAlignRunParams& rp, unsigned long arrEnabled, bool advanced,
+           unsigned long dofsOfKind) {
+  for (unsigned long d = 1; d <= 8; d <<= 1) {
+    if (!(arrEnabled & d) || !(dofsOfKind & d)) continue;
+    double lo, hi;
+    if (advanced) {
+      lo = rp.zoneLowRelAdvanced(static_cast<FD::AdvancedDOF>(d));
+      hi = rp.zoneHighRelAdvanced(static_cast<FD::AdvancedDOF>(d));
+    } else {
+      lo = rp.zoneLowRelStandard(static_cast<FD::StandardDOF>(d));
+      hi = rp.zoneHighRelStandard(static_cast<FD::StandardDOF>(d));
+    }
+    const Dof dof = static_cast<Dof>(d);
+    if (sub.zoneEnable() & d) {
+      if constexpr (std::is_same_v<ArrDof, SD::AdvancedDOF>) {
+        lo += sub.zoneLowRelAdvanced(dof), hi += sub.zoneHighRelAdvanced(dof);
+      } else {
+        lo += sub.zoneLowRelStandard(dof), hi += sub.zoneHighRelStandard(dof);
+      }
+    } else {
+      sub.zoneEnable(sub.zoneEnable() | d);
+    }
+    if constexpr (std::is_same_v<ArrDof, SD::AdvancedDOF>)
+      sub.zoneRelAdvanced(dof, lo, hi);
+    else
+      sub.zoneRelStandard(dof, lo, hi);
+  }
+}
+
+}  // namespace
+
+vcPtrHandle<vcFlexSubModelRunParams> vcFlexAlignPattern::effectiveParams_(
+    const vcFlexAlignRunParams& rp, long position) const {
+  const vcFlexSubModelRunParams& own = rp.subModelInstanceParams(position);
+  const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&own);
+  const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&own);
+  if (g && c) throw FD::InternalError();
+  if (!g && !c) throw FD::CanNotRun("Sub-model runtime parameters are not of the allowed type.");
+  const unsigned long en = rp.dofData().getEnableFlags();
+  vcPtrHandle<vcFlexSubModelRunParams> copy = own.clone();
+  if (g) {
+    using GD = vcFlexSubModelGfndDefs;
+    const bool match = (g->dofMode() == GD::eStandard && rp.dofMode() == FD::eStandard) ||
+                       (g->dofMode() == GD::eAdvanced && rp.dofMode() == FD::eAdvanced) ||
+                       (g->dofMode() == GD::eCustom && rp.dofMode() == FD::eCustom);
+    if (!match) throw FD::BadParams("Sub-model and arrangement DOF modes are incompatible.");
+    if (g->dofMode() == GD::eCustom) throw FD::NotImplemented();
+    auto& e = dynamic_cast<vcFlexSubModelGfndRunParams&>(*copy);
+    if (g->dofMode() == GD::eAdvanced)
+      widen<vcFlexSubModelGfndRunParams, SD::AdvancedDOF, SD::AdvancedDOF>(e, rp, en, true, 15);
+    else
+      widen<vcFlexSubModelGfndRunParams, SD::StandardDOF, SD::StandardDOF>(e, rp, en, false, 15);
+    e.xyUncertainty(e.xUncertainty() + rp.xUncertainty(), e.yUncertainty() + rp.yUncertainty());
+  } else {
+    auto& e = dynamic_cast<vcFlexSubModelCorRunParams&>(*copy);
+    // The correlation engine searches angle and uniform scale only; in the advanced set the
+    // same two bits are rotation and scale.
+    widen<vcFlexSubModelCorRunParams, SD::StandardDOF, SD::StandardDOF>(
+        e, rp, en, rp.dofMode() == FD::eAdvanced, 3);
+    e.xyUncertainty(e.xUncertainty() + rp.xUncertainty(), e.yUncertainty() + rp.yUncertainty());
+  }
+  return copy;
+}
+
+namespace {
+
+void setInfiniteUncertainty(vcFlexSubModelRunParams& p) {
+  const double inf = std::numeric_limits<double>::infinity();
+  if (auto* g = dynamic_cast<vcFlexSubModelGfndRunParams*>(&p)) g->xyUncertainty(inf, inf);
+  if (auto* c = dynamic_cast<vcFlexSubModelCorRunParams*>(&p)) c->xyUncertainty(inf, inf);
+}
+
+// The angle zone of a sub-model search (degrees, offsets from the start pose), when it has one
+// of some width: the rotation of Geofind's advanced set, the angle otherwise.
+bool angleZone(const vcFlexSubModelRunParams& p, double& lo, double& hi) {
+  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) {
+    if (g->dofMode() == GD::eAdvanced) {
+      if (!(g->zoneEnable() & SD::eRotation)) return false;
+      lo = g->zoneLowRelAdvanced(SD::eRotation), hi = g->zoneHighRelAdvanced(SD::eRotation);
+    } else if (g->dofMode() == GD::eStandard) {
+      if (!(g->zoneEnable() & SD::eAngle)) return false;
+      lo = g->zoneLowRelStandard(SD::eAngle), hi = g->zoneHighRelStandard(SD::eAngle);
+    } else {
+      return false;
+    }
+  } else if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) {
+    if (!(c->zoneEnable() & SD::eAngle)) return false;
+    lo = c->zoneLowRelStandard(SD::eAngle), hi = c->zoneHighRelStandard(SD::eAngle);
+  } else {
+    return false;
+  }
+  // A full turn has no edge.
+  return hi > lo && hi - lo < 360.0;
+}
+
+void setAngleZone(vcFlexSubModelRunParams& p, double lo, double hi) {
+  if (auto* g = dynamic_cast<vcFlexSubModelGfndRunParams*>(&p)) {
+    if (g->dofMode() == GD::eAdvanced)
+      g->zoneRelAdvanced(SD::eRotation, lo, hi);
+    else
+      g->zoneRelStandard(SD::eAngle, lo, hi);
+  } else if (auto* c = dynamic_cast<vcFlexSubModelCorRunParams*>(&p)) {
+    c->zoneRelStandard(SD::eAngle, lo, hi);
+  }
+}
+
+// A candidate whose turn from the start pose lies on an end of the zone [lo, hi] stopped
+// there: its best pose may lie beyond, so it is no match at its best pose.
+constexpr double kOnTheEdgeDeg = 0.02;
+
+bool onZoneEdge(const vcFlexSubModelResult& r, const vc2XformBase& start, double lo, double hi) {
+  const vcMatrix<2> m =
+      start.inverseBase()->composeBase(r.pose())->linearXform({0.0, 0.0}).matrix();
+  const double turn = m.rotation().toDouble() * 57.29577951308232;
+  return std::fabs(turn - lo) < kOnTheEdgeDeg || std::fabs(turn - hi) < kOnTheEdgeDeg;
+}
+
+}  // namespace
+
+void vcFlexAlignPattern::RunContext::checkTime() const {
+  const double limit = params.timeout();
+  if (limit > 0.0 && timer.sec() > limit)
+    throw vcTimeout::Expired("The FlexAlign run took longer than its time limit of " +
+                             std::to_string(limit) + " s (" + std::to_string(searches) +
+                             " sub-model searches made)");
+}
+
+std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
+    RunContext& rc, const vc2XformBase& start, const vc2XformBase& windowStart, long position,
+    bool cutWindow, const std::vector<vcVector<2>>& points, double widenBy,
+    vcFlexAlignStatus& miss) const {
+  const vcFlexAlignRunParams& rp = rc.params;
+  const vc_SubModelTool& tool =
+      tools_[static_cast<std::size_t>(instanceToTool_[static_cast<std::size_t>(position)])];
+  miss = vcFlexAlignStatus(vcFlexAlignStatus::eNoCandidate);
+  miss.threshold = rp.subModelInstanceParams(position).acceptThreshold();
+  vcPtrHandle<vcFlexSubModelRunParams> eff;
+  vcPelBuffer_const<unsigned char> view = rc.image, maskView = rc.mask;
+  if (cutWindow) {
+    eff = effectiveParams_(rp, position);
+    const vcPelRect predicted =
+        windowFromUnc(rp, *rc.image.clientFromImageXformBase(), windowStart, position);
+    const vcPelRect win = predicted.intersect(rc.image.window());
+    if (win.isNull() || win.width() < vc_SubModelTool::kMinSearchSize ||
+        win.height() < vc_SubModelTool::kMinSearchSize) {
+      miss.kind =
+          win.isNull() ? vcFlexAlignStatus::eOutsideImage : vcFlexAlignStatus::eWindowTooSmall;
+      miss.window = predicted;
+      return {};
+    }
+    view.window(win);
+    if (rc.useMask) maskView.window(win);
+    // The window already bounds the translation.
+    setInfiniteUncertainty(*eff);
+  } else {
+    eff = rp.subModelInstanceParams(position).clone();
+  }
+
+  auto runTool = [&](const vcFlexSubModelRunParams& p) {
+    rc.checkTime();
+    ++rc.searches;
+    vc_SubModelResultSet found;
+    if (rc.useMask)
+      tool.run(view, maskView, start, p, points, found, rc.diag, rc.diagFlags);
+    else
+      tool.run(view, start, p, points, found, rc.diag, rc.diagFlags);
+    const vc_SubModelSearchNote& note = found.note();
+    if (note.outcome != vc_SubModelSearchNote::eSearched) {
+      miss.kind = note.outcome == vc_SubModelSearchNote::eWindowOutsideImage
+                      ? vcFlexAlignStatus::eOutsideImage
+                      : vcFlexAlignStatus::eWindowTooSmall;
+      miss.window = note.window;
+    } else if (note.bestRejected >= 0.0) {
+      miss.kind = vcFlexAlignStatus::eBelowThreshold;
+      miss.score = std::max(miss.score, note.bestRejected);
+    }
+    return found.results();
+  };
+  std::vector<ResultHandle> found = runTool(*eff);
+
+  // Candidates stopped at an end of their angle zone: searched again with the zone widened by
+  // what the prediction is known to carry (`widenBy`), and dropped when they stop there again.
+  double lo = 0.0, hi = 0.0;
+  if (angleZone(*eff, lo, hi)) {
+    auto pinned = [&](const ResultHandle& r) { return onZoneEdge(*r, start, lo, hi); };
+    if (widenBy > 0.0 && std::any_of(found.begin(), found.end(), pinned)) {
+      lo -= widenBy, hi += widenBy;
+      setAngleZone(*eff, lo, hi);
+      found = runTool(*eff);
+    }
+    for (const ResultHandle& r : found) {
+      if (!pinned(r) || (miss.kind == vcFlexAlignStatus::eAtZoneEdge && r->score() <= miss.score))
+        continue;
+      miss = vcFlexAlignStatus(vcFlexAlignStatus::eAtZoneEdge);
+      miss.score = r->score();
+      miss.amount = 0.5 * (hi - lo);
+      miss.threshold = rp.subModelInstanceParams(position).acceptThreshold();
+    }
+    found.erase(std::remove_if(found.begin(), found.end(), pinned), found.end());
+  }
+
+  // The best few, and only those near the best.
+  std::stable_sort(found.begin(), found.end(), [](const ResultHandle& a, const ResultHandle& b) {
+    return a->score() > b->score();
+  });
+  if (!found.empty()) {
+    const double floor = found.front()->score() - rp.candidateScoreMargin();
+    std::size_t keep = 0;
+    while (keep < found.size() && keep < static_cast<std::size_t>(rp.maxCandidates()) &&
+           found[keep]->score() >= floor)
+      ++keep;
+    found.resize(keep);
+  }
+  return found;
+}
