@@ -126,6 +126,20 @@ class vcFlexSubModelHelper {
 
 // A whole flexible part: sub-models and placements (sub-model index and position pose).
 // Placement i addresses subModelIndices()[i] and positions()[i] together.
+//
+// The frames a caller must get right, and how they compose:
+// - A sub-model's client frame is that of its training image's client transform (image
+//   sub-models) or of the given transform (shapes). Its origin() (identity unless set) maps
+//   sub-model coordinates into that client frame. The sub-model's centre, the point its found
+//   pose turns about and the one the run predicts, is the middle of encloseRect().
+// - positions()[i] maps placement i's sub-model coordinates into arrangement coordinates.
+// - origin() is a pose in arrangement coordinates: the frame the run's start pose starts from
+//   and its result poses report (location() is where it lies in the image).
+// So a piece seen in the image at the client pose P (image client from sub-model coordinates)
+// implies the part pose P * positions()[i]^-1 * origin(). To have a piece's pose turn about its
+// own centre, give its image window a client transform that puts the client origin at the
+// piece's centre (vcPelBuffer::clientFromImageXform(translation by -centre)) and place it by
+// the translation to that centre.
 class vcFlexArrangement {
  public:
   // Each sub-model placed once at the identity.
