@@ -19,6 +19,7 @@
 
 #include "engines/geofind/vcGFAlign.h"
 #include "tools/common/vcSampleImages.h"
+#include "vcDofData.h"
 
 #ifdef VCFLEX_HAVE_OPENCV
 #include <opencv2/imgproc.hpp>
@@ -35,14 +36,7 @@ vcXform<2> poseAt(double x, double y, double deg, double scale) {
 
 vcGFAlignRunParams params(double a0, double a1, double s0, double s1) {
   vcGFAlignRunParams rp;
-  vcGeorapidDOFList list;
-  auto* a = new vcGeorapidAngle(nullptr, 1);
-  a->range(a0, a1);
-  a->overlap(360.0f);
-  auto* s = new vcGeorapidScale(a, 1);
-  s->range(s0, s1);
-  s->overlap(1.4f);
-  list.assign(s);
+  vcGeorapidDOFList list = vfAngleScaleDofList(a0, a1, s0, s1);
   rp.customizeDOFs(&list);
   return rp;
 }

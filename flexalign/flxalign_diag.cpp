@@ -2,13 +2,11 @@
 
 #include <cstdio>
 
+#include "platform/core/vcAngle.h"
 #include "platform/diag/vcDiag.h"
 #include "vcFlexAlignTool.h"
 
 namespace {
-
-constexpr unsigned long kInputs = 0x10000;
-constexpr unsigned long kOutputs = 0x20000;
 
 std::string subModelParamsLabel(long index) {
   return "   Sub-Model Params (for sub-model #" + std::to_string(index) + ")";
@@ -63,7 +61,7 @@ vcGraphicList foundSubModels(const vcFlexArrangement& a, const vcFlexAlignResult
 void vcFlexAlignPattern::recordTrainInputs(vcDiagObject* diag, unsigned long flags,
                                            const vcFlexArrangement& arrangement,
                                            const vcFlexAlignTrainParams& params) const {
-  if (!diag || !vcDiagObject::shouldRecord(flags, kInputs)) return;
+  if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eInputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Train Inputs");
   r.graphics(arrangementModel(arrangement), vcDisplay::eClientCoords, "Arrangement Model");
@@ -84,12 +82,12 @@ void vcFlexAlignPattern::recordTrainInputs(vcDiagObject* diag, unsigned long fla
 void vcFlexAlignPattern::recordTrainOutputs(vcDiagObject* diag, unsigned long flags,
                                             bool failed) const {
   if (!diag) return;
-  if (vcDiagObject::shouldRecord(flags, kInputs)) diag->level(diag->level() - 2);
+  if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eInputs)) diag->level(diag->level() - 2);
   if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eAll)) {
     diag->summary("Tool", "FlexAlign");
     diag->summary("Trained", failed ? "no (training failed)" : "yes");
   }
-  if (!vcDiagObject::shouldRecord(flags, kOutputs)) return;
+  if (!vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Train Outputs");
   r.text("Status", failed ? "Training FAILED." : "Trained SUCCESSFULLY.");
@@ -97,7 +95,8 @@ void vcFlexAlignPattern::recordTrainOutputs(vcDiagObject* diag, unsigned long fl
 
 void vcFlexAlignPattern::recordTrainThrow(vcDiagObject* diag, unsigned long flags,
                                           const vcException& e) const {
-  if (!diag || !vcDiagObject::shouldRecord(flags, kOutputs) || !diag->lastRecord()) return;
+  if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs) || !diag->lastRecord())
+    return;
   const auto* s = dynamic_cast<const vcExceptionWithString*>(&e);
   diag->lastRecord()->text("Exception Data", "vcFlexAlignPattern::train threw  " +
                                                  (s ? s->message(true) : e.messageText()) + "\n");
@@ -110,14 +109,14 @@ void vcFlexAlignPattern::recordRunInputs(vcDiagObject* diag, unsigned long flags
                                          const vc2XformBase& startPose,
                                          const std::vector<vcVector<2>>& fixtures,
                                          const vcFlexAlignRunParams& params) const {
-  if (!diag || !vcDiagObject::shouldRecord(flags, kInputs)) return;
+  if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eInputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Run Inputs");
   if (image.isBound()) r.image(image);
   vcGraphicList crosses;
   for (const vcVector<2>& f : fixtures)
     crosses.append(vcPtrHandle<vcGraphic>(
-        new vcGraphicCross(f, 10.0, vcRadian(0.25 * 3.14159265358979323846), vcColor::magenta)));
+        new vcGraphicCross(f, 10.0, vcRadian(0.25 * vcPi), vcColor::magenta)));
   r.graphics(crosses, vcDisplay::eClientCoords, "Fixtures");
   r.graphics(arrangementBox(arrangement_, startPose), vcDisplay::eClientCoords,
              "Arrangement Bounding Box at the Start Pose");
@@ -140,7 +139,7 @@ void vcFlexAlignPattern::recordRunOutputs(vcDiagObject* diag, unsigned long flag
                                           const vcPelBuffer_const<unsigned char>& image,
                                           const vcFlexAlignResultSet& results, bool failed) const {
   if (!diag) return;
-  if (vcDiagObject::shouldRecord(flags, kInputs)) diag->level(diag->level() - 2);
+  if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eInputs)) diag->level(diag->level() - 2);
   if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eAll)) {
     // The last run recorded speaks for the page.
     diag->summary("Tool", "FlexAlign");
@@ -155,7 +154,7 @@ void vcFlexAlignPattern::recordRunOutputs(vcDiagObject* diag, unsigned long flag
     std::snprintf(ms, sizeof ms, "%.2f ms", results.time() * 1e3);
     diag->summary("Run time", ms);
   }
-  if (!vcDiagObject::shouldRecord(flags, kOutputs)) return;
+  if (!vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Run Outputs");
   if (image.isBound()) r.image(image);
@@ -174,7 +173,8 @@ void vcFlexAlignPattern::recordRunOutputs(vcDiagObject* diag, unsigned long flag
 
 void vcFlexAlignPattern::recordRunThrow(vcDiagObject* diag, unsigned long flags,
                                         const vcException& e) const {
-  if (!diag || !vcDiagObject::shouldRecord(flags, kOutputs) || !diag->lastRecord()) return;
+  if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs) || !diag->lastRecord())
+    return;
   const auto* s = dynamic_cast<const vcExceptionWithString*>(&e);
   diag->lastRecord()->text("Exception Data", "vcFlexAlignPattern::run threw  " +
                                                  (s ? s->message(true) : e.messageText()) + "\n");

@@ -7,12 +7,13 @@
 #include <array>
 #include <cmath>
 
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcMatrix.h"
 
 namespace vc_flxalign {
 
-inline constexpr double kDegPerRad = 57.29577951308232;
-inline constexpr double kRadPerDeg = 0.017453292519943295;
+inline constexpr double kDegPerRad = vcDegPerRad;
+inline constexpr double kRadPerDeg = vcRadPerDeg;
 
 inline std::array<double, 4> standardDofValues(const vcMatrix<2>& m) {
   const double xs = m.xScale(), ys = m.yScale();

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "flexalign/flxalign_run.h"
+#include "platform/core/vcAngle.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ vcPtrHandle<vcFlexSubModelRunParams> vcFlexAlignPattern::effectiveParams_(
   const vcFlexSubModelRunParams& own = rp.subModelInstanceParams(position);
   const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&own);
   const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&own);
-  if (g && c) throw FD::InternalError();
+  if (g && c) throw FD::InternalError("Sub-model run parameters of both engine kinds");
   if (!g && !c) throw FD::CanNotRun("Sub-model runtime parameters are not of the allowed type.");
   const unsigned long en = rp.dofData().getEnableFlags();
   vcPtrHandle<vcFlexSubModelRunParams> copy = own.clone();
@@ -131,7 +132,7 @@ constexpr double kOnTheEdgeDeg = 0.02;
 bool onZoneEdge(const vcFlexSubModelResult& r, const vc2XformBase& start, double lo, double hi) {
   const vcMatrix<2> m =
       start.inverseBase()->composeBase(r.pose())->linearXform({0.0, 0.0}).matrix();
-  const double turn = m.rotation().toDouble() * 57.29577951308232;
+  const double turn = m.rotation().toDouble() * vcDegPerRad;
   return std::fabs(turn - lo) < kOnTheEdgeDeg || std::fabs(turn - hi) < kOnTheEdgeDeg;
 }
 

@@ -96,3 +96,8 @@ class vc_DofData {
 // aspect 0.8..1.2 (1.4).
 void vfBuildStandardZones(vcGeorapidDOFList& list, vc_DofData& table);
 void vfBuildAdvancedZones(vcGeorapidDOFList& list, vc_DofData& table, double skewRange);
+
+// The list a plain Geofind search over turns and sizes takes: an angle (degrees, overlap 360)
+// wrapped by a uniform scale (factors, overlap 1.4), with the given ranges.
+vcGeorapidDOFList vfAngleScaleDofList(double angleLow, double angleHigh, double scaleLow,
+                                      double scaleHigh);

@@ -218,6 +218,19 @@ void vfBuildStandardZones(vcGeorapidDOFList& list, vc_DofData& t) {
   t.setup(list);
 }
 
+vcGeorapidDOFList vfAngleScaleDofList(double angleLow, double angleHigh, double scaleLow,
+                                      double scaleHigh) {
+  auto* angle = new vcGeorapidAngle(nullptr, 1);
+  angle->range(angleLow, angleHigh);
+  angle->overlap(360.0f);
+  auto* scale = new vcGeorapidScale(angle, 1);
+  scale->range(scaleLow, scaleHigh);
+  scale->overlap(1.4f);
+  vcGeorapidDOFList list;
+  list.assign(scale);
+  return list;
+}
+
 void vfBuildAdvancedZones(vcGeorapidDOFList& list, vc_DofData& t, double skewRange) {
   list.assign(new vcGeorapidAspectLinear(
       new vcGeorapidSkew(new vcGeorapidScaleLinear(new vcGeorapidAngle(nullptr, 1), 1), 1), 1));

@@ -1,6 +1,7 @@
 // Bases of the sub-model parameters and results, and the sub-model result set.
 #include <string>
 
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcText.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-constexpr double kRadToDeg = 57.29577951308232;
+constexpr double kRadToDeg = vcDegPerRad;
 
 // The pose items of a result's debug text, from the transform's linear form at the origin.
 std::string poseLines(const vc2XformBase& x, bool withTrans) {

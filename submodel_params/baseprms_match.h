@@ -5,9 +5,10 @@
 #include <cmath>
 
 #include "platform/core/vc2XformBase.h"
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcShapes.h"
 
-constexpr double kSubModelRadToDeg = 57.29577951308232;
+constexpr double kSubModelRadToDeg = vcDegPerRad;
 
 // The box enclosing a sub-model's extent (`encloseRect`, client coordinates of the sub-model)
 // once placed by a found pose: back to sub-model coordinates through `originInverse`, then

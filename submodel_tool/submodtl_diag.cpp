@@ -12,9 +12,6 @@ namespace vc_submodtl {
 
 namespace {
 
-constexpr unsigned long kInputs = 0x10000;
-constexpr unsigned long kOutputs = 0x20000;
-constexpr unsigned long kIntermediate = 0x40000;
 constexpr long kClientCoords = 2;
 
 vcDiagObject* destination(vcDiagObject* diag, unsigned long flags, unsigned long what) {
@@ -144,7 +141,7 @@ void recordPerDof(vcDiagObject* d, const vcPelBuffer_const<unsigned char>& image
 
 void recordTrainInputs(vcDiagObject* diag, unsigned long flags, const vcFlexSubModel& subModel,
                        const vcFlexSubModelTrainParams& params) {
-  vcDiagObject* d = destination(diag, flags, kInputs);
+  vcDiagObject* d = destination(diag, flags, vcDiagDefs::eInputs);
   if (!d) return;
   vcDiagRecord& r = d->newDiagRecord();
   r.recordAnnotation("Sub-Model Tool Train Inputs");
@@ -163,7 +160,7 @@ void recordTrainInputs(vcDiagObject* diag, unsigned long flags, const vcFlexSubM
 }
 
 void recordTrainOutputs(vcDiagObject* diag, unsigned long flags, double t) {
-  vcDiagObject* d = destination(diag, flags, kOutputs);
+  vcDiagObject* d = destination(diag, flags, vcDiagDefs::eOutputs);
   if (!d) return;
   vcDiagRecord& r = d->newDiagRecord();
   r.recordAnnotation("Sub-Model Tool Train Outputs");
@@ -177,7 +174,7 @@ void recordTrainOutputs(vcDiagObject* diag, unsigned long flags, double t) {
 
 void recordFailure(vcDiagObject* diag, unsigned long flags, const std::string& who,
                    const vcException& e) {
-  vcDiagObject* d = destination(diag, flags, kOutputs);
+  vcDiagObject* d = destination(diag, flags, vcDiagDefs::eOutputs);
   if (!d || !d->lastRecord()) return;
   const auto* s = dynamic_cast<const vcExceptionWithString*>(&e);
   d->lastRecord()->text("Exception Data",
@@ -187,7 +184,7 @@ void recordFailure(vcDiagObject* diag, unsigned long flags, const std::string& w
 bool recordRunInputs(vcDiagObject* diag, unsigned long flags,
                      const vcPelBuffer_const<unsigned char>& image, const vcFlexSubModel& subModel,
                      const vc2XformBase& startPose, const vcFlexSubModelRunParams& params) {
-  vcDiagObject* d = destination(diag, flags, kInputs);
+  vcDiagObject* d = destination(diag, flags, vcDiagDefs::eInputs);
   if (!d) return false;
   const vcGraphicList start = drawnAt(subModel, startPose);
   vcDiagRecord& r = d->newDiagRecord();
@@ -206,7 +203,7 @@ bool recordRunInputs(vcDiagObject* diag, unsigned long flags,
 void recordWindow(vcDiagObject* diag, unsigned long flags,
                   const vcPelBuffer_const<unsigned char>& image, const vcRect& box,
                   const vcPelRect& roi) {
-  vcDiagObject* d = destination(diag, flags, kIntermediate);
+  vcDiagObject* d = destination(diag, flags, vcDiagDefs::eIntermediate);
   if (!d) return;
   // Both rectangles are in image pixels; draw them in the client frame like the others.
   const vcXform<2>& cfi = image.clientFromImageXform();
@@ -226,7 +223,7 @@ void recordDofs(vcDiagObject* diag, unsigned long flags,
                 const vcPelBuffer_const<unsigned char>& image, const std::string& title,
                 const vcFlexSubModel& subModel, const vc2XformBase& startPose,
                 const vcFlexSubModelRunParams& params) {
-  vcDiagObject* d = destination(diag, flags, kIntermediate);
+  vcDiagObject* d = destination(diag, flags, vcDiagDefs::eIntermediate);
   if (!d) return;
   d->newDiagRecord().recordAnnotation(title);
   recordPerDof(d, image, subModel, startPose, params);
@@ -237,7 +234,7 @@ void recordDistortion(vcDiagObject* diag, unsigned long flags,
                       const vcFlexSubModel& subModel, const vc2XformBase& startPose,
                       const std::vector<vcVector<2>>& points,
                       const vcFlexSubModelRunParams& combined) {
-  vcDiagObject* d = destination(diag, flags, kIntermediate);
+  vcDiagObject* d = destination(diag, flags, vcDiagDefs::eIntermediate);
   if (!d) return;
   // The allowed movement around each corner of the mapped sub-model.
   vcGraphicList circles;
@@ -260,7 +257,7 @@ void recordDistortion(vcDiagObject* diag, unsigned long flags,
 void recordMatchInfo(vcDiagObject* diag, unsigned long flags,
                      const vcPelBuffer_const<unsigned char>& image,
                      const vc_SubModelResultSet& results) {
-  vcDiagObject* d = destination(diag, flags, kIntermediate);
+  vcDiagObject* d = destination(diag, flags, vcDiagDefs::eIntermediate);
   if (!d) return;
   vcGraphicList g;
   for (const auto& res : results.results()) {
@@ -282,7 +279,7 @@ void recordRunOutputs(vcDiagObject* diag, unsigned long flags,
     d->summary("Tool", "Sub-Model Tool");
     d->summary("Results found", vfStr(results.numFound()));
   }
-  if (d && vcDiagObject::shouldRecord(flags, kOutputs)) {
+  if (d && vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs)) {
     vcDiagRecord& r = d->newDiagRecord();
     r.recordAnnotation("Sub-Model Tool Run Outputs");
     if (image.isBound()) r.image(image);

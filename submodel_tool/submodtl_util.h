@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/core/vc2XformBase.h"
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcException.h"
 #include "platform/core/vcHandle.h"
 #include "platform/core/vcPelBuffer.h"
@@ -19,8 +20,8 @@ class vcFlexSubModelRunParams;
 
 namespace vc_submodtl {
 
-constexpr double kDegToRad = 0.017453292519943295;
-constexpr double kRadToDeg = 57.29577951308232;
+constexpr double kDegToRad = vcRadPerDeg;
+constexpr double kRadToDeg = vcDegPerRad;
 
 // The text an engine failure carries on into the tool's own error.
 std::string messageOf(const vcException& e);

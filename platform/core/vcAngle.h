@@ -4,6 +4,9 @@
 #include <cmath>
 
 constexpr double vcPi = 3.14159265358979323846;
+// Degrees to radians and back, for plain doubles (the factors the parameters are defined by).
+constexpr double vcRadPerDeg = 0.017453292519943295;
+constexpr double vcDegPerRad = 57.29577951308232;
 
 class vcDegree;
 
