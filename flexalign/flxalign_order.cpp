@@ -4,13 +4,14 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/core/vcAngle.h"
 #include "vcFlexAlignTool.h"
 #include "vcFlexGeometry.h"
 
 namespace {
 
 using Xf = vcPtrHandle<vc2XformBase>;
-constexpr double kDegToRad = 0.017453292519943295;
+constexpr double kDegToRad = vcRadPerDeg;
 
 bool isBlank(const vcFlexSubModel& s) { return s.modelType() == vcFlexModelDefs::eBlank; }
 
@@ -198,8 +199,13 @@ vcPelRect vcFlexAlignPattern::windowFromUnc(const vcFlexAlignRunParams& params,
         [&](long d) { return c->zoneHighRelStandard(static_cast<SD::StandardDOF>(d)); });
     ux = c->xUncertainty(), uy = c->yUncertainty(), mode = c->xyUncertaintyMode();
   }
+  // The sub-model's extent is in its client frame; its zones turn and scale it about its
+  // origin: the corners go into sub-model coordinates before the placement takes them on.
   const vcRect& er = s.encloseRect();
-  vcRect r = sweep(corners(er), placed, vcXform<2>(), own, 0.0, 0.0, mode, 0.0);
+  const vcXform<2> toSubModel = s.originInverse()->linearXform(zero).xform();
+  const vcPolygon outline({toSubModel.mapPoint(er.ul()), toSubModel.mapPoint(er.ur()),
+                           toSubModel.mapPoint(er.lr()), toSubModel.mapPoint(er.ll())});
+  vcRect r = sweep(outline, placed, vcXform<2>(), own, 0.0, 0.0, mode, 0.0);
   // The instance's uncertainty is in run-image client units: into the origin frame.
   if (ux > 0.0 || uy > 0.0) r = grow(r, start.matrix().inverse(), ux, uy, mode);
 

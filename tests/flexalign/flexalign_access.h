@@ -44,6 +44,27 @@ struct vcFlexAlignTestAccess {
                           long position) {
     return p.windowFromUnc(rp, clientFromImage, start, position);
   }
+  static vcPtrHandle<vc2XformBase> fromFixtures(const vcFlexAlignPattern& p,
+                                                const vc2XformBase& start,
+                                                const std::vector<vcVector<2>>& fixtures, long cols,
+                                                long rows) {
+    vcPtrHandle<vc2XformBase> out;
+    p.startPoseFromFixtures(p.arrangement(), start, fixtures, vcPair<long>(cols, rows), out);
+    return out;
+  }
+  static void placeSubModels(const vcFlexAlignPattern& p, vcFlexAlignResult& r) {
+    p.computeSubModelFromArrangementPose(r);
+  }
+  // The run's overlap removal and ranking, on results whose DOF values are set here.
+  static void removeOverlapping(const vcFlexAlignPattern& p, std::vector<vcFlexAlignResult>& res,
+                                const vcFlexAlignRunParams& rp) {
+    for (vcFlexAlignResult& r : res) r.poseToDofValue(rp.dofMode(), vc2XformLinear());
+    p.removeOverlapping_(res, rp);
+  }
+  static void rank(std::vector<vcFlexAlignResult>& res, long numToFind) {
+    vcFlexAlignPattern::rankAndCut_(res, numToFind);
+  }
+  static void found(vcFlexAlignResult& r, bool f) { r.found_ = f; }
   static void add(vcFlexAlignResult& r, long position, const vcXform<2>& pose) {
     auto* s = new vcFlexSubModelGfndResult;
     s->pose(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(pose)));
