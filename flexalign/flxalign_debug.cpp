@@ -64,62 +64,62 @@ const DofLabel kAdvanced[] = {{1, "Rotation", "vcFlexAlignDefs::eRotation \n"},
 }  // namespace
 
 std::string vcFlexAlignRunParams::toDebugString() const {
-  std::string s = line("numToFind = ", vfStr(numToFind_));
-  s += kIndent + "finalFitMode = " + fitName(finalFitMode_);
-  s += literalLine("runStrategy = ", runStrategy_ == Defs::eIndependentSubModels
+  std::string s = line("numToFind = ", vfStr(d_->numToFind));
+  s += kIndent + "finalFitMode = " + fitName(d_->finalFitMode);
+  s += literalLine("runStrategy = ", d_->runStrategy == Defs::eIndependentSubModels
                                          ? "vcFlexAlignDefs::eIndependentSubModels\n"
                                          : "vcFlexAlignDefs::eLocallyFixturedSubModels\n");
-  s += literalLine("runOrderMode = ", runOrderMode_ == Defs::eExplicitOrdering
+  s += literalLine("runOrderMode = ", d_->runOrderMode == Defs::eExplicitOrdering
                                           ? "vcFlexAlignDefs::eExplicitOrdering\n"
                                           : "vcFlexAlignDefs::eAutomaticOrdering\n");
   std::string order;
-  for (const auto& group : runOrder_) {
+  for (const auto& group : d_->runOrder) {
     order += "{";
     for (std::size_t k = 0; k < group.size(); ++k) order += (k ? " " : "") + vfStr(group[k]);
     order += "} ";
   }
-  s += literalLine("runOrder = ", runOrder_.empty() ? "Not specified\n" : order + "\n");
-  s += literalLine("dofMode = ", dofMode_ == Defs::eStandard   ? "vcFlexAlignDefs::eStandard\n"
-                                 : dofMode_ == Defs::eAdvanced ? "vcFlexAlignDefs::eAdvanced\n"
-                                                               : "vcFlexAlignDefs::eCustom\n");
-  const unsigned long en = dof_.getEnableFlags();
+  s += literalLine("runOrder = ", d_->runOrder.empty() ? "Not specified\n" : order + "\n");
+  s += literalLine("dofMode = ", d_->dofMode == Defs::eStandard   ? "vcFlexAlignDefs::eStandard\n"
+                                 : d_->dofMode == Defs::eAdvanced ? "vcFlexAlignDefs::eAdvanced\n"
+                                                                  : "vcFlexAlignDefs::eCustom\n");
+  const unsigned long en = d_->dof.getEnableFlags();
   std::string enabled, zones, overlaps;
-  if (dofMode_ == Defs::eCustom) {
-    for (unsigned long k = 0; k < dof_.numDofs(); ++k) {
+  if (d_->dofMode == Defs::eCustom) {
+    for (unsigned long k = 0; k < d_->dof.numDofs(); ++k) {
       const long bit = 1L << k;
       const std::string name = "DOF #" + vfStr(static_cast<long>(k));
       if (en & bit) {
         enabled += kIndent + "   " + name + "\n";
-        zones += kIndent + "   " + name + " (absolute): (" + vfStr(dof_.getMin(bit)) + ", " +
-                 vfStr(dof_.getMax(bit)) + ")\n";
+        zones += kIndent + "   " + name + " (absolute): (" + vfStr(d_->dof.getMin(bit)) + ", " +
+                 vfStr(d_->dof.getMax(bit)) + ")\n";
       }
-      overlaps += kIndent + "   " + name + ": " + vfStr(dof_.getOverlap(bit)) + "\n";
+      overlaps += kIndent + "   " + name + ": " + vfStr(d_->dof.getOverlap(bit)) + "\n";
     }
   } else {
-    for (const DofLabel& d : dofMode_ == Defs::eStandard ? kStandard : kAdvanced) {
+    for (const DofLabel& d : d_->dofMode == Defs::eStandard ? kStandard : kAdvanced) {
       const long bit = static_cast<long>(d.bit);
       if (en & d.bit) {
         enabled += kIndent + "   " + d.literal;
         zones += kIndent + "   " + d.name + " (relative to start pose): (" +
-                 vfStr(dof_.getMinOffset(bit)) + ", " + vfStr(dof_.getMaxOffset(bit)) + ")\n";
+                 vfStr(d_->dof.getMinOffset(bit)) + ", " + vfStr(d_->dof.getMaxOffset(bit)) + ")\n";
       }
-      overlaps += kIndent + "   " + d.name + ": " + vfStr(dof_.getOverlap(bit)) + "\n";
+      overlaps += kIndent + "   " + d.name + ": " + vfStr(d_->dof.getOverlap(bit)) + "\n";
     }
   }
   s += line("zoneEnable = ", "") + (enabled.empty() ? kIndent + "   None\n" : enabled);
   s += line("zone(s): ", "") + zones;
   s += line("zoneOverlap = ", "") + overlaps;
   s += line("xyUncertaintyMode = ", "") + kIndent + "   " +
-       (xyUncertaintyMode_ == Defs::eElliptical ? "vcFlexAlignDefs::eElliptical \n"
-                                                : "vcFlexAlignDefs::eRectangular \n");
-  s += line("xUncertainty = ", vfStr(xUncertainty_));
-  s += line("yUncertainty = ", vfStr(yUncertainty_));
-  s += line("xyOverlap = ", vfStr(xyOverlap_));
-  s += line("acceptThreshold = ", vfStr(acceptThreshold_));
-  s += line("maxCandidates = ", vfStr(maxCandidates_));
-  s += line("candidateScoreMargin = ", vfStr(candidateScoreMargin_));
-  s += line("maxCombinations = ", vfStr(maxCombinations_));
-  s += line("maxMisses = ", vfStr(maxMisses_));
-  s += line("timeout = ", vfStr(timeout_));
+       (d_->xyUncertaintyMode == Defs::eElliptical ? "vcFlexAlignDefs::eElliptical \n"
+                                                   : "vcFlexAlignDefs::eRectangular \n");
+  s += line("xUncertainty = ", vfStr(d_->xUncertainty));
+  s += line("yUncertainty = ", vfStr(d_->yUncertainty));
+  s += line("xyOverlap = ", vfStr(d_->xyOverlap));
+  s += line("acceptThreshold = ", vfStr(d_->acceptThreshold));
+  s += line("maxCandidates = ", vfStr(d_->maxCandidates));
+  s += line("candidateScoreMargin = ", vfStr(d_->candidateScoreMargin));
+  s += line("maxCombinations = ", vfStr(d_->maxCombinations));
+  s += line("maxMisses = ", vfStr(d_->maxMisses));
+  s += line("timeout = ", vfStr(d_->timeout));
   return s;
 }

@@ -19,13 +19,15 @@ bool isSingleBit(unsigned long d) { return d != 0 && (d & (d - 1)) == 0; }
 }  // namespace
 
 vcFlexAlignRunParams::vcFlexAlignRunParams(const vcFlexSubModelRunParams& standard)
-    : sets_(standard) {
-  vfBuildStandardZones(dofList_, dof_);
+    : own_(std::make_unique<Data>(standard)), d_(own_.get()) {
+  vfBuildStandardZones(d_->dofList, d_->dof);
 }
 
-vcFlexAlignRunParams::vcFlexAlignRunParams(const vcFlexAlignRunParams& o) : sets_(o.sets_) {
-  assign_(o);
-}
+vcFlexAlignRunParams::vcFlexAlignRunParams(Data* shared) : d_(shared) {}
+
+// Deep: zone table and DOF list are copied and every sub-model parameter set cloned again.
+vcFlexAlignRunParams::vcFlexAlignRunParams(const vcFlexAlignRunParams& o)
+    : own_(std::make_unique<Data>(*o.d_)), d_(own_.get()) {}
 
 vcFlexAlignRunParams& vcFlexAlignRunParams::operator=(const vcFlexAlignRunParams& o) {
   if (this != &o) assign_(o);
@@ -34,124 +36,109 @@ vcFlexAlignRunParams& vcFlexAlignRunParams::operator=(const vcFlexAlignRunParams
 
 vcFlexAlignRunParams::~vcFlexAlignRunParams() = default;
 
-// Deep: zone table and DOF list are copied and every sub-model parameter set cloned again.
+// Copies first, so that a failing copy leaves the settings as they were; a view assigned to
+// writes its owner's settings.
 void vcFlexAlignRunParams::assign_(const vcFlexAlignRunParams& o) {
-  vc_InstanceParamSets<vcFlexSubModelRunParams> sets = o.sets_;
-  vcGeorapidDOFList list(o.dofList_);
-  vc_DofData table(o.dof_);
-  sets_ = std::move(sets);
-  dofList_ = std::move(list);
-  dof_ = std::move(table);
-  dofMode_ = o.dofMode_;
-  numToFind_ = o.numToFind_;
-  xUncertainty_ = o.xUncertainty_;
-  yUncertainty_ = o.yUncertainty_;
-  xyOverlap_ = o.xyOverlap_;
-  acceptThreshold_ = o.acceptThreshold_;
-  finalFitMode_ = o.finalFitMode_;
-  runStrategy_ = o.runStrategy_;
-  runOrderMode_ = o.runOrderMode_;
-  xyUncertaintyMode_ = o.xyUncertaintyMode_;
-  runOrder_ = o.runOrder_;
-  maxCandidates_ = o.maxCandidates_;
-  candidateScoreMargin_ = o.candidateScoreMargin_;
-  maxCombinations_ = o.maxCombinations_;
-  maxMisses_ = o.maxMisses_;
-  timeout_ = o.timeout_;
+  if (d_ == o.d_) return;
+  Data copy(*o.d_);
+  *d_ = std::move(copy);
 }
 
 // ---- sub-model run parameters ----
 
-const vcFlexSubModelRunParams& vcFlexAlignRunParams::standard() const { return sets_.standard(); }
+const vcFlexSubModelRunParams& vcFlexAlignRunParams::standard() const {
+  return d_->sets.standard();
+}
 
-void vcFlexAlignRunParams::standard(const vcFlexSubModelRunParams& p) { sets_.standard(p); }
+void vcFlexAlignRunParams::standard(const vcFlexSubModelRunParams& p) { d_->sets.standard(p); }
 
 void vcFlexAlignRunParams::custom(long index, const vcFlexSubModelRunParams& p) {
-  sets_.custom(index, p);
+  d_->sets.custom(index, p);
 }
 
 const vcFlexSubModelRunParams& vcFlexAlignRunParams::custom(long index) const {
-  return sets_.custom(index);
+  return d_->sets.custom(index);
 }
 
 const vcFlexSubModelRunParams& vcFlexAlignRunParams::subModelInstanceParams(long index) const {
-  return sets_.instance(index);
+  return d_->sets.instance(index);
 }
 
-void vcFlexAlignRunParams::restoreStandardParams(long index) { sets_.restore(index); }
+void vcFlexAlignRunParams::restoreStandardParams(long index) { d_->sets.restore(index); }
 
 // ---- run settings ----
 
 void vcFlexAlignRunParams::numToFind(long n) {
-  if (n <= 0) throw Defs::BadParams();
-  numToFind_ = n;
+  if (n <= 0) throw Defs::BadParams("numToFind must be at least 1");
+  d_->numToFind = n;
 }
 
 void vcFlexAlignRunParams::finalFitMode(Defs::FinalFitMode m) {
   if (m < Defs::eNone || m > Defs::ePolynomialOrder3)
     throw Defs::BadParams("Illegal final fit mode.");
-  finalFitMode_ = m;
+  d_->finalFitMode = m;
 }
 
 void vcFlexAlignRunParams::runStrategy(Defs::RunStrategy s) {
   if (s != Defs::eIndependentSubModels && s != Defs::eLocallyFixturedSubModels)
-    throw Defs::BadParams();
-  runStrategy_ = s;
+    throw Defs::BadParams("Illegal run strategy");
+  d_->runStrategy = s;
 }
 
 void vcFlexAlignRunParams::runOrderMode(Defs::RunOrderMode m) {
-  if (m != Defs::eExplicitOrdering && m != Defs::eAutomaticOrdering) throw Defs::BadParams();
-  runOrderMode_ = m;
+  if (m != Defs::eExplicitOrdering && m != Defs::eAutomaticOrdering)
+    throw Defs::BadParams("Illegal run order mode");
+  d_->runOrderMode = m;
 }
 
 void vcFlexAlignRunParams::xyUncertaintyMode(Defs::XYUncertaintyMode m) {
   if (m != Defs::eElliptical && m != Defs::eRectangular)
     throw Defs::BadParams("Illegal xy-uncertainty mode");
-  xyUncertaintyMode_ = m;
+  d_->xyUncertaintyMode = m;
 }
 
 void vcFlexAlignRunParams::xyUncertainty(double x, double y) {
   if (!(x >= 0.0)) throw Defs::BadParams("Illegal x-translation uncertainty");
   if (!(y >= 0.0)) throw Defs::BadParams("Illegal y-translation uncertainty");
-  xUncertainty_ = x;
-  yUncertainty_ = y;
+  d_->xUncertainty = x;
+  d_->yUncertainty = y;
 }
 
 void vcFlexAlignRunParams::xyOverlap(double v) {
   if (!(v >= 0.0 && v <= 1.0)) throw Defs::BadParams("xyOverlap must be between 0 and 1");
-  xyOverlap_ = v;
+  d_->xyOverlap = v;
 }
 
 void vcFlexAlignRunParams::acceptThreshold(double t) {
   if (!(t >= 0.0 && t <= 1.0)) throw Defs::BadParams("accepthThreshold must be between 0 and 1");
-  acceptThreshold_ = t;
+  d_->acceptThreshold = t;
 }
 
 void vcFlexAlignRunParams::maxCandidates(long n) {
   if (n < 1) throw Defs::BadParams("maxCandidates must be at least 1");
-  maxCandidates_ = n;
+  d_->maxCandidates = n;
 }
 
 void vcFlexAlignRunParams::candidateScoreMargin(double m) {
   if (!(m >= 0.0 && m <= 1.0))
     throw Defs::BadParams("candidateScoreMargin must be between 0 and 1");
-  candidateScoreMargin_ = m;
+  d_->candidateScoreMargin = m;
 }
 
 void vcFlexAlignRunParams::maxCombinations(long n) {
   if (n < 1) throw Defs::BadParams("maxCombinations must be at least 1");
-  maxCombinations_ = n;
+  d_->maxCombinations = n;
 }
 
 void vcFlexAlignRunParams::maxMisses(long n) {
   if (n < 0) throw Defs::BadParams("maxMisses must be at least 0");
-  maxMisses_ = n;
+  d_->maxMisses = n;
 }
 
 void vcFlexAlignRunParams::timeout(double seconds) {
   if (!(seconds >= 0.0 && std::isfinite(seconds)))
     throw Defs::BadParams("timeout must be a finite number of seconds, at least 0");
-  timeout_ = seconds;
+  d_->timeout = seconds;
 }
 
 void vcFlexAlignRunParams::runOrder(const std::vector<long>& order) {
@@ -167,77 +154,78 @@ void vcFlexAlignRunParams::runOrder(const std::vector<std::vector<long>>& order)
     for (long p : group)
       if (!seen.insert(p).second)
         throw Defs::BadParams("One or more repeated sub-model instance indices specified.");
-  runOrder_ = order;
+  d_->runOrder = order;
 }
 
 // ---- zones ----
 
 void vcFlexAlignRunParams::dofMode(Defs::DOFMode m) {
-  if (m != Defs::eStandard && m != Defs::eAdvanced) throw Defs::BadParams();
+  if (m != Defs::eStandard && m != Defs::eAdvanced)
+    throw Defs::BadParams("Illegal DOF mode: standard or advanced (custom on the private class)");
   setDofMode_(m);
 }
 
 void vcFlexAlignRunParams::setDofMode_(Defs::DOFMode m) {
-  if (m == dofMode_) return;
+  if (m == d_->dofMode) return;
   vcGeorapidDOFList list;
   vc_DofData table;
   if (m == Defs::eStandard) vfBuildStandardZones(list, table);
   if (m == Defs::eAdvanced) vfBuildAdvancedZones(list, table, 10.0);
-  dofList_ = std::move(list);
-  dof_ = std::move(table);
-  dofMode_ = m;
+  d_->dofList = std::move(list);
+  d_->dof = std::move(table);
+  d_->dofMode = m;
 }
 
 void vcFlexAlignRunParams::zoneEnable(unsigned long dofs) {
-  if (!dof_.validDof(dofs, false)) throw Defs::BadParams(kUnknownDof);
-  dof_.setEnableFlags(dofs);
+  if (!d_->dof.validDof(dofs, false)) throw Defs::BadParams(kUnknownDof);
+  d_->dof.setEnableFlags(dofs);
 }
 
 void vcFlexAlignRunParams::checkZone_(Defs::DOFMode mode, unsigned long dof) const {
-  if (!isSingleBit(dof) || !dof_.validDof(dof, true)) throw Defs::BadParams(kUnknownDof);
-  if (dofMode_ != mode) throw Defs::WrongDOFMode();
+  if (!isSingleBit(dof) || !d_->dof.validDof(dof, true)) throw Defs::BadParams(kUnknownDof);
+  if (d_->dofMode != mode) throw Defs::WrongDOFMode();
 }
 
 double vcFlexAlignRunParams::zoneLowRelStandard(Defs::StandardDOF dof) const {
   checkZone_(Defs::eStandard, dof);
-  return dof_.getMinOffset(dof);
+  return d_->dof.getMinOffset(dof);
 }
 
 double vcFlexAlignRunParams::zoneHighRelStandard(Defs::StandardDOF dof) const {
   checkZone_(Defs::eStandard, dof);
-  return dof_.getMaxOffset(dof);
+  return d_->dof.getMaxOffset(dof);
 }
 
 void vcFlexAlignRunParams::zoneRelStandard(Defs::StandardDOF dof, double low, double high) {
   checkZone_(Defs::eStandard, dof);
   if (dof != Defs::eAngle && !(low > -1.0 && low <= high))
     throw Defs::BadParams("Illegal zone value(s): low must be <= high");
-  dof_.setRangeOffsets(dof, low, high);
+  d_->dof.setRangeOffsets(dof, low, high);
 }
 
 double vcFlexAlignRunParams::zoneOverlapStandard(Defs::StandardDOF dof) const {
-  if (dofMode_ != Defs::eStandard) throw Defs::WrongDOFMode();
+  if (d_->dofMode != Defs::eStandard) throw Defs::WrongDOFMode();
   checkZone_(Defs::eStandard, dof);
-  return dof_.getOverlap(dof);
+  return d_->dof.getOverlap(dof);
 }
 
 void vcFlexAlignRunParams::zoneOverlapStandard(Defs::StandardDOF dof, double v) {
-  if (dofMode_ != Defs::eStandard) throw Defs::WrongDOFMode();
+  if (d_->dofMode != Defs::eStandard) throw Defs::WrongDOFMode();
   checkZone_(Defs::eStandard, dof);
   if (!(v >= (dof == Defs::eAngle ? 0.0 : 1.0)))
     throw Defs::BadParams(
         "Illegal zoneOverlap value: must be >= 0.0 for angle DOF; must be >= 1.0 for scale DOFs");
-  dof_.setOverlap(dof, v);
+  d_->dof.setOverlap(dof, v);
 }
 
 double vcFlexAlignRunParams::zoneLowRelAdvanced(Defs::AdvancedDOF dof) const {
   checkZone_(Defs::eAdvanced, dof);
-  return dof_.getMinOffset(dof);
+  return d_->dof.getMinOffset(dof);
 }
 
 double vcFlexAlignRunParams::zoneHighRelAdvanced(Defs::AdvancedDOF dof) const {
   checkZone_(Defs::eAdvanced, dof);
-  return dof_.getMaxOffset(dof);
+  return d_->dof.getMaxOffset(dof);
 }
 
 void vcFlexAlignRunParams::zoneRelAdvanced(Defs::AdvancedDOF dof, double low, double high) {
@@ -245,46 +233,45 @@ void vcFlexAlignRunParams::zoneRelAdvanced(Defs::AdvancedDOF dof, double low, do
   const bool angleLike = dof == Defs::eRotation || dof == Defs::eSkew;
   if (!angleLike && !(low > -1.0 && low <= high))
     throw Defs::BadParams("Illegal zone value(s): low must be <= high");
-  dof_.setRangeOffsets(dof, low, high);
+  d_->dof.setRangeOffsets(dof, low, high);
 }
 
 double vcFlexAlignRunParams::zoneOverlapAdvanced(Defs::AdvancedDOF dof) const {
-  if (dofMode_ != Defs::eAdvanced) throw Defs::WrongDOFMode();
+  if (d_->dofMode != Defs::eAdvanced) throw Defs::WrongDOFMode();
   checkZone_(Defs::eAdvanced, dof);
-  return dof_.getOverlap(dof);
+  return d_->dof.getOverlap(dof);
 }
 
 void vcFlexAlignRunParams::zoneOverlapAdvanced(Defs::AdvancedDOF dof, double v) {
-  if (dofMode_ != Defs::eAdvanced) throw Defs::WrongDOFMode();
+  if (d_->dofMode != Defs::eAdvanced) throw Defs::WrongDOFMode();
   checkZone_(Defs::eAdvanced, dof);
   const bool angleLike = dof == Defs::eRotation || dof == Defs::eSkew;
   if (!(v >= (angleLike ? 0.0 : 1.0)))
     throw Defs::BadParams(
         "Illegal zoneOverlap value: must be >= 0.0 for angle and skew DOF; must be >= 1.0 for "
         "scale and aspect DOF");
-  dof_.setOverlap(dof, v);
+  d_->dof.setOverlap(dof, v);
 }
 
 bool vcFlexAlignRunParams::operator==(const vcFlexAlignRunParams& o) const {
-  if (!(dof_ == o.dof_) || numToFind_ != o.numToFind_ || finalFitMode_ != o.finalFitMode_ ||
-      dofMode_ != o.dofMode_ || runStrategy_ != o.runStrategy_ ||
-      runOrderMode_ != o.runOrderMode_ || runOrder_ != o.runOrder_ ||
-      xUncertainty_ != o.xUncertainty_ || yUncertainty_ != o.yUncertainty_ ||
-      xyUncertaintyMode_ != o.xyUncertaintyMode_ || xyOverlap_ != o.xyOverlap_ ||
-      acceptThreshold_ != o.acceptThreshold_ || !dofList_.equal(o.dofList_, true) ||
-      maxCandidates_ != o.maxCandidates_ || candidateScoreMargin_ != o.candidateScoreMargin_ ||
-      maxCombinations_ != o.maxCombinations_ || maxMisses_ != o.maxMisses_ ||
-      timeout_ != o.timeout_)
+  if (!(d_->dof == o.d_->dof) || d_->numToFind != o.d_->numToFind ||
+      d_->finalFitMode != o.d_->finalFitMode || d_->dofMode != o.d_->dofMode ||
+      d_->runStrategy != o.d_->runStrategy || d_->runOrderMode != o.d_->runOrderMode ||
+      d_->runOrder != o.d_->runOrder || d_->xUncertainty != o.d_->xUncertainty ||
+      d_->yUncertainty != o.d_->yUncertainty || d_->xyUncertaintyMode != o.d_->xyUncertaintyMode ||
+      d_->xyOverlap != o.d_->xyOverlap || d_->acceptThreshold != o.d_->acceptThreshold ||
+      !d_->dofList.equal(o.d_->dofList, true) || d_->maxCandidates != o.d_->maxCandidates ||
+      d_->candidateScoreMargin != o.d_->candidateScoreMargin ||
+      d_->maxCombinations != o.d_->maxCombinations || d_->maxMisses != o.d_->maxMisses ||
+      d_->timeout != o.d_->timeout)
     return false;
-  return sets_ == o.sets_;
+  return d_->sets == o.d_->sets;
 }
 
 vc_FlexAlignRunParams& vcFlexAlignRunParams::privData() {
   if (auto* self = dynamic_cast<vc_FlexAlignRunParams*>(this)) return *self;
-  if (!privView_.view) privView_.view = std::make_unique<vc_FlexAlignRunParams>();
-  privView_.view->owner_.owner = this;
-  privView_.view->sync_();
-  return *privView_.view;
+  if (!view_) view_.reset(new vc_FlexAlignRunParams(vc_FlexAlignRunParams::ViewTag{}, d_));
+  return *view_;
 }
 
 const vc_FlexAlignRunParams& vcFlexAlignRunParams::privData() const {
@@ -299,19 +286,20 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
   ar || version;
   if (version > 2) throw vcArchive::UnknownVersion(kSource, __LINE__);
   // Loads into locals, so a damaged archive leaves the parameters as they were.
-  vc_DofData table = p.dof_;
+  vc_DofData table = p.d_->dof;
   vcGeorapidDOFList list;
   table.archive(ar, 0);
-  vfSerializeDOFList(ar, nullptr, ar.isLoading() ? list : p.dofList_);
-  double xu = p.xUncertainty_, yu = p.yUncertainty_, xyo = p.xyOverlap_, at = p.acceptThreshold_;
-  int xyMode = p.xyUncertaintyMode_, fit = p.finalFitMode_, mode = p.dofMode_,
-      strategy = p.runStrategy_, orderMode = p.runOrderMode_;
-  int numToFind = static_cast<int>(p.numToFind_);
+  vfSerializeDOFList(ar, nullptr, ar.isLoading() ? list : p.d_->dofList);
+  double xu = p.d_->xUncertainty, yu = p.d_->yUncertainty, xyo = p.d_->xyOverlap,
+         at = p.d_->acceptThreshold;
+  int xyMode = p.d_->xyUncertaintyMode, fit = p.d_->finalFitMode, mode = p.d_->dofMode,
+      strategy = p.d_->runStrategy, orderMode = p.d_->runOrderMode;
+  int numToFind = static_cast<int>(p.d_->numToFind);
   ar || xu || yu || xyMode || xyo || numToFind || fit || at || mode || strategy || orderMode;
   // Loads into a copy, so a damaged archive leaves the parameters as they were.
-  vc_InstanceParamSets<vcFlexSubModelRunParams> sets = p.sets_;
+  vc_InstanceParamSets<vcFlexSubModelRunParams> sets = p.d_->sets;
   sets.exchange(ar);
-  std::vector<std::vector<long>> order = p.runOrder_;
+  std::vector<std::vector<long>> order = p.d_->runOrder;
   if (version == 0) {
     std::vector<long> flat;
     exchangeLongs(ar, flat, __LINE__);
@@ -323,19 +311,20 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
     if (ar.isLoading()) order.assign(n, {});
     for (auto& group : order) exchangeLongs(ar, group, __LINE__);
   }
-  int candidates = static_cast<int>(p.maxCandidates_),
-      combinations = static_cast<int>(p.maxCombinations_), misses = static_cast<int>(p.maxMisses_);
-  double margin = p.candidateScoreMargin_, timeout = p.timeout_;
+  int candidates = static_cast<int>(p.d_->maxCandidates),
+      combinations = static_cast<int>(p.d_->maxCombinations),
+      misses = static_cast<int>(p.d_->maxMisses);
+  double margin = p.d_->candidateScoreMargin, timeout = p.d_->timeout;
   if (version >= 2) ar || candidates || margin || combinations || misses || timeout;
   if (ar.isStoring()) return ar;
   // Older archives carry no bounds: the defaults hold.
   if (version < 2) {
     const vcFlexAlignRunParams defaults;
-    candidates = static_cast<int>(defaults.maxCandidates_);
-    margin = defaults.candidateScoreMargin_;
-    combinations = static_cast<int>(defaults.maxCombinations_);
-    misses = static_cast<int>(defaults.maxMisses_);
-    timeout = defaults.timeout_;
+    candidates = static_cast<int>(defaults.d_->maxCandidates);
+    margin = defaults.d_->candidateScoreMargin;
+    combinations = static_cast<int>(defaults.d_->maxCombinations);
+    misses = static_cast<int>(defaults.d_->maxMisses);
+    timeout = defaults.d_->timeout;
   }
   if (candidates < 1 || !(margin >= 0.0 && margin <= 1.0) || combinations < 1 || misses < 0 ||
       !(timeout >= 0.0 && std::isfinite(timeout)))
@@ -354,24 +343,24 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
   const std::size_t expected = mode == Defs::eStandard || mode == Defs::eAdvanced ? 4 : list.size();
   if (table.numDofs() != expected || list.size() != expected)
     throw vcArchive::BadData("flxalign run parameters: DOF table does not match its DOF list");
-  p.dof_ = std::move(table);
-  p.dofList_ = std::move(list);
-  p.xUncertainty_ = xu;
-  p.yUncertainty_ = yu;
-  p.xyUncertaintyMode_ = static_cast<Defs::XYUncertaintyMode>(xyMode);
-  p.xyOverlap_ = xyo;
-  p.numToFind_ = numToFind;
-  p.finalFitMode_ = static_cast<Defs::FinalFitMode>(fit);
-  p.acceptThreshold_ = at;
-  p.dofMode_ = static_cast<Defs::DOFMode>(mode);
-  p.runStrategy_ = static_cast<Defs::RunStrategy>(strategy);
-  p.runOrderMode_ = static_cast<Defs::RunOrderMode>(orderMode);
-  p.sets_ = std::move(sets);
-  p.runOrder_ = std::move(order);
-  p.maxCandidates_ = candidates;
-  p.candidateScoreMargin_ = margin;
-  p.maxCombinations_ = combinations;
-  p.maxMisses_ = misses;
-  p.timeout_ = timeout;
+  p.d_->dof = std::move(table);
+  p.d_->dofList = std::move(list);
+  p.d_->xUncertainty = xu;
+  p.d_->yUncertainty = yu;
+  p.d_->xyUncertaintyMode = static_cast<Defs::XYUncertaintyMode>(xyMode);
+  p.d_->xyOverlap = xyo;
+  p.d_->numToFind = numToFind;
+  p.d_->finalFitMode = static_cast<Defs::FinalFitMode>(fit);
+  p.d_->acceptThreshold = at;
+  p.d_->dofMode = static_cast<Defs::DOFMode>(mode);
+  p.d_->runStrategy = static_cast<Defs::RunStrategy>(strategy);
+  p.d_->runOrderMode = static_cast<Defs::RunOrderMode>(orderMode);
+  p.d_->sets = std::move(sets);
+  p.d_->runOrder = std::move(order);
+  p.d_->maxCandidates = candidates;
+  p.d_->candidateScoreMargin = margin;
+  p.d_->maxCombinations = combinations;
+  p.d_->maxMisses = misses;
+  p.d_->timeout = timeout;
   return ar;
 }

@@ -19,68 +19,64 @@ void customTable(const vcGeorapidDOFList& list, vc_DofData& t) {
 }  // namespace
 
 void vc_FlexAlignRunParams::dofMode(Defs::DOFMode m) {
-  if (m != Defs::eStandard && m != Defs::eAdvanced && m != Defs::eCustom) throw Defs::BadParams();
-  vcFlexAlignRunParams& d = dst_();
+  if (m != Defs::eStandard && m != Defs::eAdvanced && m != Defs::eCustom)
+    throw Defs::BadParams("Illegal DOF mode");
+  Data& d = *d_;
   if (m == Defs::eCustom) {
-    if (d.dofMode_ != Defs::eCustom) {
-      d.dofList_.clear();
-      d.dof_ = vc_DofData(0);
-      d.dofMode_ = Defs::eCustom;
+    if (d.dofMode != Defs::eCustom) {
+      d.dofList.clear();
+      d.dof = vc_DofData(0);
+      d.dofMode = Defs::eCustom;
     }
   } else {
-    d.setDofMode_(m);
+    setDofMode_(m);
   }
-  sync_();
 }
 
 void vc_FlexAlignRunParams::customDofList(const vcGeorapidDOFList& list) {
-  vcFlexAlignRunParams& d = dst_();
-  if (d.dofMode_ != Defs::eCustom) throw Defs::WrongDOFMode();
+  Data& d = *d_;
+  if (d.dofMode != Defs::eCustom) throw Defs::WrongDOFMode();
   vcGeorapidDOFList copy(list);
   vc_DofData table;
   customTable(copy, table);
   table.setup(copy);
-  d.dofList_ = std::move(copy);
-  d.dof_ = std::move(table);
-  sync_();
+  d.dofList = std::move(copy);
+  d.dof = std::move(table);
 }
 
 void vc_FlexAlignRunParams::constructCustomDOFList(const vcGeorapidDOFList& list) {
-  dst_().dofList_ = list;
-  sync_();
+  d_->dofList = list;
 }
 
 void vc_FlexAlignRunParams::initializeCustomDOFRanges() {
-  vcFlexAlignRunParams& d = dst_();
-  if (d.dofList_.empty()) throw Defs::InternalError();
+  Data& d = *d_;
+  if (d.dofList.empty()) throw Defs::InternalError("The custom DOF list is empty");
   vc_DofData table;
-  customTable(d.dofList_, table);
-  d.dof_ = std::move(table);
-  sync_();
+  customTable(d.dofList, table);
+  d.dof = std::move(table);
 }
 
 void vc_FlexAlignRunParams::checkCustom_(unsigned long dof) const {
-  const vcFlexAlignRunParams& s = src_();
-  if (s.dofMode_ != Defs::eCustom) throw Defs::WrongDOFMode();
-  if (s.dof_.numDofs() == 0) throw Defs::BadParams("Custom DOF list has not been initialized");
-  if (dof == 0 || (dof & (dof - 1)) != 0 || !s.dof_.validDof(dof, true))
+  const Data& s = *d_;
+  if (s.dofMode != Defs::eCustom) throw Defs::WrongDOFMode();
+  if (s.dof.numDofs() == 0) throw Defs::BadParams("Custom DOF list has not been initialized");
+  if (dof == 0 || (dof & (dof - 1)) != 0 || !s.dof.validDof(dof, true))
     throw Defs::BadParams("Unknown DOF");
 }
 
 double vc_FlexAlignRunParams::zoneLowRelCustom(unsigned long dof) const {
   checkCustom_(dof);
-  return src_().dof_.getMin(static_cast<long>(dof));
+  return d_->dof.getMin(static_cast<long>(dof));
 }
 
 double vc_FlexAlignRunParams::zoneHighRelCustom(unsigned long dof) const {
   checkCustom_(dof);
-  return src_().dof_.getMax(static_cast<long>(dof));
+  return d_->dof.getMax(static_cast<long>(dof));
 }
 
 void vc_FlexAlignRunParams::zoneRelCustom(unsigned long dof, double low, double high) {
   checkCustom_(dof);
-  dst_().dof_.setRange(static_cast<long>(dof), low, high);
-  sync_();
+  d_->dof.setRange(static_cast<long>(dof), low, high);
 }
 
 double vc_FlexAlignRunParams::zoneOverlapCustom(unsigned long) const {

@@ -4,9 +4,10 @@
 #include "vcFlexAlignTool.h"
 
 vcFlexAlignTrainParams::vcFlexAlignTrainParams(const vcFlexSubModelTrainParams& standard)
-    : sets_(standard) {}
+    : own_(std::make_unique<Sets>(standard)), d_(own_.get()) {}
 
-vcFlexAlignTrainParams::vcFlexAlignTrainParams(const vcFlexAlignTrainParams& o) : sets_(o.sets_) {}
+vcFlexAlignTrainParams::vcFlexAlignTrainParams(const vcFlexAlignTrainParams& o)
+    : own_(std::make_unique<Sets>(*o.d_)), d_(own_.get()) {}
 
 vcFlexAlignTrainParams& vcFlexAlignTrainParams::operator=(const vcFlexAlignTrainParams& o) {
   if (this != &o) assign_(o);
@@ -15,30 +16,31 @@ vcFlexAlignTrainParams& vcFlexAlignTrainParams::operator=(const vcFlexAlignTrain
 
 vcFlexAlignTrainParams::~vcFlexAlignTrainParams() = default;
 
-void vcFlexAlignTrainParams::assign_(const vcFlexAlignTrainParams& o) { sets_ = o.sets_; }
-
-const vcFlexSubModelTrainParams& vcFlexAlignTrainParams::standard() const {
-  return sets_.standard();
+// A view assigned to writes its owner's settings.
+void vcFlexAlignTrainParams::assign_(const vcFlexAlignTrainParams& o) {
+  if (d_ != o.d_) *d_ = *o.d_;
 }
 
-void vcFlexAlignTrainParams::standard(const vcFlexSubModelTrainParams& p) { sets_.standard(p); }
+const vcFlexSubModelTrainParams& vcFlexAlignTrainParams::standard() const { return d_->standard(); }
+
+void vcFlexAlignTrainParams::standard(const vcFlexSubModelTrainParams& p) { d_->standard(p); }
 
 void vcFlexAlignTrainParams::custom(long index, const vcFlexSubModelTrainParams& p) {
-  sets_.custom(index, p);
+  d_->custom(index, p);
 }
 
 const vcFlexSubModelTrainParams& vcFlexAlignTrainParams::custom(long index) const {
-  return sets_.custom(index);
+  return d_->custom(index);
 }
 
 const vcFlexSubModelTrainParams& vcFlexAlignTrainParams::subModelInstanceParams(long index) const {
-  return sets_.instance(index);
+  return d_->instance(index);
 }
 
-void vcFlexAlignTrainParams::restoreStandardParams(long index) { sets_.restore(index); }
+void vcFlexAlignTrainParams::restoreStandardParams(long index) { d_->restore(index); }
 
 bool vcFlexAlignTrainParams::operator==(const vcFlexAlignTrainParams& o) const {
-  return sets_ == o.sets_;
+  return *d_ == *o.d_;
 }
 
 std::string vcFlexAlignTrainParams::toDebugString() const {
@@ -47,11 +49,8 @@ std::string vcFlexAlignTrainParams::toDebugString() const {
 
 vc_FlexAlignTrainParams& vcFlexAlignTrainParams::privData() {
   if (auto* self = dynamic_cast<vc_FlexAlignTrainParams*>(this)) return *self;
-  if (!privView_.view)
-    privView_.view = std::make_unique<vc_FlexAlignTrainParams>(*this);
-  else
-    *privView_.view = vc_FlexAlignTrainParams(*this);
-  return *privView_.view;
+  if (!view_) view_.reset(new vc_FlexAlignTrainParams(vc_FlexAlignTrainParams::ViewTag{}, d_));
+  return *view_;
 }
 
 const vc_FlexAlignTrainParams& vcFlexAlignTrainParams::privData() const {
@@ -63,6 +62,6 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignTrainParams& p) {
   unsigned char version = 0;
   ar || version;
   if (version != 0) throw vcArchive::UnknownVersion(kSource, __LINE__);
-  p.sets_.exchange(ar);
+  p.d_->exchange(ar);
   return ar;
 }

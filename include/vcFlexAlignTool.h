@@ -5,6 +5,7 @@
 // Sections: train parameters, run parameters, alignment results, the pattern.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -141,7 +142,7 @@ class vcFlexAlignTrainParams {
   // Removes the custom entry of `index`, if any (BadIndex for a negative index).
   void restoreStandardParams(long index);
   // Indices with custom entries, in the order in which they were first set.
-  const std::vector<long>& customSubModelInstanceIndices() const { return sets_.indices(); }
+  const std::vector<long>& customSubModelInstanceIndices() const { return d_->indices(); }
 
   // Index vectors, list lengths, standard and custom sets compared in order.
   bool operator==(const vcFlexAlignTrainParams& o) const;
@@ -149,18 +150,27 @@ class vcFlexAlignTrainParams {
 
   std::string toDebugString() const;
 
-  // The same settings viewed as the private class (which adds none): the object itself when it
-  // was built as the private class, else an owned copy refreshed on every call.
+  // The same settings seen as the private class (which adds none): the object itself when it
+  // was built as that class, else a view, owned by this object and valid as long as it lives,
+  // that reads and writes this object's settings.
   vc_FlexAlignTrainParams& privData();
   const vc_FlexAlignTrainParams& privData() const;
 
   friend vcArchive& operator||(vcArchive& ar, vcFlexAlignTrainParams& p);
 
+ protected:
+  using Sets = vc_InstanceParamSets<vcFlexSubModelTrainParams>;
+  // A view of `shared` (privData()).
+  explicit vcFlexAlignTrainParams(Sets* shared) : d_(shared) {}
+
  private:
+  friend class vc_FlexAlignTrainParams;
   void assign_(const vcFlexAlignTrainParams& o);
 
-  vc_InstanceParamSets<vcFlexSubModelTrainParams> sets_;
-  mutable vc_PrivView<vc_FlexAlignTrainParams> privView_;
+  // Every setting: an object owns its own, the view privData() shares its owner's.
+  std::unique_ptr<Sets> own_;
+  Sets* d_ = nullptr;
+  mutable std::unique_ptr<vc_FlexAlignTrainParams> view_;
 };
 
 vcArchive& operator||(vcArchive& ar, vcFlexAlignTrainParams& p);
@@ -175,6 +185,11 @@ class vc_FlexAlignTrainParams : public vcFlexAlignTrainParams {
 
   vc_FlexAlignTrainParams& privData() { return *this; }
   const vc_FlexAlignTrainParams& privData() const { return *this; }
+
+ private:
+  friend class vcFlexAlignTrainParams;
+  struct ViewTag {};
+  vc_FlexAlignTrainParams(ViewTag, Sets* shared) : vcFlexAlignTrainParams(shared) {}
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -216,64 +231,64 @@ class vcFlexAlignRunParams {
   const vcFlexSubModelRunParams& custom(long index) const;
   const vcFlexSubModelRunParams& subModelInstanceParams(long index) const;
   void restoreStandardParams(long index);
-  const std::vector<long>& customSubModelInstanceIndices() const { return sets_.indices(); }
+  const std::vector<long>& customSubModelInstanceIndices() const { return d_->sets.indices(); }
 
   // ---- run settings ----
-  long numToFind() const { return numToFind_; }
+  long numToFind() const { return d_->numToFind; }
   void numToFind(long n);  // > 0
-  Defs::FinalFitMode finalFitMode() const { return finalFitMode_; }
+  Defs::FinalFitMode finalFitMode() const { return d_->finalFitMode; }
   void finalFitMode(Defs::FinalFitMode m);
-  Defs::RunStrategy runStrategy() const { return runStrategy_; }
+  Defs::RunStrategy runStrategy() const { return d_->runStrategy; }
   void runStrategy(Defs::RunStrategy s);
-  Defs::RunOrderMode runOrderMode() const { return runOrderMode_; }
+  Defs::RunOrderMode runOrderMode() const { return d_->runOrderMode; }
   void runOrderMode(Defs::RunOrderMode m);
-  Defs::XYUncertaintyMode xyUncertaintyMode() const { return xyUncertaintyMode_; }
+  Defs::XYUncertaintyMode xyUncertaintyMode() const { return d_->xyUncertaintyMode; }
   void xyUncertaintyMode(Defs::XYUncertaintyMode m);
   // Translation uncertainty of the start pose, in run-image client units; both >= 0.
-  double xUncertainty() const { return xUncertainty_; }
-  double yUncertainty() const { return yUncertainty_; }
+  double xUncertainty() const { return d_->xUncertainty; }
+  double yUncertainty() const { return d_->yUncertainty; }
   void xyUncertainty(double x, double y);
   // Two results are one when their boxes overlap by more than this fraction (0 to 1).
-  double xyOverlap() const { return xyOverlap_; }
+  double xyOverlap() const { return d_->xyOverlap; }
   void xyOverlap(double v);
-  double acceptThreshold() const { return acceptThreshold_; }
+  double acceptThreshold() const { return d_->acceptThreshold; }
   void acceptThreshold(double t);  // 0 to 1
   // ---- bounds of the search (what a run may cost, whatever the image) ----
   // Each search of an instance keeps at most maxCandidates() candidates (the best ones), and of
   // those only the ones scoring no more than candidateScoreMargin() below the best: with
   // look-alike pieces a window admits several, and every one kept multiplies the combinations
   // that follow. Defaults 4 and 0.15.
-  long maxCandidates() const { return maxCandidates_; }
+  long maxCandidates() const { return d_->maxCandidates; }
   void maxCandidates(long n);  // >= 1
-  double candidateScoreMargin() const { return candidateScoreMargin_; }
+  double candidateScoreMargin() const { return d_->candidateScoreMargin; }
   void candidateScoreMargin(double m);  // 0 to 1
   // The independent strategy keeps at most this many partial combinations as it adds each
   // instance (those that can still reach the highest scores); the locally fixtured one follows
   // at most this many branches to their end. Default 64.
-  long maxCombinations() const { return maxCombinations_; }
+  long maxCombinations() const { return d_->maxCombinations; }
   void maxCombinations(long n);  // >= 1
   // The locally fixtured strategy abandons a branch that missed this many groups in a row and
   // has missed at least as many as it found (a wrong early candidate puts every further
   // prediction in the wrong place); 0 never abandons. Default 3.
-  long maxMisses() const { return maxMisses_; }
+  long maxMisses() const { return d_->maxMisses; }
   void maxMisses(long n);  // >= 0
   // Seconds a run may take, checked before each sub-model search: past it the run throws
   // vcTimeout::Expired. 0 (the default) sets no limit.
-  double timeout() const { return timeout_; }
+  double timeout() const { return d_->timeout; }
   void timeout(double seconds);  // finite, >= 0
 
   // Groups of instance positions searched in turn; no position may repeat. The flat form
   // makes each position a group of its own.
-  const std::vector<std::vector<long>>& runOrder() const { return runOrder_; }
+  const std::vector<std::vector<long>>& runOrder() const { return d_->runOrder; }
   void runOrder(const std::vector<long>& order);
   void runOrder(const std::vector<std::vector<long>>& order);
 
   // ---- zones ----
   // Standard or advanced here (custom on the private class). Switching mode rebuilds that
   // mode's default zones; setting the current mode keeps the zones.
-  Defs::DOFMode dofMode() const { return dofMode_; }
+  Defs::DOFMode dofMode() const { return d_->dofMode; }
   void dofMode(Defs::DOFMode m);
-  unsigned long zoneEnable() const { return dof_.getEnableFlags(); }
+  unsigned long zoneEnable() const { return d_->dof.getEnableFlags(); }
   void zoneEnable(unsigned long dofs);
   // Offsets from the start pose: degrees for angles, fractions for scales (-0.2 is 0.8 times).
   double zoneLowRelStandard(Defs::StandardDOF dof) const;
@@ -287,16 +302,16 @@ class vcFlexAlignRunParams {
   double zoneOverlapAdvanced(Defs::AdvancedDOF dof) const;
   void zoneOverlapAdvanced(Defs::AdvancedDOF dof, double v);
   // The zone table and its DOF list, as the run reads them.
-  const vc_DofData& dofData() const { return dof_; }
-  const vcGeorapidDOFList& dofList() const { return dofList_; }
+  const vc_DofData& dofData() const { return d_->dof; }
+  const vcGeorapidDOFList& dofList() const { return d_->dofList; }
 
   bool operator==(const vcFlexAlignRunParams& o) const;
   bool operator!=(const vcFlexAlignRunParams& o) const { return !(*this == o); }
   std::string toDebugString() const;
 
-  // The custom DOF mode's operations: the object itself when built as the private class, else
-  // an owned view whose custom-mode operations read and write this object (its other
-  // accessors are a snapshot as of the last call).
+  // The same settings seen as the private class (which adds the custom DOF mode): the object
+  // itself when it was built as that class, else a view, owned by this object and valid as long
+  // as it lives, that reads and writes this object's settings.
   vc_FlexAlignRunParams& privData();
   const vc_FlexAlignRunParams& privData() const;
 
@@ -304,34 +319,44 @@ class vcFlexAlignRunParams {
   friend vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p);
 
  protected:
+  using Sets = vc_InstanceParamSets<vcFlexSubModelRunParams>;
+  // Every setting. An object owns its own; the view privData() hands out shares its owner's,
+  // so that both read and write the same settings.
+  struct Data {
+    explicit Data(const vcFlexSubModelRunParams& standard) : sets(standard) {}
+    vcGeorapidDOFList dofList;
+    vc_DofData dof;
+    Defs::DOFMode dofMode = Defs::eStandard;
+    long numToFind = 1;
+    double xUncertainty = 0.0;
+    double yUncertainty = 0.0;
+    double xyOverlap = 0.8;
+    double acceptThreshold = 0.5;
+    Defs::FinalFitMode finalFitMode = Defs::eAutomatic;
+    Defs::RunStrategy runStrategy = Defs::eIndependentSubModels;
+    Defs::RunOrderMode runOrderMode = Defs::eAutomaticOrdering;
+    Defs::XYUncertaintyMode xyUncertaintyMode = Defs::eElliptical;
+    std::vector<std::vector<long>> runOrder;
+    long maxCandidates = 4;
+    double candidateScoreMargin = 0.15;
+    long maxCombinations = 64;
+    long maxMisses = 3;
+    double timeout = 0.0;
+    Sets sets;
+  };
+  // A view of `shared` (privData()).
+  explicit vcFlexAlignRunParams(Data* shared);
   void setDofMode_(Defs::DOFMode m);
   void checkZone_(Defs::DOFMode mode, unsigned long dof) const;
 
-  vcGeorapidDOFList dofList_;
-  vc_DofData dof_;
-  Defs::DOFMode dofMode_ = Defs::eStandard;
+  std::unique_ptr<Data> own_;
+  Data* d_ = nullptr;
 
  private:
   friend class vc_FlexAlignRunParams;
   void assign_(const vcFlexAlignRunParams& o);
 
-  long numToFind_ = 1;
-  double xUncertainty_ = 0.0;
-  double yUncertainty_ = 0.0;
-  double xyOverlap_ = 0.8;
-  double acceptThreshold_ = 0.5;
-  Defs::FinalFitMode finalFitMode_ = Defs::eAutomatic;
-  Defs::RunStrategy runStrategy_ = Defs::eIndependentSubModels;
-  Defs::RunOrderMode runOrderMode_ = Defs::eAutomaticOrdering;
-  Defs::XYUncertaintyMode xyUncertaintyMode_ = Defs::eElliptical;
-  std::vector<std::vector<long>> runOrder_;
-  long maxCandidates_ = 4;
-  double candidateScoreMargin_ = 0.15;
-  long maxCombinations_ = 64;
-  long maxMisses_ = 3;
-  double timeout_ = 0.0;
-  vc_InstanceParamSets<vcFlexSubModelRunParams> sets_;
-  mutable vc_PrivView<vc_FlexAlignRunParams> privView_;
+  mutable std::unique_ptr<vc_FlexAlignRunParams> view_;
 };
 
 vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p);
@@ -345,7 +370,7 @@ class vc_FlexAlignRunParams : public vcFlexAlignRunParams {
   vc_FlexAlignRunParams& operator=(const vc_FlexAlignRunParams&) = default;
   ~vc_FlexAlignRunParams() override = default;
 
-  Defs::DOFMode dofMode() const { return src_().dofMode_; }
+  Defs::DOFMode dofMode() const { return d_->dofMode; }
   // Also accepts eCustom: the table and list are dropped until customDofList gives a list.
   void dofMode(Defs::DOFMode m);
   // Custom mode only (WrongDOFMode): copies the list and builds one zone per entry.
@@ -367,19 +392,9 @@ class vc_FlexAlignRunParams : public vcFlexAlignRunParams {
 
  private:
   friend class vcFlexAlignRunParams;
-  const vcFlexAlignRunParams& src_() const {
-    if (owner_.owner) return *owner_.owner;
-    return *this;
-  }
-  vcFlexAlignRunParams& dst_() {
-    if (owner_.owner) return *owner_.owner;
-    return *this;
-  }
-  void sync_() {
-    if (owner_.owner) vcFlexAlignRunParams::operator=(*owner_.owner);
-  }
+  struct ViewTag {};
+  vc_FlexAlignRunParams(ViewTag, Data* shared) : vcFlexAlignRunParams(shared) {}
   void checkCustom_(unsigned long dof) const;
-  vc_PrivOwner<vcFlexAlignRunParams> owner_;
 };
 
 // ---------------------------------------------------------------------------------------------

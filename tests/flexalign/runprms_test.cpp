@@ -29,7 +29,7 @@ TEST(FlexAlignRunParams, SettersRefuseWithTheirMessagesAndChangeNothing) {
   EXPECT_NEAR(p.zoneHighRelStandard(D::eUniformScale), 0.2, 1e-12);
   p.xyUncertainty(3.0, 4.0);
   const vcFlexAlignRunParams before(p);
-  EXPECT_EQ(messageOf([&] { p.numToFind(0); }), "");
+  EXPECT_EQ(messageOf([&] { p.numToFind(0); }), "numToFind must be at least 1");
   EXPECT_EQ(messageOf([&] { p.finalFitMode(static_cast<D::FinalFitMode>(12)); }),
             "Illegal final fit mode.");
   EXPECT_EQ(messageOf([&] { p.xyUncertainty(-1.0, 1.0); }), "Illegal x-translation uncertainty");
@@ -98,6 +98,20 @@ TEST(FlexAlignRunParams, DofModesKeepOrRebuildTheirZones) {
   EXPECT_EQ(messageOf([&] { view.zoneRelCustom(4, 0, 1); }), "Unknown DOF");
   EXPECT_THROW(view.zoneOverlapCustom(1), D::NotImplemented);
   EXPECT_THROW(p.zoneLowRelStandard(D::eAngle), D::WrongDOFMode);
+
+  // Every setting made through the view is the object's own, and the other way round.
+  vcFlexAlignRunParams rp;
+  rp.privData().numToFind(5);
+  EXPECT_EQ(rp.numToFind(), 5);
+  rp.xyUncertainty(7, 8);
+  EXPECT_EQ(rp.privData().yUncertainty(), 8);
+  rp.privData().custom(3, vcFlexSubModelGfndRunParams());
+  EXPECT_EQ(rp.customSubModelInstanceIndices(), std::vector<long>{3});
+  EXPECT_EQ(&rp.privData(), &rp.privData());
+  const vcFlexAlignRunParams copy(rp);  // a copy has settings (and a view) of its own
+  rp.privData().numToFind(2);
+  EXPECT_EQ(copy.numToFind(), 5);
+  EXPECT_EQ(copy.privData().numToFind(), 5);
 }
 
 TEST(FlexAlignRunParams, CopiesEqualityAndArchives) {
@@ -150,14 +164,14 @@ TEST(FlexAlignRunParams, CopiesEqualityAndArchives) {
   EXPECT_EQ(back.runOrder(), (std::vector<std::vector<long>>{{2}, {0}, {1}}));
 
   const vcFlexAlignRunParams target;
-  vcTest::forEachDamagedCopy(bytes, 300, 5, [&](const vcTest::Bytes& b) {
-    vcFlexAlignRunParams t;
-    try {
-      vcTest::loadBytes(b, t);
-    } catch (const vcException&) {
-      EXPECT_TRUE(t == target);
-    }
-  });
+  vcFlexAlignRunParams t;
+  vcTest::expectDamageRefused(
+      bytes, 300, 5,
+      [&](const vcTest::Bytes& b) {
+        t = vcFlexAlignRunParams();
+        return vcTest::loadBytes(b, t);
+      },
+      [&] { return t == target; });
 }
 
 }  // namespace
