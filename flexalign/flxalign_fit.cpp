@@ -128,10 +128,16 @@ void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBas
         // The polynomial already maps origin-frame points, whatever the order: conjugating the
         // first-order one by the origin would move the part by the origin's lever arm.
         result.pose_ = startPose.composeBase(*poly);
-      } catch (const vcException&) {
-        // Too few or degenerate pairs for the polynomial: the linear fit still gives a pose.
+      } catch (const vcException& e) {
+        // Too few or degenerate pairs for the polynomial: the linear fit still gives a pose,
+        // and the result says which fit it got.
         doFinalFit(result, startPose, rp, FD::eAutomatic, dofMode, dofs, vc2XformLinear());
         computeSubModelFromArrangementPose(result);
+        result.infoStrings_.push_back("The polynomial final fit of order " + std::to_string(order) +
+                                      " through " + std::to_string(arrPts.size()) +
+                                      " found sub-models failed (" + e.messageText() +
+                                      "); the linear fit was used instead.");
+        result.infoIds_.push_back(0);
         return;
       }
       break;
@@ -147,7 +153,10 @@ void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBas
 vcPtrHandle<vc2XformBase> vcFlexAlignPattern::doLeastSqrsFinalFit(
     const std::vector<vcVector<2>>& arrPts, const std::vector<vcVector<2>>& imgPts,
     FD::DOFMode dofMode, unsigned long dofs) const {
-  if (arrPts.size() != imgPts.size()) throw FD::InternalError();
+  if (arrPts.size() != imgPts.size())
+    throw FD::InternalError("The final fit was given " + std::to_string(arrPts.size()) +
+                            " arrangement points and " + std::to_string(imgPts.size()) +
+                            " image points");
   if (dofs != 0 && dofMode == FD::eCustom) throw FD::NotImplemented();
   const int count = fittedDofCount(dofs);
   const std::size_t pairs = arrPts.size();
@@ -258,9 +267,11 @@ void vcFlexAlignPattern::clampArrangementPoseToRuntimeDOFRanges(
 }
 
 // Each found sub-model's placement in arrangement coordinates as the arrangement pose implies
-// it; for a symmetric sub-model the components its symmetry leaves undetermined come from the
-// nominal placement, so a circle's arbitrary found angle does not read as a turned piece. The
-// found poses themselves are left as the engines reported them.
+// it. For a symmetric sub-model the components its symmetry code names (1 rotation, 2 scale,
+// 4 aspect, 8 shear), which the match cannot tell, come from the nominal placement, so that a
+// circle's arbitrary found angle does not read as a turned piece; the others stay as found,
+// turned about the sub-model's centre, which the symmetry keeps in place. The found poses
+// themselves are left as the engines reported them.
 void vcFlexAlignPattern::computeSubModelFromArrangementPose(vcFlexAlignResult& result) const {
   const Xf poseInverse = result.pose_->inverseBase();
   const vc2XformBase& origin = *arrangement_.origin();
@@ -271,22 +282,14 @@ void vcFlexAlignPattern::computeSubModelFromArrangementPose(vcFlexAlignResult& r
     const vcFlexSubModel& s =
         arrangement_.subModels()[static_cast<std::size_t>(arrangement_.subModelIndices()[p])];
     Xf placed = origin.composeBase(*poseInverse->composeBase(r.pose()));
-    const unsigned long sym = s.symmetry();
-    if (sym & (1ul | 2ul | 8ul)) {
+    const unsigned long sym = s.symmetry() & 15ul;
+    if (sym != 0) {
       const vc2XformLinear found = placed->linearXform(zero);
       const vcMatrix<2>& a = found.matrix();
-      const double nominal =
-          arrangement_.positions()[p]->linearXform(zero).matrix().rotation().toDouble();
-      double turn = nominal;  // circular, or turns of a period we do not know
-      if (sym == 1ul) {
-        // Half-turn symmetric: the found angle is right up to a half turn.
-        const double pi = 3.14159265358979323846;
-        turn = a.rotation().toDouble();
-        while (turn - nominal > pi / 2) turn -= pi;
-        while (turn - nominal < -pi / 2) turn += pi;
-      }
-      // Turned about the sub-model's centre, which the symmetry keeps in place.
-      const vcMatrix<2> m(a.scale(), a.aspect(), a.shear(), vcRadian(turn));
+      const vcMatrix<2> n = arrangement_.positions()[p]->linearXform(zero).matrix();
+      const vcMatrix<2> m(
+          (sym & 2ul) ? n.scale() : a.scale(), (sym & 4ul) ? n.aspect() : a.aspect(),
+          (sym & 8ul) ? n.shear() : a.shear(), (sym & 1ul) ? n.rotation() : a.rotation());
       const vcVector<2> c = vcFlexSubModelHelper::centerPt(s);
       placed = new vc2XformLinear(m, found.mapPoint(c) - m * c);
     }

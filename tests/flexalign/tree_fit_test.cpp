@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "support/archive_check.h"
 #include "tests/flexalign/flexalign_access.h"
 #include "vcFlexAlignTool.h"
 
@@ -126,6 +127,111 @@ TEST(FlexAlignFit, ModesDofSetsAndClamping) {
   EXPECT_EQ(
       none.infoStrings(),
       std::vector<std::string>{"No sub-models are present to do a final fit.  Using start pose."});
+}
+
+// Sixteen placements of one piece on a 4 x 4 grid, for fits of many points.
+vcFlexArrangement grid16() {
+  vcPelBuffer<unsigned char> img(40, 40);
+  for (long y = 10; y < 30; ++y)
+    for (long x = 10; x < 30; ++x) img.set(x, y, 200);
+  std::vector<long> indices;
+  std::vector<vcPtrHandle_const<vc2XformBase>> places;
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) {
+      indices.push_back(0);
+      places.push_back(new vc2XformLinear(rigid(60.0 * c, 60.0 * r, 0)));
+    }
+  return vcFlexArrangement({vcFlexSubModel(img, "a")}, indices, places);
+}
+
+// A cubic warp without shift, turn or scale at the origin.
+vcVector<2> warp(const vcVector<2>& p) {
+  const double x = p.x(), y = p.y();
+  return {x + 2e-6 * x * x * x + 1e-6 * x * y * y, y + 1.5e-6 * y * y * y - 1e-6 * x * x * y};
+}
+
+TEST(FlexAlignFit, NoFitThirdOrderAndTheLinearFallbackSaysSo) {
+  const vcFlexArrangement arr = grid16();
+  vcFlexAlignPattern pat;
+  pat.train(arr, vcFlexAlignTrainParams(vcFlexSubModelGfndTrainParams()));
+  vcFlexAlignRunParams rp{vcFlexSubModelGfndRunParams()};
+  rp.xyUncertainty(50, 50);
+  const vcVector<2> c = vcFlexSubModelHelper::centerPt(arr.subModels()[0]);
+  vcFlexAlignResult r;
+  for (long k = 0; k < 16; ++k) {
+    const vcVector<2> at = arr.positions()[static_cast<std::size_t>(k)]->mapPoint(c);
+    const vcVector<2> moved = warp(at) - at;
+    A::add(r, k, rigid(moved.x(), moved.y(), 0) * rigid(at.x() - c.x(), at.y() - c.y(), 0));
+  }
+  vcFlexAlignResult none = r;
+  A::fit(pat, none, rp, D::eNone, 0);
+  EXPECT_TRUE(none.pose().linearXform({0, 0}) == vc2XformLinear());
+  vcFlexAlignResult cubic = r;
+  A::fit(pat, cubic, rp, D::ePolynomialOrder3, 0);
+  vcFlexAlignResult linear = r;
+  A::fit(pat, linear, rp, D::eAutomatic, 0);
+  double cubicError = 0, linearError = 0;
+  for (long k = 0; k < 16; ++k) {
+    const vcVector<2> at = arr.positions()[static_cast<std::size_t>(k)]->mapPoint(c);
+    cubicError = std::max(cubicError, cubic.pose().mapPoint(at).distance(warp(at)));
+    linearError = std::max(linearError, linear.pose().mapPoint(at).distance(warp(at)));
+  }
+  EXPECT_LT(cubicError, 1e-6);
+  EXPECT_GT(linearError, 1.0);
+  EXPECT_TRUE(cubic.infoStrings().empty())
+      << (cubic.infoStrings().empty() ? "" : cubic.infoStrings()[0]);
+  // Two pieces cannot carry a third-order polynomial: the linear fit, and a note saying so.
+  vcFlexAlignResult two;
+  A::add(two, 0, rigid(3, 1, 0));
+  A::add(two, 5, rigid(3, 1, 0) * rigid(60, 60, 0));
+  vcFlexAlignResult twoLinear = two;
+  A::fit(pat, two, rp, D::ePolynomialOrder3, 0);
+  A::fit(pat, twoLinear, rp, D::eAutomatic, 0);
+  EXPECT_TRUE(two.pose().linearXform({0, 0}) == twoLinear.pose().linearXform({0, 0}));
+  ASSERT_EQ(two.infoStrings().size(), 1u);
+  EXPECT_EQ(two.infoStrings()[0].find("The polynomial final fit of order 3 through 2 found"), 0u)
+      << two.infoStrings()[0];
+}
+
+// A sub-model whose symmetry code is `code`, read back from an archive with the code in place.
+vcFlexSubModel withSymmetry(const vcFlexSubModel& s, unsigned long code) {
+  vcFlexSubModel copy(s);
+  vcTest::Bytes bytes = vcTest::storeBytes(copy);
+  vcPelBuffer_const<unsigned char> image = s.image();
+  const std::size_t at = 2 + vcTest::storeBytes(image).size();  // version, kind, image
+  for (int i = 0; i < 8; ++i) bytes[at + static_cast<std::size_t>(i)] = (code >> (8 * i)) & 0xff;
+  vcFlexSubModel back(std::string("x"));
+  vcTest::loadBytes(bytes, back);
+  return back;
+}
+
+// The components a symmetric sub-model's code names (1 rotation, 2 scale, 4 aspect, 8 shear)
+// come from its nominal placement; the others stay as found, about the sub-model's centre.
+TEST(FlexAlignFit, SymmetryBitsEachTakeTheirComponentFromThePlacement) {
+  const vcFlexArrangement base = pair();
+  const vcXform<2> nominal = rigid(100, 50, 10);
+  const vcXform<2> found(vcMatrix<2>(1.2, 1.1, vcRadian(0.1), vcRadian(30 * kPi / 180)), {98, 47});
+  const vcVector<2> c = vcFlexSubModelHelper::centerPt(base.subModels()[0]);
+  for (unsigned long code : {1ul, 2ul, 4ul, 8ul, 3ul, 15ul}) {
+    const vcFlexSubModel sym = withSymmetry(base.subModels()[0], code);
+    ASSERT_EQ(sym.symmetry(), code);
+    const vcFlexArrangement arr({sym}, {0}, {new vc2XformLinear(nominal)});
+    vcFlexAlignPattern pat;
+    pat.train(arr, vcFlexAlignTrainParams(vcFlexSubModelGfndTrainParams()));
+    vcFlexAlignResult r;
+    A::add(r, 0, found);
+    A::placeSubModels(pat, r);
+    const vc2XformLinear placed =
+        r.subModelResults()[0]->arrangementFromSubModel().linearXform({0, 0});
+    const vcMatrix<2>& m = placed.matrix();
+    const vcMatrix<2>& n = nominal.matrix();
+    const vcMatrix<2>& f = found.matrix();
+    EXPECT_NEAR(m.rotation().toDouble(), ((code & 1) ? n : f).rotation().toDouble(), 1e-9) << code;
+    EXPECT_NEAR(m.scale(), ((code & 2) ? n : f).scale(), 1e-9) << code;
+    EXPECT_NEAR(m.aspect(), ((code & 4) ? n : f).aspect(), 1e-9) << code;
+    EXPECT_NEAR(m.shear().toDouble(), ((code & 8) ? n : f).shear().toDouble(), 1e-9) << code;
+    EXPECT_NEAR(placed.mapPoint(c).distance(found.mapPoint(c)), 0.0, 1e-9) << code;
+  }
 }
 
 }  // namespace
