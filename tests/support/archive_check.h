@@ -2,6 +2,9 @@
 // an archive (every truncation, scattered byte damage, pure noise) for robustness tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -53,6 +56,31 @@ inline void forEachDamagedCopy(const Bytes& good, int trials, unsigned seed,
     for (auto& x : b) x = static_cast<std::uint8_t>(byte(rng));
     visit(b);
   }
+}
+
+// Loads every damaged copy of `good` (forEachDamagedCopy) with `load`, which loads into a
+// fresh target and returns the bytes it left unread. A copy must either be refused with a
+// vcException, after which `unchanged()` must hold for the target, or be read to its last
+// byte; a truncated copy must be refused. So a damaged archive that loads silently, leaving
+// bytes or reading a prefix as if whole, fails the test. Returns how many copies were refused.
+inline int expectDamageRefused(const Bytes& good, int trials, unsigned seed,
+                               const std::function<std::size_t(const Bytes&)>& load,
+                               const std::function<bool()>& unchanged) {
+  int refused = 0;
+  forEachDamagedCopy(good, trials, seed, [&](const Bytes& b) {
+    const bool truncated = b.size() < good.size() && std::equal(b.begin(), b.end(), good.begin());
+    try {
+      const std::size_t left = load(b);
+      EXPECT_FALSE(truncated) << "a " << b.size() << "-byte prefix of " << good.size()
+                              << " bytes loaded";
+      EXPECT_EQ(left, 0u) << "a damaged copy loaded with bytes left unread";
+    } catch (const vcException&) {
+      ++refused;
+      EXPECT_TRUE(unchanged()) << "a refused copy changed the target";
+    }
+  });
+  EXPECT_GT(refused, 0);
+  return refused;
 }
 
 // Frees an object loaded through serializePointer: a shared (reference-counted) one is held
