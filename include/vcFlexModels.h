@@ -26,6 +26,11 @@ class vcArchive;
 // origin transforms.
 class vcFlexSubModel {
  public:
+  // The widest and highest a synthetic sub-model's shapes may span, in its image pixels: an
+  // engine trains on every pixel their outlines cross, so a careless coordinate of 1e7 would
+  // cost minutes and gigabytes. Wider shapes are refused with BadParams naming the sub-model.
+  static constexpr double kMaxExtent = 4096.0;
+
   // Blank.
   explicit vcFlexSubModel(const std::string& name = std::string());
   // Image, without and with mask (the mask must have the image's window). The caller's buffers
@@ -58,7 +63,8 @@ class vcFlexSubModel {
   vcPtrHandle_const<vc2XformBase> imageFromClient() const { return imageFromClient_; }
   vcPtrHandle_const<vc2XformBase> origin() const { return origin_; }
   vcPtrHandle_const<vc2XformBase> originInverse() const { return originInverse_; }
-  // Throws NotImplemented for a non-linear transform; stores a clone.
+  // Throws NotImplemented for a non-linear transform, BadParams for one that is not finite;
+  // stores a clone.
   void origin(const vc2XformBase& x);
 
   // Image kind only (WrongModelType otherwise); the mask is unbound when none was given.
@@ -160,7 +166,8 @@ class vcFlexArrangement {
   const std::vector<long>& subModelIndices() const { return subModelIndices_; }
   const std::vector<vcPtrHandle_const<vc2XformBase>>& positions() const { return positions_; }
   vcPtrHandle_const<vc2XformBase> origin() const { return origin_; }
-  // Throws NotImplemented for a non-linear transform; stores a clone.
+  // Throws NotImplemented for a non-linear transform, BadParams for one that is not finite;
+  // stores a clone.
   void origin(const vc2XformBase& x);
 
   // Appends a copy of the sub-model and one placement per position (none: left unplaced).

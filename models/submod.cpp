@@ -127,6 +127,9 @@ void vcFlexSubModel::setImage_(const vcPelBuffer_const<unsigned char>& image,
                                const vcPelBuffer_const<unsigned char>* mask) {
   if (!image.isBound()) throw vcFlexModelDefs::BadParams("The image is unbound");
   if (image.window().isNull()) throw vcFlexModelDefs::BadParams("The image has a Null Window");
+  if (!vf_IsFiniteXform(*image.clientFromImageXformBase()))
+    throw vcFlexModelDefs::BadParams("Sub-model '" + name_ +
+                                     "': the image's client transform is not finite");
   if (mask) {
     if (!mask->isBound()) throw vcFlexModelDefs::BadParams("Mask image has to be bound");
     if (mask->window() != image.window())
@@ -205,6 +208,8 @@ vcFlexSubModel::~vcFlexSubModel() = default;
 
 void vcFlexSubModel::origin(const vc2XformBase& x) {
   if (!x.isLinear()) throw vcFlexModelDefs::NotImplemented();
+  if (!vf_IsFiniteXform(x))
+    throw vcFlexModelDefs::BadParams("Sub-model '" + name_ + "': the origin is not finite");
   origin_ = x.clone();
   updateDerived_();
 }

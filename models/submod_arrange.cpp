@@ -1,6 +1,8 @@
 // Arrangements: placements of sub-models, their measures, equality and archive.
 #include <cstdint>
+#include <string>
 
+#include "models/submod_priv.h"
 #include "platform/core/vcArchive.h"
 #include "vcFlexModels.h"
 
@@ -12,10 +14,16 @@ XformHandle identity() { return new vc2XformLinear; }
 
 vcXform<2> linearAt0(const vc2XformBase& x) { return x.linearXform(vcVector<2>(0, 0)).xform(); }
 
+// Clones of the placements, each of which must be finite: a NaN placement would put its piece
+// nowhere and every result at NaN.
 std::vector<XformHandle> clones(const std::vector<XformHandle>& xs) {
   std::vector<XformHandle> out;
   out.reserve(xs.size());
-  for (const XformHandle& x : xs) out.emplace_back(x->clone());
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    if (!vf_IsFiniteXform(*xs[i]))
+      throw vcFlexModelDefs::BadParams("Placement " + std::to_string(i) + " is not finite");
+    out.emplace_back(xs[i]->clone());
+  }
   return out;
 }
 
@@ -75,6 +83,8 @@ vcFlexArrangement::vcFlexArrangement(const std::vector<vcFlexSubModel>& subModel
 
 void vcFlexArrangement::origin(const vc2XformBase& x) {
   if (!x.isLinear()) throw vcFlexModelDefs::NotImplemented();
+  if (!vf_IsFiniteXform(x))
+    throw vcFlexModelDefs::BadParams("The arrangement origin is not finite");
   origin_ = x.clone();
 }
 

@@ -7,6 +7,10 @@
 #include "platform/core/vcXform.h"
 
 class vc2Wireframe;
+class vc2XformBase;
+
+// Whether the linear form of `x` at the origin holds only finite numbers.
+bool vf_IsFiniteXform(const vc2XformBase& x);
 
 // Enclosing rectangle of the shapes, each placed where it lies and then mapped by x (the
 // default rectangle without vertices).
