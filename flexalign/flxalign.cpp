@@ -1,5 +1,6 @@
 // The FlexAlign pattern: its data, comparison, training and archive.
 
+#include <string>
 #include <utility>
 
 #include "flexalign/flxalign_archive.h"
@@ -23,14 +24,18 @@ bool vcFlexAlignPattern::operator==(const vcFlexAlignPattern& o) const {
 
 namespace {
 
-// The first reason the arrangement cannot be trained, or null.
-const char* arrangementProblem(const vcFlexArrangement& a) {
+// The first reason the arrangement cannot be trained, or empty.
+std::string arrangementProblem(const vcFlexArrangement& a) {
   if (a.subModels().empty()) return "Arrangement contains no sub-models.";
   if (a.subModelIndices().empty())
     return "No sub-model instances are specified within an arrangement.";
+  const std::size_t n = a.subModelIndices().size();
+  if (n > static_cast<std::size_t>(vcFlexAlignPattern::kMaxInstances))
+    return "An arrangement may hold at most " + std::to_string(vcFlexAlignPattern::kMaxInstances) +
+           " sub-model instances; this one holds " + std::to_string(n) + ".";
   for (long s : a.subModelIndices())
     if (a.subModels()[static_cast<std::size_t>(s)].modelType() != vcFlexModelDefs::eBlank)
-      return nullptr;
+      return std::string();
   return "Arrangement contains no non-Blank sub-models.";
 }
 
@@ -40,7 +45,7 @@ void vcFlexAlignPattern::train(const vcFlexArrangement& arrangement,
                                const vcFlexAlignTrainParams& params, vcDiagObject* diag,
                                unsigned long diagFlags) {
   recordTrainInputs(diag, diagFlags, arrangement, params);
-  if (const char* problem = arrangementProblem(arrangement)) {
+  if (const std::string problem = arrangementProblem(arrangement); !problem.empty()) {
     vcFlexAlignDefs::BadArrangement e(problem);
     recordTrainOutputs(diag, diagFlags, true);
     recordTrainThrow(diag, diagFlags, e);
@@ -169,6 +174,8 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignPattern& p) {
   ar || loaded.trained_ || depth;
   // The run indexes tools and sub-models through the map: a damaged one must not get that far.
   const std::vector<long>& instances = loaded.arrangement_.subModelIndices();
+  if (instances.size() > static_cast<std::size_t>(vcFlexAlignPattern::kMaxInstances))
+    throw vcArchive::BadData("flxalign pattern: more sub-model instances than a pattern may hold");
   if (loaded.trained_) {
     if (loaded.instanceToTool_.size() != instances.size())
       throw vcArchive::BadData("flxalign pattern: instance map does not match the arrangement");

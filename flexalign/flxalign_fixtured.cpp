@@ -161,8 +161,10 @@ void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(RunContext& rc,
             predictFrom, sm, *arrangement_.positions()[static_cast<std::size_t>(p)], noKeys);
         // Below the top the prediction is local: the tool's own window around it suffices, and
         // the distortion it allows grows with the distance to the instances found.
+        // (Only a distortion rate reads them; mapping every fixture through the map would cost
+        // the square of the branch's length.)
         std::vector<vcVector<2>> points;
-        if (!f.top) {
+        if (!f.top && std::fabs(params.subModelInstanceParams(p).distortionRate()) > 1e-15) {
           const Xf toSubModel = start->inverseBase();
           for (const vcVector<2>& pt : fixedAt)
             points.push_back(toSubModel->mapPoint(predictFrom.mapPoint(pt)));

@@ -19,6 +19,26 @@ using Node = vc_ResTreeElem::Handle;
 using ResultHandle = vcPtrHandle<vcFlexSubModelResult>;
 using vc_flxalign::isBlank;
 
+// A start pose the run can search from: finite, within 1e6 client units of the client origin,
+// its scale neither vanishing nor absurd. Anything else would give windows of nothing or of
+// everything, and a "not found" that hides the mistake.
+void checkStartPose(const vc2XformBase& startPose) {
+  const vc2XformLinear lin = startPose.linearXform(vcVector<2>(0.0, 0.0));
+  const vcMatrix<2>& m = lin.matrix();
+  const vcVector<2>& t = lin.trans();
+  const double scale = std::sqrt(std::fabs(m.det()));
+  const bool finite = std::isfinite(m.element(0, 0)) && std::isfinite(m.element(0, 1)) &&
+                      std::isfinite(m.element(1, 0)) && std::isfinite(m.element(1, 1)) &&
+                      std::isfinite(t.x()) && std::isfinite(t.y());
+  if (!finite) throw FD::BadParams("The start pose is not finite");
+  if (std::fabs(t.x()) > 1e6 || std::fabs(t.y()) > 1e6)
+    throw FD::BadParams("The start pose lies more than 1e6 client units from the origin (" +
+                        std::to_string(t.x()) + ", " + std::to_string(t.y()) + ")");
+  if (!(scale >= 1e-6 && scale <= 1e6))
+    throw FD::BadParams("The start pose's scale " + std::to_string(scale) +
+                        " is outside 1e-6 to 1e6");
+}
+
 }  // namespace
 
 // ---- public entry ----
@@ -180,6 +200,7 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
   }
   if (p.runOrderMode() == FD::eExplicitOrdering && p.runOrder().empty())
     throw FD::CanNotRun("Run order list is empty");
+  checkStartPose(startPose);
 
   // An explicit run order naming instances the pattern does not have would index past its
   // tools; an automatic one only keeps the groups the run order names.

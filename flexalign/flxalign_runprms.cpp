@@ -100,6 +100,10 @@ void vcFlexAlignRunParams::xyUncertaintyMode(Defs::XYUncertaintyMode m) {
 void vcFlexAlignRunParams::xyUncertainty(double x, double y) {
   if (!(x >= 0.0)) throw Defs::BadParams("Illegal x-translation uncertainty");
   if (!(y >= 0.0)) throw Defs::BadParams("Illegal y-translation uncertainty");
+  if (!(x <= kMaxUncertainty))
+    throw Defs::BadParams("Illegal x-translation uncertainty: at most 1e6 client units");
+  if (!(y <= kMaxUncertainty))
+    throw Defs::BadParams("Illegal y-translation uncertainty: at most 1e6 client units");
   d_->xUncertainty = x;
   d_->yUncertainty = y;
 }
@@ -181,6 +185,18 @@ void vcFlexAlignRunParams::zoneEnable(unsigned long dofs) {
   d_->dof.setEnableFlags(dofs);
 }
 
+namespace {
+
+// A zone's ends must be numbers, an angle's within a turn either way.
+void checkZoneValues(bool angleLike, double low, double high) {
+  if (!std::isfinite(low) || !std::isfinite(high))
+    throw vcFlexAlignDefs::BadParams("Illegal zone value(s): must be finite numbers");
+  if (angleLike && (std::fabs(low) > 360.0 || std::fabs(high) > 360.0))
+    throw vcFlexAlignDefs::BadParams("Illegal zone value(s): angles within -360 to 360 degrees");
+}
+
+}  // namespace
+
 void vcFlexAlignRunParams::checkZone_(Defs::DOFMode mode, unsigned long dof) const {
   if (!isSingleBit(dof) || !d_->dof.validDof(dof, true)) throw Defs::BadParams(kUnknownDof);
   if (d_->dofMode != mode) throw Defs::WrongDOFMode();
@@ -198,6 +214,7 @@ double vcFlexAlignRunParams::zoneHighRelStandard(Defs::StandardDOF dof) const {
 
 void vcFlexAlignRunParams::zoneRelStandard(Defs::StandardDOF dof, double low, double high) {
   checkZone_(Defs::eStandard, dof);
+  checkZoneValues(dof == Defs::eAngle, low, high);
   if (dof != Defs::eAngle && !(low > -1.0 && low <= high))
     throw Defs::BadParams("Illegal zone value(s): low must be <= high");
   d_->dof.setRangeOffsets(dof, low, high);
@@ -231,6 +248,7 @@ double vcFlexAlignRunParams::zoneHighRelAdvanced(Defs::AdvancedDOF dof) const {
 void vcFlexAlignRunParams::zoneRelAdvanced(Defs::AdvancedDOF dof, double low, double high) {
   checkZone_(Defs::eAdvanced, dof);
   const bool angleLike = dof == Defs::eRotation || dof == Defs::eSkew;
+  checkZoneValues(angleLike, low, high);
   if (!angleLike && !(low > -1.0 && low <= high))
     throw Defs::BadParams("Illegal zone value(s): low must be <= high");
   d_->dof.setRangeOffsets(dof, low, high);
@@ -337,9 +355,15 @@ vcArchive& operator||(vcArchive& ar, vcFlexAlignRunParams& p) {
       strategy < Defs::eIndependentSubModels || strategy > Defs::eLocallyFixturedSubModels ||
       orderMode < Defs::eExplicitOrdering || orderMode > Defs::eAutomaticOrdering)
     throw vcArchive::BadData("flxalign run parameters: unknown enumeration value");
-  if (!(xu >= 0.0) || !(yu >= 0.0) || !(xyo >= 0.0 && xyo <= 1.0) || !(at >= 0.0 && at <= 1.0) ||
-      numToFind <= 0)
+  if (!(xu >= 0.0 && xu <= vcFlexAlignRunParams::kMaxUncertainty) ||
+      !(yu >= 0.0 && yu <= vcFlexAlignRunParams::kMaxUncertainty) || !(xyo >= 0.0 && xyo <= 1.0) ||
+      !(at >= 0.0 && at <= 1.0) || numToFind <= 0)
     throw vcArchive::BadData("flxalign run parameters: a setting outside its range");
+  for (unsigned long k = 0; k < table.numDofs(); ++k) {
+    const long bit = 1L << k;
+    if (!std::isfinite(table.getMinOffset(bit)) || !std::isfinite(table.getMaxOffset(bit)))
+      throw vcArchive::BadData("flxalign run parameters: a zone that is not a number");
+  }
   const std::size_t expected = mode == Defs::eStandard || mode == Defs::eAdvanced ? 4 : list.size();
   if (table.numDofs() != expected || list.size() != expected)
     throw vcArchive::BadData("flxalign run parameters: DOF table does not match its DOF list");

@@ -1,5 +1,7 @@
 // The custom DOF mode of the FlexAlign run parameters.
 
+#include <cmath>
+
 #include "vcFlexAlignTool.h"
 
 namespace {
@@ -76,6 +78,8 @@ double vc_FlexAlignRunParams::zoneHighRelCustom(unsigned long dof) const {
 
 void vc_FlexAlignRunParams::zoneRelCustom(unsigned long dof, double low, double high) {
   checkCustom_(dof);
+  if (!std::isfinite(low) || !std::isfinite(high))
+    throw Defs::BadParams("Illegal zone value(s): must be finite numbers");
   d_->dof.setRange(static_cast<long>(dof), low, high);
 }
 

@@ -39,11 +39,33 @@ double angleOfSums(double s, double c) {
   return c < 0.0 ? a + vcPi : a;
 }
 
-// Weighted average of linear transforms at p: rotations by their mean direction, scales by
-// their weighted geometric mean, translations by their weighted arithmetic mean. The mean is
-// a ratio of sums, so scaling every weight by one factor leaves it unchanged.
-vc2XformLinear weightedAverageXform(const std::vector<const vc2XformBase*>& keys,
-                                    const std::vector<double>& weights, const vcVector<2>& p) {
+using Parts = vc2XformInterpMap::KeyParts;
+
+// A linear transform taken apart as the weighted average below needs it.
+Parts partsOf(const vc2XformLinear& lin) {
+  const vcMatrix<2>& m = lin.matrix();
+  const double xr = m.xRot().toDouble(), yr = m.yRot().toDouble(), ys = m.yScale();
+  return {std::sin(xr), std::cos(xr),         std::sin(yr),
+          std::cos(yr), std::log(m.xScale()), std::log(std::fabs(ys)),
+          ys < 0,       lin.trans().x(),      lin.trans().y()};
+}
+
+// The parts of every key at p: the map's own when it keeps them (all keys linear), else taken
+// apart here.
+std::vector<Parts> partsAt(const std::vector<Parts>& kept, const vc2XformInterpMap::KeyXforms& keys,
+                           const vcVector<2>& p) {
+  if (!kept.empty()) return kept;
+  std::vector<Parts> r;
+  r.reserve(keys.size() + 1);
+  for (const auto& h : keys) r.push_back(partsOf(h->linearXform(p)));
+  return r;
+}
+
+// Weighted average of linear transforms: rotations by their mean direction, scales by their
+// weighted geometric mean, translations by their weighted arithmetic mean. The mean is a ratio
+// of sums, so scaling every weight by one factor leaves it unchanged.
+vc2XformLinear weightedAverageXform(const std::vector<Parts>& keys,
+                                    const std::vector<double>& weights) {
   double sinX = 0, cosX = 0, sinY = 0, cosY = 0;
   // Scales are accumulated as logarithms: the product of powers is the exponential of this
   // sum, which keeps its precision when the weights are tiny (far Gaussian tails).
@@ -52,20 +74,17 @@ vc2XformLinear weightedAverageXform(const std::vector<const vc2XformBase*>& keys
   for (std::size_t k = 0; k < keys.size(); ++k) {
     const double w = weights[k];
     if (w == 0.0) continue;
-    const vc2XformLinear lin = keys[k]->linearXform(p);
-    const vcMatrix<2>& m = lin.matrix();
-    const double xr = m.xRot().toDouble(), yr = m.yRot().toDouble();
-    const double ys = m.yScale();
-    sinX += w * std::sin(xr);
-    cosX += w * std::cos(xr);
-    sinY += w * std::sin(yr);
-    cosY += w * std::cos(yr);
-    logXs += w * std::log(m.xScale());
-    logYs += w * std::log(std::fabs(ys));
+    const Parts& q = keys[k];
+    sinX += w * q.sinX;
+    cosX += w * q.cosX;
+    sinY += w * q.sinY;
+    cosY += w * q.cosY;
+    logXs += w * q.logXs;
+    logYs += w * q.logYs;
     // A mirroring key has a negative y scale; the blend mirrors when such keys dominate.
-    mirror += ys < 0 ? -w : w;
-    tx += w * lin.trans().x();
-    ty += w * lin.trans().y();
+    mirror += q.mirrored ? -w : w;
+    tx += w * q.tx;
+    ty += w * q.ty;
     wSum += w;
   }
   const double xs = std::exp(logXs / wSum);
@@ -74,11 +93,9 @@ vc2XformLinear weightedAverageXform(const std::vector<const vc2XformBase*>& keys
   return vc2XformLinear(m, vcVector<2>(tx / wSum, ty / wSum));
 }
 
-std::vector<const vc2XformBase*> rawKeys(const vc2XformInterpMap::KeyXforms& keys) {
-  std::vector<const vc2XformBase*> r;
-  r.reserve(keys.size() + 1);
-  for (const auto& h : keys) r.push_back(&*h);
-  return r;
+double distance(const vcVector<2>& a, const vcVector<2>& b) {
+  const double dx = a.x() - b.x(), dy = a.y() - b.y();
+  return std::sqrt(dx * dx + dy * dy);
 }
 
 // Distance from each key point to its nearest other key point: the reach of that key in the
@@ -87,63 +104,64 @@ std::vector<double> nearestOtherDistances(const vc2XformInterpMap::KeyPoints& pt
   std::vector<double> r(pts.size(), std::numeric_limits<double>::infinity());
   for (std::size_t i = 0; i < pts.size(); ++i)
     for (std::size_t j = 0; j < pts.size(); ++j)
-      if (i != j) r[i] = std::min(r[i], pts[i].distance(pts[j]));
+      if (i != j) r[i] = std::min(r[i], distance(pts[i], pts[j]));
   for (double d : r)
     if (!(d > 0.0)) throw vc2XformInterpMap::BadParams();
   return r;
 }
 
-vc2XformLinear exponentialBlend(const vc2XformInterpMap::KeyXforms& keys,
+vc2XformLinear exponentialBlend(const std::vector<Parts>& parts,
                                 const vc2XformInterpMap::KeyPoints& pts, const vcVector<2>& p) {
-  std::vector<double> w(keys.size());
+  std::vector<double> w(pts.size());
   double top = 0;
-  for (std::size_t k = 0; k < keys.size(); ++k) {
-    const double d = pts[k].distance(p);
+  for (std::size_t k = 0; k < pts.size(); ++k) {
+    const double d = distance(pts[k], p);
     w[k] = d >= kNearRadius ? 1.0 / d : kNearWeight;
     top = std::max(top, w[k]);
   }
   if (top == kNearWeight)
     for (double& x : w)
       if (x < top) x = 0;
-  return weightedAverageXform(rawKeys(keys), w, p);
+  return weightedAverageXform(parts, w);
 }
 
-vc2XformLinear linearBlend(const vc2XformInterpMap::KeyXforms& keys,
+vc2XformLinear linearBlend(const vc2XformInterpMap::KeyXforms& keys, const std::vector<Parts>& kept,
                            const vc2XformInterpMap::KeyPoints& pts, const vcVector<2>& p) {
   const std::vector<double> r = nearestOtherDistances(pts);
-  std::vector<double> w(keys.size());
+  std::vector<double> w(pts.size());
   bool any = false;
-  for (std::size_t k = 0; k < keys.size(); ++k) {
-    const double d = pts[k].distance(p);
+  for (std::size_t k = 0; k < pts.size(); ++k) {
+    const double d = distance(pts[k], p);
     w[k] = d < r[k] ? (r[k] - d) / r[k] : 0.0;
     any = any || w[k] != 0.0;
   }
   if (!any) {
     // Outside every key's reach: the plain average of all keys.
-    std::fill(w.begin(), w.end(), 1.0 / static_cast<double>(keys.size()));
-    return weightedAverageXform(rawKeys(keys), w, vcVector<2>());
+    std::fill(w.begin(), w.end(), 1.0 / static_cast<double>(pts.size()));
+    return weightedAverageXform(partsAt(kept, keys, vcVector<2>()), w);
   }
-  return weightedAverageXform(rawKeys(keys), w, p);
+  return weightedAverageXform(partsAt(kept, keys, p), w);
 }
 
 vc2XformLinear gaussianBlend(const vc2XformInterpMap::KeyXforms& keys,
+                             const std::vector<Parts>& kept,
                              const vc2XformInterpMap::KeyPoints& pts, const vcVector<2>& p) {
   const std::vector<double> r = nearestOtherDistances(pts);
-  const std::size_t n = keys.size();
+  const std::size_t n = pts.size();
   // Normal density with sigma a quarter of the key's reach: about exp(-8) of the peak at the
   // nearest other key point.
   std::vector<double> w(n + 1);
   for (std::size_t k = 0; k < n; ++k) {
     const double sigma = 0.25 * r[k];
-    const double d = pts[k].distance(p);
+    const double d = distance(pts[k], p);
     w[k] = std::exp(-d * d / (2 * sigma * sigma)) / (sigma * std::sqrt(2 * vcPi));
   }
-  std::vector<const vc2XformBase*> ks = rawKeys(keys);
-  const vc2XformLinear mean =
-      weightedAverageXform(ks, std::vector<double>(n, 1.0 / static_cast<double>(n)), vcVector<2>());
-  ks.push_back(&mean);
+  const vc2XformLinear mean = weightedAverageXform(
+      partsAt(kept, keys, vcVector<2>()), std::vector<double>(n, 1.0 / static_cast<double>(n)));
+  std::vector<Parts> ks = partsAt(kept, keys, p);
+  ks.push_back(partsOf(mean));
   w[n] = kGaussianFloorWeight;
-  return weightedAverageXform(ks, w, p);
+  return weightedAverageXform(ks, w);
 }
 
 void requireLinear(const vc2XformBase& xf) {
@@ -203,23 +221,30 @@ vcPersistent* vc2XformInterpMap::NotImplemented::make() { return new NotImplemen
 // ---- construction ----------------------------------------------------------------------------
 
 vc2XformInterpMap::vc2XformInterpMap()
-    : keyXforms_{vcPtrHandle_const<vc2XformBase>(new vc2XformLinear)}, keyPoints_{vcVector<2>()} {}
+    : keyXforms_{vcPtrHandle_const<vc2XformBase>(new vc2XformLinear)}, keyPoints_{vcVector<2>()} {
+  keepParts_();
+}
 
 vc2XformInterpMap::vc2XformInterpMap(const vc2XformBase& xf, const vcVector<2>& pt) {
   requireLinear(xf);
   keyXforms_.push_back(xf.clone());
   keyPoints_.push_back(pt);
+  keepParts_();
 }
 
 vc2XformInterpMap::vc2XformInterpMap(const KeyXforms& keyXforms, const KeyPoints& keyPoints) {
   if (keyXforms.size() != keyPoints.size() || keyXforms.empty()) throw BadParams();
-  for (std::size_t i = 0; i < keyPoints.size(); ++i)
-    for (std::size_t j = i + 1; j < keyPoints.size(); ++j)
-      if (keyPoints[i].x() == keyPoints[j].x() && keyPoints[i].y() == keyPoints[j].y())
-        throw BadParams();
+  // Repeated key points, found in sorted order (a map may hold thousands of keys).
+  std::vector<vcVector<2>> sorted = keyPoints;
+  std::sort(sorted.begin(), sorted.end(), [](const vcVector<2>& a, const vcVector<2>& b) {
+    return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y());
+  });
+  for (std::size_t i = 1; i < sorted.size(); ++i)
+    if (sorted[i].x() == sorted[i - 1].x() && sorted[i].y() == sorted[i - 1].y()) throw BadParams();
   for (const auto& h : keyXforms) requireLinear(*h);  // an empty handle throws vcBadPointer
   keyXforms_ = keyXforms;
   keyPoints_ = keyPoints;
+  keepParts_();
 }
 
 vc2XformInterpMap::vc2XformInterpMap(const vc2XformInterpMap& other)
@@ -227,7 +252,8 @@ vc2XformInterpMap::vc2XformInterpMap(const vc2XformInterpMap& other)
       vc2XformBase(other),
       keyXforms_(other.keyXforms_),
       keyPoints_(other.keyPoints_),
-      interpolationMode_(other.interpolationMode_) {}
+      interpolationMode_(other.interpolationMode_),
+      parts_(other.parts_) {}
 
 vc2XformInterpMap& vc2XformInterpMap::operator=(const vc2XformInterpMap& other) {
   if (this != &other) {
@@ -235,8 +261,20 @@ vc2XformInterpMap& vc2XformInterpMap::operator=(const vc2XformInterpMap& other) 
     keyXforms_ = other.keyXforms_;
     keyPoints_ = other.keyPoints_;
     interpolationMode_ = other.interpolationMode_;
+    parts_ = other.parts_;
   }
   return *this;
+}
+
+void vc2XformInterpMap::keepParts_() {
+  parts_.clear();
+  std::vector<KeyParts> parts;
+  parts.reserve(keyXforms_.size());
+  for (const auto& h : keyXforms_) {
+    if (!h->isLinear()) return;
+    parts.push_back(partsOf(h->linearXform(vcVector<2>())));
+  }
+  parts_ = std::move(parts);
 }
 
 vc2XformInterpMap::~vc2XformInterpMap() = default;
@@ -249,6 +287,7 @@ void vc2XformInterpMap::addKeyXform(const vc2XformBase& xf, vcVector<2> pt) {
   mutating_();
   keyXforms_.push_back(std::move(copy));
   keyPoints_.push_back(pt);
+  keepParts_();
 }
 
 void vc2XformInterpMap::interpolationMode(InterpolationType mode) {
@@ -265,11 +304,12 @@ vc2XformLinear vc2XformInterpMap::linearXform(const vcVector<2>& p) const {
   if (keyXforms_.size() == 1) return keyXforms_.front()->linearXform(p);
   switch (interpolationMode_) {
     case eGaussian:
-      return gaussianBlend(keyXforms_, keyPoints_, p);
+      return gaussianBlend(keyXforms_, parts_, keyPoints_, p);
     case eLinear:
-      return linearBlend(keyXforms_, keyPoints_, p);
+      return linearBlend(keyXforms_, parts_, keyPoints_, p);
     default:
-      return exponentialBlend(keyXforms_, keyPoints_, p);
+      if (!parts_.empty()) return exponentialBlend(parts_, keyPoints_, p);
+      return exponentialBlend(partsAt(parts_, keyXforms_, p), keyPoints_, p);
   }
 }
 
@@ -367,4 +407,5 @@ void vc2XformInterpMap::serialize_(vcArchive& ar, unsigned char version) {
   keyXforms_ = std::move(xforms);
   keyPoints_ = std::move(points);
   interpolationMode_ = static_cast<InterpolationType>(mode);
+  keepParts_();
 }

@@ -244,7 +244,9 @@ class vcFlexAlignRunParams {
   void runOrderMode(Defs::RunOrderMode m);
   Defs::XYUncertaintyMode xyUncertaintyMode() const { return d_->xyUncertaintyMode; }
   void xyUncertaintyMode(Defs::XYUncertaintyMode m);
-  // Translation uncertainty of the start pose, in run-image client units; both >= 0.
+  // Translation uncertainty of the start pose, in run-image client units; both from 0 to
+  // kMaxUncertainty.
+  static constexpr double kMaxUncertainty = 1e6;
   double xUncertainty() const { return d_->xUncertainty; }
   double yUncertainty() const { return d_->yUncertainty; }
   void xyUncertainty(double x, double y);
@@ -684,9 +686,14 @@ class vcFlexAlignPattern {
   bool operator==(const vcFlexAlignPattern& o) const;
   bool operator!=(const vcFlexAlignPattern& o) const { return !(*this == o); }
 
-  // Validates the arrangement first (BadArrangement), which leaves an earlier training intact.
-  // A failure after that leaves the pattern untrained with the earlier arrangement and
-  // parameters stored.
+  // The most sub-model instances an arrangement may hold. A run costs about one sub-model
+  // search per instance (a millisecond or so each) plus work growing with the square of the
+  // instance count (each prediction interpolates the instances found so far).
+  static constexpr long kMaxInstances = 4096;
+
+  // Validates the arrangement first (BadArrangement, also for more than kMaxInstances
+  // instances), which leaves an earlier training intact. A failure after that leaves the
+  // pattern untrained with the earlier arrangement and parameters stored.
   void train(const vcFlexArrangement& arrangement, const vcFlexAlignTrainParams& params,
              vcDiagObject* diag = nullptr, unsigned long diagFlags = 0);
   // Keeps the tools when only the instance poses changed; otherwise trains anew with the stored

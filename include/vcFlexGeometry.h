@@ -130,10 +130,25 @@ class vc2XformInterpMap : public vc2XformBase {
  protected:
   void serialize_(vcArchive& ar, unsigned char version);
 
+ public:
+  // A key transform taken apart for blending: the sines and cosines of its axis angles, the
+  // logarithms of its axis scales, whether it mirrors, its translation.
+  struct KeyParts {
+    double sinX, cosX, sinY, cosY, logXs, logYs;
+    bool mirrored;
+    double tx, ty;
+  };
+
  private:
+  // Takes every key apart once, so that mapping costs a few operations per key; none are kept
+  // when a key is not linear (only a damaged archive holds one), and mapping takes them apart
+  // at each point.
+  void keepParts_();
+
   KeyXforms keyXforms_;
   KeyPoints keyPoints_;
   InterpolationType interpolationMode_ = eExponential;
+  std::vector<KeyParts> parts_;
 };
 
 // Warps an 8-bit image by m about the centre of its window into a new image. The output covers
