@@ -54,6 +54,17 @@ struct Missed {
   std::shared_ptr<const Missed> older;
 };
 
+// Farthest a polished candidate may lie from its instance's first find (client units):
+// the prediction from the others moves it by a few tenths, a look-alike neighbour by more.
+constexpr double kPolishReach = 2.0;
+
+std::size_t countPieces(const vcFlexArrangement& a, const std::vector<long>& positions) {
+  std::size_t n = 0;
+  for (long q : positions)
+    if (!isBlank(subModelOf(a, q))) ++n;
+  return n;
+}
+
 // Half the width of the angle zone of a sub-model search (degrees), 0 without one.
 double angleHalfWidth(const vcFlexSubModelRunParams& p) {
   double lo = 0.0, hi = 0.0;
@@ -294,4 +305,39 @@ void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(RunContext& rc,
   }
 
   finishTree_(root, params, {}, results);
+}
+
+void vcFlexAlignPattern::polishInstances_(RunContext& rc, const vc2XformBase& startPose,
+                                          vcFlexAlignResultSet& results) const {
+  rc.carryScale = false;
+  for (vcFlexAlignResult& r : results.results_) {
+    // At least two others to predict a piece from: one predicts only its own pose again.
+    if (countPieces(arrangement_, r.positionIndices_) < 3) continue;
+    for (std::size_t at = 0; at < r.positionIndices_.size(); ++at) {
+      const long p = r.positionIndices_[at];
+      const vcFlexSubModel& sm = subModelOf(arrangement_, p);
+      if (isBlank(sm)) continue;
+      vcFlexAlignResult others = r;
+      others.positionIndices_.erase(others.positionIndices_.begin() + static_cast<long>(at));
+      others.subModelResults_.erase(others.subModelResults_.begin() + static_cast<long>(at));
+      const Xf start = subModelStartPose(
+          startPose, sm, *arrangement_.positions()[static_cast<std::size_t>(p)], others);
+      vcFlexAlignStatus why;
+      const std::vector<ResultHandle> found =
+          searchInstance_(rc, *start, startPose, p, false, {},
+                          angleHalfWidth(rc.params.subModelInstanceParams(p)), why);
+      // A polish, not a new find: the candidate must lie where the first search put it.
+      const ResultHandle& old = r.subModelResults_[at];
+      const vcVector<2> was = old->pose().mapPoint(vcFlexSubModelHelper::centerPt(sm));
+      for (const ResultHandle& c : found) {
+        if (c->pose().mapPoint(vcFlexSubModelHelper::centerPt(sm)).distance(was) > kPolishReach)
+          continue;
+        r.score_ += static_cast<float>(vcFlexArrangementHelper::subModelFraction(arrangement_, p) *
+                                       (c->score() - old->score()));
+        r.subModelResults_[at] = c;
+        break;
+      }
+    }
+  }
+  rc.carryScale = true;
 }

@@ -234,8 +234,10 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
   RunContext rc{image, mask, useMask, p, diag, diagFlags};
   if (p.runStrategy() == FD::eIndependentSubModels)
     runIndependentSubModelMode_(rc, startPose, fixtures, order, R);
-  else
+  else {
     runLocallyFixturedSubModelMode_(rc, startPose, fixtures, order, R);
+    polishInstances_(rc, startPose, R);
+  }
   R.startPose_ = startPose.clone();
   R.searches_ = rc.searches;
   std::vector<vcFlexAlignResult>& res = R.results_;

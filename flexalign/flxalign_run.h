@@ -38,6 +38,9 @@ struct vcFlexAlignPattern::RunContext {
   unsigned long diagFlags;
   vcTimer timer{true};
   long searches = 0;
+  // Whether a piece searched around a prediction searches its size near the predicted one:
+  // not while polishing, when all the other pieces found give the part's size.
+  bool carryScale = true;
 
   // Throws vcTimeout::Expired when the run is past its time limit.
   void checkTime() const;

@@ -125,6 +125,26 @@ void setAngleZone(vcFlexSubModelRunParams& p, double lo, double hi) {
   }
 }
 
+// How far, as a relative size, a pose predicted from the pieces already found may be off: the
+// map between a few close pieces knows the part's size to about a percent or two, and a piece
+// fitted at a size off by that much is pulled off its place by a few tenths of a pixel.
+constexpr double kPredictedScaleSlack = 0.02;
+
+// A Geofind piece searched around its predicted pose with no size zone of its own, in a part
+// whose zones let the size vary: it searches its size within what the prediction carries (no
+// more than the arrangement's zone allows).
+void carryPredictedScale(vcFlexSubModelRunParams& p, const vcFlexAlignRunParams& rp) {
+  auto* g = dynamic_cast<vcFlexSubModelGfndRunParams*>(&p);
+  if (!g || g->dofMode() != GD::eStandard || rp.dofMode() != FD::eStandard) return;
+  if (!(rp.dofData().getEnableFlags() & FD::eUniformScale) || (g->zoneEnable() & SD::eUniformScale))
+    return;
+  const double lo = std::max(-kPredictedScaleSlack, rp.zoneLowRelStandard(FD::eUniformScale));
+  const double hi = std::min(kPredictedScaleSlack, rp.zoneHighRelStandard(FD::eUniformScale));
+  if (!(hi > lo)) return;
+  g->zoneEnable(g->zoneEnable() | SD::eUniformScale);
+  g->zoneRelStandard(SD::eUniformScale, lo, hi);
+}
+
 // A candidate whose turn from the start pose lies on an end of the zone [lo, hi] stopped
 // there: its best pose may lie beyond, so it is no match at its best pose.
 constexpr double kOnTheEdgeDeg = 0.02;
@@ -175,6 +195,7 @@ std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
     setInfiniteUncertainty(*eff);
   } else {
     eff = rp.subModelInstanceParams(position).clone();
+    if (rc.carryScale) carryPredictedScale(*eff, rp);
   }
 
   auto runTool = [&](const vcFlexSubModelRunParams& p) {

@@ -213,7 +213,10 @@ class vcFlexAlignResult;
 //   around its pose predicted from the pieces already found on its branch, in its own zones
 //   and uncertainty only (the arrangement's are not added). A candidate stopped at an end of
 //   its angle zone is searched again with the zone widened by what the prediction carries (the
-//   found pieces' own angle zones), and dropped when it stops there again.
+//   found pieces' own angle zones), and dropped when it stops there again. A Geofind piece with
+//   no size zone of its own, in a part whose zones let the size vary, searches its size within
+//   2 % of the prediction (the map between a few close pieces knows the part's size no
+//   better), and never beyond the arrangement's zone.
 class vcFlexAlignRunParams {
  public:
   using Defs = vcFlexAlignDefs;
@@ -765,6 +768,12 @@ class vcFlexAlignPattern {
   void runLocallyFixturedSubModelMode_(RunContext& rc, const vc2XformBase& startPose,
                                        const std::vector<vcVector<2>>& fixtures,
                                        const OrderList& order, vcFlexAlignResultSet& results) const;
+  // Locally fixtured: each instance was searched around what the instances found before it
+  // predicted (the first around the start pose, in the arrangement's zones). Each found one is
+  // searched again, in its own zones, around its pose as all the other found instances predict
+  // it, and the candidate near its first find takes its place.
+  void polishInstances_(RunContext& rc, const vc2XformBase& startPose,
+                        vcFlexAlignResultSet& results) const;
   // The instance's run parameters with the arrangement's zones and uncertainty added.
   vcPtrHandle<vcFlexSubModelRunParams> effectiveParams_(const vcFlexAlignRunParams& params,
                                                         long position) const;
