@@ -9,6 +9,7 @@ inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }
 #include "vcFlexErrors.h"
 #include "vcFlexGeometry.h"
 #include "vcFlexModels.h"
+#include "vcFlexRectify.h"
 #include "vcFlexSubModelParams.h"
 #include "vcSubModelTool.h"
 #include "vcFlexAlignTool.h"

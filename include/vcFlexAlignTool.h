@@ -21,6 +21,7 @@
 #include "vcDofData.h"
 #include "vcFlexErrors.h"
 #include "vcFlexModels.h"
+#include "vcFlexRectify.h"
 #include "vcFlexSubModelParams.h"
 #include "vcSubModelTool.h"
 
@@ -508,6 +509,12 @@ class vcFlexAlignResult {
   // The first of `indices` that was found: its place in `indices` (-1 when none) and result.
   long getSubModelResult(const std::vector<long>& indices,
                          vcPtrHandle<vcFlexSubModelResult>& out) const;
+
+  // The run image rectified into the frame of `arrangement` (the one the pattern was trained
+  // with) through the pieces as found: vcFlexAlignDeformation(*this, arrangement).rectify(...).
+  vcFlexRectified rectify(const vcFlexArrangement& arrangement,
+                          const vcPelBuffer_const<unsigned char>& image,
+                          const vcFlexRectifyParams& params = vcFlexRectifyParams()) const;
 
   void draw(vcGraphicList& list, unsigned long flags) const;
   std::string toDebugString() const;
