@@ -39,10 +39,12 @@ py::tuple stateOf(const PartResult& r) {
   py::list instances;
   for (const InstanceResult& i : r.instances) instances.append(stateOf(i));
   return py::make_tuple(r.found, r.score, xformState(r.pose), r.location.x(), r.location.y(),
-                        r.info, instances);
+                        r.info, instances,
+                        r.deformation ? py::object(archiveBytes(*r.deformation)) : py::none());
 }
+// Pickles made before results could rectify have no deformation.
 PartResult partFrom(const py::tuple& t) {
-  if (t.size() != 7) throw py::value_error("not a pickled Result");
+  if (t.size() != 7 && t.size() != 8) throw py::value_error("not a pickled Result");
   PartResult r;
   r.found = t[0].cast<bool>();
   r.score = t[1].cast<double>();
@@ -51,6 +53,8 @@ PartResult partFrom(const py::tuple& t) {
   r.info = t[5].cast<std::vector<std::string>>();
   for (const py::handle& i : t[6].cast<py::list>())
     r.instances.push_back(instanceFrom(i.cast<py::tuple>()));
+  if (t.size() == 8 && !t[7].is_none())
+    r.deformation = fromArchiveBytes<vcFlexAlignDeformation>(t[7].cast<py::bytes>());
   return r;
 }
 
@@ -77,6 +81,7 @@ PartResult partResult(const vcFlexAlignResult& r, const vcFlexArrangement& a) {
   out.pose = linearOf(r.pose());
   out.location = r.location();
   out.info = r.infoStrings();
+  out.deformation = vcFlexAlignDeformation(r, a);
   const std::size_t n = a.subModelIndices().size();
   const vcPtrHandle<vc2XformBase> fromArrangement =
       r.pose().composeBase(*a.origin()->inverseBase());
@@ -129,8 +134,8 @@ void bindResults(py::module_& m) {
            })
       .def(py::pickle([](const InstanceResult& r) { return stateOf(r); }, &instanceFrom));
 
-  py::class_<PartResult>(m, "Result", "One found part.")
-      .def_readonly("found", &PartResult::found, "False when a required instance is missing")
+  py::class_<PartResult> result(m, "Result", "One found part.");
+  result.def_readonly("found", &PartResult::found, "False when a required instance is missing")
       .def_readonly("score", &PartResult::score, "0 to 1")
       .def_property_readonly(
           "pose", [](const PartResult& r) { return fromXform(r.pose); },
@@ -148,6 +153,7 @@ void bindResults(py::module_& m) {
       .def_readonly("info", &PartResult::info, "why a result is not found")
       .def_readonly("instances", &PartResult::instances, "every instance, in arrangement order")
       .def(py::pickle([](const PartResult& r) { return stateOf(r); }, &partFrom));
+  bindRectify(m, result);
 
   py::class_<RunResults>(m, "ResultSet")
       .def_readonly("time", &RunResults::time, "run time, seconds")

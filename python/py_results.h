@@ -2,6 +2,7 @@
 // pickle on their own (so they travel between processes without the pattern).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct PartResult {
   vcVector<2> location;
   std::vector<std::string> info;
   std::vector<InstanceResult> instances;
+  // Where each piece went, for rectify; none in results pickled before they could rectify.
+  std::optional<vcFlexAlignDeformation> deformation;
 };
 
 struct RunResults {
@@ -39,5 +42,8 @@ struct RunResults {
 
 // The result as Python sees it; `a` is the arrangement the pattern was trained with.
 PartResult partResult(const vcFlexAlignResult& r, const vcFlexArrangement& a);
+
+// Result.rectify and what it returns (py_rectify.cpp).
+void bindRectify(py::module_& m, py::class_<PartResult>& result);
 
 }  // namespace vcpy

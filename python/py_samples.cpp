@@ -35,7 +35,8 @@ py::array_t<unsigned char> asymmetric(const py::object& pose, int width, int hei
 }
 
 py::tuple render(const vcFlexSample& sample, const py::object& partPose, std::uint32_t seed,
-                 double noise, int clutter, double maxShift, double maxTurn, int occlude) {
+                 double noise, int clutter, double maxShift, double maxTurn, int occlude,
+                 double blur) {
   // Copied with the GIL held: another thread may change the sample's arrangement meanwhile.
   const vcFlexSample s = sample;
   vcFlexSampleOptions o;
@@ -46,6 +47,7 @@ py::tuple render(const vcFlexSample& sample, const py::object& partPose, std::ui
   o.maxShift = maxShift;
   o.maxTurnDeg = maxTurn;
   o.occludePiece = occlude;
+  o.blurSigma = checkedIn(blur, 0, 20, "blur");
   vcFlexSampleImage img;
   {
     py::gil_scoped_release nogil;
@@ -92,8 +94,9 @@ void bindSamples(py::module_& m) {
           "Arrangement to image pose of the part centred in a 640 x 480 image, moved by (dx, dy)")
       .def("render", &render, py::arg("part_pose"), py::arg("seed") = 1, py::arg("noise") = 5.0,
            py::arg("clutter") = 6, py::arg("max_shift") = 4.0, py::arg("max_turn") = 3.0,
-           py::arg("occlude") = -1,
-           "(image, truth): truth[k] is instance k's sub-model to image pose as drawn");
+           py::arg("occlude") = -1, py::arg("blur") = 1.0,
+           "(image, truth): truth[k] is instance k's sub-model to image pose as drawn; the "
+           "training image has blur 0.8");
 }
 
 }  // namespace vcpy

@@ -1,0 +1,113 @@
+// A found part's run image rectified into its arrangement's frame, as NumPy arrays.
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "python/py_common.h"
+#include "python/py_results.h"
+
+namespace vcpy {
+
+namespace {
+
+// What Result.rectify returns: plain arrays, with the region they cover.
+struct Rectified {
+  py::array_t<unsigned char> image, mask;
+  py::array_t<float> fieldX, fieldY;
+  py::list outlines;
+  std::vector<double> largestDisplacement;
+  std::tuple<long, long, long, long> region;
+};
+
+py::array_t<float> toArray(const vcFlexFieldImage& f) {
+  py::array_t<float> out({f.rect.height(), f.rect.width()});
+  std::copy(f.values.begin(), f.values.end(), out.mutable_data());
+  return out;
+}
+
+py::array_t<double> toArray(const vcPolygon& p) {
+  py::array_t<double> out({static_cast<long>(p.vertices().size()), 2L});
+  double* d = out.mutable_data();
+  for (const vcVector<2>& v : p.vertices()) *d++ = v.x(), *d++ = v.y();
+  return out;
+}
+
+// Pixels a region may hold, as the library allows.
+constexpr long kMaxRegionPixels = 1L << 26;
+
+vcPelRect checkedRegion(const std::tuple<long, long, long, long>& r) {
+  const auto [x, y, w, h] = r;
+  if (w < 1 || h < 1 || w > kMaxRegionPixels / h || std::labs(x) > 1000000000L ||
+      std::labs(y) > 1000000000L)
+    badArgument("region must be (x, y, width, height) with width and height at least 1, at most " +
+                std::to_string(kMaxRegionPixels) + " pixels, x and y within 1000000000; not (" +
+                std::to_string(x) + ", " + std::to_string(y) + ", " + std::to_string(w) + ", " +
+                std::to_string(h) + ")");
+  return vcPelRect(x, y, w, h);
+}
+
+Rectified rectify(const PartResult& r, const py::handle& image,
+                  const std::optional<std::tuple<long, long, long, long>>& region, int fill,
+                  bool poseOnly, double margin, double reach, long gridStep) {
+  if (!r.deformation)
+    throw py::value_error("this Result was pickled before results could rectify; run again");
+  const vcPelBuffer_const<unsigned char> img = imageView(image, "image");
+  vcFlexRectifyParams p;
+  if (region) p.region = checkedRegion(*region);
+  p.fill = static_cast<unsigned char>(checkedIn(fill, 0, 255, "fill"));
+  p.poseOnly = poseOnly;
+  p.margin = checkedIn(margin, 0, 1e6, "margin");
+  p.reach = checkedIn(reach, 0, 1e6, "reach");
+  p.gridStep = static_cast<long>(checkedIn(static_cast<double>(gridStep), 1, 64, "grid_step"));
+  vcFlexRectified out;
+  {
+    py::gil_scoped_release nogil;
+    out = r.deformation->rectify(img, p);
+  }
+  Rectified py;
+  py.image = vcpy::toArray(out.image);
+  py.mask = vcpy::toArray(out.mask);
+  py.fieldX = toArray(out.fieldX);
+  py.fieldY = toArray(out.fieldY);
+  for (const vcPolygon& o : out.outlines) py.outlines.append(toArray(o));
+  py.largestDisplacement = out.largestDisplacement;
+  py.region = {out.region.x(), out.region.y(), out.region.width(), out.region.height()};
+  return py;
+}
+
+}  // namespace
+
+void bindRectify(py::module_& m, py::class_<PartResult>& result) {
+  py::class_<Rectified>(m, "Rectified",
+                        "A run image rectified into the arrangement's frame: array element "
+                        "[row, col] is arrangement point (x + col, y + row) of `region`.")
+      .def_readonly("image", &Rectified::image,
+                    "uint8: the run image sampled where the deformation puts each point")
+      .def_readonly("mask", &Rectified::mask,
+                    "uint8: 255 where that lies in the run image, 0 "
+                    "where it falls outside (the pixel holds `fill`)")
+      .def_readonly("field_x", &Rectified::fieldX,
+                    "float32: where the deformation puts each point minus where the fitted part "
+                    "pose puts it, x (run-image pixels)")
+      .def_readonly("field_y", &Rectified::fieldY, "float32: the same, y")
+      .def_readonly("outlines", &Rectified::outlines,
+                    "per instance, an (n, 2) array: the piece's footprint in the run image "
+                    "(through its own pose when found, the deformation when missing; empty for "
+                    "a blank)")
+      .def_readonly("largest_displacement", &Rectified::largestDisplacement,
+                    "per instance, the largest length of the field over its footprint")
+      .def_readonly("region", &Rectified::region, "(x, y, width, height), arrangement units");
+
+  result.def("rectify", &rectify, py::arg("image"), py::arg("region") = py::none(),
+             py::arg("fill") = 0, py::arg("pose_only") = false, py::arg("margin") = 3.0,
+             py::arg("reach") = 0.0, py::arg("grid_step") = 8,
+             "The run image this result was found in, rectified into the arrangement's frame "
+             "through the pieces as found: region (x, y, width, height) in arrangement units, "
+             "one pixel each (default the arrangement's box); pose_only undoes only the fitted "
+             "part pose; margin and reach (arrangement units, 0: the pieces' mean "
+             "half-diagonal) say how far each piece's own move holds exactly and counts at all; "
+             "grid_step (1 to 64 pixels) the grid the map is evaluated on between pieces.");
+}
+
+}  // namespace vcpy
