@@ -50,7 +50,7 @@ void loadTarget(unsigned pick, vcArchive& in) {
     storeThenLoad(*obj, *fresh);
     return;
   }
-  switch ((pick - names.size()) % 12) {
+  switch ((pick - names.size()) % 13) {
     case 0: {
       vcPersistent* p = nullptr;
       serializePointer(in, nullptr, p);
@@ -107,9 +107,14 @@ void loadTarget(unsigned pick, vcArchive& in) {
       loadAndStore(in, set);
       break;
     }
-    default: {
+    case 11: {
       vcFlexAlignPattern pattern;
       loadAndStore(in, pattern);
+      break;
+    }
+    default: {
+      vcFlexAlignDeformation d;
+      loadAndStore(in, d);
       break;
     }
   }

@@ -121,6 +121,9 @@ int main(int argc, char** argv) {
   vcArchive bare;
   bare || pattern;
   writeFile(root / "patternfile" / "bare.fxp", bare.bytes());
+  vcFlexAlignResult found;
+  vcFlexAlignDeformation deformation(found, part);
+  writeArchive(arch, "flexalign-deformation", extra(12), deformation);
 
   // Class names and markers for the archive target's dictionary.
   std::set<std::string> words(names.begin(), names.end());
