@@ -407,6 +407,47 @@ TEST_F(Cli, OutputsNeverReplaceAFileTheRunReads) {
   EXPECT_NE(twice.err.find("would both write"), std::string::npos) << twice.err;
 }
 
+// The rectified image is the training image again within the noise (sigma 5; about 3 grey
+// levels), the JSON gives its region and each piece's displacement, and it never replaces an
+// input.
+TEST_F(Cli, RectifyWritesTheImageInTheTrainedLayout) {
+  const fs::path out = dir / "rectified";
+  const Ran r = run("run " + ex("part.fxp") + " " + ex("images/image-1.png") + " " +
+                    ex("images/image-2.png") + " --json --rectify " + out.string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const vcPelBuffer<unsigned char> train = vfReadImage(ex("train.png"));
+  for (const json& image : lines(r.out)) {
+    const std::string file = image["rectified"]["file"];
+    EXPECT_EQ(fs::path(file).filename().string(),
+              fs::path(std::string(image["image"])).stem().string() + "-rectified.png");
+    const json& g = image["rectified"]["region"];
+    EXPECT_EQ(g, json({28, 28, 342, 251}));
+    const vcPelBuffer<unsigned char> rect = vfReadImage(file);
+    ASSERT_EQ(rect.width(), 342);
+    ASSERT_EQ(rect.height(), 251);
+    double sum = 0;
+    for (long y = 0; y < 251; ++y)
+      for (long x = 0; x < 342; ++x) sum += std::abs(rect.get(x, y) - train.get(x + 28, y + 28));
+    EXPECT_LT(sum / (342 * 251), 4.0) << file;
+    const json& pieces = image["results"][0]["instances"];
+    for (const json& in : pieces) {
+      EXPECT_GE(double(in["displacement"]), in["name"] == "label" ? 0.0 : 0.1) << in["name"];
+      EXPECT_LT(double(in["displacement"]), 10.0) << in["name"];
+    }
+    EXPECT_EQ(double(pieces[7]["displacement"]), 0.0);  // the blank label has no extent
+  }
+  EXPECT_FALSE(
+      lines(run("run " + ex("part.fxp") + " " + ex("images/image-1.png") + " --json").out)[0]
+          .contains("rectified"));
+  const Ran again = run("run " + ex("part.fxp") + " " + ex("images/image-1.png") + " " +
+                        (out / "image-1-rectified.png").string() + " --rectify " + out.string());
+  EXPECT_EQ(again.status, 2);
+  EXPECT_NE(
+      again.err.find("--rectify: " + (out / "image-1-rectified.png").string() + " would replace"),
+      std::string::npos)
+      << again.err;
+}
+
 TEST_F(Cli, SearchAreaAndPreview) {
   // A search area that leaves out the part: nothing to find there.
   vcPelBuffer<unsigned char> none(640, 480);

@@ -29,7 +29,7 @@ const std::string kImageExtensions = " .png .jpg .jpeg .tif .tiff .bmp .pgm .ppm
 struct Options {
   std::string pattern;
   std::vector<std::string> images;
-  std::string start, overlay, report, searchArea;
+  std::string start, overlay, report, searchArea, rectify;
   bool json = false;
   long jobs = 1;
 };
@@ -80,7 +80,7 @@ std::vector<std::string> imageList(const std::vector<std::string>& args) {
 // Where each image's outputs go; refused before anything runs when an output would replace a
 // file the run reads, or two images would write the same output.
 struct Outputs {
-  std::vector<std::string> overlay, report;
+  std::vector<std::string> overlay, report, rectified;
 
   Outputs(const Options& o, const std::vector<std::string>& files) {
     std::map<fs::path, std::string> reads;
@@ -105,6 +105,10 @@ struct Outputs {
       if (!o.overlay.empty()) {
         overlay.push_back((fs::path(o.overlay) / (stem + "-overlay.png")).string());
         claim(overlay.back(), f, "--overlay");
+      }
+      if (!o.rectify.empty()) {
+        rectified.push_back((fs::path(o.rectify) / (stem + "-rectified.png")).string());
+        claim(rectified.back(), f, "--rectify");
       }
       if (!o.report.empty()) {
         report.push_back((fs::path(o.report) / stem).string());
@@ -146,6 +150,7 @@ int run(const Options& o) {
   const Outputs outputs(o, files);
   if (!o.overlay.empty()) vfMakeFolder(o.overlay);
   if (!o.report.empty()) vfMakeFolder(o.report);
+  if (!o.rectify.empty()) vfMakeFolder(o.rectify);
   const std::size_t threads = std::min(std::size_t(o.jobs), files.size());
   // A pattern must not be shared between threads: every worker runs its own copy.
   const std::vector<vcPatternFile> copies(threads, pattern);
@@ -162,8 +167,9 @@ int run(const Options& o) {
       std::unique_ptr<vcDiagFolderRecorder> diag;
       if (!o.report.empty())
         diag = std::make_unique<vcDiagFolderRecorder>(outputs.report[i], vfPngDiagEncoder());
-      const vcCliImageRun r = vfRunCliImage(own, files[i], img, mask, start, own.runParams,
-                                            diag.get(), diag ? kReportFlags : 0);
+      vcCliImageRun r = vfRunCliImage(own, files[i], img, mask, start, own.runParams, diag.get(),
+                                      diag ? kReportFlags : 0);
+      if (!o.rectify.empty()) vfWriteCliRectified(outputs.rectified[i], img, r);
       if (diag) {
         vfRecordCliReasons(*diag, r);
         diag->flush();
@@ -226,6 +232,11 @@ vcCliRunner vfRunCommand(CLI::App& app) {
                  "write DIR/<image>-overlay.png with what was found (never over an input)")
       ->type_name("DIR");
   app.add_option("--report", o->report, "write the diagnostic report of each run (DIR/<image>/)")
+      ->type_name("DIR");
+  app.add_option("--rectify", o->rectify,
+                 "write DIR/<image>-rectified.png: the image brought back into the part's trained "
+                 "layout through the best result's pieces (with --json, each piece's largest "
+                 "displacement)")
       ->type_name("DIR");
   app.add_option("--search-area", o->searchArea,
                  "search only where this image (the size of every run image) is not 0")

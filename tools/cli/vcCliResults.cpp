@@ -40,7 +40,25 @@ vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
   out.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   out.parts = vfResultView(results, p.pattern.arrangement(), p.instanceNames);
   out.rejected = vfRejectedView(results, p.pattern.arrangement(), p.instanceNames);
+  for (const vcFlexAlignResult& res : results.results())
+    out.deformations.emplace_back(res, p.pattern.arrangement());
   return out;
+}
+
+void vfWriteCliRectified(const std::string& path, const vcPelBuffer_const<unsigned char>& image,
+                         vcCliImageRun& r) {
+  r.displacements.clear();
+  for (const vcFlexAlignDeformation& d : r.deformations) {
+    std::vector<double> pieces;
+    for (std::size_t k = 0; k < d.pieces().size(); ++k)
+      pieces.push_back(d.largestDisplacement(long(k)));
+    r.displacements.push_back(pieces);
+  }
+  if (r.deformations.empty()) return;
+  const vcFlexRectified rect = r.deformations.front().rectify(image);
+  vfWritePng(path, rect.image);
+  r.rectified = path;
+  r.rectifiedRegion = rect.region;
 }
 
 void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r) {
@@ -108,7 +126,8 @@ nlohmann::json statusJson(const vcStatusView& s) {
   return j;
 }
 
-nlohmann::json partJson(const vcPartView& p) {
+// `displacement`, when given: per instance, the longest field vector over the piece.
+nlohmann::json partJson(const vcPartView& p, const std::vector<double>* displacement = nullptr) {
   nlohmann::json pj = {{"found", p.found},
                        {"score", p.score},
                        {"x", p.x},
@@ -125,6 +144,8 @@ nlohmann::json partJson(const vcPartView& p) {
                          {"angle", in.angle}, {"scale", in.scale},
                          {"score", in.score}, {"status", statusJson(in.status)}};
     if (in.found) ij.update({{"offset", in.offset}, {"turn", in.turn}});
+    if (displacement && std::size_t(in.index) < displacement->size())
+      ij["displacement"] = (*displacement)[std::size_t(in.index)];
     pj["instances"].push_back(ij);
   }
   return pj;
@@ -154,8 +175,14 @@ nlohmann::json vfCliJson(const vcCliImageRun& r) {
                       {"found", vfCliPartFound(r)},
                       {"results", nlohmann::json::array()},
                       {"rejected", nlohmann::json::array()}};
-  for (const vcPartView& p : r.parts) j["results"].push_back(partJson(p));
+  for (std::size_t i = 0; i < r.parts.size(); ++i)
+    j["results"].push_back(
+        partJson(r.parts[i], i < r.displacements.size() ? &r.displacements[i] : nullptr));
   for (const vcPartView& p : r.rejected) j["rejected"].push_back(partJson(p));
+  if (!r.rectified.empty()) {
+    const vcPelRect& g = r.rectifiedRegion;
+    j["rectified"] = {{"file", r.rectified}, {"region", {g.x(), g.y(), g.width(), g.height()}}};
+  }
   return j;
 }
 

@@ -17,6 +17,14 @@ struct vcCliImageRun {
   double ms = 0;
   std::vector<vcPartView> parts;
   std::vector<vcPartView> rejected;  // the best combinations the run dropped, and why
+  // Per part, in order: where each piece went, which rectifying undoes.
+  std::vector<vcFlexAlignDeformation> deformations;
+  // Once rectified: per part and instance, the longest deformation field vector over the piece
+  // (image pixels; how far it lies from where the fitted part pose puts it), and the rectified
+  // image's file and region (arrangement units: training pixels for a described part).
+  std::vector<std::vector<double>> displacements;
+  std::string rectified;
+  vcPelRect rectifiedRegion;
 };
 
 // Runs the pattern, searching where `mask` (when bound) is not 0; recording goes to `diag`
@@ -32,6 +40,12 @@ vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
 void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r);
 // True when the run found at least one part (found flag set).
 bool vfCliPartFound(const vcCliImageRun& r);
+
+// Writes the image rectified through the best part's pieces into the arrangement's frame as a
+// grey PNG (nothing when no part was found; pixels from outside the image are 0), and notes in
+// `r` the file, its region and every part's piece displacements.
+void vfWriteCliRectified(const std::string& path, const vcPelBuffer_const<unsigned char>& image,
+                         vcCliImageRun& r);
 
 // Names and texts printed with control characters escaped.
 std::string vfCliTable(const vcCliImageRun& r);
