@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 #include "tools/common/vcFlexSample.h"
@@ -117,18 +118,25 @@ BENCHMARK(BM_OpenCVWarpAffine)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rectify)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AffineWarp)->Unit(benchmark::kMillisecond);
 
-// Real and CPU time per case: on a shared machine the CPU time is the steadier of the two.
+// Real and CPU time per case (the median over --benchmark_repetitions, when given): on a
+// shared machine the CPU time is the steadier of the two.
 class Collector : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> t, cpu;
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (!r.error_occurred) {
-        t[r.benchmark_name()] = r.GetAdjustedRealTime();
-        cpu[r.benchmark_name()] = r.GetAdjustedCPUTime();
-      }
+    for (const Run& r : runs) {
+      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (r.error_occurred || (r.run_type == Run::RT_Aggregate && !median)) continue;
+      if (!median && medians_.count(r.run_name.str())) continue;
+      if (median) medians_.insert(r.run_name.str());
+      t[r.run_name.str()] = r.GetAdjustedRealTime();
+      cpu[r.run_name.str()] = r.GetAdjustedCPUTime();
+    }
     ConsoleReporter::ReportRuns(runs);
   }
+
+ private:
+  std::set<std::string> medians_;
 };
 
 }  // namespace
