@@ -93,7 +93,7 @@ def main():
 
         d.find_element(By.ID, "save").click()
         wait.until(lambda d: d.find_element(By.ID, "status").text.startswith("saved"))
-        errors = [l for l in d.get_log("browser") if l["level"] == "SEVERE" and "favicon" not in l["message"]]
+        errors = [l for l in d.get_log("browser") if l["level"] == "SEVERE"]
         assert not errors, errors
     finally:
         d.quit()

@@ -208,7 +208,8 @@ export class Part {
 
   uniqueName(stem) {
     const names = new Set(this.pieces.map(p => p.name));
-    for (let k = 1;; ++k) if (!names.has(`${stem} ${k}`)) return `${stem} ${k}`;
+    // No space before the number: the reader numbers a piece's placements "name 1", "name 2".
+    for (let k = 1;; ++k) if (!names.has(`${stem}${k}`)) return `${stem}${k}`;
   }
 
   addPiece(region) {

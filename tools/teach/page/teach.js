@@ -74,7 +74,8 @@ async function main() {
     return message(e.message, true);
   }
   const size = [s.width, s.height];
-  $('file').textContent = `${s.description}${s.exists ? '' : ' (new)'} — ${s.trainImage}, ${s.width} x ${s.height}`;
+  const title = exists => { $('file').textContent = `${s.description}${exists ? '' : ' (new)'} — ${s.trainImage}, ${s.width} x ${s.height}`; };
+  title(s.exists);
   let part = Part.fresh(s.trainImage, size);
   if (s.doc) {
     try {
@@ -90,7 +91,8 @@ async function main() {
 
   let version = 0, timer = 0, dirty = false;
   const request = async () => {
-    const doc = part.toDoc(), named = part.paintedMasks(), masks = {};
+    // Masks are named first: the description names their files.
+    const named = part.paintedMasks(), doc = part.toDoc(), masks = {};
     for (const [name, piece] of Object.entries(named)) masks[name] = await maskBlob(piece);
     return {doc, masks};
   };
@@ -142,6 +144,7 @@ async function main() {
     } catch (e) {
       if (v !== version) return;
       panels.problem = {text: e.message};
+      panels.trained = {pieces: [], overlaps: []};
       editor.trained.clear();
       editor.flagged.clear();
       point(e.message);
@@ -171,6 +174,7 @@ async function main() {
         $('save').classList.remove('due');
       }
       message(`saved ${r.files.join(', ')}: train it with flexalign train ${r.saved} -o PATTERN`);
+      title(true);
       const again = await api.session();
       tryPanel.setImages(again.images, usedMasks());
     } catch (e) {
