@@ -62,9 +62,10 @@ fs::path vcTeachFolders::file(const std::string& name) const {
 }
 
 std::string vcTeachFolders::nameOf(const fs::path& file) const {
-  std::error_code ec;
-  const fs::path r = fs::relative(canonicalOf(file), canonicalOf(base_), ec);
-  return ec || r.empty() ? canonicalOf(file).string() : r.generic_string();
+  // As the user spelt both paths: a link keeps its own name.
+  const fs::path a = fs::absolute(file).lexically_normal();
+  const fs::path r = a.lexically_relative(fs::absolute(base_).lexically_normal());
+  return r.empty() ? a.string() : r.generic_string();
 }
 
 std::vector<std::string> vcTeachFolders::images() const {
@@ -79,7 +80,9 @@ std::vector<std::string> vcTeachFolders::images() const {
       std::error_code fe;
       if (!image || !it->is_regular_file(fe)) continue;
       // A link to a file elsewhere is not offered: it could not be opened.
-      if (inside(canonicalOf(it->path()))) out.insert(nameOf(it->path()));
+      if (!inside(canonicalOf(it->path()))) continue;
+      const fs::path r = it->path().lexically_relative(canonicalOf(base_));
+      out.insert(r.empty() ? it->path().string() : r.generic_string());
     }
   }
   return {out.begin(), out.end()};

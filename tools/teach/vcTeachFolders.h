@@ -41,7 +41,7 @@ class vcTeachFolders {
   std::filesystem::path path(const std::string& name) const;
   // The same for a file that must exist as a regular file (vcTeachMissing otherwise).
   std::filesystem::path file(const std::string& name) const;
-  // How a description names `file` (relative to the base).
+  // How a description names `file`: relative to the base, as both are spelt.
   std::string nameOf(const std::filesystem::path& file) const;
   // The image files (by extension, any case) directly inside the folders, by name, sorted.
   std::vector<std::string> images() const;

@@ -16,7 +16,6 @@ namespace {
 
 using nlohmann::json;
 
-const char kCookie[] = "flexalign-teach";
 const char kHost[] = "127.0.0.1";
 
 std::string newToken() {
@@ -39,19 +38,26 @@ void refuse(httplib::Response& res, int status, const std::string& text) {
   reply(res, status, {{"error", text}});
 }
 
-// The token from the cookie the page got with the page itself.
-std::string cookieToken(const httplib::Request& req) {
+// The token from the cookie the page got with the page itself. Cookies do not tell ports
+// apart: each session's has a name of its own, so two sessions in one browser both work.
+std::string cookieToken(const httplib::Request& req, const std::string& name) {
   const std::string c = req.get_header_value("Cookie");
-  const std::string key = std::string(kCookie) + "=";
+  const std::string key = name + "=";
   for (std::size_t at = c.find(key); at != std::string::npos; at = c.find(key, at + 1))
     if (at == 0 || c[at - 1] == ' ' || c[at - 1] == ';')
       return c.substr(at + key.size(), c.find(';', at) - at - key.size());
   return "";
 }
 
+// A request the page would never send: 400.
+struct BadRequest : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // The request's description and painted masks.
 vcTeachRequest requestOf(const httplib::Request& req) {
-  if (!req.has_file("description")) throw vcCliUsage("the request holds no description");
+  if (!req.has_file("description"))
+    throw BadRequest("expected a multipart form with the description's text");
   vcTeachRequest r;
   r.description = req.get_file_value("description").content;
   const auto masks = req.files.equal_range("mask");
@@ -136,6 +142,8 @@ struct vcTeachServer::Impl {
         });
   }
 
+  std::string cookie() const { return "flexalign-teach-" + std::to_string(port); }
+
   // Host and token checks; the page's own files need neither (they hold nothing of the
   // session), so a refused page can still say why.
   bool admit(const httplib::Request& req, httplib::Response& res) {
@@ -148,12 +156,11 @@ struct vcTeachServer::Impl {
     const bool page = req.path == "/" || req.path == "/index.html";
     if (page && req.get_param_value("token") == token) {
       // SameSite=Strict: another site's page cannot make the browser send it.
-      res.set_header("Set-Cookie",
-                     std::string(kCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+      res.set_header("Set-Cookie", cookie() + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
       return true;
     }
     if (req.path.rfind("/api/", 0) != 0) return true;
-    if (cookieToken(req) != token && req.get_header_value("X-Teach-Token") != token) {
+    if (cookieToken(req, cookie()) != token && req.get_header_value("X-Teach-Token") != token) {
       refuse(res, 403,
              "the request lacks this session's token: open the address flexalign teach printed");
       return false;
@@ -167,6 +174,8 @@ struct vcTeachServer::Impl {
     std::lock_guard<std::mutex> lock(work);
     try {
       f();
+    } catch (const BadRequest& e) {
+      refuse(res, 400, e.what());
     } catch (const vcTeachMissing& e) {
       refuse(res, 404, e.what());
     } catch (const vcTeachRefused& e) {

@@ -11,8 +11,8 @@
 // Every /api/ request must carry the session's token: the address printed holds it, and the
 // page keeps it in a same-site cookie, so neither another local user nor a web page the
 // browser shows can read or save through the server; requests naming another host (DNS
-// rebinding) are refused too. Errors are JSON {"error": text}: 400 malformed, 403 refused
-// (token, host, a path outside the folders), 404 no such file, 413 too large, 422 the
+// rebinding) are refused too. Errors are JSON {"error": text}: 400 not what the page sends, 403
+// refused (token, host, a path outside the folders), 404 no such file, 413 too large, 422 the
 // description or an image refused (the command's own message).
 #pragma once
 

@@ -76,12 +76,20 @@ vcTeachPicture reduced(const vcPelBuffer_const<unsigned char>& img, long side) {
 // Replaces `path` by `bytes` at once: a reader never sees half a file.
 void writeWhole(const fs::path& path, const std::string& bytes) {
   const fs::path tmp = path.parent_path() / ("." + path.filename().string() + ".teach-tmp");
-  vfWriteFileBytes(tmp.string(), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
   std::error_code ec;
+  try {
+    vfWriteFileBytes(tmp.string(), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  } catch (const std::exception& e) {
+    fs::remove(tmp, ec);
+    // The message names the file the user knows, not the temporary one.
+    const std::string why = e.what(), name = tmp.string() + ": ";
+    throw vcBadParams(path.string() + ": " +
+                      (why.rfind(name, 0) == 0 ? why.substr(name.size()) : why));
+  }
   fs::rename(tmp, path, ec);
   if (ec) {
     fs::remove(tmp, ec);
-    throw vcBadParams(path.string() + ": cannot replace the file");
+    throw vcBadParams(path.string() + ": cannot replace the file (" + ec.message() + ")");
   }
 }
 
@@ -284,6 +292,7 @@ json vcTeachSession::save(const vcTeachRequest& r) {
 }
 
 vcTeachPicture vcTeachSession::picture(const std::string& name) const {
-  const fs::path p = folders_.file(name);
-  return reduced(name == trainName_ ? train_ : vfReadImage(p.string()), kVcTeachShownSide);
+  // The training image was named on the command line, even as a link to another folder.
+  if (name == trainName_) return reduced(train_, kVcTeachShownSide);
+  return reduced(vfReadImage(folders_.file(name).string()), kVcTeachShownSide);
 }

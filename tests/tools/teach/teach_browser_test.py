@@ -5,6 +5,7 @@ saved file and `flexalign run` finds the part where it moved. Skipped (exit stat
 where chromium, chromedriver or selenium cannot be found."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -42,79 +43,142 @@ def browser():
     return webdriver.Chrome(service=Service(DRIVER), options=o), profile
 
 
-def main():
-    d, profile = browser()
-    from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import Select, WebDriverWait
+class Page:
+    """The teach page of a running `flexalign teach`, driven with the mouse and keyboard."""
 
-    tmp = tempfile.mkdtemp(prefix="teach-e2e-")
-    teach = None
-    try:
-        ts.png(os.path.join(tmp, "train.png"), ts.scene())
-        os.mkdir(os.path.join(tmp, "images"))
-        ts.png(os.path.join(tmp, "images", "moved.png"), ts.scene(*SHIFT))
-        teach = ts.Teach(["train.png", "part.json", "--images", "images"], tmp)
-        wait = WebDriverWait(d, 30)
+    def __init__(self, d, teach):
+        from selenium.webdriver.support.ui import WebDriverWait
+        self.d, self.wait = d, WebDriverWait(d, 30)
         d.get(teach.url)
-        wait.until(lambda d: d.execute_script("return !!window.teach"))
-        canvas = d.find_element(By.ID, "canvas")
+        self.wait.until(lambda d: d.execute_script("return !!window.teach"))
+        self.canvas = self.find("canvas")
 
-        def screen(p):  # image pixel -> offset from the canvas centre, as WebDriver moves
-            s = d.execute_script("return teach.view.toScreen(arguments[0])", p)
-            return s[0] - canvas.rect["width"] / 2, s[1] - canvas.rect["height"] / 2
+    def find(self, id):
+        return self.d.find_element("id", id)
 
-        def drag(a, b):
-            (ax, ay), (bx, by) = screen(a), screen(b)
-            ActionChains(d).move_to_element_with_offset(canvas, ax, ay).click_and_hold() \
-                .move_by_offset((bx - ax) / 2, (by - ay) / 2).move_by_offset((bx - ax) / 2, (by - ay) / 2) \
-                .release().perform()
+    def screen(self, p):  # image pixel -> offset from the canvas centre, as WebDriver moves
+        s = self.d.execute_script("return teach.view.toScreen(arguments[0])", p)
+        return s[0] - self.canvas.rect["width"] / 2, s[1] - self.canvas.rect["height"] / 2
 
-        d.find_element(By.CSS_SELECTOR, "[data-tool=rect]").click()
+    def actions(self):
+        from selenium.webdriver.common.action_chains import ActionChains
+        return ActionChains(self.d)
+
+    def drag(self, a, b):
+        (ax, ay), (bx, by) = self.screen(a), self.screen(b)
+        self.actions().move_to_element_with_offset(self.canvas, ax, ay).click_and_hold() \
+            .move_by_offset((bx - ax) / 2, (by - ay) / 2).move_by_offset((bx - ax) / 2, (by - ay) / 2) \
+            .release().perform()
+
+    def click(self, p):
+        x, y = self.screen(p)
+        self.actions().move_to_element_with_offset(self.canvas, x, y).click().perform()
+
+    def tool(self, name):
+        self.d.find_element("css selector", "[data-tool=%s]" % name).click()
+
+    def save(self):
+        self.find("save").click()
+        self.wait.until(lambda d: self.find("status").text.startswith("saved"))
+        errors = [l for l in self.d.get_log("browser") if l["level"] == "SEVERE"]
+        assert not errors, errors
+
+
+def run(tmp, *args):
+    r = subprocess.run([ts.FLEXALIGN] + list(args), cwd=tmp, capture_output=True, text=True)
+    assert r.returncode in (0, 1), (args, r.stdout, r.stderr)
+    return r.stdout
+
+
+def draw_two_pieces(d, tmp):
+    """A new description drawn on a scene of two pieces, tried and saved; the saved file trains
+    and finds the part where it moved."""
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support.ui import Select
+    ts.png(os.path.join(tmp, "train.png"), ts.scene())
+    os.mkdir(os.path.join(tmp, "images"))
+    ts.png(os.path.join(tmp, "images", "moved.png"), ts.scene(*SHIFT))
+    teach = ts.Teach(["train.png", "part.json", "--images", "images"], tmp)
+    try:
+        page = Page(d, teach)
+        page.tool("rect")
         for name, (x, y, w, h) in [("plate", ts.PLATE), ("bracket", ts.BRACKET)]:
-            drag((x - 4, y - 4), (x + w + 3, y + h + 3))
-            field = wait.until(lambda d: d.find_element(By.ID, "piece-name"))
+            page.drag((x - 4, y - 4), (x + w + 3, y + h + 3))
+            field = page.wait.until(lambda d: page.find("piece-name"))
             field.send_keys(Keys.CONTROL, "a")
             field.send_keys(name, Keys.ENTER)
-        names = d.execute_script("return teach.part.pieces.map(p => [p.name, p.region])")
-        assert [n for n, _ in names] == ["plate", "bracket"], names
+        pieces = d.execute_script("return teach.part.pieces.map(p => [p.name, p.region])")
+        assert [n for n, _ in pieces] == ["plate", "bracket"], pieces
         # Where the mouse went, to the pixel (WebDriver moves by whole screen pixels).
-        for (_, region), (x, y, w, h) in zip(names, [ts.PLATE, ts.BRACKET]):
+        for (_, region), (x, y, w, h) in zip(pieces, [ts.PLATE, ts.BRACKET]):
             assert max(abs(a - b) for a, b in zip(region, [x - 4, y - 4, w + 8, h + 8])) <= 1, region
+        # The bracket keeps only its L: a polygon round it, closed on its first corner.
+        bx, by, bw, bh = ts.BRACKET
+        page.tool("polygon")
+        corners = [(bx - 3, by - 3), (bx + 25, by - 3), (bx + 25, by + bh - 23), (bx + bw + 3, by + bh - 23),
+                   (bx + bw + 3, by + bh + 3), (bx - 3, by + bh + 3), (bx - 3, by - 3)]
+        for c in corners:
+            page.click(c)
+        left_out = page.wait.until(lambda d: re.search(r"(\d+) % of the region left out", page.find("mask-state").text))
+        assert 30 <= int(left_out.group(1)) <= 42, left_out.group(0)
         # The selected piece shows what Geofind will match.
-        wait.until(lambda d: "edge points" in d.find_element(By.ID, "trained").text)
+        page.wait.until(lambda d: "edge points" in page.find("trained").text)
 
-        Select(d.find_element(By.ID, "try-image")).select_by_value("images/moved.png")
-        d.find_element(By.ID, "try-one").click()
-        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#try-results li"))
-        rows = d.find_elements(By.CSS_SELECTOR, "#try-table tr.found")
-        assert [r.text.split()[0] for r in rows] == ["plate", "bracket"], d.find_element(By.ID, "try-table").text
-
-        d.find_element(By.ID, "save").click()
-        wait.until(lambda d: d.find_element(By.ID, "status").text.startswith("saved"))
-        errors = [l for l in d.get_log("browser") if l["level"] == "SEVERE"]
-        assert not errors, errors
+        Select(page.find("try-image")).select_by_value("images/moved.png")
+        page.find("try-one").click()
+        page.wait.until(lambda d: d.find_elements("css selector", "#try-results li"))
+        rows = d.find_elements("css selector", "#try-table tr.found")
+        assert [r.text.split()[0] for r in rows] == ["plate", "bracket"], page.find("try-table").text
+        page.save()
     finally:
-        d.quit()
-        shutil.rmtree(profile, ignore_errors=True)
-        if teach:
-            teach.close()
-
-    def flexalign(*args):
-        r = subprocess.run([ts.FLEXALIGN] + list(args), cwd=tmp, capture_output=True, text=True)
-        assert r.returncode == 0, (args, r.stdout, r.stderr)
-        return r.stdout
-
-    flexalign("train", "part.json", "-o", "part.fxp")
-    found = json.loads(flexalign("run", "part.fxp", "images/moved.png", "--json"))
-    shutil.rmtree(tmp)
-    part = found["results"][0]
+        teach.close()
+    with open(os.path.join(tmp, "part.json")) as f:
+        saved = json.load(f)
+    assert [s["kind"] for s in saved["subModels"]] == ["image", "masked"], saved
+    assert os.path.exists(os.path.join(tmp, saved["subModels"][1]["mask"]))
+    run(tmp, "train", "part.json", "-o", "part.fxp")
+    part = json.loads(run(tmp, "run", "part.fxp", "images/moved.png", "--json"))["results"][0]
     # A new description puts the origin at the image's centre.
     expected = (ts.SIZE[0] // 2 + SHIFT[0], ts.SIZE[1] // 2 + SHIFT[1])
     assert part["found"] and [i["found"] for i in part["instances"]] == [True, True], part
     assert abs(part["x"] - expected[0]) < 0.5 and abs(part["y"] - expected[1]) < 0.5, (part["x"], part["y"])
-    print("found the part at (%.2f, %.2f), expected (%d, %d)" % (part["x"], part["y"], *expected))
+    print("drawn, saved, trained: found the part at (%.2f, %.2f), expected (%d, %d)" % (part["x"], part["y"], *expected))
+
+
+def reopen_unchanged(d, tmp):
+    """The demo's example description (wireframes, a blank, a mask, one piece placed three
+    times), opened and saved unchanged, finds what the original finds on every example image."""
+    run(tmp, "demo", "--write-example", "ex")
+    ex = os.path.join(tmp, "ex")
+    shutil.copy(os.path.join(ex, "part.json"), os.path.join(ex, "original.json"))
+    teach = ts.Teach(["train.png", "part.json"], ex)
+    try:
+        Page(d, teach).save()
+    finally:
+        teach.close()
+
+    def results(description):
+        run(ex, "train", description, "-o", description + ".fxp")
+        lines = [json.loads(l) for l in run(ex, "run", description + ".fxp", "images", "--json").splitlines()]
+        for l in lines:
+            del l["time_ms"]
+        return lines
+
+    original, saved = results("original.json"), results("part.json")
+    assert original == saved, "the reopened description finds something else"
+    print("reopened and saved: the same results on %d images" % len(saved))
+
+
+def main():
+    d, profile = browser()
+    tmp = tempfile.mkdtemp(prefix="teach-e2e-")
+    try:
+        draw_two_pieces(d, tmp)
+        reopen_unchanged(d, tmp)
+    finally:
+        d.quit()
+        shutil.rmtree(profile, ignore_errors=True)
+    shutil.rmtree(tmp)
 
 
 if __name__ == "__main__":

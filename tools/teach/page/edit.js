@@ -197,6 +197,10 @@ export class Editor {
       this.notify('message', 'select an image piece to paint its mask');
       return null;
     }
+    if (this.selected.pose) {
+      this.notify('message', 'a mask is painted on the piece as drawn (its region), not on a copy');
+      return null;
+    }
     if (piece.mask && !piece.mask.data && piece.mask.note) {
       this.notify('message', piece.mask.note);
       return null;

@@ -81,7 +81,9 @@ async function main() {
     try {
       part = Part.fromDoc(JSON.parse(s.doc), s.trainImage, size);
     } catch (e) {
-      message(`${s.description}: the page cannot show it (${e.message}); starting afresh`, true);
+      // Saving the page's empty part would throw the file away: it is left for mending by hand.
+      message(`${s.description}: the page cannot show this description (${e.message}); mend it by hand`, true);
+      $('save').disabled = true;
     }
   }
   await loadMasks(part);
