@@ -65,9 +65,13 @@ vcCliRunner vfTeachCommand(CLI::App& app) {
   auto o = std::make_shared<Options>();
   app.add_option("TRAIN_IMAGE", o->trainImage, "the training image")->required();
   app.add_option("DESCRIPTION", o->description, "the part description (JSON) to edit or create");
-  app.add_option("--images", o->images, "a folder of images to try the description on")
+  // One folder per --images, so a folder given first does not swallow TRAIN_IMAGE.
+  app.add_option("--images", o->images,
+                 "a folder of images to try the description on (repeat it for more)")
       ->type_name("DIR")
-      ->take_all();
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--port", o->port, "the port to listen on (default: a free one)")
       ->type_name("N")
       ->check(CLI::Range(0, 65535).description(""));

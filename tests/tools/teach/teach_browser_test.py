@@ -98,7 +98,8 @@ def draw_two_pieces(d, tmp):
     ts.png(os.path.join(tmp, "train.png"), ts.scene())
     os.mkdir(os.path.join(tmp, "images"))
     ts.png(os.path.join(tmp, "images", "moved.png"), ts.scene(*SHIFT))
-    teach = ts.Teach(["train.png", "part.json", "--images", "images"], tmp)
+    # --images first: one folder per --images, the positionals left alone.
+    teach = ts.Teach(["--images", "images", "train.png", "part.json"], tmp)
     try:
         page = Page(d, teach)
         page.tool("rect")
