@@ -118,12 +118,13 @@ struct vcTeachServer::Impl {
     });
     server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
       if (!res.body.empty()) return;
+      const std::string length = req.get_header_value("Content-Length");
       if (res.status == 413)
         refuse(res, 413,
-               "the request is " + req.get_header_value("Content-Length") +
-                   " bytes, more than the " + std::to_string(kVcTeachMaxRequestBytes) +
-                   " the teach server takes; put a larger image in a folder the session serves "
-                   "and pick it from the list");
+               "the request is " + (length.empty() ? "" : length + " bytes, ") + "more than the " +
+                   std::to_string(kVcTeachMaxRequestBytes) +
+                   " bytes the teach server takes; put a larger image in a folder the session "
+                   "serves and pick it from the list");
       else if (res.status == 404)
         refuse(res, 404, req.path + ": no such page");
       else

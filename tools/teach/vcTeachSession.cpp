@@ -180,7 +180,6 @@ vcTeachSession::vcTeachSession(const std::string& trainImage, std::string descri
 }
 
 json vcTeachSession::start() const {
-  json doc = opened_.is_null() ? json() : json::parse(opened_.dump());
   std::string problem;
   if (!opened_.is_null()) {
     try {

@@ -71,7 +71,8 @@ class TeachServerTest(unittest.TestCase):
         big = b"x" * (64 * 1024 * 1024 + 1)
         status, body, _ = self.teach.request("/api/try", big, {"Content-Type": "application/octet-stream"})
         self.assertEqual(status, 413)
-        self.assertIn("more than the 67108864 the teach server takes", json.loads(body)["error"])
+        self.assertIn("is 67108865 bytes, more than the 67108864 bytes the teach server takes",
+                      json.loads(body)["error"])
 
     def test_bad_description_gives_the_command_s_words(self):
         bad = [description(subModels=[{"name": "plate", "kind": "image", "region": [30, 40, 6, 60]}]),
@@ -133,6 +134,12 @@ class TeachServerTest(unittest.TestCase):
         self.assertEqual(self.teach.request("/api/session", headers={"Host": "attacker.example:%d" % port})[0], 403)
         status, body, _ = self.teach.request("/api/session")
         self.assertEqual((status, json.loads(body)["trainImage"]), (200, "train.png"))
+        # The page's cookie opens the API, and only this session's: two sessions in one
+        # browser share the host, and cookies do not tell ports apart.
+        cookie = self.teach.request("/?token=" + self.teach.token, token=False)[2]["Set-Cookie"].split(";")[0]
+        self.assertEqual(self.teach.request("/api/session", headers={"Cookie": cookie}, token=False)[0], 200)
+        other = "flexalign-teach-1=" + cookie.split("=")[1]
+        self.assertEqual(self.teach.request("/api/session", headers={"Cookie": other}, token=False)[0], 403)
 
 
 if __name__ == "__main__":
