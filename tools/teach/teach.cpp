@@ -4,6 +4,7 @@
 // for `flexalign train`. Runs until interrupted (Ctrl-C).
 #include <pthread.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -31,12 +32,14 @@ int teach(const Options& o) {
   sigaddset(&stops, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   const int port = server.bind(o.port);
+  // Each signal stops the server (one that comes before it listens is followed by another).
+  std::atomic<bool> done{false};
   std::thread waiter([&] {
-    int sig = 0;
-    sigwait(&stops, &sig);
-    server.stop();
+    for (int sig = 0; !done;) {
+      sigwait(&stops, &sig);
+      if (!done) server.stop();
+    }
   });
-  waiter.detach();
   std::printf("flexalign teach: %s %s; open %s in a browser (Ctrl-C stops)\n",
               std::filesystem::exists(session.descriptionPath()) ? "editing" : "new description",
               vfPrintable(session.descriptionPath()).c_str(), server.address().c_str());
@@ -47,6 +50,10 @@ int teach(const Options& o) {
               folders.c_str());
   std::fflush(stdout);
   server.serve();
+  // The waiter is woken and joined before the server it stops goes away.
+  done = true;
+  pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
   return 0;
 }
 
