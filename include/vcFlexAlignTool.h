@@ -217,7 +217,10 @@ class vcFlexAlignResult;
 //   found pieces' own angle zones), and dropped when it stops there again. A Geofind piece with
 //   no size zone of its own, in a part whose zones let the size vary, searches its size within
 //   2 % of the prediction (the map between a few close pieces knows the part's size no
-//   better), and never beyond the arrangement's zone.
+//   better), and never beyond the arrangement's zone. Once the walk ends, each piece found on
+//   a result with at least three pieces is searched once more in its own zones, around its
+//   pose as all the other found pieces predict it and at the size they give; a candidate
+//   within 2 units of its first find replaces it (one more search per piece found).
 class vcFlexAlignRunParams {
  public:
   using Defs = vcFlexAlignDefs;
