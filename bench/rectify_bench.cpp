@@ -39,16 +39,7 @@ struct Data {
     opt.partPose = vfFlexSamplePose(sample, 7.0, 1.0, 9, -6);
     opt.seed = 3;
     run = vfRenderFlexSample(sample, opt);
-    vcFlexSubModelGfndRunParams sub;
-    sub.xyUncertainty(6, 6);
-    sub.zoneEnable(vcFlexSubModelParamsDefs::eAngle);
-    sub.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -4, 4);
-    vcFlexAlignRunParams rp(sub);
-    rp.runStrategy(D::eLocallyFixturedSubModels);
-    rp.xyUncertainty(40, 40);
-    rp.zoneEnable(D::eAngle | D::eUniformScale);
-    rp.zoneRelStandard(D::eAngle, -15, 15);
-    rp.zoneRelStandard(D::eUniformScale, -0.1, 0.1);
+    const vcFlexAlignRunParams rp = vfFlexSampleRunParams(D::eLocallyFixturedSubModels, 0.5);
     vcFlexAlignResultSet rs;
     pattern.run(run.image, vc2XformLinear(vfFlexSamplePose(sample, 0, 1)), {}, rp, rs);
     if (rs.results().empty()) {

@@ -64,16 +64,7 @@ Flexed flexed(std::uint32_t seed, bool scratch = false) {
   for (long y = 0; y < f.run.image.height() && scratch; ++y)
     for (long x = 0; x < f.run.image.width(); ++x)
       if (scratchDistance(toBody.mapPoint({double(x), double(y)})) < 1.0) f.run.image.set(x, y, 90);
-  vcFlexSubModelGfndRunParams sub;
-  sub.xyUncertainty(6, 6);
-  sub.zoneEnable(vcFlexSubModelParamsDefs::eAngle);
-  sub.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -4, 4);
-  vcFlexAlignRunParams rp(sub);
-  rp.runStrategy(D::eLocallyFixturedSubModels);
-  rp.xyUncertainty(40, 40);
-  rp.zoneEnable(D::eAngle | D::eUniformScale);
-  rp.zoneRelStandard(D::eAngle, -15, 15);
-  rp.zoneRelStandard(D::eUniformScale, -0.1, 0.1);
+  const vcFlexAlignRunParams rp = vfFlexSampleRunParams(D::eLocallyFixturedSubModels, 0.5);
   vcFlexAlignResultSet rs;
   pattern().run(f.run.image, vc2XformLinear(vfFlexSamplePose(sample(), 0, 1)), {}, rp, rs);
   EXPECT_EQ(rs.results().size(), 1u);

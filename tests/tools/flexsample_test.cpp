@@ -25,23 +25,10 @@ const vcFlexAlignPattern& pattern() {
   return p;
 }
 
-vcFlexSubModelGfndRunParams subParams() {
-  vcFlexSubModelGfndRunParams sub;
-  sub.acceptThreshold(0.6);
-  sub.xyUncertainty(6, 6);
-  sub.zoneEnable(vcFlexSubModelParamsDefs::eAngle);
-  sub.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -4, 4);
-  return sub;
-}
+vcFlexSubModelGfndRunParams subParams() { return vfFlexSamplePieceParams(0.6); }
 
 vcFlexAlignRunParams runParams(D::RunStrategy strategy) {
-  vcFlexAlignRunParams rp(subParams());
-  rp.runStrategy(strategy);
-  rp.xyUncertainty(40, 40);
-  rp.zoneEnable(D::eAngle | D::eUniformScale);
-  rp.zoneRelStandard(D::eAngle, -15, 15);
-  rp.zoneRelStandard(D::eUniformScale, -0.1, 0.1);
-  return rp;
+  return vfFlexSampleRunParams(strategy, 0.6);
 }
 
 // Every found piece lies where the truth says: its centre within 0.1 px, its angle within

@@ -244,6 +244,27 @@ vcFlexAlignTrainParams vfFlexSampleTrainParams(const vcFlexSample& s) {
   return tp;
 }
 
+vcFlexSubModelGfndRunParams vfFlexSamplePieceParams(double pieceAccept) {
+  vcFlexSubModelGfndRunParams sub;
+  sub.acceptThreshold(pieceAccept);
+  sub.xyUncertainty(6, 6);
+  sub.zoneEnable(vcFlexSubModelParamsDefs::eAngle);
+  sub.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -4, 4);
+  return sub;
+}
+
+vcFlexAlignRunParams vfFlexSampleRunParams(vcFlexAlignDefs::RunStrategy strategy,
+                                           double pieceAccept) {
+  using D = vcFlexAlignDefs;
+  vcFlexAlignRunParams rp(vfFlexSamplePieceParams(pieceAccept));
+  rp.runStrategy(strategy);
+  rp.xyUncertainty(40, 40);
+  rp.zoneEnable(D::eAngle | D::eUniformScale);
+  rp.zoneRelStandard(D::eAngle, -15, 15);
+  rp.zoneRelStandard(D::eUniformScale, -0.1, 0.1);
+  return rp;
+}
+
 // A larger part for timing: cols x rows pieces of four distinct asymmetric outlines, each its
 // own image sub-model cut from the training image, 60 px apart.
 vcFlexSample vfMakeFlexGridSample(int cols, int rows) {

@@ -58,6 +58,11 @@ vcFlexSample vfMakeFlexSample();
 vcFlexSample vfMakeFlexGridSample(int cols, int rows);
 // Geofind training for every instance, the outline (synthetic) ones ignoring polarity.
 vcFlexAlignTrainParams vfFlexSampleTrainParams(const vcFlexSample& sample);
+// The sample's run settings in the tests and benchmarks: each piece within 6 px and 4 degrees
+// of its prediction, accepted from `pieceAccept`; the part within 40 px, 15 degrees and 10 %.
+vcFlexSubModelGfndRunParams vfFlexSamplePieceParams(double pieceAccept);
+vcFlexAlignRunParams vfFlexSampleRunParams(vcFlexAlignDefs::RunStrategy strategy,
+                                           double pieceAccept);
 // A part pose (origin frame to image) in a 640 x 480 image: the part's centre at the image's
 // centre moved by (dx, dy), turned by `angleDeg` and scaled.
 vcXform<2> vfFlexSamplePose(const vcFlexSample& sample, double angleDeg, double scale,
