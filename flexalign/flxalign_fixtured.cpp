@@ -317,9 +317,13 @@ void vcFlexAlignPattern::polishInstances_(RunContext& rc, const vc2XformBase& st
       const long p = r.positionIndices_[at];
       const vcFlexSubModel& sm = subModelOf(arrangement_, p);
       if (isBlank(sm)) continue;
-      vcFlexAlignResult others = r;
-      others.positionIndices_.erase(others.positionIndices_.begin() + static_cast<long>(at));
-      others.subModelResults_.erase(others.subModelResults_.begin() + static_cast<long>(at));
+      // The prediction reads only the other found instances, in their order.
+      vcFlexAlignResult others;
+      for (std::size_t k = 0; k < r.positionIndices_.size(); ++k) {
+        if (k == at) continue;
+        others.positionIndices_.push_back(r.positionIndices_[k]);
+        others.subModelResults_.push_back(r.subModelResults_[k]);
+      }
       const Xf start = subModelStartPose(
           startPose, sm, *arrangement_.positions()[static_cast<std::size_t>(p)], others);
       vcFlexAlignStatus why;
