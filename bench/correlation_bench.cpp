@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "bench/vcBenchCollector.h"
 #include "engines/correlation/vcPatCor.h"
 #include "tests/engines/correlation/corr_images.h"
 
@@ -117,17 +118,6 @@ void BM_OpenCVMatchTemplate(benchmark::State& st) {
 BENCHMARK(BM_OpenCVMatchTemplate)->Unit(benchmark::kMillisecond);
 #endif
 
-// Collects real time per iteration by benchmark name.
-class Collector : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> t;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (!r.error_occurred) t[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 // RMS location error of the training centre over sub-pixel shifted (and optionally rotated)
 // images; also the worst angle error.
 void accuracy(bool rotate, int n) {
@@ -160,7 +150,7 @@ void accuracy(bool rotate, int n) {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   data();
-  Collector rep;
+  vcBenchCollector rep;
   benchmark::RunSpecifiedBenchmarks(&rep);
   auto get = [&](const char* k) {
     auto it = rep.t.find(k);

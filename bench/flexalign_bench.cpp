@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "bench/vcBenchCollector.h"
 #include "tools/common/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
@@ -196,19 +197,6 @@ BENCHMARK(BM_NaiveRigidFinds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FlexAlignLocallyFixtured)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolsAtTruth)->Unit(benchmark::kMillisecond);
 
-class Collector : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> t, cpu;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (!r.error_occurred) {
-        t[r.benchmark_name()] = r.GetAdjustedRealTime();
-        cpu[r.benchmark_name()] = r.GetAdjustedCPUTime();
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 // Random part poses (angle within 10 degrees, scale 0.95 .. 1.05, up to 40 px off the start
 // pose):
 // how often the part is found and how far each found piece lies from its truth.
@@ -258,7 +246,7 @@ void accuracy(int n, D::RunStrategy strategy, const char* name) {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   data();
-  Collector rep;
+  vcBenchCollector rep;
   benchmark::RunSpecifiedBenchmarks(&rep);
   const double base = rep.t["BM_ToolsAtTruth"], naive = rep.t["BM_NaiveRigidFinds"];
   for (const char* k : {"BM_FlexAlignIndependent", "BM_FlexAlignLocallyFixtured"}) {

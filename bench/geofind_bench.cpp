@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/vcBenchCollector.h"
 #include "engines/geofind/vcGFAlign.h"
 #include "tools/common/vcSampleImages.h"
 #include "vcDofData.h"
@@ -290,16 +291,6 @@ void BM_OpenCVGuil360Scale(benchmark::State& st) {
 BENCHMARK(BM_OpenCVGuil360Scale)->Unit(benchmark::kMillisecond)->Iterations(1);
 #endif
 
-class Collector : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> t;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (!r.error_occurred) t[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 // The line-art part trained from a clean 160 x 160 render of its own generator.
 const vcGFAlignPattern& partPattern() {
   static const vcGFAlignPattern p = [] {
@@ -402,7 +393,7 @@ void accuracyTable() {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   data();
-  Collector rep;
+  vcBenchCollector rep;
   benchmark::RunSpecifiedBenchmarks(&rep);
   auto get = [&](const char* k) {
     // Names of fixed-iteration cases carry an "/iterations:N" suffix.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/vcBenchCollector.h"
 #include "tools/common/vcPhotoEval.h"
 
 namespace {
@@ -56,16 +57,6 @@ void BM_PhotoAbsent(benchmark::State& st) { run(st, data().absent); }
 BENCHMARK(BM_PhotoFound)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PhotoAbsent)->Unit(benchmark::kMillisecond);
 
-class Collector : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> t;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (!r.error_occurred) t[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,7 +66,7 @@ int main(int argc, char** argv) {
   }
   benchmark::Initialize(&argc, argv);
   const Data& d = data();
-  Collector rep;
+  vcBenchCollector rep;
   benchmark::RunSpecifiedBenchmarks(&rep);
   const double f = rep.t["BM_PhotoFound"], a = rep.t["BM_PhotoAbsent"];
   std::printf("found run %.3f ms, absent run %.3f ms, absent / found %.2f (goal <= 2)\n", f, a,
