@@ -189,7 +189,76 @@ void BM_ManyInstances(benchmark::State& st) {
   st.counters["searches"] = static_cast<double>(searches);
 }
 
+// The sample part 2.5 times larger in a 1600 x 1200 image (a 2-megapixel camera), locally
+// fixtured; the part and piece uncertainties grow with it (100 px, each piece 15 px).
+struct Large {
+  vcFlexSampleImage run;
+  vcXform<2> start;
+  vcFlexAlignRunParams params;
+  Large() {
+    const Data& d = data();
+    vcFlexSampleOptions opt;
+    opt.width = 1600;
+    opt.height = 1200;
+    opt.partPose = vfFlexSamplePose(d.sample, 9.5, 2.5 * 1.05, 480 + 85, 360 - 52);
+    opt.seed = 3;
+    run = vfRenderFlexSample(d.sample, opt);
+    start = vfFlexSamplePose(d.sample, 0.0, 2.5, 480, 360);
+    vcFlexSubModelGfndRunParams sub = subParams();
+    sub.xyUncertainty(15, 15);
+    params = vcFlexAlignRunParams(sub);
+    params.runStrategy(D::eLocallyFixturedSubModels);
+    params.xyUncertainty(100, 100);
+    params.zoneEnable(D::eAngle | D::eUniformScale);
+    params.zoneRelStandard(D::eAngle, -15, 15);
+    params.zoneRelStandard(D::eUniformScale, -0.1, 0.1);
+  }
+};
+
+void BM_FlexAlignLarge(benchmark::State& st) {
+  static const Large l;
+  long found = 0;
+  for (auto _ : st) {
+    vcFlexAlignResultSet rs;
+    data().pattern.run(l.run.image, vc2XformLinear(l.start), {}, l.params, rs);
+    found = rs.results().empty() ? 0 : static_cast<long>(rs.results()[0].positionIndices().size());
+  }
+  st.counters["pieces_found"] = static_cast<double>(found);
+}
+
+// One search of each piece at its true pose, the part at the centre of a 640 x 480 and of a
+// 4000 x 3000 image: a search near its prediction should cost the same in both.
+void BM_ToolsAtTruthInImage(benchmark::State& st) {
+  struct Scene {
+    vcFlexSampleImage run;
+    explicit Scene(int w, int h) {
+      vcFlexSampleOptions opt;
+      opt.width = w;
+      opt.height = h;
+      opt.partPose = vfFlexSamplePose(data().sample, 9.5, 1.05, 34 + (w - 640) / 2.0,
+                                      -21 + (h - 480) / 2.0);
+      opt.seed = 3;
+      run = vfRenderFlexSample(data().sample, opt);
+    }
+  };
+  static const Scene small(640, 480), large(4000, 3000);
+  const Scene& s = st.range(0) == 640 ? small : large;
+  const Data& d = data();
+  const vcFlexSubModelGfndRunParams sub = subParams();
+  for (auto _ : st) {
+    for (std::size_t k = 0; k < s.run.truth.size(); ++k) {
+      const long tool = d.pattern.instanceToTool()[k];
+      vc_SubModelResultSet rs;
+      d.pattern.tools()[static_cast<std::size_t>(tool)].run(
+          s.run.image, vc2XformLinear(s.run.truth[k]), sub, {}, rs);
+      benchmark::DoNotOptimize(rs);
+    }
+  }
+}
+
 BENCHMARK(BM_FlexAlignIndependent)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FlexAlignLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolsAtTruthInImage)->Arg(640)->Arg(4000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyInstances)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_GridLocallyFixtured)->Arg(8)->Arg(32)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GridLooseStart)->Arg(8)->Arg(32)->Unit(benchmark::kMillisecond);
@@ -275,6 +344,17 @@ int main(int argc, char** argv) {
         "RESULT case=%s_8_vs_32 ms8=%.4f ms32=%.4f per_piece_ratio=%.3f cpu_per_piece_ratio=%.3f "
         "goal=1.5\n",
         c, g8, g32, ratio, cpuRatio);
+  }
+  const double large = rep.t["BM_FlexAlignLarge"];
+  std::printf("1600 x 1200, part 2.5 times larger, locally fixtured: %.3f ms (goal <= 10)\n", large);
+  std::printf("RESULT case=large1600x1200 ms=%.4f goal_ms=10\n", large);
+  {
+    const double s = rep.cpu["BM_ToolsAtTruthInImage/640"], l = rep.cpu["BM_ToolsAtTruthInImage/4000"];
+    std::printf(
+        "tools at truth in 640 x 480 %.3f ms, in 4000 x 3000 %.3f ms (CPU), ratio %.2f (goal ~1)\n",
+        s, l, s > 0 ? l / s : 0.0);
+    std::printf("RESULT case=tools_at_truth_4000_vs_640 ms640=%.4f ms4000=%.4f ratio=%.3f goal=1\n",
+                s, l, s > 0 ? l / s : 0.0);
   }
   const double many = rep.t["BM_ManyInstances/iterations:3"];
   std::printf("1000 instances, locally fixtured: %.1f ms per run (%.3f ms per instance)\n", many,
