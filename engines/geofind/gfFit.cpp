@@ -27,22 +27,16 @@ bool isClipped(const LevelImage& L, double x, double y, double gx, double gy, in
 
 }  // namespace
 
-PixRect windowAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
-                     double margin) {
+EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
+                      double margin, const LevelImage& L, Grad& scratch, double smooth) {
   double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
   for (std::size_t i = 0; i < pts.size(); ++i) {
     const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
     a0 = std::min(a0, q.x()), a1 = std::max(a1, q.x());
     b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
   }
-  return {int(std::floor(a0 + tx - margin)), int(std::floor(b0 + ty - margin)),
-          int(std::ceil(a1 + tx + margin)) + 1, int(std::ceil(b1 + ty + margin)) + 1};
-}
-
-EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
-                      double margin, const LevelImage& L, Grad& scratch, double smooth) {
-  const PixRect r = windowAround(pts, B, tx, ty, margin);
-  const int x0 = r.x0, y0 = r.y0, x1 = r.x1, y1 = r.y1;
+  const int x0 = int(std::floor(a0 + tx - margin)), x1 = int(std::ceil(a1 + tx + margin)) + 1;
+  const int y0 = int(std::floor(b0 + ty - margin)), y1 = int(std::ceil(b1 + ty + margin)) + 1;
   int gx0, gy0;
   if (scratch.covers(&L, smooth, std::max(x0, 0), std::max(y0, 0), std::min(x1, L.w),
                      std::min(y1, L.h)))
@@ -52,25 +46,6 @@ EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, dou
   else
     sobel(L, x0, y0, x1, y1, scratch, gx0, gy0);
   return EdgeProbe{&scratch, gx0, gy0};
-}
-
-void gradientOverAll(const Problem& P, const PatPoints& pts, const LevelImage& L, int level,
-                     const std::vector<Pose>& poses, double margin, Grad& scratch) {
-  const double f = double(1 << level), cl = 0.5 * (f - 1.0);
-  PixRect all{L.w, L.h, 0, 0};
-  long sum = 0;
-  for (const Pose& p : poses) {
-    const PixRect r = windowAround(pts, poseB(P, p) * (1.0 / f), (p.tx - cl) / f,
-                                   (p.ty - cl) / f, margin + 1)
-                          .clippedTo(L.w, L.h);
-    all = {std::min(all.x0, r.x0), std::min(all.y0, r.y0), std::max(all.x1, r.x1),
-           std::max(all.y1, r.y1)};
-    sum += r.area();
-  }
-  if (all.area() == 0 || all.area() > sum || scratch.covers(&L, 0, all.x0, all.y0, all.x1, all.y1))
-    return;
-  int gx0, gy0;
-  sobel(L, all.x0, all.y0, all.x1, all.y1, scratch, gx0, gy0);
 }
 
 bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,

@@ -12,7 +12,6 @@
 // scoring and clutter (gfScore.cpp), result assembly (gfResults.cpp); gfRun.cpp runs them.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -287,27 +286,11 @@ void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
 
 // ---------------------------------------------------------- least squares (gfFit.cpp)
 
-// Pixel rectangle [x0, x1) x [y0, y1).
-struct PixRect {
-  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-  long area() const { return x1 > x0 && y1 > y0 ? long(x1 - x0) * (y1 - y0) : 0; }
-  PixRect clippedTo(int w, int h) const {
-    return {std::max(x0, 0), std::max(y0, 0), std::min(x1, w), std::min(y1, h)};
-  }
-};
-// The pattern's points mapped by B and moved by (tx, ty), with `margin` pixels on every side.
-PixRect windowAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
-                     double margin);
-// The gradient of level L over windowAround(...): the window already in `scratch` when it
-// covers that, else a new one.
+// The gradient of level L around the pattern's points mapped by B and moved by (tx, ty), with
+// `margin` pixels on every side: the window already in `scratch` when it covers that, else a
+// new one.
 EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
                       double margin, const LevelImage& L, Grad& scratch, double smooth = 0);
-// When the windows of `poses` on `level` (margin in that level's pixels, plus one for the
-// fits' moves) overlap so much that their bounding box is no larger than their sum, the
-// gradient over that box, in `scratch`: a small search's candidates then share one window, and
-// a single candidate's fits and clutter measure take one window rather than one each.
-void gradientOverAll(const Problem& P, const PatPoints& pts, const LevelImage& L, int level,
-                     const std::vector<Pose>& poses, double margin, Grad& scratch);
 // Searches along the normal within [-R, R] for the strongest edge of the right polarity;
 // returns false when none reaches the contrast threshold. t = sub-pixel offset, mag = strength,
 // width2 (when given) = squared width of the gradient profile through the edge.

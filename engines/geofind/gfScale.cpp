@@ -60,18 +60,14 @@ EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelIma
                           const Pose& p, double margin, Grad& scratch) {
   const EdgeProbe E = probeAround(pts, poseB(P, p), p.tx, p.ty, margin, L0, scratch);
   const Grad& g = scratch;
-  // Only the candidate's own window counts, however much more the gradient in `scratch` holds.
-  const PixRect r = windowAround(pts, poseB(P, p), p.tx, p.ty, margin).clippedTo(L0.w, L0.h);
-  const int xa = std::max(r.x0 - g.x0, 0) + 1, xb = std::min(r.x1 - g.x0, g.w) - 1;
-  const int ya = std::max(r.y0 - g.y0, 0) + 1, yb = std::min(r.y1 - g.y0, g.h) - 1;
   constexpr int kBins = 64;
   constexpr double kWidthPerBin = 0.25;  // px^2
   constexpr double kMagPerBin = 2.0;     // grey levels per pixel
   std::array<std::uint32_t, kBins> widths{}, mags{};
   std::size_t n = 0;
   const float thr2 = float(P.contrast * P.contrast);
-  for (int y = ya; y < yb; ++y)
-    for (int x = xa; x < xb; ++x) {
+  for (int y = 1; y + 1 < g.h; ++y)
+    for (int x = 1; x + 1 < g.w; ++x) {
       const std::size_t i = std::size_t(y) * g.w + x;
       const float ax = g.gx[i], ay = g.gy[i], m2 = ax * ax + ay * ay;
       if (m2 < thr2) continue;

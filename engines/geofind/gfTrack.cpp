@@ -59,11 +59,6 @@ void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
         std::size_t(pyr[l].w) * pyr[l].h) {
       int gx0, gy0;
       sobel(pyr[l], 0, 0, pyr[l].w, pyr[l].h, scratchLevel, gx0, gy0);
-    } else {
-      gradientOverAll(P, lv[l], pyr[l], l, poses,
-                      T.levelCapture + std::min(P.elasticity, lv[l].rim) / (1 << l) +
-                          T.fitWindowMargin,
-                      scratchLevel);
     }
     for (Pose& p : poses) {
       P.deadline.check();
