@@ -66,19 +66,21 @@ void BM_FlexAlignLocallyFixtured(benchmark::State& st) {
   }
 }
 
-// Every piece's tool at its true pose with the piece's own small ranges.
-void BM_ToolsAtTruth(benchmark::State& st) {
+// Every piece's tool once at its true pose in `run` with the piece's own small ranges.
+void toolsAtTruth(const vcFlexSampleImage& run, const vcFlexSubModelGfndRunParams& sub) {
   const Data& d = data();
-  const vcFlexSubModelGfndRunParams sub = subParams();
-  for (auto _ : st) {
-    for (std::size_t k = 0; k < d.run.truth.size(); ++k) {
-      const long tool = d.pattern.instanceToTool()[k];
-      vc_SubModelResultSet rs;
-      d.pattern.tools()[static_cast<std::size_t>(tool)].run(
-          d.run.image, vc2XformLinear(d.run.truth[k]), sub, {}, rs);
-      benchmark::DoNotOptimize(rs);
-    }
+  for (std::size_t k = 0; k < run.truth.size(); ++k) {
+    const long tool = d.pattern.instanceToTool()[k];
+    vc_SubModelResultSet rs;
+    d.pattern.tools()[static_cast<std::size_t>(tool)].run(run.image, vc2XformLinear(run.truth[k]),
+                                                          sub, {}, rs);
+    benchmark::DoNotOptimize(rs);
   }
+}
+
+void BM_ToolsAtTruth(benchmark::State& st) {
+  const vcFlexSubModelGfndRunParams sub = subParams();
+  for (auto _ : st) toolsAtTruth(data().run, sub);
 }
 
 // The naive way: each distinct sub-model searched rigidly over the whole image and the whole
@@ -226,34 +228,21 @@ void BM_FlexAlignLarge(benchmark::State& st) {
   st.counters["pieces_found"] = static_cast<double>(found);
 }
 
-// One search of each piece at its true pose, the part at the centre of a 640 x 480 and of a
-// 4000 x 3000 image: a search near its prediction should cost the same in both.
+// One search of each piece at its true pose, the part at the centre of a 640 x 480 (the scene
+// above) and of a 4000 x 3000 image: a search near its prediction should cost the same in both.
 void BM_ToolsAtTruthInImage(benchmark::State& st) {
-  struct Scene {
-    vcFlexSampleImage run;
-    explicit Scene(int w, int h) {
-      vcFlexSampleOptions opt;
-      opt.width = w;
-      opt.height = h;
-      opt.partPose = vfFlexSamplePose(data().sample, 9.5, 1.05, 34 + (w - 640) / 2.0,
-                                      -21 + (h - 480) / 2.0);
-      opt.seed = 3;
-      run = vfRenderFlexSample(data().sample, opt);
-    }
-  };
-  static const Scene small(640, 480), large(4000, 3000);
-  const Scene& s = st.range(0) == 640 ? small : large;
-  const Data& d = data();
+  static const vcFlexSampleImage large = [] {
+    vcFlexSampleOptions opt;
+    opt.width = 4000;
+    opt.height = 3000;
+    opt.partPose = vfFlexSamplePose(data().sample, 9.5, 1.05, 34 + (4000 - 640) / 2.0,
+                                    -21 + (3000 - 480) / 2.0);
+    opt.seed = 3;
+    return vfRenderFlexSample(data().sample, opt);
+  }();
+  const vcFlexSampleImage& run = st.range(0) == 640 ? data().run : large;
   const vcFlexSubModelGfndRunParams sub = subParams();
-  for (auto _ : st) {
-    for (std::size_t k = 0; k < s.run.truth.size(); ++k) {
-      const long tool = d.pattern.instanceToTool()[k];
-      vc_SubModelResultSet rs;
-      d.pattern.tools()[static_cast<std::size_t>(tool)].run(
-          s.run.image, vc2XformLinear(s.run.truth[k]), sub, {}, rs);
-      benchmark::DoNotOptimize(rs);
-    }
-  }
+  for (auto _ : st) toolsAtTruth(run, sub);
 }
 
 BENCHMARK(BM_FlexAlignIndependent)->Unit(benchmark::kMillisecond);
