@@ -27,25 +27,53 @@ bool isClipped(const LevelImage& L, double x, double y, double gx, double gy, in
 
 }  // namespace
 
-EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
-                      double margin, const LevelImage& L, Grad& scratch, double smooth) {
+PixRect windowAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
+                     double margin) {
   double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
   for (std::size_t i = 0; i < pts.size(); ++i) {
     const vcVector<2> q = B * vcVector<2>(pts.ux[i], pts.uy[i]);
     a0 = std::min(a0, q.x()), a1 = std::max(a1, q.x());
     b0 = std::min(b0, q.y()), b1 = std::max(b1, q.y());
   }
-  const int x0 = int(std::floor(a0 + tx - margin)), x1 = int(std::ceil(a1 + tx + margin)) + 1;
-  const int y0 = int(std::floor(b0 + ty - margin)), y1 = int(std::ceil(b1 + ty + margin)) + 1;
+  return {int(std::floor(a0 + tx - margin)), int(std::floor(b0 + ty - margin)),
+          int(std::ceil(a1 + tx + margin)) + 1, int(std::ceil(b1 + ty + margin)) + 1};
+}
+
+EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
+                      double margin, const LevelImage& L, Grad& scratch, double smooth) {
+  const PixRect r = windowAround(pts, B, tx, ty, margin);
+  const PixRect c = r.clippedTo(L.w, L.h);
+  if (scratch.covers(&L, smooth, c.x0, c.y0, c.x1, c.y1))
+    return EdgeProbe{&scratch, scratch.x0, scratch.y0};
+  Grad& g = scratch.spill ? *scratch.spill : scratch;
+  if (g.covers(&L, smooth, c.x0, c.y0, c.x1, c.y1)) return EdgeProbe{&g, g.x0, g.y0};
   int gx0, gy0;
-  if (scratch.covers(&L, smooth, std::max(x0, 0), std::max(y0, 0), std::min(x1, L.w),
-                     std::min(y1, L.h)))
-    gx0 = scratch.x0, gy0 = scratch.y0;
-  else if (smooth > 0)
-    smoothSobel(L, smooth, x0, y0, x1, y1, scratch, gx0, gy0);
+  if (smooth > 0)
+    smoothSobel(L, smooth, r.x0, r.y0, r.x1, r.y1, g, gx0, gy0);
   else
-    sobel(L, x0, y0, x1, y1, scratch, gx0, gy0);
-  return EdgeProbe{&scratch, gx0, gy0};
+    sobel(L, r.x0, r.y0, r.x1, r.y1, g, gx0, gy0);
+  return EdgeProbe{&g, gx0, gy0};
+}
+
+void gradientOverAll(const Problem& P, const PatPoints& pts, const LevelImage& L, int level,
+                     const std::vector<Pose>& poses, double margin, Grad& shared, Grad& spill) {
+  shared.spill = nullptr;
+  const double f = double(1 << level), cl = 0.5 * (f - 1.0);
+  PixRect all{L.w, L.h, 0, 0};
+  long sum = 0;
+  for (const Pose& p : poses) {
+    const PixRect r = windowAround(pts, poseB(P, p) * (1.0 / f), (p.tx - cl) / f,
+                                   (p.ty - cl) / f, margin + 1)
+                          .clippedTo(L.w, L.h);
+    all = {std::min(all.x0, r.x0), std::min(all.y0, r.y0), std::max(all.x1, r.x1),
+           std::max(all.y1, r.y1)};
+    sum += r.area();
+  }
+  if (all.area() == 0 || all.area() > sum) return;
+  shared.spill = &spill;
+  if (shared.covers(&L, 0, all.x0, all.y0, all.x1, all.y1)) return;
+  int gx0, gy0;
+  sobel(L, all.x0, all.y0, all.x1, all.y1, shared, gx0, gy0);
 }
 
 bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
@@ -55,11 +83,7 @@ bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, do
   const int cap = std::min(maxSteps, vc_GFTuning::kProbeStepsLimit);
   float f[2 * vc_GFTuning::kProbeStepsLimit + 3];
   const int m = std::min(n, cap) + 1;
-  for (int k = -m; k <= m; ++k) {
-    float v = E.along(px, py, nx, ny, k);
-    if (ignorePolarity) v = std::fabs(v);
-    f[k + m] = v;
-  }
+  E.alongRun(px, py, nx, ny, 0, -m, 2 * m + 1, ignorePolarity, f);
   int best = -1;
   float bv = float(thr);
   const int lim = std::min(n, cap);
@@ -81,9 +105,9 @@ bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, do
     // The first three samples are the integer ones already taken.
     float a = f[best - 1], b = f[best], c = f[best + 1];
     if (it > 0) {
-      a = E.along(px, py, nx, ny, t0 - 1), b = E.along(px, py, nx, ny, t0);
-      c = E.along(px, py, nx, ny, t0 + 1);
-      if (ignorePolarity) a = std::fabs(a), b = std::fabs(b), c = std::fabs(c);
+      float abc[3];
+      E.alongRun(px, py, nx, ny, t0, -1, 3, ignorePolarity, abc);
+      a = abc[0], b = abc[1], c = abc[2];
     }
     const double den = a - 2.0 * b + c;
     if (!(den < 0)) break;

@@ -12,8 +12,10 @@
 // scoring and clutter (gfScore.cpp), result assembly (gfResults.cpp); gfRun.cpp runs them.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -79,6 +81,9 @@ struct Grad {
   const void* source = nullptr;  // level image the window was taken from
   int x0 = 0, y0 = 0;            // window origin in that image
   double smooth = 0;
+  // Set while this window is held for a run's candidates together: a window it does not cover
+  // goes to `spill` instead of replacing it, so the later candidates still find it.
+  Grad* spill = nullptr;
   bool covers(const void* src, double blur, int a0, int b0, int a1, int b1) const {
     return src == source && blur == smooth && a0 >= x0 && b0 >= y0 && a1 <= x0 + w && b1 <= y0 + h;
   }
@@ -200,6 +205,30 @@ struct EdgeProbe {
     const float v10 = gx[o1] * ax + gy[o1] * ay, v11 = gx[o1 + 1] * ax + gy[o1 + 1] * ay;
     return (v00 + (v01 - v00) * fx) * (1 - fy) + (v10 + (v11 - v10) * fx) * fy;
   }
+  // along(px, py, nx, ny, t0 + (k0 + j)) for j = 0 .. n - 1 into out[j], |values| when
+  // `absolute`: the edge search's inner loop, with the window's constants loaded once.
+  void alongRun(double px, double py, double nx, double ny, double t0, int k0, int n,
+                bool absolute, float* out) const {
+    const float* gx = g->gx.data();
+    const float* gy = g->gy.data();
+    const std::size_t w = std::size_t(g->w);
+    const double xmax = g->w - 1.001, ymax = g->h - 1.001;
+    const float ax = float(nx), ay = float(ny);
+    for (int j = 0; j < n; ++j) {
+      const double t = t0 + (k0 + j);
+      const double x = px + t * nx - x0, y = py + t * ny - y0;
+      float v = 0.0f;
+      if (!(x < 0 || y < 0 || x > xmax || y > ymax)) {
+        const int ix = int(x), iy = int(y);
+        const float fx = float(x - ix), fy = float(y - iy);
+        const std::size_t o = std::size_t(iy) * w + ix, o1 = o + w;
+        const float v00 = gx[o] * ax + gy[o] * ay, v01 = gx[o + 1] * ax + gy[o + 1] * ay;
+        const float v10 = gx[o1] * ax + gy[o1] * ay, v11 = gx[o1 + 1] * ax + gy[o1 + 1] * ay;
+        v = (v00 + (v01 - v00) * fx) * (1 - fy) + (v10 + (v11 - v10) * fx) * fy;
+      }
+      out[j] = absolute ? std::fabs(v) : v;
+    }
+  }
 };
 
 // ------------------------------------------------------------- pose model (gfPose.cpp)
@@ -286,11 +315,28 @@ void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
 
 // ---------------------------------------------------------- least squares (gfFit.cpp)
 
-// The gradient of level L around the pattern's points mapped by B and moved by (tx, ty), with
-// `margin` pixels on every side: the window already in `scratch` when it covers that, else a
-// new one.
+// Pixel rectangle [x0, x1) x [y0, y1).
+struct PixRect {
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  long area() const { return x1 > x0 && y1 > y0 ? long(x1 - x0) * (y1 - y0) : 0; }
+  PixRect clippedTo(int w, int h) const {
+    return {std::max(x0, 0), std::max(y0, 0), std::min(x1, w), std::min(y1, h)};
+  }
+};
+// The pattern's points mapped by B and moved by (tx, ty), with `margin` pixels on every side.
+PixRect windowAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
+                     double margin);
+// The gradient of level L over windowAround(...): the window already in `scratch` (or in its
+// spill) when it covers that, else a new one in the spill when there is one, else in `scratch`.
 EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
                       double margin, const LevelImage& L, Grad& scratch, double smooth = 0);
+// When the windows of `poses` on `level` (margin in that level's pixels, plus one for the
+// fits' moves) overlap so much that their bounding box is no larger than their sum, the
+// gradient over that box in `shared`, with `spill` for the windows it misses: a small search's
+// candidates then share one window, and a single candidate's fits and clutter measure take one
+// window rather than one each. Otherwise `shared` is left as a plain scratch window.
+void gradientOverAll(const Problem& P, const PatPoints& pts, const LevelImage& L, int level,
+                     const std::vector<Pose>& poses, double margin, Grad& shared, Grad& spill);
 // Searches along the normal within [-R, R] for the strongest edge of the right polarity;
 // returns false when none reaches the contrast threshold. t = sub-pixel offset, mag = strength,
 // width2 (when given) = squared width of the gradient profile through the edge.

@@ -59,15 +59,19 @@ double smoothedNoiseGain(double sigma) {
 EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelImage& L0,
                           const Pose& p, double margin, Grad& scratch) {
   const EdgeProbe E = probeAround(pts, poseB(P, p), p.tx, p.ty, margin, L0, scratch);
-  const Grad& g = scratch;
+  const Grad& g = *E.g;
+  // Only the candidate's own window counts, however much more the gradient in `g` holds.
+  const PixRect r = windowAround(pts, poseB(P, p), p.tx, p.ty, margin).clippedTo(L0.w, L0.h);
+  const int xa = std::max(r.x0 - g.x0, 0) + 1, xb = std::min(r.x1 - g.x0, g.w) - 1;
+  const int ya = std::max(r.y0 - g.y0, 0) + 1, yb = std::min(r.y1 - g.y0, g.h) - 1;
   constexpr int kBins = 64;
   constexpr double kWidthPerBin = 0.25;  // px^2
   constexpr double kMagPerBin = 2.0;     // grey levels per pixel
   std::array<std::uint32_t, kBins> widths{}, mags{};
   std::size_t n = 0;
   const float thr2 = float(P.contrast * P.contrast);
-  for (int y = 1; y + 1 < g.h; ++y)
-    for (int x = 1; x + 1 < g.w; ++x) {
+  for (int y = ya; y < yb; ++y)
+    for (int x = xa; x < xb; ++x) {
       const std::size_t i = std::size_t(y) * g.w + x;
       const float ax = g.gx[i], ay = g.gy[i], m2 = ax * ax + ay * ay;
       if (m2 < thr2) continue;
@@ -86,8 +90,9 @@ EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelIma
         continue;
       const float m = std::sqrt(m2);
       const double nx = ax / m, ny = ay / m, px = x + g.x0, py = y + g.y0;
-      const double f0 = E.along(px, py, nx, ny, 0), fm = E.along(px, py, nx, ny, -1),
-                   fp = E.along(px, py, nx, ny, 1);
+      float three[3];
+      E.alongRun(px, py, nx, ny, 0, -1, 3, false, three);
+      const double fm = three[0], f0 = three[1], fp = three[2];
       if (!(f0 > 0)) continue;
       const double r = 0.5 * (fm + fp) / f0;
       const double w2 = r <= 0 ? 0.0 : r >= 0.999 ? 500.0 : -0.5 / std::log(r);

@@ -58,7 +58,7 @@ std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints
   const double accept = params.acceptThreshold();
   const std::size_t numToFind = std::size_t(params.numToFind());
   std::vector<Found> found;
-  Grad scratch, smoothed;
+  Grad scratch, smoothed, spill;
   // The fine points of each scale in pattern coordinates, made when a candidate first needs
   // them: most runs use the sharp scale alone.
   std::vector<PatPoints> scalePts(P.m->scales.size());
@@ -70,7 +70,11 @@ std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints
   // Pass 1: every survivor is fitted with the level-0 coarse points, which ranks them; a soft
   // or noisy image has them fitted at the scale that matches it (see gfScale.cpp).
   std::vector<Found> ranked;
-  const double margin0 = capture0 + std::min(P.elasticity, lv[0].rim) + T.fitWindowMargin;
+  const double el0 = std::min(P.elasticity, lv[0].rim);
+  const double margin0 = capture0 + el0 + T.fitWindowMargin;
+  // The candidates' windows with the clutter measure's reach; when they overlap, one gradient
+  // over all of them serves every fit and measure that follows.
+  gradientOverAll(P, lv[0], L0, 0, poses, std::max(margin0, T.nearMiss + el0 + 3), scratch, spill);
   for (Pose p : poses) {
     P.deadline.check();
     Found fd;

@@ -50,7 +50,7 @@ void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
   const vc_GFTuning& T = P.tune;
   bool hasSizeDof = false;
   for (const DofSpec& d : P.dofs) hasSizeDof = hasSizeDof || (!d.fixed && isSizeDof(d));
-  Grad scratchLevel;
+  Grad scratchLevel, spill;
   FitStats levelStats;
   for (int l = topLevel; l >= 1; --l) {
     // Many candidates on a small level: the gradient of the whole level once is cheaper than
@@ -58,7 +58,13 @@ void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
     if (poses.size() * lv[l].size() * T.wholeLevelGradientRatio >
         std::size_t(pyr[l].w) * pyr[l].h) {
       int gx0, gy0;
+      scratchLevel.spill = nullptr;
       sobel(pyr[l], 0, 0, pyr[l].w, pyr[l].h, scratchLevel, gx0, gy0);
+    } else {
+      gradientOverAll(P, lv[l], pyr[l], l, poses,
+                      T.levelCapture + std::min(P.elasticity, lv[l].rim) / (1 << l) +
+                          T.fitWindowMargin,
+                      scratchLevel, spill);
     }
     for (Pose& p : poses) {
       P.deadline.check();
