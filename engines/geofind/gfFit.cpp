@@ -12,13 +12,21 @@
 namespace vc_gfrun {
 namespace {
 
+// The index nearest to v in [0, hi], halves rounded up as std::lround does for positive
+// values, without its library call (this runs for every matched point of every fit).
+int nearestIndex(double v, int hi) {
+  if (!(v > 0)) return 0;
+  if (v >= hi) return hi;
+  const double r = std::floor(v);
+  return int(r) + (v - r >= 0.5 ? 1 : 0);
+}
+
 // True when the level's pixel two pixels to the bright side of an edge at (x, y) is saturated,
 // or the one two pixels to the dark side is black; (gx, gy) is the edge's unit gradient. A
 // reduced level is saturated only where all four of its pixels were, and rounds to 254 or 255.
 bool isClipped(const LevelImage& L, double x, double y, double gx, double gy, int level) {
   auto at = [&](double px, double py) {
-    const int ix = std::clamp(int(std::lround(px)), 0, L.w - 1);
-    const int iy = std::clamp(int(std::lround(py)), 0, L.h - 1);
+    const int ix = nearestIndex(px, L.w - 1), iy = nearestIndex(py, L.h - 1);
     return L.pix[std::size_t(iy) * L.w + ix];
   };
   const int hi = level == 0 ? 255 : 254, lo = level == 0 ? 0 : 1;
@@ -135,11 +143,13 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   const vc_GFTuning& T = P.tune;
   const double f = double(1 << level), cl = 0.5 * (f - 1.0);
   const int nd = int(P.dofs.size());
-  std::vector<int> freeIdx;
+  // Fixed-size lists: a fit runs for every candidate on every level, so it allocates nothing.
+  std::array<int, kMaxDofs> freeIdx{};
+  std::size_t nFree = 0;
   for (int k = 0; k < nd; ++k)
     if (!P.dofs[k].fixed && !(p.holdSize && level >= T.holdSizeFrom && isSizeDof(P.dofs[k])))
-      freeIdx.push_back(k);
-  const int n = 2 + int(freeIdx.size());
+      freeIdx[nFree++] = k;
+  const int n = 2 + int(nFree);
   // A capture band wider than the pattern explains nothing more; the bound keeps the work of a
   // huge elasticity proportional to the pattern.
   const double el = std::min(P.elasticity, pts.rim) / f;
@@ -162,11 +172,11 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
     const vcMatrix<2> Bl = B * (1.0 / f);
     const double tlx = (p.tx - cl) / f, tly = (p.ty - cl) / f;
     const vcMatrix<2> Bit = invTranspose(B);
-    std::vector<vcMatrix<2>> dB;
-    for (int k : freeIdx) dB.push_back(poseDB(P, p, std::size_t(k)));
+    std::array<vcMatrix<2>, kMaxDofs> dB;
+    for (std::size_t k = 0; k < nFree; ++k) dB[k] = poseDB(P, p, std::size_t(freeIdx[k]));
     // Displacement at the pattern's rim per unit of each DOF, for the convergence test.
     double rim[kMaxDofs] = {};
-    for (std::size_t k = 0; k < dB.size(); ++k) {
+    for (std::size_t k = 0; k < nFree; ++k) {
       const vcMatrix<2>& d = dB[k];
       rim[k] =
           std::sqrt(d(0, 0) * d(0, 0) + d(0, 1) * d(0, 1) + d(1, 0) * d(1, 0) + d(1, 1) * d(1, 1)) *
@@ -218,7 +228,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
       double J[2 + kMaxDofs];
       J[0] = nx / f;
       J[1] = ny / f;
-      for (std::size_t k = 0; k < dB.size(); ++k) {
+      for (std::size_t k = 0; k < nFree; ++k) {
         const vcVector<2> d = dB[k] * vcVector<2>(ux - pc.x(), uy - pc.y());
         J[2 + k] = (nx * d.x() + ny * d.y()) / f;
       }
@@ -273,7 +283,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
     // The unknowns move the centroid and turn/scale about it, which keeps translation and the
     // other DOFs nearly uncorrelated however far the pattern origin lies from the edges.
     const vcVector<2> c0 = B * pc;
-    for (std::size_t k = 0; k < freeIdx.size(); ++k) p.v[freeIdx[k]] += dx[2 + k];
+    for (std::size_t k = 0; k < nFree; ++k) p.v[std::size_t(freeIdx[k])] += dx[2 + k];
     clampDofs(P, p);
     const vcVector<2> c1 = poseB(P, p) * pc;
     p.tx += dx[0] + c0.x() - c1.x();
@@ -286,7 +296,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
     // pyramid levels above, a twentieth is plenty for the next level's capture.
     const double tiny = (level == 0 ? T.convergedLevel0 : T.convergedAbove) * f;
     bool still = step < tiny;
-    for (std::size_t k = 0; k < dB.size() && still; ++k)
+    for (std::size_t k = 0; k < nFree && still; ++k)
       still = std::fabs(dx[2 + k]) * rim[k] < tiny;
     if (still) it = iterations - 1;
   }
