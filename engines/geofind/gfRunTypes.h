@@ -190,23 +190,15 @@ struct EdgeProbe {
     gx = w00 * ax[o] + w01 * ax[o + 1] + w10 * ax[o1] + w11 * ax[o1 + 1];
     gy = w00 * ay[o] + w01 * ay[o + 1] + w10 * ay[o1] + w11 * ay[o1 + 1];
   }
-  // Gradient projected on n at p + t n; projecting the four neighbours first shares one
-  // bilinear weighting between both planes.
+  // Gradient projected on n at p + t n (0 outside the window).
   float along(double px, double py, double nx, double ny, double t) const {
-    const double x = px + t * nx - x0, y = py + t * ny - y0;
-    if (x < 0 || y < 0 || x > g->w - 1.001 || y > g->h - 1.001) return 0.0f;
-    const int ix = int(x), iy = int(y);
-    const float fx = float(x - ix), fy = float(y - iy);
-    const std::size_t o = std::size_t(iy) * g->w + ix, o1 = o + g->w;
-    const float* gx = g->gx.data();
-    const float* gy = g->gy.data();
-    const float ax = float(nx), ay = float(ny);
-    const float v00 = gx[o] * ax + gy[o] * ay, v01 = gx[o + 1] * ax + gy[o + 1] * ay;
-    const float v10 = gx[o1] * ax + gy[o1] * ay, v11 = gx[o1 + 1] * ax + gy[o1 + 1] * ay;
-    return (v00 + (v01 - v00) * fx) * (1 - fy) + (v10 + (v11 - v10) * fx) * fy;
+    float v;
+    alongRun(px, py, nx, ny, t, 0, 1, false, &v);
+    return v;
   }
   // along(px, py, nx, ny, t0 + (k0 + j)) for j = 0 .. n - 1 into out[j], |values| when
   // `absolute`: the edge search's inner loop, with the window's constants loaded once.
+  // Projecting the four neighbours first shares one bilinear weighting between both planes.
   void alongRun(double px, double py, double nx, double ny, double t0, int k0, int n,
                 bool absolute, float* out) const {
     const float* gx = g->gx.data();
