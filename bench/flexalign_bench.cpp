@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bench/vcBenchCollector.h"
+#include "bench/vcBenchScenes.h"
 #include "tools/common/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
@@ -19,24 +20,8 @@ namespace {
 
 using D = vcFlexAlignDefs;
 
-struct Data {
-  vcFlexSample sample = vfMakeFlexSample();
-  vcFlexAlignPattern pattern;
-  vcFlexSampleImage run;
-  vcXform<2> start;
-  Data() {
-    pattern.train(sample.arrangement, vfFlexSampleTrainParams(sample));
-    vcFlexSampleOptions opt;
-    // The start pose (the nominal one) is off by about 40 px and 9.5 degrees.
-    opt.partPose = vfFlexSamplePose(sample, 9.5, 1.05, 34, -21);
-    opt.seed = 3;
-    run = vfRenderFlexSample(sample, opt);
-    start = vfFlexSamplePose(sample, 0.0, 1.0);
-  }
-};
-
-const Data& data() {
-  static Data d;
+const vcFlexBenchScene& data() {
+  static const vcFlexBenchScene d;
   return d;
 }
 
@@ -47,7 +32,7 @@ vcFlexAlignRunParams runParams(D::RunStrategy strategy) {
 }
 
 void BM_FlexAlignIndependent(benchmark::State& st) {
-  const Data& d = data();
+  const vcFlexBenchScene& d = data();
   const vcFlexAlignRunParams rp = runParams(D::eIndependentSubModels);
   for (auto _ : st) {
     vcFlexAlignResultSet rs;
@@ -57,7 +42,7 @@ void BM_FlexAlignIndependent(benchmark::State& st) {
 }
 
 void BM_FlexAlignLocallyFixtured(benchmark::State& st) {
-  const Data& d = data();
+  const vcFlexBenchScene& d = data();
   const vcFlexAlignRunParams rp = runParams(D::eLocallyFixturedSubModels);
   for (auto _ : st) {
     vcFlexAlignResultSet rs;
@@ -68,7 +53,7 @@ void BM_FlexAlignLocallyFixtured(benchmark::State& st) {
 
 // Every piece's tool once at its true pose in `run` with the piece's own small ranges.
 void toolsAtTruth(const vcFlexSampleImage& run, const vcFlexSubModelGfndRunParams& sub) {
-  const Data& d = data();
+  const vcFlexBenchScene& d = data();
   for (std::size_t k = 0; k < run.truth.size(); ++k) {
     const long tool = d.pattern.instanceToTool()[k];
     vc_SubModelResultSet rs;
@@ -87,7 +72,7 @@ void BM_ToolsAtTruth(benchmark::State& st) {
 // circle with no prediction (matching the finds to the layout afterwards is not counted, so
 // this is a lower bound of that way's cost).
 void BM_NaiveRigidFinds(benchmark::State& st) {
-  const Data& d = data();
+  const vcFlexBenchScene& d = data();
   vcFlexSubModelGfndRunParams whole = subParams();
   whole.xyUncertainty(1e6, 1e6);
   whole.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -180, 180);
@@ -198,7 +183,7 @@ struct Large {
   vcXform<2> start;
   vcFlexAlignRunParams params;
   Large() {
-    const Data& d = data();
+    const vcFlexBenchScene& d = data();
     vcFlexSampleOptions opt;
     opt.width = 1600;
     opt.height = 1200;
@@ -259,7 +244,7 @@ BENCHMARK(BM_ToolsAtTruth)->Unit(benchmark::kMillisecond);
 // pose):
 // how often the part is found and how far each found piece lies from its truth.
 void accuracy(int n, D::RunStrategy strategy, const char* name) {
-  const Data& d = data();
+  const vcFlexBenchScene& d = data();
   std::mt19937 g(17);
   std::uniform_real_distribution<double> U(-1, 1);
   const vcFlexAlignRunParams rp = runParams(strategy);

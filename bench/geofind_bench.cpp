@@ -15,9 +15,11 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench/vcBenchCollector.h"
+#include "bench/vcBenchScenes.h"
 #include "engines/geofind/vcGFAlign.h"
 #include "tools/common/vcSampleImages.h"
 #include "vcDofData.h"
@@ -28,19 +30,9 @@
 
 namespace {
 
-constexpr double kDeg = 3.14159265358979323846 / 180.0;
 const vcXform<2> kTrainPose(vcMatrix<2>(), vcVector<2>(80, 80));
-
-vcXform<2> poseAt(double x, double y, double deg, double scale) {
-  return vcXform<2>(vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(deg * kDeg)), {x, y});
-}
-
-vcGFAlignRunParams params(double a0, double a1, double s0, double s1) {
-  vcGFAlignRunParams rp;
-  vcGeorapidDOFList list = vfAngleScaleDofList(a0, a1, s0, s1);
-  rp.customizeDOFs(&list);
-  return rp;
-}
+const auto poseAt = vfBenchPose;
+const auto params = vfBenchGeofindParams;
 
 // ------------------------------------------------------------------ camera-like line-art part
 // Body with a chamfered corner, a tab and a hole on a dark background (contrasts 80 to 170 grey),
@@ -182,47 +174,35 @@ vcPelBuffer<unsigned char> render(const vcXform<2>& pose, const Options& o) {
 
 }  // namespace part
 
-struct Data {
-  vcPelBuffer<unsigned char> train;
-  vcGFAlignPattern pat;
-  vcPelBuffer<unsigned char> img;  // pattern at 37.3 deg, scale 1.04
-  vcXform<2> truth = poseAt(331.4, 228.7, 37.3, 1.04);
-  Data() {
-    vcSampleRender r;
-    r.width = r.height = 160;
-    train = vfRenderSample(vfSampleAsymmetricPattern(), kTrainPose, r);
-    pat.train(train, 2, nullptr, 0);
-    vcSampleRender o;
-    o.noiseSigma = 5;
-    o.clutterShapes = 6;
-    img = vfRenderSample(vfSampleAsymmetricPattern(), truth, o);
-  }
-};
-
-const Data& data() {
-  static Data d;
+const vcGeofindBenchScene& data() {
+  static const vcGeofindBenchScene d = vfGeofindSampleScene();
   return d;
 }
 
-bool near(const vcGFAlignResultSet& rs, const vcXform<2>& truth) {
-  if (rs.numFound() < 1) return false;
-  const vcXform<2> e = truth * kTrainPose.inverse();
-  return rs[0].pose().mapPoint({80, 80}).distance(e.mapPoint({80, 80})) < 1.0;
+const vcGeofindBenchScene& longPart() {
+  static const vcGeofindBenchScene d = vfLongPartScene();
+  return d;
 }
 
-void runCase(benchmark::State& st, double a0, double a1, double s0, double s1) {
-  const Data& d = data();
+void runCase(benchmark::State& st, const vcGeofindBenchScene& d, double a0, double a1, double s0,
+             double s1) {
   const vcGFAlignRunParams rp = params(a0, a1, s0, s1);
   vcGFAlignResultSet rs;
-  for (auto _ : st) d.pat.run(d.img, rp, rs, nullptr, 0);
-  if (!near(rs, d.truth)) st.SkipWithError("pattern not found");
+  for (auto _ : st) d.pattern.run(d.image, rp, rs, nullptr, 0);
+  if (!vfBenchFound(d, rs)) st.SkipWithError("pattern not found");
 }
 
-void BM_Geofind360(benchmark::State& st) { runCase(st, -180, 180, 1.04, 1.04); }
-void BM_Geofind10(benchmark::State& st) { runCase(st, 27.3, 47.3, 1.04, 1.04); }
-void BM_Geofind360Scale(benchmark::State& st) { runCase(st, -180, 180, 0.9, 1.1); }
+void BM_Geofind360(benchmark::State& st) { runCase(st, data(), -180, 180, 1.04, 1.04); }
+void BM_Geofind10(benchmark::State& st) { runCase(st, data(), 27.3, 47.3, 1.04, 1.04); }
+void BM_Geofind360Scale(benchmark::State& st) { runCase(st, data(), -180, 180, 0.9, 1.1); }
+// The long part: what a scale range costs against a fixed scale on a pattern far longer than
+// wide, where the rim (and so the number of angle and scale steps) is large for its edges.
+void BM_LongPart360(benchmark::State& st) { runCase(st, longPart(), -180, 180, 1.03, 1.03); }
+void BM_LongPart360Scale(benchmark::State& st) { runCase(st, longPart(), -180, 180, 0.9, 1.1); }
 BENCHMARK(BM_Geofind360)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Geofind10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongPart360)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongPart360Scale)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Geofind360Scale)->Unit(benchmark::kMillisecond);
 
 #ifdef VCFLEX_HAVE_OPENCV
@@ -240,8 +220,8 @@ constexpr double kPeerAngleStep = 5.0;
 // Rotated templates at the peer step over the range, best TM_CCOEFF_NORMED peak.
 void matchRotated(benchmark::State& st, double a0, double a1) {
   cv::setNumThreads(1);
-  const Data& d = data();
-  const cv::Mat img = toMat(d.img), tpl = toMat(d.train);
+  const vcGeofindBenchScene& d = data();
+  const cv::Mat img = toMat(d.image), tpl = toMat(d.train);
   std::vector<cv::Mat> rotated;
   for (double a = a0; a <= a1 + 1e-9; a += kPeerAngleStep) {
     cv::Mat r;
@@ -272,8 +252,8 @@ BENCHMARK(BM_OpenCVMatchTemplate360)->Unit(benchmark::kMillisecond)->Iterations(
 
 void BM_OpenCVGuil360Scale(benchmark::State& st) {
   cv::setNumThreads(1);
-  const Data& d = data();
-  const cv::Mat img = toMat(d.img), tpl = toMat(d.train);
+  const vcGeofindBenchScene& d = data();
+  const cv::Mat img = toMat(d.image), tpl = toMat(d.train);
   cv::Ptr<cv::GeneralizedHoughGuil> g = cv::createGeneralizedHoughGuil();
   g->setMinAngle(0);
   g->setMaxAngle(360);
@@ -327,8 +307,8 @@ void accuracy(const char* name, const vcGFAlignPattern& pat, int n, double goalF
     double dp = 1e9, da = 1e9, ds = 0;
     if (rs.numFound() > 0) {
       dp = rs[0].pose().mapPoint({80, 80}).distance(e.mapPoint({80, 80}));
-      da = vfNormalizeAngle(rs[0].pose().matrix().rotation() - e.matrix().rotation()).toDouble() /
-           kDeg;
+      da = vfNormalizeAngle(rs[0].pose().matrix().rotation() - e.matrix().rotation()).toDouble() *
+           vcDegPerRad;
       ds = rs[0].pose().matrix().scale() / e.matrix().scale() - 1;
     }
     if (rs.numFound() < 1 || !rs[0].accepted() || dp >= 1.0 || std::fabs(da) > 1.0) {
@@ -377,7 +357,7 @@ vcPelBuffer<unsigned char> partImage(const vcXform<2>& truth, int i, double nois
 
 void accuracyTable() {
   using namespace std::placeholders;
-  const vcGFAlignPattern& s = data().pat;
+  const vcGFAlignPattern& s = data().pattern;
   const vcGFAlignPattern& p = partPattern();
   accuracy("sample", s, 200, 0.99, std::bind(sampleImage, _1, _2, 0.0));
   accuracy("sample_occluded25%", s, 200, 0.95, std::bind(sampleImage, _1, _2, 0.25));
@@ -417,6 +397,14 @@ int main(int argc, char** argv) {
   line("360deg", g360, "matchTemplate5deg", mt360, 3);
   line("+-10deg", g10, "matchTemplate5deg", mt10, 1);
   line("360deg_scale0.9-1.1", g360s, "GeneralizedHoughGuil5deg", guil, 8);
+  // A scale range against a fixed scale, on the sample and on the long part (goal 2.5).
+  const double l360 = get("BM_LongPart360"), l360s = get("BM_LongPart360Scale");
+  std::printf("%-28s %12.3f  fixed scale %.3f ms, scale range / fixed %.3f (goal 2.5)\n",
+              "long_360deg_scale0.9-1.1", l360s, l360, l360 > 0 ? l360s / l360 : 0.0);
+  for (const auto& [name, fixed, ranged] :
+       {std::tuple{"sample", g360, g360s}, std::tuple{"long", l360, l360s}})
+    std::printf("RESULT case=scale_cost_%s fixed_ms=%.4f scale_ms=%.4f ratio=%.4f goal=2.5\n",
+                name, fixed, ranged, fixed > 0 ? ranged / fixed : 0.0);
   accuracyTable();
   benchmark::Shutdown();
   return 0;

@@ -1,0 +1,103 @@
+// Instruction-count cases for scripts/perfcheck. `perfcases CASE` builds the case's scene (not
+// counted), runs the measured call once between callgrind's start and stop of instrumentation,
+// and prints whether its answer was right; `perfcases` alone lists the cases. Under
+// `valgrind --tool=callgrind --instr-atstart=no` only the measured call is counted, so the
+// count does not move with the machine's load; run natively it simply runs the case.
+#include <valgrind/callgrind.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bench/vcBenchScenes.h"
+
+namespace {
+
+using D = vcFlexAlignDefs;
+
+struct Case {
+  const char* name;
+  const char* what;
+  // Builds the scene and returns the measured call, which returns whether it answered right.
+  std::function<std::function<bool()>()> setUp;
+};
+
+std::function<bool()> flexRun(D::RunStrategy strategy) {
+  auto scene = std::make_shared<vcFlexBenchScene>();
+  const vcFlexAlignRunParams rp = vfFlexSampleRunParams(strategy, 0.6);
+  return [scene, rp] {
+    vcFlexAlignResultSet rs;
+    scene->pattern.run(scene->run.image, vc2XformLinear(scene->start), {}, rp, rs);
+    return !rs.results().empty() && rs.results()[0].found() &&
+           rs.results()[0].positionIndices().size() == scene->run.truth.size();
+  };
+}
+
+std::function<bool()> toolsAtTruth() {
+  auto scene = std::make_shared<vcFlexBenchScene>();
+  const vcFlexSubModelGfndRunParams sub = vfFlexSamplePieceParams(0.6);
+  return [scene, sub] {
+    std::size_t found = 0, pieces = 0;
+    for (std::size_t k = 0; k < scene->run.truth.size(); ++k) {
+      const vc_SubModelTool& tool =
+          scene->pattern.tools()[static_cast<std::size_t>(scene->pattern.instanceToTool()[k])];
+      if (tool.subModel().modelType() == vcFlexModelDefs::eBlank) continue;
+      ++pieces;
+      vc_SubModelResultSet rs;
+      tool.run(scene->run.image, vc2XformLinear(scene->run.truth[k]), sub, {}, rs);
+      found += rs.results().empty() ? 0 : 1;
+    }
+    return found == pieces;
+  };
+}
+
+std::function<bool()> geofind(vcGeofindBenchScene (*make)(), double s0, double s1) {
+  auto scene = std::make_shared<vcGeofindBenchScene>(make());
+  const vcGFAlignRunParams rp = vfBenchGeofindParams(-180, 180, s0, s1);
+  return [scene, rp] {
+    vcGFAlignResultSet rs;
+    scene->pattern.run(scene->image, rp, rs, nullptr, 0);
+    return vfBenchFound(*scene, rs);
+  };
+}
+
+const std::vector<Case>& cases() {
+  static const std::vector<Case> all = {
+      {"flex_fixtured", "flexible sample, locally fixtured run",
+       [] { return flexRun(D::eLocallyFixturedSubModels); }},
+      {"flex_independent", "flexible sample, independent run",
+       [] { return flexRun(D::eIndependentSubModels); }},
+      {"flex_truth", "flexible sample, each piece searched once at its true pose", toolsAtTruth},
+      {"geofind_360", "Geofind sample pattern, full circle",
+       [] { return geofind(vfGeofindSampleScene, 1.04, 1.04); }},
+      {"geofind_360_scale", "Geofind sample pattern, full circle, scale 0.9-1.1",
+       [] { return geofind(vfGeofindSampleScene, 0.9, 1.1); }},
+      {"long_360", "long part (380 x 86) in 800 x 800, full circle",
+       [] { return geofind(vfLongPartScene, 1.03, 1.03); }},
+      {"long_360_scale", "long part (380 x 86) in 800 x 800, full circle, scale 0.9-1.1",
+       [] { return geofind(vfLongPartScene, 0.9, 1.1); }},
+  };
+  return all;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    for (const Case& c : cases()) std::printf("%-20s %s\n", c.name, c.what);
+    return argc == 1 ? 0 : 2;
+  }
+  for (const Case& c : cases()) {
+    if (std::strcmp(c.name, argv[1]) != 0) continue;
+    const std::function<bool()> measured = c.setUp();
+    CALLGRIND_START_INSTRUMENTATION;
+    const bool right = measured();
+    CALLGRIND_STOP_INSTRUMENTATION;
+    std::printf("%s %s\n", c.name, right ? "right" : "WRONG");
+    return right ? 0 : 1;
+  }
+  std::fprintf(stderr, "perfcases: no case named %s\n", argv[1]);
+  return 2;
+}
