@@ -19,6 +19,12 @@ struct ResponseMaps {
   }
 };
 
+// By value, so that the loops using it have no branch and vectorize.
+inline std::uint8_t max3(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
+  const std::uint8_t m = a > b ? a : b;
+  return m > c ? m : c;
+}
+
 int dirBin(double gx, double gy, int nb, bool ignorePolarity) {
   double a = std::atan2(gy, gx);
   const double period = ignorePolarity ? kPi : 2 * kPi;
@@ -39,28 +45,37 @@ void buildResponses(const Grad& g, const Problem& P, int level, int pad, Respons
   // Unit gradient directions once; weak pixels get a zero vector and so no response.
   std::vector<float> ux(n), uy(n);
   const float thr2 = float(P.contrastOn(level) * P.contrastOn(level));
-  for (std::size_t i = 0; i < n; ++i) {
-    const float gx = g.gx[i], gy = g.gy[i], m2 = gx * gx + gy * gy;
-    const float inv = (m2 >= thr2 && m2 > 0) ? 1.0f / std::sqrt(m2) : 0.0f;
-    ux[i] = gx * inv;
-    uy[i] = gy * inv;
-  }
+  for (int y = 0; y < g.h; ++y)
+    for (int x = 0; x < g.w; ++x) {
+      const std::size_t s = std::size_t(y) * g.stride + x, i = std::size_t(y) * g.w + x;
+      const float gx = g.gx[s], gy = g.gy[s], m2 = gx * gx + gy * gy;
+      const float inv = (m2 >= thr2 && m2 > 0) ? 1.0f / std::sqrt(m2) : 0.0f;
+      ux[i] = gx * inv;
+      uy[i] = gy * inv;
+    }
   const double period = P.ignorePolarity ? kPi : 2 * kPi;
+  const float K = float(P.tune.responseMax);
   std::vector<std::uint8_t> tmp(n), rowMax(n);
+  // The loops below have no branch inside and vectorize.
   for (int b = 0; b < R.nb; ++b) {
     const float cx = float(std::cos(b * period / R.nb)), cy = float(std::sin(b * period / R.nb));
-    for (std::size_t i = 0; i < n; ++i) {
-      float c = ux[i] * cx + uy[i] * cy;
-      if (P.ignorePolarity) c = std::fabs(c);
-      c = std::max(c, 0.0f);
-      tmp[i] = std::uint8_t(c * P.tune.responseMax + 0.5f);
-    }
+    if (P.ignorePolarity)
+      for (std::size_t i = 0; i < n; ++i)
+        tmp[i] = std::uint8_t(std::fabs(ux[i] * cx + uy[i] * cy) * K + 0.5f);
+    else
+      for (std::size_t i = 0; i < n; ++i)
+        tmp[i] = std::uint8_t(std::max(ux[i] * cx + uy[i] * cy, 0.0f) * K + 0.5f);
     // Separable 3x3 maximum: along rows, then down columns into the padded plane.
     for (int y = 0; y < g.h; ++y) {
       const std::uint8_t* s = &tmp[std::size_t(y) * g.w];
       std::uint8_t* d = &rowMax[std::size_t(y) * g.w];
-      for (int x = 0; x < g.w; ++x)
-        d[x] = std::max({s[x], s[std::max(x - 1, 0)], s[std::min(x + 1, g.w - 1)]});
+      if (g.w == 1) {
+        d[0] = s[0];
+        continue;
+      }
+      d[0] = max3(s[0], s[0], s[1]);
+      for (int x = 1; x + 1 < g.w; ++x) d[x] = max3(s[x - 1], s[x], s[x + 1]);
+      d[g.w - 1] = max3(s[g.w - 2], s[g.w - 1], s[g.w - 1]);
     }
     std::uint8_t* dst = R.buf.data() + planeSize * b;
     for (int y = 0; y < g.h; ++y) {
@@ -68,7 +83,7 @@ void buildResponses(const Grad& g, const Problem& P, int level, int pad, Respons
       const std::uint8_t* a1 = &rowMax[std::size_t(y) * g.w];
       const std::uint8_t* a2 = &rowMax[std::size_t(std::min(y + 1, g.h - 1)) * g.w];
       std::uint8_t* d = dst + std::size_t(y + pad) * R.stride + pad;
-      for (int x = 0; x < g.w; ++x) d[x] = std::max({a0[x], a1[x], a2[x]});
+      for (int x = 0; x < g.w; ++x) d[x] = max3(a0[x], a1[x], a2[x]);
     }
   }
 }
@@ -108,6 +123,75 @@ DofGrid makeGrid(const Problem& P, double radiusPx) {
   return g;
 }
 
+// The strongest places, best first, each with its DOF variants. `maxR` is the pattern's largest
+// radius in pixels of the level, `f` the level's factor.
+std::vector<Cand> strongestPlaces(const Problem& P, const DofGrid& grid, std::vector<Cand> cands,
+                                  double maxR, double f, std::size_t keep) {
+  const vc_GFTuning& T = P.tune;
+  std::sort(cands.begin(), cands.end(), [](const Cand& a, const Cand& b) {
+    if (a.score != b.score) return a.score > b.score;
+    if (a.cy != b.cy) return a.cy < b.cy;
+    return a.cx < b.cx;
+  });
+  // A weaker peak within the pattern's radius of a kept place is that instance again: a variant
+  // of it when its DOFs differ, else nothing; except that each place lets one rival farther
+  // away than suppressOfRim of the radius stand beside it as a place of its own. A decoy next to
+  // the pattern (dense texture, where the spread orientation maps answer every direction) can
+  // outscore it at the coarse level, and must not suppress it; more rivals would only be tracked
+  // for nothing.
+  const double rpx = std::max(T.minRadius, maxR) * f;
+  const double rival = std::max(T.minRadius, T.suppressOfRim * maxR) * f;
+  struct Place {
+    double cx, cy, best;
+    int rivals = 0;
+    std::vector<std::size_t> kept;  // indices into out
+  };
+  std::vector<Place> places;
+  std::vector<Cand> out;
+  for (Cand cd : cands) {
+    long at = -1;
+    bool besideAllowed = false;
+    for (std::size_t j = 0; j < places.size() && at < 0; ++j) {
+      const double d = std::hypot(cd.cx - places[j].cx, cd.cy - places[j].cy);
+      if (d > rpx) continue;
+      at = long(j);
+      besideAllowed = d > rival && places[j].rivals < T.coarseRivals;
+    }
+    if (at >= 0 && besideAllowed) {
+      if (places.size() >= keep) continue;
+      ++places[std::size_t(at)].rivals;
+      at = -1;
+    } else if (at >= 0) {
+      Place& pl = places[std::size_t(at)];
+      if (pl.kept.size() >= T.placeVariants || cd.score < T.variantShare * pl.best) continue;
+      // Neighbouring sizes stay apart in the strongest places: under occlusion the peak of a
+      // wrong size, fitted to an occluder's outline, can stand next to the true one and be the
+      // higher. Otherwise a peak within two grid steps of a kept one in every DOF is the same.
+      const bool sizesApart = std::size_t(at) < T.sizeVariety;
+      bool same = false;
+      for (std::size_t k : pl.kept) {
+        bool near = true;
+        for (std::size_t q = 0; q < P.dofs.size() && near; ++q) {
+          if (P.dofs[q].fixed) continue;
+          const double tol = isSizeDof(P.dofs[q]) && sizesApart ? T.suppressSizeSteps
+                                                                  : T.suppressSteps;
+          near = circDiff(cd.v[q], out[k].v[q], P.dofs[q].dof->circular()) <= tol * grid.steps[q];
+        }
+        same = same || near;
+      }
+      if (same) continue;
+      pl.kept.push_back(out.size());
+      out.push_back(cd);
+      continue;
+    }
+    if (places.size() >= keep) continue;
+    cd.placeBest = true;
+    places.push_back({cd.cx, cd.cy, cd.score, 0, {out.size()}});
+    out.push_back(cd);
+  }
+  return out;
+}
+
 }  // namespace
 
 DofGrid coarseGrid(const Problem& P, const PatPoints& pts, int level) {
@@ -130,8 +214,7 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
                                int level, const DofGrid& grid, double thr, std::size_t keep) {
   const double f = double(1 << level), c = 0.5 * (f - 1.0);
   Grad g;
-  int gx0, gy0;
-  sobel(L, 0, 0, L.w, L.h, g, gx0, gy0);
+  gradientOf(L, L.win, g);
   double maxR = 0;
   Pose probe;
   const std::size_t nCombos = grid.count();
@@ -146,7 +229,8 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   const int pad = int(std::ceil(maxR)) + 3;
   ResponseMaps R;
   buildResponses(g, P, level, pad, R);
-  const int W = L.w, H = L.h;
+  // Positions are scanned over the run's window on this level.
+  const int W = g.w, H = g.h;
   // The accumulator has the response planes' row stride, so that each point adds one shifted
   // plane in a single contiguous run; the columns beyond W collect wrapped sums and are unused.
   // A point shifted by (dx, dy) sees image pixels only where the window and its shifted copy
@@ -211,8 +295,8 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
         if (!peak) continue;
         Cand cd;
         cd.score = s / totalW;
-        cd.cx = x * f + c;
-        cd.cy = y * f + c;
+        cd.cx = (x + g.x0) * f + c;
+        cd.cy = (y + g.y0) * f + c;
         cd.x = cd.cx - Bc.x();
         cd.y = cd.cy - Bc.y();
         grid.at(ci, cd.v);
@@ -226,52 +310,122 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
       cands.resize(P.tune.coarsePoolKeep * keep);
     }
   }
-  std::sort(cands.begin(), cands.end(), [](const Cand& a, const Cand& b) {
-    if (a.score != b.score) return a.score > b.score;
-    if (a.cy != b.cy) return a.cy < b.cy;
-    return a.cx < b.cx;
-  });
-  // Greedy suppression of neighbours in position and every DOF: within the pattern's radius a
-  // weaker peak is the same instance, except that each kept peak lets one rival farther away
-  // than suppressOfRim of the radius stand beside it. A decoy next to the pattern (dense
-  // texture, where the spread orientation maps answer every direction) can outscore it at the
-  // coarse level, and must not suppress it; more rivals would only be tracked for nothing.
-  const double rpx = std::max(P.tune.minRadius, maxR) * f;
-  const double rival = std::max(P.tune.minRadius, P.tune.suppressOfRim * maxR) * f;
-  std::vector<Cand> out;
-  std::vector<int> rivals;  // per kept peak: rivals admitted beside it
-  for (const Cand& cd : cands) {
-    bool dup = false;
-    long beside = -1;
-    for (std::size_t j = 0; j < out.size() && !dup; ++j) {
-      const Cand& o = out[j];
-      const double d = std::hypot(cd.cx - o.cx, cd.cy - o.cy);
-      if (d > rpx) continue;
-      // Neighbouring sizes stay apart among the strongest peaks: under occlusion the peak of a
-      // wrong size, fitted to an occluder's outline, can stand next to the true one and be the
-      // higher. Further down the list (a caller collecting many candidates) they merge again.
-      bool near = true;
-      for (std::size_t k = 0; k < P.dofs.size(); ++k) {
-        if (P.dofs[k].fixed) continue;
-        const double tol = isSizeDof(P.dofs[k]) && out.size() < P.tune.sizeVariety
-                               ? P.tune.suppressSizeSteps
-                               : P.tune.suppressSteps;
-        if (circDiff(cd.v[k], o.v[k], P.dofs[k].dof->circular()) > tol * grid.steps[k])
-          near = false;
-      }
-      if (!near) continue;
-      if (d > rival && rivals[j] < P.tune.coarseRivals && beside < 0)
-        beside = long(j);
-      else
-        dup = true;
-    }
-    if (dup) continue;
-    if (beside >= 0) ++rivals[std::size_t(beside)];
-    out.push_back(cd);
-    rivals.push_back(0);
-    if (out.size() >= keep) break;
+  return strongestPlaces(P, grid, std::move(cands), maxR, f, keep);
+}
+
+std::vector<Cand> localSearch(const Problem& P, const PatPoints& pts, const LevelImage& L,
+                              int level, const DofGrid& grid, const Prediction& box,
+                              std::size_t keep) {
+  const double f = double(1 << level), c = 0.5 * (f - 1.0);
+  const std::size_t nCombos = grid.count();
+  std::vector<vcMatrix<2>> Bs(nCombos);
+  double maxR = 0;
+  Pose probe;
+  for (std::size_t ci = 0; ci < nCombos; ++ci) {
+    grid.at(ci, probe.v);
+    Bs[ci] = poseB(P, probe);
+    const double s = std::sqrt(std::fabs(Bs[ci].det())) +
+                     std::hypot(Bs[ci](0, 0) - Bs[ci](1, 1), Bs[ci](0, 1) + Bs[ci](1, 0));
+    maxR = std::max(maxR, pts.rim * s / f);
   }
-  return out;
+  // The window's unit gradient directions (zero where weak), padded so that no point of a pose
+  // inside the window falls off the array.
+  Grad g;
+  gradientOf(L, L.win, g);
+  const int pad = int(std::ceil(maxR)) + 2;
+  const int W = g.w + 2 * pad, H = g.h + 2 * pad;
+  std::vector<float> ux(std::size_t(W) * H, 0.0f), uy(std::size_t(W) * H, 0.0f);
+  const float thr2 = float(P.contrastOn(level) * P.contrastOn(level));
+  for (int y = 0; y < g.h; ++y)
+    for (int x = 0; x < g.w; ++x) {
+      const std::size_t s = std::size_t(y) * g.stride + x;
+      const std::size_t i = std::size_t(y + pad) * W + (x + pad);
+      const float gx = g.gx[s], gy = g.gy[s], m2 = gx * gx + gy * gy;
+      const float inv = (m2 >= thr2 && m2 > 0) ? 1.0f / std::sqrt(m2) : 0.0f;
+      ux[i] = gx * inv;
+      uy[i] = gy * inv;
+    }
+  const std::size_t n = pts.size();
+  std::vector<long> at(n);
+  std::vector<float> nx(n), ny(n), score;
+  std::vector<Cand> cands;
+  for (std::size_t ci = 0; ci < nCombos; ++ci) {
+    P.deadline.check();
+    const vcMatrix<2>& B = Bs[ci];
+    const vcMatrix<2> Bit = invTranspose(B);
+    const vcVector<2> Bc = B * pts.centroid;
+    // The centroid's positions on this level for the origins the prediction allows, relative to
+    // the window.
+    const int X0 = std::max(0, int(std::floor((box.tx - box.ex + Bc.x() - c) / f)) - g.x0);
+    const int X1 = std::min(g.w - 1, int(std::ceil((box.tx + box.ex + Bc.x() - c) / f)) - g.x0);
+    const int Y0 = std::max(0, int(std::floor((box.ty - box.ey + Bc.y() - c) / f)) - g.y0);
+    const int Y1 = std::min(g.h - 1, int(std::ceil((box.ty + box.ey + Bc.y() - c) / f)) - g.y0);
+    if (X0 > X1 || Y0 > Y1) continue;
+    for (std::size_t i = 0; i < n; ++i) {
+      const vcVector<2> q =
+          B * vcVector<2>(pts.ux[i] - pts.centroid.x(), pts.uy[i] - pts.centroid.y());
+      at[i] = std::lround(q.y() / f) * W + std::lround(q.x() / f);
+      double mx, my;
+      posedNormal(Bit, pts.nx[i], pts.ny[i], mx, my);
+      nx[i] = float(mx), ny[i] = float(my);
+    }
+    // Mean direction cosine of the points at every allowed centroid position.
+    const int SW = X1 - X0 + 1, SH = Y1 - Y0 + 1;
+    score.assign(std::size_t(SW) * SH, 0.0f);
+    for (int y = 0; y < SH; ++y)
+      for (int x = 0; x < SW; ++x) {
+        const long base = long(Y0 + y + pad) * W + (X0 + x + pad);
+        float sum = 0.0f;
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::size_t k = std::size_t(base + at[i]);
+          float r = ux[k] * nx[i] + uy[k] * ny[i];
+          if (P.ignorePolarity) r = std::fabs(r);
+          sum += std::max(r, 0.0f);
+        }
+        score[std::size_t(y) * SW + x] = sum / float(n);
+      }
+    // Local maxima among the allowed positions (ties to the first in row order).
+    for (int y = 0; y < SH; ++y)
+      for (int x = 0; x < SW; ++x) {
+        const float s = score[std::size_t(y) * SW + x];
+        bool peak = s > 0.0f;
+        for (int yy = std::max(0, y - 1); yy <= std::min(SH - 1, y + 1) && peak; ++yy)
+          for (int xx = std::max(0, x - 1); xx <= std::min(SW - 1, x + 1); ++xx) {
+            const float o = score[std::size_t(yy) * SW + xx];
+            if (o > s || (o == s && yy * SW + xx < y * SW + x)) {
+              peak = false;
+              break;
+            }
+          }
+        if (!peak) continue;
+        Cand cd;
+        cd.score = s;
+        cd.cx = (X0 + x + g.x0) * f + c;
+        cd.cy = (Y0 + y + g.y0) * f + c;
+        cd.x = cd.cx - Bc.x();
+        cd.y = cd.cy - Bc.y();
+        grid.at(ci, cd.v);
+        cands.push_back(cd);
+      }
+  }
+  return strongestPlaces(P, grid, std::move(cands), maxR, f, keep);
+}
+
+double localSearchCost(const PatPoints& pts, int level, const DofGrid& grid,
+                       const Prediction& box) {
+  const double f = double(1 << level);
+  // About eight operations a point for every allowed position of every pose.
+  const double positions = (2.0 * box.ex / f + 2.0) * (2.0 * box.ey / f + 2.0);
+  return 8.0 * positions * double(grid.count()) * double(pts.size());
+}
+
+double coarseSearchCost(const Problem& P, const PatPoints& pts, const LevelImage& L,
+                        const DofGrid& grid) {
+  // Per orientation plane about a dozen operations a pixel; per pose and point a vector add
+  // over the window's rows (sixteen sums an operation).
+  const double area = double(L.width()) * double(L.height());
+  const double planes = P.ignorePolarity ? P.tune.orientationBins / 2 : P.tune.orientationBins;
+  return planes * area * 12.0 + double(grid.count()) * double(pts.size()) * area / 16.0;
 }
 
 }  // namespace vc_gfrun

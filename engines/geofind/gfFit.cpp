@@ -12,22 +12,17 @@
 namespace vc_gfrun {
 namespace {
 
-// The index nearest to v in [0, hi], halves rounded up as std::lround does for positive
-// values, without its library call (this runs for every matched point of every fit).
-int nearestIndex(double v, int hi) {
-  if (!(v > 0)) return 0;
-  if (v >= hi) return hi;
-  const double r = std::floor(v);
-  return int(r) + (v - r >= 0.5 ? 1 : 0);
-}
+// The pixel index nearest to v (an edge position inside a gradient window; 0 for negative
+// values), halves rounded up as std::lround does, without a library call (this runs for every
+// matched point of every fit).
+int nearestIndex(double v) { return int(std::max(v, 0.0) + 0.5); }
 
 // True when the level's pixel two pixels to the bright side of an edge at (x, y) is saturated,
 // or the one two pixels to the dark side is black; (gx, gy) is the edge's unit gradient. A
 // reduced level is saturated only where all four of its pixels were, and rounds to 254 or 255.
 bool isClipped(const LevelImage& L, double x, double y, double gx, double gy, int level) {
   auto at = [&](double px, double py) {
-    const int ix = nearestIndex(px, L.w - 1), iy = nearestIndex(py, L.h - 1);
-    return L.pix[std::size_t(iy) * L.w + ix];
+    return L.pixel(nearestIndex(px), nearestIndex(py));
   };
   const int hi = level == 0 ? 255 : 254, lo = level == 0 ? 0 : 1;
   return at(x + 2 * gx, y + 2 * gy) >= hi || at(x - 2 * gx, y - 2 * gy) <= lo;
@@ -50,43 +45,18 @@ PixRect windowAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, doub
 EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
                       double margin, const LevelImage& L, Grad& scratch, double smooth) {
   const PixRect r = windowAround(pts, B, tx, ty, margin);
-  const PixRect c = r.clippedTo(L.w, L.h);
-  if (scratch.covers(&L, smooth, c.x0, c.y0, c.x1, c.y1))
-    return EdgeProbe{&scratch, scratch.x0, scratch.y0};
-  Grad& g = scratch.spill ? *scratch.spill : scratch;
-  if (g.covers(&L, smooth, c.x0, c.y0, c.x1, c.y1)) return EdgeProbe{&g, g.x0, g.y0};
-  int gx0, gy0;
-  if (smooth > 0)
-    smoothSobel(L, smooth, r.x0, r.y0, r.x1, r.y1, g, gx0, gy0);
-  else
-    sobel(L, r.x0, r.y0, r.x1, r.y1, g, gx0, gy0);
-  return EdgeProbe{&g, gx0, gy0};
-}
-
-void gradientOverAll(const Problem& P, const PatPoints& pts, const LevelImage& L, int level,
-                     const std::vector<Pose>& poses, double margin, Grad& shared, Grad& spill) {
-  shared.spill = nullptr;
-  const double f = double(1 << level), cl = 0.5 * (f - 1.0);
-  PixRect all{L.w, L.h, 0, 0};
-  long sum = 0;
-  for (const Pose& p : poses) {
-    const PixRect r = windowAround(pts, poseB(P, p) * (1.0 / f), (p.tx - cl) / f,
-                                   (p.ty - cl) / f, margin + 1)
-                          .clippedTo(L.w, L.h);
-    all = {std::min(all.x0, r.x0), std::min(all.y0, r.y0), std::max(all.x1, r.x1),
-           std::max(all.y1, r.y1)};
-    sum += r.area();
+  if (smooth > 0) {
+    const PixRect c = r.clippedTo(L.win);
+    if (!scratch.covers(&L, smooth, c.x0, c.y0, c.x1, c.y1)) smoothSobel(L, smooth, r, scratch);
+    return EdgeProbe::within(scratch, c);
   }
-  if (all.area() == 0 || all.area() > sum) return;
-  shared.spill = &spill;
-  if (shared.covers(&L, 0, all.x0, all.y0, all.x1, all.y1)) return;
-  int gx0, gy0;
-  sobel(L, all.x0, all.y0, all.x1, all.y1, shared, gx0, gy0);
+  gradientOf(L, r, scratch);
+  return EdgeProbe::within(scratch, r.clippedTo(L.win));
 }
 
 bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
               bool ignorePolarity, double thr, int maxSteps, double& t, double& mag,
-              float* width2) {
+              float* width2, bool precise) {
   const int n = int(std::ceil(R));
   const int cap = std::min(maxSteps, vc_GFTuning::kProbeStepsLimit);
   float f[2 * vc_GFTuning::kProbeStepsLimit + 3];
@@ -107,6 +77,16 @@ bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, do
   }
   if (best < 0) return false;
   double t0 = best - m;
+  if (!precise) {
+    // One parabola through the integer samples: its vertex, and the magnitude there.
+    const double a = f[best - 1], b = f[best], c = f[best + 1];
+    const double den = a - 2.0 * b + c;
+    double d = 0.0;
+    if (den < 0) d = std::clamp(0.5 * (a - c) / den, -0.75, 0.75);
+    t = t0 + d;
+    mag = b - 0.25 * (a - c) * d;
+    return std::fabs(t) <= R + 0.5 && mag >= thr * 0.5;
+  }
   // Re-centre the three samples on the estimate once, as in training, so that the parabola
   // is evaluated at the same phase as the model's edges.
   for (int it = 0; it < 2; ++it) {
@@ -164,6 +144,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   constexpr int kWidthBins = 64;
   constexpr double kWidthPerBin = 0.25;  // px^2
   std::array<std::uint32_t, kWidthBins> widths{};
+  bool converged = false;
   for (int it = 0; it <= iterations; ++it) {
     const bool last = it == iterations;
     const double R = last ? T.matchBand + el
@@ -198,7 +179,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
       double t, mag;
       float w2 = 0;
       if (!findEdge(E, px, py, nx, ny, R, P.ignorePolarity, thr, T.maxProbeSteps, t, mag,
-                    last ? &w2 : nullptr))
+                    last ? &w2 : nullptr, level == 0))
         continue;
       // Direction agreement at the matched edge: an edge running another way (texture, another
       // object crossing the pattern) is not this point's edge, however near.
@@ -251,6 +232,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
         stats->fitError = sumWm > 0 ? std::sqrt(sumR2 / sumWm) : 0;
         stats->contrast = sumWm > 0 ? sumC / sumWm : 0;
         stats->matched = matched;
+        stats->converged = converged;
         stats->width2 = 0;
         for (std::size_t b = 0, below = 0; b < widths.size() && matched; ++b) {
           if (2 * (below + widths[b]) > matched) {
@@ -299,6 +281,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
     for (std::size_t k = 0; k < nFree && still; ++k)
       still = std::fabs(dx[2 + k]) * rim[k] < tiny;
     if (still) it = iterations - 1;
+    converged = still;
   }
 }
 

@@ -1,5 +1,6 @@
-// Pyramid and noise: the run window as a pyramid of 2x2 mean reductions, the gradient noise
-// that sets the contrast threshold of each level, and the Sobel gradient of a level window.
+// Pyramid and noise: the run's views of the image cache's levels, the gradient noise that sets
+// the contrast threshold of each level, and the gradient windows of a level (the cache's, or
+// smoothed ones of their own).
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -8,49 +9,29 @@
 
 namespace vc_gfrun {
 
-std::vector<LevelImage> buildPyramid(const vcPelBuffer_const<unsigned char>& image,
-                                     const vcPelBuffer_const<unsigned char>* mask, int top) {
-  std::vector<LevelImage> pyr(1);
-  LevelImage& L = pyr[0];
-  L.w = int(image.width());
-  L.h = int(image.height());
-  L.pix.resize(std::size_t(L.w) * L.h);
-  for (int y = 0; y < L.h; ++y) std::copy_n(image.row(y), L.w, &L.pix[std::size_t(y) * L.w]);
-  if (mask) {
-    L.mask.resize(L.pix.size());
-    for (int y = 0; y < L.h; ++y) {
-      const unsigned char* r = mask->row(y);
-      for (int x = 0; x < L.w; ++x) L.mask[std::size_t(y) * L.w + x] = r[x] >= 128;
-    }
+std::vector<LevelImage> openLevels(vc_GFImageData& cache,
+                                   const vcPelBuffer_const<unsigned char>& window, int top) {
+  // The window in level-0 pixels; on level l the pixels it holds whole.
+  const long x0 = window.offset().x() - cache.rootX(), y0 = window.offset().y() - cache.rootY();
+  const long x1 = x0 + window.width(), y1 = y0 + window.height();
+  auto on = [&](int l) {
+    const long f = 1L << l;
+    return PixRect{int((x0 + f - 1) / f), int((y0 + f - 1) / f), int(x1 / f), int(y1 / f)};
+  };
+  int topLevel = std::min(top, vc_GFImageData::kMaxLevels - 1);
+  while (topLevel > 0 && (on(topLevel).x1 - on(topLevel).x0 < 3 ||
+                          on(topLevel).y1 - on(topLevel).y0 < 3))
+    --topLevel;
+  std::vector<LevelImage> levels;
+  for (int l = 0; l <= topLevel; ++l) {
+    LevelImage L;
+    L.cache = &cache;
+    L.data = &cache.level(l);
+    L.level = l;
+    L.win = on(l);
+    levels.push_back(L);
   }
-  int topLevel = top;
-  while (topLevel > 0 && ((L.w >> topLevel) < 3 || (L.h >> topLevel) < 3)) --topLevel;
-  for (int l = 1; l <= topLevel; ++l) pyr.push_back(reduce(pyr.back()));
-  return pyr;
-}
-
-LevelImage reduce(const LevelImage& in) {
-  LevelImage o;
-  o.w = in.w / 2;
-  o.h = in.h / 2;
-  o.pix.resize(std::size_t(o.w) * o.h);
-  for (int y = 0; y < o.h; ++y) {
-    const std::uint8_t* a = &in.pix[std::size_t(2 * y) * in.w];
-    const std::uint8_t* b = a + in.w;
-    std::uint8_t* d = &o.pix[std::size_t(y) * o.w];
-    for (int x = 0; x < o.w; ++x)
-      d[x] = std::uint8_t((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
-  }
-  if (!in.mask.empty()) {
-    o.mask.resize(o.pix.size());
-    for (int y = 0; y < o.h; ++y)
-      for (int x = 0; x < o.w; ++x) {
-        const std::size_t i0 = std::size_t(2 * y) * in.w + 2 * x;
-        o.mask[std::size_t(y) * o.w + x] =
-            in.mask[i0] + in.mask[i0 + 1] + in.mask[i0 + in.w] + in.mask[i0 + in.w + 1] >= 2;
-      }
-  }
-  return o;
+  return levels;
 }
 
 // Pixel noise of the image the window belongs to, after Immerkaer ("Fast noise variance
@@ -102,10 +83,9 @@ double gradientNoiseGain() { return std::sqrt(6.0 / 16.0 * 2.0 / 4.0); }
 // caller's threshold keeps faint texture out, but not below a share of the pattern's own edge
 // strength as trained: a darker exposure or a softer focus weakens every edge in proportion,
 // and a pattern with faint edges would otherwise be lost to the first dim image.
-void setContrastThresholds(Problem& P, const vcPelBuffer_const<unsigned char>& image,
-                           std::size_t levels) {
+void setContrastThresholds(Problem& P, double noise, std::size_t levels) {
   const vc_GFTuning& T = P.tune;
-  P.noise0 = gradientNoiseGain() * imageNoise(image, T);
+  P.noise0 = gradientNoiseGain() * noise;
   const double user = P.contrast;
   for (std::size_t l = 0; l < levels; ++l) {
     const double trained = l < P.m->levelMedianMag.size() ? P.m->levelMedianMag[l] : 0.0;
@@ -115,55 +95,37 @@ void setContrastThresholds(Problem& P, const vcPelBuffer_const<unsigned char>& i
   P.contrast = P.contrastAt[0];
 }
 
-void sobel(const LevelImage& L, int x0, int y0, int x1, int y1, Grad& g, int& gx0, int& gy0) {
-  x0 = std::max(x0, 0), y0 = std::max(y0, 0);
-  x1 = std::min(x1, L.w), y1 = std::min(y1, L.h);
-  gx0 = x0, gy0 = y0;
-  g.source = &L, g.x0 = x0, g.y0 = y0, g.smooth = 0;
-  g.w = std::max(0, x1 - x0), g.h = std::max(0, y1 - y0);
-  g.gx.assign(std::size_t(g.w) * g.h, 0.0f);
-  g.gy.assign(std::size_t(g.w) * g.h, 0.0f);
-  for (int y = std::max(y0, 1); y < std::min(y1, L.h - 1); ++y) {
-    const std::uint8_t* a = &L.pix[std::size_t(y - 1) * L.w];
-    const std::uint8_t* b = a + L.w;
-    const std::uint8_t* c = b + L.w;
-    // Row starts inside the buffers: a pointer shifted back by x0 would lie before them.
-    float* ox = g.gx.data() + std::size_t(y - y0) * g.w;
-    float* oy = g.gy.data() + std::size_t(y - y0) * g.w;
-    const int xe = std::min(x1, L.w - 1);
-    for (int x = std::max(x0, 1); x < xe; ++x) {
-      ox[x - x0] = 0.125f * float((a[x + 1] + 2 * b[x + 1] + c[x + 1]) -
-                                  (a[x - 1] + 2 * b[x - 1] + c[x - 1]));
-      oy[x - x0] =
-          0.125f * float((c[x - 1] + 2 * c[x] + c[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]));
-    }
+void gradientOf(const LevelImage& L, const PixRect& r, Grad& g) {
+  const PixRect c = r.clippedTo(L.win);
+  g.source = &L, g.smooth = 0;
+  g.x0 = c.x0, g.y0 = c.y0;
+  g.w = std::max(0, c.x1 - c.x0), g.h = std::max(0, c.y1 - c.y0);
+  g.stride = std::size_t(L.data->w);
+  if (g.w == 0 || g.h == 0) {
+    g.gx = g.gy = nullptr;
+    return;
   }
-  if (!L.mask.empty())
-    for (int y = y0; y < y1; ++y)
-      for (int x = x0; x < x1; ++x)
-        if (!L.mask[std::size_t(y) * L.w + x]) {
-          g.gx[std::size_t(y - y0) * g.w + (x - x0)] = 0;
-          g.gy[std::size_t(y - y0) * g.w + (x - x0)] = 0;
-        }
+  L.cache->ensureGradient(L.level, c);
+  const std::size_t o = std::size_t(c.y0) * g.stride + std::size_t(c.x0);
+  g.gx = L.data->gx.get() + o;
+  g.gy = L.data->gy.get() + o;
 }
 
-}  // namespace vc_gfrun
 
-namespace vc_gfrun {
-
-void smoothSobel(const LevelImage& L, double sigma, int x0, int y0, int x1, int y1, Grad& g,
-                 int& gx0, int& gy0) {
-  x0 = std::max(x0, 0), y0 = std::max(y0, 0);
-  x1 = std::min(x1, L.w), y1 = std::min(y1, L.h);
-  gx0 = x0, gy0 = y0;
+void smoothSobel(const LevelImage& L, double sigma, const PixRect& rect, Grad& g) {
+  const PixRect c = rect.clippedTo(L.win);
+  const int x0 = c.x0, y0 = c.y0;
   g.source = &L, g.x0 = x0, g.y0 = y0, g.smooth = sigma;
-  g.w = std::max(0, x1 - x0), g.h = std::max(0, y1 - y0);
-  g.gx.assign(std::size_t(g.w) * g.h, 0.0f);
-  g.gy.assign(std::size_t(g.w) * g.h, 0.0f);
+  g.w = std::max(0, c.x1 - x0), g.h = std::max(0, c.y1 - y0);
+  g.stride = std::size_t(g.w);
+  g.ownX.assign(std::size_t(g.w) * g.h, 0.0f);
+  g.ownY.assign(std::size_t(g.w) * g.h, 0.0f);
+  g.gx = g.ownX.data(), g.gy = g.ownY.data();
   if (g.w == 0 || g.h == 0) return;
-  // The blur reaches r pixels; the Sobel one more. Outside the level the image is continued by
+  // The blur reaches r pixels; the Sobel one more. Beyond the window the image is continued by
   // its border pixels.
   const int r = int(std::ceil(3.0 * sigma));
+  L.cache->ensurePixels(L.level, c.grown(r + 1));
   std::vector<float> k(std::size_t(2 * r + 1));
   float sum = 0.0f;
   for (int i = -r; i <= r; ++i)
@@ -172,12 +134,10 @@ void smoothSobel(const LevelImage& L, double sigma, int x0, int y0, int x1, int 
   const int bx0 = x0 - 1, by0 = y0 - 1, bw = g.w + 2, bh = g.h + 2;
   std::vector<float> rows(std::size_t(bw) * (bh + 2 * r)), img(std::size_t(bw) * bh);
   for (int y = by0 - r; y < by0 + bh + r; ++y) {
-    const std::uint8_t* src = &L.pix[std::size_t(std::clamp(y, 0, L.h - 1)) * L.w];
     float* d = &rows[std::size_t(y - (by0 - r)) * bw];
     for (int x = 0; x < bw; ++x) {
       float a = 0.0f;
-      for (int i = -r; i <= r; ++i)
-        a += k[std::size_t(i + r)] * src[std::clamp(bx0 + x + i, 0, L.w - 1)];
+      for (int i = -r; i <= r; ++i) a += k[std::size_t(i + r)] * L.pixel(bx0 + x + i, y);
       d[x] = a;
     }
   }
@@ -193,21 +153,22 @@ void smoothSobel(const LevelImage& L, double sigma, int x0, int y0, int x1, int 
   for (int y = 0; y < g.h; ++y) {
     const float* a = &img[std::size_t(y) * bw + 1];
     const float* b = a + bw;
-    const float* c = b + bw;
-    float* ox = g.gx.data() + std::size_t(y) * g.w;
-    float* oy = g.gy.data() + std::size_t(y) * g.w;
+    const float* cc = b + bw;
+    float* ox = g.ownX.data() + std::size_t(y) * g.w;
+    float* oy = g.ownY.data() + std::size_t(y) * g.w;
     for (int x = 0; x < g.w; ++x) {
       ox[x] =
-          0.125f * ((a[x + 1] + 2 * b[x + 1] + c[x + 1]) - (a[x - 1] + 2 * b[x - 1] + c[x - 1]));
-      oy[x] = 0.125f * ((c[x - 1] + 2 * c[x] + c[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]));
+          0.125f * ((a[x + 1] + 2 * b[x + 1] + cc[x + 1]) - (a[x - 1] + 2 * b[x - 1] + cc[x - 1]));
+      oy[x] = 0.125f * ((cc[x - 1] + 2 * cc[x] + cc[x + 1]) - (a[x - 1] + 2 * a[x] + a[x + 1]));
     }
   }
-  if (!L.mask.empty())
-    for (int y = y0; y < y1; ++y)
-      for (int x = x0; x < x1; ++x)
-        if (!L.mask[std::size_t(y) * L.w + x]) {
-          g.gx[std::size_t(y - y0) * g.w + (x - x0)] = 0;
-          g.gy[std::size_t(y - y0) * g.w + (x - x0)] = 0;
+  const CachedLevel& D = *L.data;
+  if (D.mask)
+    for (int y = y0; y < y0 + g.h; ++y)
+      for (int x = x0; x < x0 + g.w; ++x)
+        if (!D.mask[std::size_t(y) * D.w + x]) {
+          g.ownX[std::size_t(y - y0) * g.w + (x - x0)] = 0;
+          g.ownY[std::size_t(y - y0) * g.w + (x - x0)] = 0;
         }
 }
 

@@ -10,7 +10,6 @@
 
 #include "engines/geofind/gfRunTypes.h"
 
-using vc_gfrun::buildPyramid;
 using vc_gfrun::Cand;
 using vc_gfrun::Clock;
 using vc_gfrun::coarseGrid;
@@ -20,7 +19,12 @@ using vc_gfrun::DofSpec;
 using vc_gfrun::Found;
 using vc_gfrun::kMaxDofs;
 using vc_gfrun::LevelImage;
+using vc_gfrun::openLevels;
 using vc_gfrun::PatPoints;
+using vc_gfrun::Prediction;
+using vc_gfrun::localSearch;
+using vc_gfrun::localSearchCost;
+using vc_gfrun::coarseSearchCost;
 using vc_gfrun::Pose;
 using vc_gfrun::Problem;
 using vc_gfrun::scoreCandidates;
@@ -40,6 +44,7 @@ vcXform<2> setUp(Problem& P, const vc_GFModel& m, const vcPelBuffer_const<unsign
   P.userContrast = params.contrastThreshold();
   P.contrast = P.userContrast;
   P.elasticity = m.elasticity;
+  P.pool = params.threadPool();
   if (params.timeout() > 0) {
     P.deadline.active = true;
     P.deadline.end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -86,17 +91,36 @@ vcXform<2> setUp(Problem& P, const vc_GFModel& m, const vcPelBuffer_const<unsign
     throw vcGFAlignDefs::BadParams("Too many DOFs: at most 8 can be searched");
   if (P.S.isSingular()) throw vcGFAlignDefs::BadParams("The start pose is singular");
 
-  // Client -> window pixels.
+  // Client -> image pixels, counted from the root image's corner as the cache's levels are.
   const vcXform<2>& Cr = image.clientFromImageXform();
   if (Cr.matrix().isSingular())
     throw vcGFAlignDefs::BadImage("The run image's client transform is singular");
-  const vcXform<2> Mw = vcXform<2>(vcMatrix<2>(), vcVector<2>(-double(image.offset().x()),
-                                                              -double(image.offset().y()))) *
-                        Cr.inverse();
+  const vcPelRect root = image.entire();
+  const vcXform<2> Mw =
+      vcXform<2>(vcMatrix<2>(), vcVector<2>(-double(root.x()), -double(root.y()))) * Cr.inverse();
   P.Mw = Mw.matrix();
   if (image.width() < 3 || image.height() < 3)
     throw vcGFAlignDefs::BadImage("The run window is too small: at least 3 x 3 pixels");
   return Mw;
+}
+
+// The prediction in level-0 image pixels: the origin's position, and the uncertainty box's
+// half-extents (the client box mapped by the image's linear part).
+Prediction predictionBox(const Problem& P, const vcXform<2>& Mw, const vcGFAlignRunParams& params) {
+  const vcVector<2> t = Mw.mapPoint(params.predictedPosition());
+  const double ux = params.predictionUx(), uy = params.predictionUy();
+  Prediction b;
+  b.tx = t.x(), b.ty = t.y();
+  b.ex = std::fabs(P.Mw(0, 0)) * ux + std::fabs(P.Mw(0, 1)) * uy;
+  b.ey = std::fabs(P.Mw(1, 0)) * ux + std::fabs(P.Mw(1, 1)) * uy;
+  return b;
+}
+
+// True when a measured pose's origin lies inside the box (with half a pixel to spare): the fits
+// may carry a pose out of the box scanned, and the whole window may then hold a better one.
+bool inside(const Prediction& box, const Pose& p) {
+  const double slack = 0.5;  // px
+  return std::fabs(p.tx - box.tx) <= box.ex + slack && std::fabs(p.ty - box.ty) <= box.ey + slack;
 }
 
 }  // namespace
@@ -121,30 +145,59 @@ void vc_GFRunner::run(const vc_GFModel& m, const vcXform<2>& G,
   const double accept = params.acceptThreshold();
   const std::size_t numToFind = std::size_t(params.numToFind());
 
-  // Pyramid and noise: the window's levels and a contrast threshold for each.
-  const std::vector<LevelImage> pyr = buildPyramid(image, mask, m.coarseLevel);
+  // Pyramid and noise: the levels of the image cache over the window, and a contrast threshold
+  // for each. A cache of other pixels than the run's serves another image: the run makes its own.
+  std::shared_ptr<vc_GFImageData> cache = params.imageCache();
+  if (!cache || !cache->serves(image, mask)) cache = std::make_shared<vc_GFImageData>(image, mask);
+  const std::vector<LevelImage> pyr = openLevels(*cache, image, m.coarseLevel);
   const int topLevel = int(pyr.size()) - 1;
-  setContrastThresholds(P, image, pyr.size());
+  setContrastThresholds(P, cache->noise(tuning), pyr.size());
   P.deadline.check();
 
   // The model's points of each level in pattern coordinates (the fine ones are the scoring's).
   std::vector<PatPoints> lv;
   for (int l = 0; l <= topLevel; ++l) lv.push_back(toPattern(m.levels[l], G));
 
-  // Coarse search over position and the DOF grid on the top level.
+  // The DOF grid of the top level; the coarse peaks become poses tracked down the pyramid and
+  // measured on level 0.
   const DofGrid grid = coarseGrid(P, lv[topLevel], topLevel);
   const std::size_t keepTop =
       std::max<std::size_t>(tuning.coarseKeepMin, tuning.coarseKeepPerFind * numToFind);
   const double coarseThr =
       std::max(tuning.coarseThresholdMin, tuning.coarseThresholdOfAccept * accept);
-  const std::vector<Cand> cands =
-      coarseSearch(P, lv[topLevel], pyr[topLevel], topLevel, grid, coarseThr, keepTop);
+  auto fromPeaks = [&](const std::vector<Cand>& cands) {
+    std::vector<Pose> poses = seedPoses(P, cands, grid);
+    trackDown(P, lv, pyr, topLevel, grid, accept, numToFind, poses);
+    return scoreCandidates(P, lv, G, pyr[0], topLevel, algorithm, params, poses);
+  };
+  std::vector<Found> found;
+  bool searched = false;
+  // A prediction is searched first where that costs less than localOverFull times the scan of
+  // the whole window. Its box is scanned, then twice the box when the best pose found is not
+  // sure (under localSure or the accept threshold) or its fits carried it beyond twice the box
+  // (a piece predicted from a single other one can lie a little beyond what the caller
+  // expects); the window is scanned only when that finds nothing sure either.
+  if (params.hasPrediction()) {
+    Prediction box = predictionBox(P, Mw, params);
+    const double full = coarseSearchCost(P, lv[topLevel], pyr[topLevel], grid);
+    const double reach = double(1 << topLevel);
+    // However certain the caller, the scan covers a few pixels of the top level around the
+    // prediction: a pose started off its optimum by a pixel or two converges to a neighbouring
+    // edge instead, where the scan would have seen the better peak.
+    box.ex = std::max(box.ex, tuning.localBoxMin * reach);
+    box.ey = std::max(box.ey, tuning.localBoxMin * reach);
+    for (int attempt = 0; attempt < 2 && !searched; ++attempt) {
+      if (localSearchCost(lv[topLevel], topLevel, grid, box) > tuning.localOverFull * full) break;
+      found = fromPeaks(localSearch(P, lv[topLevel], pyr[topLevel], topLevel, grid, box, keepTop));
+      box.ex = 2 * box.ex + reach, box.ey = 2 * box.ey + reach;
+      searched = !found.empty() && found.front().score >= std::max(accept, tuning.localSure) &&
+                 found.front().st.contrast >= found.front().look.thr &&
+                 inside(box, found.front().p);
+    }
+  }
+  if (!searched)
+    found = fromPeaks(coarseSearch(P, lv[topLevel], pyr[topLevel], topLevel, grid, coarseThr,
+                                   keepTop));
   P.deadline.check();
-
-  // Tracking down to level 1, scoring on level 0, then the results.
-  std::vector<Pose> poses = seedPoses(P, cands, grid);
-  trackDown(P, lv, pyr, topLevel, grid, accept, numToFind, poses);
-  const std::vector<Found> found =
-      scoreCandidates(P, lv, G, pyr[0], topLevel, algorithm, params, poses);
   results.results_ = assemble(P, found, m, G, Mw, image, params);
 }

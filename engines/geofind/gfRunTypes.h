@@ -2,10 +2,12 @@
 //
 // Pose model. u = pattern point (origin-relative pattern coordinates, from the training pixels
 // through patternFromTrainPixel). The client position is A u + t with A = S D(v), S the start
-// pose's linear part and D(v) the product of the DOF matrices in list order. In window pixels
-// (level 0) the position is B u + tau with B = Mw A, where Mw maps client coordinates to window
-// pixels. The search runs over tau and the DOF values v; level l sees (B u + tau - c_l) / 2^l,
-// c_l = (2^l - 1) / 2 (2x2 mean reduction keeps pixel centres at 2x + 0.5).
+// pose's linear part and D(v) the product of the DOF matrices in list order. In image pixels
+// (level 0: the root image's pixels, counted from its corner) the position is B u + tau with
+// B = Mw A, where Mw maps client coordinates to image pixels. The search runs over tau and the
+// DOF values v; level l sees (B u + tau - c_l) / 2^l, c_l = (2^l - 1) / 2 (2x2 mean reduction
+// from the image's corner keeps pixel centres at 2x + 0.5). The window limits where the run
+// looks: the positions it scans and the pixels its fits see.
 //
 // Stages, in run order (one file each): pyramid and noise (gfPyramid.cpp), coarse search
 // (gfCoarse.cpp), pyramid tracking (gfTrack.cpp), least-squares fit (gfFit.cpp), level-0
@@ -20,11 +22,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "engines/geofind/gfImageCache.h"
 #include "engines/geofind/gfModel.h"
 #include "engines/geofind/gfTuning.h"
 #include "engines/geofind/vcGFAlign.h"
 #include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vcMatrix.h"
+#include "platform/core/vcThreadPool.h"
 #include "platform/core/vcVector.h"
 #include "platform/core/vcXform.h"
 
@@ -67,23 +71,34 @@ struct PatPoints {
   std::size_t size() const { return ux.size(); }
 };
 
+// A run's view of one pyramid level of its image cache (gfImageCache.h): the level's pixels and
+// gradient, and the part of the level the run may see, its window there. Pixels and gradient
+// are read only inside the window, after the cache has made them.
 struct LevelImage {
-  int w = 0, h = 0;
-  std::vector<std::uint8_t> pix;
-  std::vector<std::uint8_t> mask;  // empty: every pixel usable
+  vc_GFImageData* cache = nullptr;
+  const CachedLevel* data = nullptr;
+  int level = 0;
+  PixRect win;
+  int width() const { return win.x1 - win.x0; }
+  int height() const { return win.y1 - win.y0; }
+  // The pixel at (x, y), clamped into the window (whose pixels the run has made).
+  std::uint8_t pixel(int x, int y) const {
+    x = std::clamp(x, win.x0, win.x1 - 1);
+    y = std::clamp(y, win.y0, win.y1 - 1);
+    return data->pix[std::size_t(y) * data->w + x];
+  }
 };
 
-// Sobel / 8 gradient of a window of one level image, after a Gaussian blur of `smooth` pixels
-// (0: none).
+// A window of Sobel / 8 gradient of one level: a view of the cache's gradient, or a window of
+// its own after a Gaussian blur of `smooth` pixels (the cache holds the plain gradient only).
 struct Grad {
-  int w = 0, h = 0;
-  std::vector<float> gx, gy;
-  const void* source = nullptr;  // level image the window was taken from
-  int x0 = 0, y0 = 0;            // window origin in that image
+  const float* gx = nullptr;
+  const float* gy = nullptr;
+  std::size_t stride = 0;
+  int x0 = 0, y0 = 0, w = 0, h = 0;  // the window, level pixels
+  const void* source = nullptr;      // level the window was taken from
   double smooth = 0;
-  // Set while this window is held for a run's candidates together: a window it does not cover
-  // goes to `spill` instead of replacing it, so the later candidates still find it.
-  Grad* spill = nullptr;
+  std::vector<float> ownX, ownY;  // the planes of a smoothed window
   bool covers(const void* src, double blur, int a0, int b0, int a1, int b1) const {
     return src == source && blur == smooth && a0 >= x0 && b0 >= y0 && a1 <= x0 + w && b1 <= y0 + h;
   }
@@ -104,7 +119,7 @@ struct Problem {
   const vc_GFModel* m = nullptr;
   std::vector<DofSpec> dofs;
   vcMatrix<2> S;
-  vcMatrix<2> Mw;  // client -> window pixels, linear part
+  vcMatrix<2> Mw;  // client -> image pixels, linear part
   bool ignorePolarity = false;
   double userContrast = 10;  // the caller's contrast threshold
   double contrast = 10;      // level 0; contrastAt[l] on pyramid level l
@@ -112,9 +127,16 @@ struct Problem {
   std::vector<double> contrastAt;
   double elasticity = 0;
   Deadline deadline;
+  vcThreadPool* pool = nullptr;  // threads for the candidates; null: this thread
   double contrastOn(int level) const {
     return level < int(contrastAt.size()) ? contrastAt[std::size_t(level)] : contrast;
   }
+};
+
+// Where the caller expects the pattern: its origin within (tx, ty) +- (ex, ey), level-0 image
+// pixels (vcGFAlignRunParams::prediction).
+struct Prediction {
+  double tx = 0, ty = 0, ex = 0, ey = 0;
 };
 
 // A coarse peak.
@@ -123,6 +145,7 @@ struct Cand {
   double x, y;    // tau, level-0 pixels
   double cx, cy;  // where the points' centroid lands, level-0 pixels
   std::array<double, kMaxDofs> v;
+  bool placeBest = false;  // the strongest peak of its place (one instance)
 };
 
 // The DOF grid of the coarse level.
@@ -146,6 +169,8 @@ struct DofGrid {
 struct FitStats {
   double score = 0, contrast = 0, fitError = 0, coverage = 0;
   std::size_t matched = 0;
+  // Whether the last step moved the pose by less than the level's convergence tolerance.
+  bool converged = false;
   // Median squared width of the matched edges' gradient profiles (px^2, 0 when none matched).
   double width2 = 0;
   std::vector<vcVector<2>> modelPts, imagePts;  // window pixels
@@ -161,34 +186,38 @@ struct Found {
 
 // Bilinear samples of a gradient window.
 struct EdgeProbe {
-  const Grad* g;
-  int x0, y0;
-  float sample(const std::vector<float>& plane, double x, double y) const {
-    x -= x0;
-    y -= y0;
-    if (x < 0 || y < 0 || x > g->w - 1.001 || y > g->h - 1.001) return 0.0f;
-    const int ix = int(x), iy = int(y);
-    const float fx = float(x - ix), fy = float(y - iy);
-    const float* r0 = &plane[std::size_t(iy) * g->w + ix];
-    const float* r1 = r0 + g->w;
-    return (r0[0] + (r0[1] - r0[0]) * fx) * (1 - fy) + (r1[0] + (r1[1] - r1[0]) * fx) * fy;
+  // The window of one fit: exactly the pixels it asked for, even when its planes belong to a
+  // larger window taken before, so that a fit's answer never depends on what ran before it.
+  const float* gx = nullptr;
+  const float* gy = nullptr;
+  std::size_t stride = 0;
+  int x0 = 0, y0 = 0, w = 0, h = 0;
+  // The part c (level pixels, inside g) of the window g.
+  static EdgeProbe within(const Grad& g, const PixRect& c) {
+    EdgeProbe e;
+    e.stride = g.stride;
+    e.x0 = c.x0, e.y0 = c.y0;
+    e.w = std::max(0, c.x1 - c.x0), e.h = std::max(0, c.y1 - c.y0);
+    if (e.w > 0 && e.h > 0 && g.gx) {
+      const std::size_t o = std::size_t(c.y0 - g.y0) * g.stride + std::size_t(c.x0 - g.x0);
+      e.gx = g.gx + o, e.gy = g.gy + o;
+    }
+    return e;
   }
   // Both gradient components at (x, y), sharing one bilinear weighting; 0 outside the window.
-  void gradient(double x, double y, double& gx, double& gy) const {
+  void gradient(double x, double y, double& ox, double& oy) const {
     x -= x0;
     y -= y0;
-    if (x < 0 || y < 0 || x > g->w - 1.001 || y > g->h - 1.001) {
-      gx = gy = 0;
+    if (x < 0 || y < 0 || x > w - 1.001 || y > h - 1.001) {
+      ox = oy = 0;
       return;
     }
     const int ix = int(x), iy = int(y);
     const float fx = float(x - ix), fy = float(y - iy);
     const float w00 = (1 - fx) * (1 - fy), w01 = fx * (1 - fy), w10 = (1 - fx) * fy, w11 = fx * fy;
-    const std::size_t o = std::size_t(iy) * g->w + ix, o1 = o + g->w;
-    const float* ax = g->gx.data();
-    const float* ay = g->gy.data();
-    gx = w00 * ax[o] + w01 * ax[o + 1] + w10 * ax[o1] + w11 * ax[o1 + 1];
-    gy = w00 * ay[o] + w01 * ay[o + 1] + w10 * ay[o1] + w11 * ay[o1 + 1];
+    const std::size_t o = std::size_t(iy) * stride + ix, o1 = o + stride;
+    ox = w00 * gx[o] + w01 * gx[o + 1] + w10 * gx[o1] + w11 * gx[o1 + 1];
+    oy = w00 * gy[o] + w01 * gy[o + 1] + w10 * gy[o1] + w11 * gy[o1 + 1];
   }
   // Gradient projected on n at p + t n (0 outside the window).
   float along(double px, double py, double nx, double ny, double t) const {
@@ -201,11 +230,27 @@ struct EdgeProbe {
   // Projecting the four neighbours first shares one bilinear weighting between both planes.
   void alongRun(double px, double py, double nx, double ny, double t0, int k0, int n,
                 bool absolute, float* out) const {
-    const float* gx = g->gx.data();
-    const float* gy = g->gy.data();
-    const std::size_t w = std::size_t(g->w);
-    const double xmax = g->w - 1.001, ymax = g->h - 1.001;
+    const std::size_t sw = stride;
+    const double xmax = w - 1.001, ymax = h - 1.001;
     const float ax = float(nx), ay = float(ny);
+    const double tb = t0 + k0, xb = px + tb * nx - x0, yb = py + tb * ny - y0;
+    const double xe = xb + (n - 1) * nx, ye = yb + (n - 1) * ny;
+    if (xb >= 0 && yb >= 0 && xb <= xmax && yb <= ymax && xe >= 0 && ye >= 0 && xe <= xmax &&
+        ye <= ymax) {
+      // The whole run lies inside the window (a segment does when both its ends do): no test
+      // per sample, and the position steps along the normal.
+      float x = float(xb), y = float(yb);
+      for (int j = 0; j < n; ++j, x += ax, y += ay) {
+        const int ix = int(x), iy = int(y);
+        const float fx = x - float(ix), fy = y - float(iy);
+        const std::size_t o = std::size_t(iy) * sw + std::size_t(ix), o1 = o + sw;
+        const float v00 = gx[o] * ax + gy[o] * ay, v01 = gx[o + 1] * ax + gy[o + 1] * ay;
+        const float v10 = gx[o1] * ax + gy[o1] * ay, v11 = gx[o1 + 1] * ax + gy[o1 + 1] * ay;
+        const float v = (v00 + (v01 - v00) * fx) * (1 - fy) + (v10 + (v11 - v10) * fx) * fy;
+        out[j] = absolute ? std::fabs(v) : v;
+      }
+      return;
+    }
     for (int j = 0; j < n; ++j) {
       const double t = t0 + (k0 + j);
       const double x = px + t * nx - x0, y = py + t * ny - y0;
@@ -213,7 +258,7 @@ struct EdgeProbe {
       if (!(x < 0 || y < 0 || x > xmax || y > ymax)) {
         const int ix = int(x), iy = int(y);
         const float fx = float(x - ix), fy = float(y - iy);
-        const std::size_t o = std::size_t(iy) * w + ix, o1 = o + w;
+        const std::size_t o = std::size_t(iy) * sw + ix, o1 = o + sw;
         const float v00 = gx[o] * ax + gy[o] * ay, v01 = gx[o + 1] * ax + gy[o + 1] * ay;
         const float v10 = gx[o1] * ax + gy[o1] * ay, v11 = gx[o1 + 1] * ax + gy[o1 + 1] * ay;
         v = (v00 + (v01 - v00) * fx) * (1 - fy) + (v10 + (v11 - v10) * fx) * fy;
@@ -249,25 +294,23 @@ bool sameSolution(const Problem& P, const vcVector<2>& pivot, const Pose& a, con
 
 // --------------------------------------------------------- pyramid and noise (gfPyramid.cpp)
 
-// The window (and mask) as level 0 and its 2x2 mean reductions up to `top`, fewer when the
-// window is too small for them.
-std::vector<LevelImage> buildPyramid(const vcPelBuffer_const<unsigned char>& image,
-                                     const vcPelBuffer_const<unsigned char>* mask, int top);
-LevelImage reduce(const LevelImage& in);
+// The run's views of levels 0 .. `top` of `cache` over `window` (fewer when the window is too
+// small for them: at least 3 x 3 pixels on the top one).
+std::vector<LevelImage> openLevels(vc_GFImageData& cache,
+                                   const vcPelBuffer_const<unsigned char>& window, int top);
 // Deviation of the pixel noise of the whole image `window` belongs to (grey levels).
 double imageNoise(const vcPelBuffer_const<unsigned char>& window, const vc_GFTuning& T);
 // Deviation of one Sobel / 8 gradient component on white noise of unit deviation.
 double gradientNoiseGain();
 // Fills P.noise0, P.contrastAt (one per level) and P.contrast from the caller's threshold, the
-// pattern's trained edge strength and the image noise.
-void setContrastThresholds(Problem& P, const vcPelBuffer_const<unsigned char>& image,
-                           std::size_t levels);
-// Sobel / 8 over the rectangle [x0, x1) x [y0, y1) of a level (clipped); masked pixels and the
-// image border get a zero gradient. (gx0, gy0) is the clipped window's origin.
-void sobel(const LevelImage& L, int x0, int y0, int x1, int y1, Grad& g, int& gx0, int& gy0);
-// The same after a Gaussian blur of `sigma` pixels (> 0) of the level around the rectangle.
-void smoothSobel(const LevelImage& L, double sigma, int x0, int y0, int x1, int y1, Grad& g,
-                 int& gx0, int& gy0);
+// pattern's trained edge strength and the image noise (`noise`, grey levels).
+void setContrastThresholds(Problem& P, double noise, std::size_t levels);
+// The Sobel / 8 gradient of the rectangle [x0, x1) x [y0, y1) of a level, clipped to the run's
+// window there: a view of the cache's gradient. Masked pixels have a zero gradient.
+void gradientOf(const LevelImage& L, const PixRect& r, Grad& g);
+// The same after a Gaussian blur of `sigma` pixels (> 0) of the level around the rectangle, in
+// g's own planes; beyond the window the image is continued by the window's border pixels.
+void smoothSobel(const LevelImage& L, double sigma, const PixRect& r, Grad& g);
 
 // ------------------------------------------------------- fine-stage scale (gfScale.cpp)
 
@@ -292,49 +335,51 @@ Look chooseLook(const Problem& P, const EdgeStats& edges);
 // refuses ranges that need more than tuning.maxCoarsePoses grid poses.
 DofGrid coarseGrid(const Problem& P, const PatPoints& pts, int level);
 // Peaks of the gradient-orientation score over position and the grid on one level, at least
-// `thr`, suppressed against stronger neighbours, at most `keep`, best first.
+// `thr`, best first: at most `keep` places (instances), each with a few DOF variants (see
+// vc_GFTuning::placeVariants).
 std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const LevelImage& L,
                                int level, const DofGrid& grid, double thr, std::size_t keep);
+// The coarse search of a prediction: the peaks of the mean direction cosine over the origins
+// `box` allows (whole pixels of the level) and the DOF grid, each pose scored directly from the
+// level's gradient, best first, at most `keep` places as coarseSearch keeps them. Its cost follows the poses the prediction
+// allows, where the full search pays for orientation planes over the whole window.
+std::vector<Cand> localSearch(const Problem& P, const PatPoints& pts, const LevelImage& L,
+                              int level, const DofGrid& grid, const Prediction& box,
+                              std::size_t keep);
+// Rough operation counts of the two, to pick the cheaper.
+double localSearchCost(const PatPoints& pts, int level, const DofGrid& grid,
+                       const Prediction& box);
+double coarseSearchCost(const Problem& P, const PatPoints& pts, const LevelImage& L,
+                        const DofGrid& grid);
 
 // ------------------------------------------------------------- tracking (gfTrack.cpp)
 
-// Poses for tracking from the coarse peaks, with size-held copies of the strongest.
+// Poses for tracking from the coarse peaks, with size-held copies of the strongest places.
 std::vector<Pose> seedPoses(const Problem& P, const std::vector<Cand>& cands, const DofGrid& grid);
-// Fits every pose on each level from `topLevel` down to 1 and keeps the strong, distinct ones.
+// Fits every pose on each level from `topLevel` down to 1 and keeps the strong, distinct ones:
+// at most so many places, each with a few DOF variants.
 void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
                const std::vector<LevelImage>& pyr, int topLevel, const DofGrid& grid, double accept,
                std::size_t numToFind, std::vector<Pose>& poses);
 
 // ---------------------------------------------------------- least squares (gfFit.cpp)
 
-// Pixel rectangle [x0, x1) x [y0, y1).
-struct PixRect {
-  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-  long area() const { return x1 > x0 && y1 > y0 ? long(x1 - x0) * (y1 - y0) : 0; }
-  PixRect clippedTo(int w, int h) const {
-    return {std::max(x0, 0), std::max(y0, 0), std::min(x1, w), std::min(y1, h)};
-  }
-};
 // The pattern's points mapped by B and moved by (tx, ty), with `margin` pixels on every side.
 PixRect windowAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
                      double margin);
-// The gradient of level L over windowAround(...): the window already in `scratch` (or in its
-// spill) when it covers that, else a new one in the spill when there is one, else in `scratch`.
+// The gradient of level L over windowAround(...): the cache's plain gradient, or with `smooth`
+// a smoothed window in `scratch` (kept while the next request lies inside it).
 EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, double ty,
                       double margin, const LevelImage& L, Grad& scratch, double smooth = 0);
-// When the windows of `poses` on `level` (margin in that level's pixels, plus one for the
-// fits' moves) overlap so much that their bounding box is no larger than their sum, the
-// gradient over that box in `shared`, with `spill` for the windows it misses: a small search's
-// candidates then share one window, and a single candidate's fits and clutter measure take one
-// window rather than one each. Otherwise `shared` is left as a plain scratch window.
-void gradientOverAll(const Problem& P, const PatPoints& pts, const LevelImage& L, int level,
-                     const std::vector<Pose>& poses, double margin, Grad& shared, Grad& spill);
 // Searches along the normal within [-R, R] for the strongest edge of the right polarity;
 // returns false when none reaches the contrast threshold. t = sub-pixel offset, mag = strength,
-// width2 (when given) = squared width of the gradient profile through the edge.
+// width2 (when given, with `precise`) = squared width of the gradient profile through the edge.
+// `precise` re-centres the samples on the estimate and measures the strength there, as
+// training did: the last hundredths of a pixel, which only level 0 needs; otherwise one
+// parabola through the integer samples.
 bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
               bool ignorePolarity, double thr, int maxSteps, double& t, double& mag,
-              float* width2 = nullptr);
+              float* width2 = nullptr, bool precise = true);
 // Gauss-Newton on tau and the free DOFs of p on pyramid level `level`; fills `stats` on the
 // last iteration. On level 0 `look` says how the image is seen.
 void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int level, int iterations,

@@ -59,20 +59,19 @@ double smoothedNoiseGain(double sigma) {
 EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelImage& L0,
                           const Pose& p, double margin, Grad& scratch) {
   const EdgeProbe E = probeAround(pts, poseB(P, p), p.tx, p.ty, margin, L0, scratch);
-  const Grad& g = *E.g;
-  // Only the candidate's own window counts, however much more the gradient in `g` holds.
-  const PixRect r = windowAround(pts, poseB(P, p), p.tx, p.ty, margin).clippedTo(L0.w, L0.h);
-  const int xa = std::max(r.x0 - g.x0, 0) + 1, xb = std::min(r.x1 - g.x0, g.w) - 1;
-  const int ya = std::max(r.y0 - g.y0, 0) + 1, yb = std::min(r.y1 - g.y0, g.h) - 1;
+  const EdgeProbe& g = E;
+  const int xa = 1, xb = g.w - 1, ya = 1, yb = g.h - 1;
+  // A large window tells the medians as well from every second row and column.
+  const int step = long(g.w) * g.h > P.tune.edgeStatsDense ? 2 : 1;
   constexpr int kBins = 64;
   constexpr double kWidthPerBin = 0.25;  // px^2
   constexpr double kMagPerBin = 2.0;     // grey levels per pixel
   std::array<std::uint32_t, kBins> widths{}, mags{};
   std::size_t n = 0;
   const float thr2 = float(P.contrast * P.contrast);
-  for (int y = ya; y < yb; ++y)
-    for (int x = xa; x < xb; ++x) {
-      const std::size_t i = std::size_t(y) * g.w + x;
+  for (int y = ya; y < yb; y += step)
+    for (int x = xa; x < xb; x += step) {
+      const std::size_t i = std::size_t(y) * g.stride + x;
       const float ax = g.gx[i], ay = g.gy[i], m2 = ax * ax + ay * ay;
       if (m2 < thr2) continue;
       // A maximum across the edge (the neighbours along the gradient's quantised direction).
@@ -84,8 +83,8 @@ EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelIma
         dx = 0, dy = 1;
       else
         dx = 1, dy = (ax * ay > 0) ? 1 : -1;
-      const std::size_t a = std::size_t(y - dy) * g.w + (x - dx),
-                        b = std::size_t(y + dy) * g.w + (x + dx);
+      const std::size_t a = std::size_t(y - dy) * g.stride + (x - dx),
+                        b = std::size_t(y + dy) * g.stride + (x + dx);
       if (g.gx[a] * g.gx[a] + g.gy[a] * g.gy[a] > m2 || g.gx[b] * g.gx[b] + g.gy[b] * g.gy[b] >= m2)
         continue;
       const float m = std::sqrt(m2);

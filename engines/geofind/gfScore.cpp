@@ -58,7 +58,6 @@ std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints
   const double accept = params.acceptThreshold();
   const std::size_t numToFind = std::size_t(params.numToFind());
   std::vector<Found> found;
-  Grad scratch, smoothed, spill;
   // The fine points of each scale in pattern coordinates, made when a candidate first needs
   // them: most runs use the sharp scale alone.
   std::vector<PatPoints> scalePts(P.m->scales.size());
@@ -72,22 +71,31 @@ std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints
   std::vector<Found> ranked;
   const double el0 = std::min(P.elasticity, lv[0].rim);
   const double margin0 = capture0 + el0 + T.fitWindowMargin;
-  // The candidates' windows with the clutter measure's reach; when they overlap, one gradient
-  // over all of them serves every fit and measure that follows.
-  gradientOverAll(P, lv[0], L0, 0, poses, std::max(margin0, T.nearMiss + el0 + 3), scratch, spill);
-  for (Pose p : poses) {
+  // Each thread ranks its share with scratch space of its own; the points of the scales the
+  // looks ask for are made first, as the threads only read them.
+  const std::size_t slots = P.pool ? P.pool->size() : 1;
+  std::vector<Grad> scratchOf(slots), smoothedOf(slots);
+  ranked.resize(poses.size());
+  vfParallelFor(P.pool, poses.size(), [&](std::size_t i, unsigned slot) {
     P.deadline.check();
-    Found fd;
-    fd.look = chooseLook(P, edgeStatsAround(P, lv[0], L0, p, margin0, scratch));
+    ranked[i].look = chooseLook(P, edgeStatsAround(P, lv[0], L0, poses[i], margin0, scratchOf[slot]));
+  });
+  for (const Found& fd : ranked)
+    if (fd.look.scale != 0 || fd.look.smooth != 0) pointsOf(fd.look.scale);
+  vfParallelFor(P.pool, poses.size(), [&](std::size_t i, unsigned slot) {
+    P.deadline.check();
+    Found& fd = ranked[i];
+    Pose p = poses[i];
     if (fd.look.scale == 0 && fd.look.smooth == 0)
-      refine(P, lv[0], L0, 0, T.rankIterations, capture0, p, scratch, &fd.st, fd.look);
+      refine(P, lv[0], L0, 0, T.rankIterations, capture0, p, scratchOf[slot], &fd.st, fd.look);
     else
-      refine(P, pointsOf(fd.look.scale), L0, 0, T.rankIterations, capture0, p,
-             fd.look.smooth > 0 ? smoothed : scratch, &fd.st, fd.look);
+      refine(P, scalePts[fd.look.scale], L0, 0, T.rankIterations, capture0, p,
+             fd.look.smooth > 0 ? smoothedOf[slot] : scratchOf[slot], &fd.st, fd.look);
     fd.p = p;
     fd.score = fd.st.score;
-    ranked.push_back(std::move(fd));
-  }
+  });
+  Grad& scratch = scratchOf[0];
+  Grad& smoothed = smoothedOf[0];
   std::sort(ranked.begin(), ranked.end(),
             [](const Found& a, const Found& b) { return a.score > b.score; });
   for (std::size_t i = 0; i < ranked.size(); ++i)
@@ -130,10 +138,11 @@ std::vector<Found> scoreCandidates(const Problem& P, const std::vector<PatPoints
     P.deadline.check();
     Pose& p = fd.p;
     // The fine fit with algorithm 2, at the look the ranking chose; with algorithm 1 the
-    // ranking fit's measures stand.
+    // ranking fit's measures stand, unless it had not converged (from a pose a few pixels off,
+    // its iterations may end short of the optimum).
     Grad& g = fd.look.smooth > 0 ? smoothed : scratch;
     const bool plain = fd.look.scale == 0 && fd.look.smooth == 0;
-    if (algorithm == 2 || !plain)
+    if (algorithm == 2 || !plain || !fd.st.converged)
       refine(P, pointsOf(fd.look.scale), L0, 0, T.fineIterations, T.fineCapture, p, g, &fd.st,
              fd.look);
     // The sharp scale keeps the coarse points for the clutter measure, as they are fewer; a

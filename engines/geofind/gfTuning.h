@@ -45,6 +45,18 @@ struct vc_GFTuning {
   // 200000: most coarse poses (products of the DOF grid values) a run may scan. A run beyond
   // it would take seconds on every window; the caller is told to narrow the ranges instead.
   std::size_t maxCoarsePoses = 200000;
+  // 4: a caller's prediction is searched on its own (each pose scored directly, no orientation
+  // planes) while that costs less than four times the estimated scan of the whole window: the
+  // whole window's peaks cost far more to track than its scan, so the estimate flatters it.
+  double localOverFull = 4.0;
+  // 0.8: the score a prediction's result needs (besides the accept threshold) to end the
+  // search there. A weaker one may be a neighbouring edge the seeds ran into while the part
+  // lies just beyond the box, and a wider look costs little next to a wrong find; true matches
+  // on ordinary images score well above it.
+  double localSure = 0.8;
+  // 2 pixels of the top level: the least half-width of a prediction's box. A caller sure of the
+  // position to the pixel still has the scan look around it, as the whole window's scan would.
+  double localBoxMin = 2.0;
   // 0.7 x accept, at least 0.15: coarse score a peak needs to become a candidate. Coarse
   // scores run below the final ones (pixel grid, spread orientations, half-step DOF errors),
   // so the threshold sits under the accept threshold; the floor keeps a zero accept threshold
@@ -60,7 +72,15 @@ struct vc_GFTuning {
   // best whenever it grows past 64 x, which bounds memory without losing the final keep.
   std::size_t coarsePoolLimit = 64;
   std::size_t coarsePoolKeep = 8;
-  // 12: the strongest coarse peaks that keep neighbouring sizes apart in suppression and get
+  // 4 and 0.8: a place (the peaks of one instance, within the pattern's radius) carries at most
+  // four DOF variants, each scoring at least 0.8 of the place's best: the turns of a symmetric
+  // pattern (a square's four), or the sizes and turns an instance under cover or clutter leaves
+  // close together. Variants do not count against the places kept, at any level, so an instance
+  // takes one place whatever its symmetry and other instances are not crowded out; and weak
+  // variants of a strong place are not tracked.
+  std::size_t placeVariants = 4;
+  double variantShare = 0.8;
+  // 12: the strongest coarse places that keep neighbouring sizes apart in suppression and get
   // size-held copies for tracking. Under cover the peak of a wrong size, fitted to an
   // occluder's outline, can stand next to the true one and outscore it; twelve is enough for
   // the benchmark's 40 % cover and bounds the extra tracking work.
@@ -90,6 +110,10 @@ struct vc_GFTuning {
   // converge to well within the next level's capture.
   int levelIterations = 3;
   double levelCapture = 2.5;
+  // 2: once tracking holds a single candidate, it is fitted on no level below this one but
+  // level 0: level 1 holds twice level 2's points and would only sharpen the pose to within
+  // what the level-0 fit (capture 2.5 px) captures from level 2 (a few tenths of a pixel).
+  int singleCandidateLevel = 2;
   // 8 (with size DOFs) or 6 candidates kept per level, at least 3 x numToFind: the sizes
   // searched need room for the best of each size beside the strongest poses.
   std::size_t keepWithSizes = 8;
@@ -102,9 +126,6 @@ struct vc_GFTuning {
   double survivalWithSizes = 0.6;
   double survivalWithoutSizes = 0.7;
   double survivalOfAccept = 0.6;
-  // 8: the gradient of a whole level is computed once when candidates x points x 8 exceed its
-  // pixels; below that, one window per candidate is cheaper. Speed only.
-  std::size_t wholeLevelGradientRatio = 8;
 
   // ------------------------------------------------------------------------ level-0 fit
 
@@ -175,6 +196,10 @@ struct vc_GFTuning {
   // losing any detail that matters, and the width estimate scatters by a few tenths on a sharp
   // image; the plain fit is then both exact and the cheapest.
   double sharpTolerance = 0.7;
+  // 4096 pixels: a candidate's window larger than this has its edge widths and strengths taken
+  // from every second row and column. A few hundred edge pixels give medians as steady as all
+  // of them, and a large pattern's window holds tens of thousands.
+  long edgeStatsDense = 4096;
   // 8: the fine fit smooths the run image until the edges around the candidate stand this many
   // gradient noise deviations high. Ten keeps the edge positions' scatter under a twentieth of
   // a pixel on edges a few pixels wide.

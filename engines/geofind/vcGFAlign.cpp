@@ -186,6 +186,17 @@ void vcGFAlignRunParams::patternFrame(const vcVector<2>& origin,
   hasPatternFrame_ = true;
 }
 
+void vcGFAlignRunParams::prediction(const vcVector<2>& position, double ux, double uy) {
+  if (!std::isfinite(position.x()) || !std::isfinite(position.y()))
+    throw vcGFAlignDefs::BadParams("Illegal prediction: the position must be finite");
+  if (!(ux >= 0.0 && uy >= 0.0 && std::isfinite(ux) && std::isfinite(uy)))
+    throw vcGFAlignDefs::BadParams("Illegal prediction: the uncertainty must be finite and >= 0");
+  predicted_ = position;
+  predictUx_ = ux;
+  predictUy_ = uy;
+  hasPrediction_ = true;
+}
+
 // --------------------------------------------------------------------------- results
 
 double vcGFAlignResult::dofValue(long index) const {

@@ -26,6 +26,8 @@
 class vc2Wireframe;
 class vcGraphicList;
 struct vc_GFModel;
+struct vc_GFImageData;
+class vcThreadPool;
 
 // Engine errors. Every failure carries a message stating the violated rule.
 struct vcGFAlignDefs {
@@ -134,6 +136,23 @@ class vc_GFPattern {
   vcXform<2> trainClientFromPattern_;
 };
 
+// What Geofind runs on one image share: the image's noise estimate, its pyramid and the gradient
+// of every level, each made tile by tile when a run first needs it and kept for the later runs on
+// the same image (the pieces of a flexible part, searched one after another). Copies share the
+// cache; runs on several threads may use one cache at once. It keeps the image's pixels alive,
+// and holds about 9 bytes per pixel of the tiles runs have touched (level 0 and the reductions).
+// A run handed a cache of other pixels (another image or mask) makes its own for that run.
+class vcGFImageCache {
+ public:
+  // The cache of `image`'s root image, searched where `mask` (same window as the image) is set.
+  explicit vcGFImageCache(const vcPelBuffer_const<unsigned char>& image,
+                          const vcPelBuffer_const<unsigned char>* mask = nullptr);
+  const std::shared_ptr<vc_GFImageData>& data() const { return data_; }
+
+ private:
+  std::shared_ptr<vc_GFImageData> data_;
+};
+
 // Run parameters.
 class vcGFAlignRunParams {
  public:
@@ -186,6 +205,26 @@ class vcGFAlignRunParams {
   bool hasPatternFrame() const { return hasPatternFrame_; }
   const vcVector<2>& frameOrigin() const { return frameOrigin_; }
   const vcXform<2>& frameTrainClientFromPattern() const { return frameTrainClientFromPattern_; }
+  // The measurements of the run image shared with other runs on it (see vcGFImageCache).
+  void imageCache(const vcGFImageCache& cache) { cache_ = cache.data(); }
+  void clearImageCache() { cache_.reset(); }
+  const std::shared_ptr<vc_GFImageData>& imageCache() const { return cache_; }
+  // Threads for this run's candidates (the caller's pool; null: this thread alone). Results
+  // are the same whatever the pool.
+  void threadPool(vcThreadPool* pool) { pool_ = pool; }
+  vcThreadPool* threadPool() const { return pool_; }
+  // Where the caller expects the pattern: its origin at `position` (client coordinates) within
+  // +-ux, +-uy, turned and sized within the DOF ranges about the start pose. A run then starts
+  // from that pose (and a few more spread over the uncertainty) on the pyramid level where they
+  // cover it, instead of scanning the whole window, and scans the window only when that finds
+  // no result at the accept threshold or one stopped at the edge of a range. Refused: a
+  // position that is not finite, an uncertainty below 0 or not finite.
+  void prediction(const vcVector<2>& position, double ux, double uy);
+  void clearPrediction() { hasPrediction_ = false; }
+  bool hasPrediction() const { return hasPrediction_; }
+  const vcVector<2>& predictedPosition() const { return predicted_; }
+  double predictionUx() const { return predictUx_; }
+  double predictionUy() const { return predictUy_; }
 
  private:
   long algorithm_ = 2;
@@ -200,6 +239,11 @@ class vcGFAlignRunParams {
   bool hasPatternFrame_ = false;
   vcVector<2> frameOrigin_;
   vcXform<2> frameTrainClientFromPattern_;
+  std::shared_ptr<vc_GFImageData> cache_;
+  vcThreadPool* pool_ = nullptr;
+  bool hasPrediction_ = false;
+  vcVector<2> predicted_;
+  double predictUx_ = 0.0, predictUy_ = 0.0;
 };
 
 // One found instance.

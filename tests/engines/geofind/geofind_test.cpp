@@ -6,6 +6,7 @@
 
 #include "engines/geofind/vcGFAlign.h"
 #include "platform/core/vcArchive.h"
+#include "platform/core/vcThreadPool.h"
 #include "tools/common/vcSampleImages.h"
 
 namespace {
@@ -71,6 +72,43 @@ TEST(GeofindRun, FindsPatternAtRandomPosesWithNoise) {
     expectPose(rs[0], truth, 0.2, 0.2, 0.003);
     EXPECT_GT(rs[0].coverage(), 0.8f);
   }
+}
+
+// A prediction shortens the search but must not change its answer: near the truth it finds
+// what the scan finds, far from it the run falls back to the scan; a shared image cache and a
+// pool of threads give the very same poses as a run on its own.
+TEST(GeofindRun, PredictionCacheAndThreadsKeepTheAnswer) {
+  vcGFAlignPattern pat;
+  pat.train(trainImage(vfSampleAsymmetricPattern()), 2, nullptr, 0);
+  const vcXform<2> truth = poseAt(330, 250, 37, 1.04);
+  vcSampleRender opt;
+  opt.noiseSigma = 6;
+  opt.clutterShapes = 8;
+  opt.seed = 31;
+  const auto img = vfRenderSample(vfSampleAsymmetricPattern(), truth, opt);
+  const vcGFAlignRunParams plain = paramsFor(-180, 180, 0.9, 1.1);
+  vcGFAlignResultSet scan;
+  pat.run(img, plain, scan, nullptr, 0);
+  ASSERT_GE(scan.numFound(), 1);
+  expectPose(scan[0], truth, 0.2, 0.2, 0.003);
+  const vcVector<2> at = scan[0].pose().mapPoint(pat.origin());
+  const vcGFImageCache cache(img);
+  vcThreadPool pool(3);
+  for (const vcVector<2> guess : {at + vcVector<2>(2.5, -1.5), at + vcVector<2>(90, 60)}) {
+    vcGFAlignRunParams rp = plain;
+    rp.imageCache(cache);
+    rp.prediction(guess, 4, 4);
+    vcGFAlignResultSet alone, threaded;
+    pat.run(img, rp, alone, nullptr, 0);
+    rp.threadPool(&pool);
+    pat.run(img, rp, threaded, nullptr, 0);
+    ASSERT_GE(alone.numFound(), 1);
+    expectPose(alone[0], truth, 0.2, 0.2, 0.003);
+    ASSERT_EQ(threaded.numFound(), alone.numFound());
+    EXPECT_EQ(threaded[0].pose().trans(), alone[0].pose().trans());
+    EXPECT_EQ(threaded[0].score(), alone[0].score());
+  }
+  EXPECT_THROW(vcGFAlignRunParams().prediction({std::nan(""), 0}, 1, 1), vcGFAlignDefs::BadParams);
 }
 
 TEST(GeofindRun, OccludedPatternIsStillFound) {
