@@ -51,14 +51,18 @@ void BM_FlexAlignLocallyFixtured(benchmark::State& st) {
   }
 }
 
-// Every piece's tool once at its true pose in `run` with the piece's own small ranges.
+// Every piece's tool once at its true pose in `run` with the piece's own small ranges, sharing
+// what Geofind measures of the image as the searches of one run do.
 void toolsAtTruth(const vcFlexSampleImage& run, const vcFlexSubModelGfndRunParams& sub) {
   const vcFlexBenchScene& d = data();
+  const vcGFImageCache cache(run.image);
+  vc_SubModelSearchContext context;
+  context.imageCache = &cache;
   for (std::size_t k = 0; k < run.truth.size(); ++k) {
     const long tool = d.pattern.instanceToTool()[k];
     vc_SubModelResultSet rs;
     d.pattern.tools()[static_cast<std::size_t>(tool)].run(run.image, vc2XformLinear(run.truth[k]),
-                                                          sub, {}, rs);
+                                                          sub, {}, rs, nullptr, 0, &context);
     benchmark::DoNotOptimize(rs);
   }
 }

@@ -26,7 +26,9 @@ struct Case {
 
 std::function<bool()> flexRun(D::RunStrategy strategy) {
   auto scene = std::make_shared<vcFlexBenchScene>();
-  const vcFlexAlignRunParams rp = vfFlexSampleRunParams(strategy, 0.6);
+  // One thread: the count is the work a run does, whatever the machine's threads.
+  vcFlexAlignRunParams rp = vfFlexSampleRunParams(strategy, 0.6);
+  rp.threads(1);
   return [scene, rp] {
     vcFlexAlignResultSet rs;
     scene->pattern.run(scene->run.image, vc2XformLinear(scene->start), {}, rp, rs);
@@ -39,6 +41,10 @@ std::function<bool()> toolsAtTruth() {
   auto scene = std::make_shared<vcFlexBenchScene>();
   const vcFlexSubModelGfndRunParams sub = vfFlexSamplePieceParams(0.6);
   return [scene, sub] {
+    // The searches of one run share what Geofind measures of the image.
+    const vcGFImageCache cache(scene->run.image);
+    vc_SubModelSearchContext context;
+    context.imageCache = &cache;
     std::size_t found = 0, pieces = 0;
     for (std::size_t k = 0; k < scene->run.truth.size(); ++k) {
       const vc_SubModelTool& tool =
@@ -46,7 +52,8 @@ std::function<bool()> toolsAtTruth() {
       if (tool.subModel().modelType() == vcFlexModelDefs::eBlank) continue;
       ++pieces;
       vc_SubModelResultSet rs;
-      tool.run(scene->run.image, vc2XformLinear(scene->run.truth[k]), sub, {}, rs);
+      tool.run(scene->run.image, vc2XformLinear(scene->run.truth[k]), sub, {}, rs, nullptr, 0,
+               &context);
       found += rs.results().empty() ? 0 : 1;
     }
     return found == pieces;

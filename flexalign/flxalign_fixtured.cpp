@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <map>
 #include <memory>
@@ -313,27 +314,43 @@ void vcFlexAlignPattern::polishInstances_(RunContext& rc, const vc2XformBase& st
   for (vcFlexAlignResult& r : results.results_) {
     // At least two others to predict a piece from: one predicts only its own pose again.
     if (countPieces(arrangement_, r.positionIndices_) < 3) continue;
-    for (std::size_t at = 0; at < r.positionIndices_.size(); ++at) {
+    // Every piece is searched again, predicted from the others as the tree found them, so the
+    // searches depend on each other not at all and run on the run's threads.
+    const std::size_t n = r.positionIndices_.size();
+    std::vector<std::vector<ResultHandle>> again(n);
+    std::vector<std::exception_ptr> error(n);
+    vfParallelFor(rc.pool, n, [&](std::size_t at, unsigned) {
       const long p = r.positionIndices_[at];
       const vcFlexSubModel& sm = subModelOf(arrangement_, p);
-      if (isBlank(sm)) continue;
-      // The prediction reads only the other found instances, in their order.
-      vcFlexAlignResult others;
-      for (std::size_t k = 0; k < r.positionIndices_.size(); ++k) {
-        if (k == at) continue;
-        others.positionIndices_.push_back(r.positionIndices_[k]);
-        others.subModelResults_.push_back(r.subModelResults_[k]);
+      if (isBlank(sm)) return;
+      try {
+        // The prediction reads only the other found instances, in their order.
+        vcFlexAlignResult others;
+        for (std::size_t k = 0; k < n; ++k) {
+          if (k == at) continue;
+          others.positionIndices_.push_back(r.positionIndices_[k]);
+          others.subModelResults_.push_back(r.subModelResults_[k]);
+        }
+        const Xf start = subModelStartPose(
+            startPose, sm, *arrangement_.positions()[static_cast<std::size_t>(p)], others);
+        // A polish, not a new find: the candidate must lie where the first search put it, so
+        // the engine looks there first.
+        const vcVector<2> origin = r.subModelResults_[at]->pose().mapPoint(vcVector<2>(0.0, 0.0));
+        vcFlexAlignStatus why;
+        again[at] = searchInstance_(rc, *start, startPose, p, false, {},
+                                    angleHalfWidth(rc.params.subModelInstanceParams(p)), why,
+                                    &origin, kPolishReach);
+      } catch (...) {
+        error[at] = std::current_exception();
       }
-      const Xf start = subModelStartPose(
-          startPose, sm, *arrangement_.positions()[static_cast<std::size_t>(p)], others);
-      vcFlexAlignStatus why;
-      const std::vector<ResultHandle> found =
-          searchInstance_(rc, *start, startPose, p, false, {},
-                          angleHalfWidth(rc.params.subModelInstanceParams(p)), why);
-      // A polish, not a new find: the candidate must lie where the first search put it.
-      const ResultHandle& old = r.subModelResults_[at];
+    });
+    for (std::size_t at = 0; at < n; ++at) {
+      if (error[at]) std::rethrow_exception(error[at]);
+      const long p = r.positionIndices_[at];
+      const vcFlexSubModel& sm = subModelOf(arrangement_, p);
+      const ResultHandle old = r.subModelResults_[at];
       const vcVector<2> was = old->pose().mapPoint(vcFlexSubModelHelper::centerPt(sm));
-      for (const ResultHandle& c : found) {
+      for (const ResultHandle& c : again[at]) {
         if (c->pose().mapPoint(vcFlexSubModelHelper::centerPt(sm)).distance(was) > kPolishReach)
           continue;
         r.score_ += static_cast<float>(vcFlexArrangementHelper::subModelFraction(arrangement_, p) *

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <unordered_set>
 
 #include "flexalign/flxalign_run.h"
@@ -84,7 +85,37 @@ void vcFlexAlignPattern::runIndependentSubModelMode_(RunContext& rc, const vc2Xf
   const vcFlexAlignResult empty;
   // Each instance is searched once: what that search gave holds for every combination.
   std::vector<vcFlexAlignStatus> searched(n);
-  for (const std::vector<long>& group : order) {
+  // With threads the searches, which depend on the start pose alone, are made first, all at
+  // once; their candidates are combined in order below, as they would be one after another.
+  struct Search {
+    std::vector<ResultHandle> found;
+    vcFlexAlignStatus miss;
+    std::exception_ptr error;
+  };
+  std::vector<Search> early(order.size());
+  std::vector<bool> searchedEarly(order.size(), false);
+  if (rc.pool) {
+    std::vector<std::size_t> todo;
+    for (std::size_t g = 0; g < order.size(); ++g)
+      if (!order[g].empty() && !isBlank(subModelOf(arrangement_, order[g].front()))) {
+        effectiveParams_(params, order[g].front());  // refused in order, before any search
+        todo.push_back(g);
+        searchedEarly[g] = true;
+      }
+    vfParallelFor(rc.pool, todo.size(), [&](std::size_t i, unsigned) {
+      const std::size_t g = todo[i];
+      const long p = order[g].front();
+      const vc2XformBase& position = *arrangement_.positions()[static_cast<std::size_t>(p)];
+      try {
+        const Xf start = subModelStartPose(startPose, subModelOf(arrangement_, p), position, empty);
+        early[g].found = searchInstance_(rc, *start, startPose, p, true, {}, 0.0, early[g].miss);
+      } catch (...) {
+        early[g].error = std::current_exception();
+      }
+    });
+  }
+  for (std::size_t g = 0; g < order.size(); ++g) {
+    const std::vector<long>& group = order[g];
     if (group.empty()) continue;
     const long p = group.front();
     const std::size_t up = static_cast<std::size_t>(p);
@@ -108,10 +139,16 @@ void vcFlexAlignPattern::runIndependentSubModelMode_(RunContext& rc, const vc2Xf
       continue;
     }
 
-    const Xf start = subModelStartPose(startPose, sm, position, empty);
     vcFlexAlignStatus miss;
-    const std::vector<ResultHandle> found =
-        searchInstance_(rc, *start, startPose, p, true, {}, 0.0, miss);
+    std::vector<ResultHandle> found;
+    if (searchedEarly[g]) {
+      if (early[g].error) std::rethrow_exception(early[g].error);
+      found = std::move(early[g].found);
+      miss = early[g].miss;
+    } else {
+      const Xf start = subModelStartPose(startPose, sm, position, empty);
+      found = searchInstance_(rc, *start, startPose, p, true, {}, 0.0, miss);
+    }
     if (found.empty()) {
       searched[up] = miss;
       if (params.subModelInstanceParams(p).required()) {

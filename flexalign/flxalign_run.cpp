@@ -232,6 +232,11 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
   R.results_.clear();
   R.rejected_.clear();
   RunContext rc{image, mask, useMask, p, diag, diagFlags};
+  // A recorder takes its records in the order of the searches: one thread then.
+  const unsigned threads =
+      diag ? 1u : p.threads() > 0 ? unsigned(p.threads()) : vcThreadPool::hardwareThreads();
+  vcThreadPool pool(threads);
+  if (threads > 1) rc.pool = &pool;
   if (p.runStrategy() == FD::eIndependentSubModels)
     runIndependentSubModelMode_(rc, startPose, fixtures, order, R);
   else {
@@ -239,7 +244,7 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
     polishInstances_(rc, startPose, R);
   }
   R.startPose_ = startPose.clone();
-  R.searches_ = rc.searches;
+  R.searches_ = rc.searches.load();
   std::vector<vcFlexAlignResult>& res = R.results_;
   std::vector<vcFlexAlignResult>& rejected = R.rejected_;
   // Moves the results `drop` picks into the rejected ones, with the status it gives them.

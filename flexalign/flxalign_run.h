@@ -2,8 +2,11 @@
 // match regions.
 #pragma once
 
+#include <atomic>
 #include <vector>
 
+#include "engines/geofind/vcGFAlign.h"
+#include "platform/core/vcThreadPool.h"
 #include "platform/core/vcTimer.h"
 #include "vcFlexAlignTool.h"
 
@@ -37,7 +40,11 @@ struct vcFlexAlignPattern::RunContext {
   vcDiagObject* diag;
   unsigned long diagFlags;
   vcTimer timer{true};
-  long searches = 0;
+  std::atomic<long> searches{0};
+  // Threads for the run's independent parts (null: this thread alone).
+  vcThreadPool* pool = nullptr;
+  // What Geofind measures of the image once for every search of this run.
+  vcGFImageCache imageCache{image, useMask ? &mask : nullptr};
   // Whether a piece searched around a prediction searches its size near the predicted one:
   // not while polishing, when all the other pieces found give the part's size.
   bool carryScale = true;

@@ -145,6 +145,11 @@ void vcFlexAlignRunParams::timeout(double seconds) {
   d_->timeout = seconds;
 }
 
+void vcFlexAlignRunParams::threads(long n) {
+  if (n < 0 || n > kMaxThreads) throw Defs::BadParams("threads must be 0 (the hardware's count) to 256");
+  d_->threads = n;
+}
+
 void vcFlexAlignRunParams::runOrder(const std::vector<long>& order) {
   std::vector<std::vector<long>> groups;
   groups.reserve(order.size());

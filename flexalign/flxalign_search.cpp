@@ -149,6 +149,9 @@ void carryPredictedScale(vcFlexSubModelRunParams& p, const vcFlexAlignRunParams&
 // there: its best pose may lie beyond, so it is no match at its best pose.
 constexpr double kOnTheEdgeDeg = 0.02;
 
+// Candidates a search asks its engine for beyond those it keeps.
+constexpr long kSpareCandidates = 2;
+
 bool onZoneEdge(const vcFlexSubModelResult& r, const vc2XformBase& start, double lo, double hi) {
   const vcMatrix<2> m =
       start.inverseBase()->composeBase(r.pose())->linearXform({0.0, 0.0}).matrix();
@@ -169,7 +172,7 @@ void vcFlexAlignPattern::RunContext::checkTime() const {
 std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
     RunContext& rc, const vc2XformBase& start, const vc2XformBase& windowStart, long position,
     bool cutWindow, const std::vector<vcVector<2>>& points, double widenBy,
-    vcFlexAlignStatus& miss) const {
+    vcFlexAlignStatus& miss, const vcVector<2>* expectedAt, double expectedWithin) const {
   const vcFlexAlignRunParams& rp = rc.params;
   const vc_SubModelTool& tool =
       tools_[static_cast<std::size_t>(instanceToTool_[static_cast<std::size_t>(position)])];
@@ -198,14 +201,26 @@ std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
     if (rc.carryScale) carryPredictedScale(*eff, rp);
   }
 
+  // The search keeps at most maxCandidates() candidates: the engine need not carry more down its
+  // pyramid than that and the few that an end of the angle zone or an overlap may drop.
+  vc_SubModelSearchContext context;
+  context.imageCache = &rc.imageCache;
+  context.pool = rc.pool;
+  context.keep = rp.maxCandidates() + kSpareCandidates;
+  if (expectedAt) {
+    context.hasExpected = true;
+    context.expected = *expectedAt;
+    context.expectedWithin = expectedWithin;
+  }
+
   auto runTool = [&](const vcFlexSubModelRunParams& p) {
     rc.checkTime();
     ++rc.searches;
     vc_SubModelResultSet found;
     if (rc.useMask)
-      tool.run(view, maskView, start, p, points, found, rc.diag, rc.diagFlags);
+      tool.run(view, maskView, start, p, points, found, rc.diag, rc.diagFlags, &context);
     else
-      tool.run(view, start, p, points, found, rc.diag, rc.diagFlags);
+      tool.run(view, start, p, points, found, rc.diag, rc.diagFlags, &context);
     const vc_SubModelSearchNote& note = found.note();
     if (note.outcome != vc_SubModelSearchNote::eSearched) {
       miss.kind = note.outcome == vc_SubModelSearchNote::eWindowOutsideImage

@@ -285,6 +285,14 @@ class vcFlexAlignRunParams {
   // vcTimeout::Expired. 0 (the default) sets no limit.
   double timeout() const { return d_->timeout; }
   void timeout(double seconds);  // finite, >= 0
+  // Threads a run may use, the caller's included: the independent strategy's searches, the
+  // polish of the pieces and each Geofind search's candidates are spread over them. 0 (the
+  // default) takes the hardware's count. Results are the same whatever the count; a run with
+  // a diagnostic recorder uses one. How a run is carried out, not what it finds: neither
+  // stored in archives nor compared by operator==.
+  long threads() const { return d_->threads; }
+  void threads(long n);  // 0 .. kMaxThreads
+  static constexpr long kMaxThreads = 256;
 
   // Groups of instance positions searched in turn; no position may repeat. The flat form
   // makes each position a group of its own.
@@ -351,6 +359,7 @@ class vcFlexAlignRunParams {
     long maxCombinations = 64;
     long maxMisses = 3;
     double timeout = 0.0;
+    long threads = 0;
     Sets sets;
   };
   // A view of `shared` (privData()).
@@ -791,11 +800,13 @@ class vcFlexAlignPattern {
   // and none stopped at an end of its angle zone: with `cutWindow` in the window of the
   // arrangement's variation around `windowStart`, else with the instance's own parameters on
   // the whole image, a candidate on a zone's end searched again with the zone widened by
-  // `widenBy` degrees. `miss` says why, should no candidate be kept.
+  // `widenBy` degrees. `miss` says why, should no candidate be kept. With `expectedAt`, the
+  // engine looks for the sub-model's origin there (within `expectedWithin`) first.
   std::vector<vcPtrHandle<vcFlexSubModelResult>> searchInstance_(
       RunContext& rc, const vc2XformBase& start, const vc2XformBase& windowStart, long position,
       bool cutWindow, const std::vector<vcVector<2>>& points, double widenBy,
-      vcFlexAlignStatus& miss) const;
+      vcFlexAlignStatus& miss, const vcVector<2>* expectedAt = nullptr,
+      double expectedWithin = 0.0) const;
   // The instances found on the path from `node` up to the root (shared results).
   vcFlexAlignResult pathResult_(const vc_ResTreeElem* node) const;
   // One candidate result per leaf, with the status of every instance: found, the deepest miss

@@ -22,6 +22,22 @@
 
 class vcArchive;
 class vcGFAlignPattern;
+class vcGFImageCache;
+class vcThreadPool;
+
+// What a caller that searches one image many times (a flexible part's pieces) shares with each
+// search: Geofind's measurements of the image (see vcGFImageCache), its threads, how many
+// candidates it keeps of a search (0: all the engine finds), so that the engine carries no
+// more, and, when it knows better than the start pose, where it expects the sub-model's origin
+// (client coordinates) and within how far.
+struct vc_SubModelSearchContext {
+  const vcGFImageCache* imageCache = nullptr;
+  vcThreadPool* pool = nullptr;  // threads the engine may spread its candidates over
+  long keep = 0;
+  bool hasExpected = false;
+  vcVector<2> expected;
+  double expectedWithin = 0.0;
+};
 template <class T>
 class vc_PatCorModel;
 
@@ -57,17 +73,19 @@ class vc_SubModelTool {
   // clone of the start pose, the instances found and a note of what the search saw (a window
   // outside the image or too small to search, the best candidate under the threshold). Changes
   // nothing in the tool (the sub-model frame goes to the engine with each run), so one trained
-  // tool may run on several threads at once.
+  // tool may run on several threads at once. `context` (optional) is what the caller's other
+  // searches of the same image share with this one; its image cache must be the image's (and
+  // the mask's) own.
   void run(const vcPelBuffer_const<unsigned char>& image, const vc2XformBase& startPose,
            const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
-           vc_SubModelResultSet& results, vcDiagObject* diag = nullptr,
-           unsigned long diagFlags = 0) const;
+           vc_SubModelResultSet& results, vcDiagObject* diag = nullptr, unsigned long diagFlags = 0,
+           const vc_SubModelSearchContext* context = nullptr) const;
   // The same, searching only where the mask (same window as the image) is set.
   void run(const vcPelBuffer_const<unsigned char>& image,
            const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
            const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
-           vc_SubModelResultSet& results, vcDiagObject* diag = nullptr,
-           unsigned long diagFlags = 0) const;
+           vc_SubModelResultSet& results, vcDiagObject* diag = nullptr, unsigned long diagFlags = 0,
+           const vc_SubModelSearchContext* context = nullptr) const;
 
   // Trained flags, parameter kind and value, sub-models and (for correlation) the models; the
   // Geofind patterns are not compared.
@@ -128,12 +146,12 @@ class vc_SubModelTool {
                     const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
                     const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
                     vc_SubModelResultSet& results, vcDiagObject* diag, unsigned long diagFlags,
-                    bool useMask) const;
+                    bool useMask, const vc_SubModelSearchContext* context) const;
   void run_(const vcPelBuffer_const<unsigned char>& image,
             const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
             const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
             vc_SubModelResultSet& results, bool useMask, vcDiagObject* diag,
-            unsigned long diagFlags) const;
+            unsigned long diagFlags, const vc_SubModelSearchContext* context) const;
   void runCorrelation_(const vcPelBuffer_const<unsigned char>& image,
                        const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
                        const vcFlexSubModelCorRunParams& params, vc_SubModelResultSet& results,
@@ -141,7 +159,8 @@ class vc_SubModelTool {
   void runGeofind_(const vcPelBuffer_const<unsigned char>& image,
                    const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
                    const vcFlexSubModelGfndRunParams& params, vc_SubModelResultSet& results,
-                   vcDiagObject* diag, unsigned long diagFlags) const;
+                   vcDiagObject* diag, unsigned long diagFlags,
+                   const vc_SubModelSearchContext* context) const;
 
   vc_PatCorModel<unsigned char>* corModel_ = nullptr;  // owned
   vcGFAlignPattern* gfPattern_ = nullptr;              // owned

@@ -335,17 +335,19 @@ bool vc_submodtl::runView(const vcPelBuffer_const<unsigned char>& image,
 void vc_SubModelTool::run(const vcPelBuffer_const<unsigned char>& image,
                           const vc2XformBase& startPose, const vcFlexSubModelRunParams& params,
                           const std::vector<vcVector<2>>& points, vc_SubModelResultSet& results,
-                          vcDiagObject* diag, unsigned long diagFlags) const {
+                          vcDiagObject* diag, unsigned long diagFlags,
+                          const vc_SubModelSearchContext* context) const {
   recordedRun_(image, vcPelBuffer_const<unsigned char>(), startPose, params, points, results, diag,
-               diagFlags, false);
+               diagFlags, false, context);
 }
 
 void vc_SubModelTool::run(const vcPelBuffer_const<unsigned char>& image,
                           const vcPelBuffer_const<unsigned char>& mask,
                           const vc2XformBase& startPose, const vcFlexSubModelRunParams& params,
                           const std::vector<vcVector<2>>& points, vc_SubModelResultSet& results,
-                          vcDiagObject* diag, unsigned long diagFlags) const {
-  recordedRun_(image, mask, startPose, params, points, results, diag, diagFlags, true);
+                          vcDiagObject* diag, unsigned long diagFlags,
+                          const vc_SubModelSearchContext* context) const {
+  recordedRun_(image, mask, startPose, params, points, results, diag, diagFlags, true, context);
 }
 
 void vc_SubModelTool::recordedRun_(const vcPelBuffer_const<unsigned char>& image,
@@ -354,11 +356,12 @@ void vc_SubModelTool::recordedRun_(const vcPelBuffer_const<unsigned char>& image
                                    const vcFlexSubModelRunParams& params,
                                    const std::vector<vcVector<2>>& points,
                                    vc_SubModelResultSet& results, vcDiagObject* diag,
-                                   unsigned long diagFlags, bool useMask) const {
+                                   unsigned long diagFlags, bool useMask,
+                                   const vc_SubModelSearchContext* context) const {
   const bool raised =
       vc_submodtl::recordRunInputs(diag, diagFlags, image, subModel_, startPose, params);
   try {
-    run_(image, mask, startPose, params, points, results, useMask, diag, diagFlags);
+    run_(image, mask, startPose, params, points, results, useMask, diag, diagFlags, context);
   } catch (const vcException& e) {
     vc_submodtl::recordMatchInfo(diag, diagFlags, image, results);
     vc_submodtl::recordRunOutputs(diag, diagFlags, image, subModel_, results, raised);
@@ -373,7 +376,8 @@ void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
                            const vcPelBuffer_const<unsigned char>& mask,
                            const vc2XformBase& startPose, const vcFlexSubModelRunParams& params,
                            const std::vector<vcVector<2>>& points, vc_SubModelResultSet& results,
-                           bool useMask, vcDiagObject* diag, unsigned long diagFlags) const {
+                           bool useMask, vcDiagObject* diag, unsigned long diagFlags,
+                           const vc_SubModelSearchContext* context) const {
   const bool corParams = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params) != nullptr;
   const bool gfParams = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&params) != nullptr;
   if (!isTrained()) throw vcFlexAlignDefs::NotTrained();
@@ -413,7 +417,7 @@ void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
   if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(effective.ptr()))
     runCorrelation_(image, runMask, startPose, *c, results, diag, diagFlags);
   else if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(effective.ptr()))
-    runGeofind_(image, runMask, startPose, *g, results, diag, diagFlags);
+    runGeofind_(image, runMask, startPose, *g, results, diag, diagFlags, context);
 }
 
 void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
@@ -421,7 +425,8 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
                                   const vc2XformBase& startPose,
                                   const vcFlexSubModelGfndRunParams& params,
                                   vc_SubModelResultSet& results, vcDiagObject* diag,
-                                  unsigned long diagFlags) const {
+                                  unsigned long diagFlags,
+                                  const vc_SubModelSearchContext* context) const {
   const auto* tp = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(trainParams_.ptr());
   if (!tp) throw vcFlexAlignDefs::InternalError();
   if (subModel_.modelType() == vcFlexModelDefs::eBlank) {
@@ -452,13 +457,22 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
     rp.acceptThreshold(params.acceptThreshold());
     rp.contrastThreshold(params.contrastThreshold());
     rp.scoreUsingClutter(params.scoreUsingClutter());
-    rp.numToFind(static_cast<const vcFlexSubModelRunParams&>(params).numToFind());
+    const long asked = static_cast<const vcFlexSubModelRunParams&>(params).numToFind();
+    rp.numToFind(context && context->keep > 0 ? std::min(asked, context->keep) : asked);
     rp.xyOverlap(params.xyOverlap());
     rp.saveMatchInfo(params.saveMatchInfo());
     vcGeorapidDOFList list(dofs);
     params.dofData().setup(list);
     list.push_back(new vcGeorapidStartPose(nullptr, linearAtOrigin(startPose)));
     rp.customizeDOFs(&list);
+    if (context && context->imageCache) rp.imageCache(*context->imageCache);
+    if (context) rp.threadPool(context->pool);
+    // Searched around a pose known within a finite uncertainty, the engine starts from there.
+    if (context && context->hasExpected)
+      rp.prediction(context->expected, context->expectedWithin, context->expectedWithin);
+    else if (std::isfinite(params.xUncertainty()) && std::isfinite(params.yUncertainty()))
+      rp.prediction(startPose.mapPoint(vcVector<2>(0.0, 0.0)), params.xUncertainty(),
+                    params.yUncertainty());
 
     const vcGFAlignPattern& pattern = *gfPattern_;
     if (mask.isBound()) {

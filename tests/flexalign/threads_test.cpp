@@ -126,4 +126,29 @@ TEST(FlexAlignThreads, OnePatternOnTwoThreadsGivesTheSerialResults) {
   }
 }
 
+// Threads inside one run (the independent strategy's searches, the polish, a search's
+// candidates) change nothing in what the run finds, bit for bit, whatever their number.
+TEST(FlexAlignThreads, ARunOnItsOwnThreadsGivesTheOneThreadResults) {
+  const vcFlexSample sample = vfMakeFlexSample();
+  vcFlexAlignPattern pattern;
+  pattern.train(sample.arrangement, vfFlexSampleTrainParams(sample));
+  vcFlexSampleOptions opt;
+  opt.partPose = vfFlexSamplePose(sample, 7.0, 1.04, 15, -9);
+  opt.seed = 11;
+  const vcPelBuffer<unsigned char> image = vfRenderFlexSample(sample, opt).image;
+  for (D::RunStrategy strategy : {D::eIndependentSubModels, D::eLocallyFixturedSubModels}) {
+    vcFlexAlignRunParams rp = vfFlexSampleRunParams(strategy, 0.6);
+    std::vector<std::vector<double>> byThreads;
+    for (long threads : {1L, 2L, 5L}) {
+      rp.threads(threads);
+      vcFlexAlignResultSet rs;
+      pattern.run(image, vc2XformLinear(vfFlexSamplePose(sample, 0.0, 1.0)), {}, rp, rs);
+      ASSERT_FALSE(rs.results().empty()) << "strategy " << strategy << ", threads " << threads;
+      byThreads.push_back(summary(rs));
+    }
+    EXPECT_EQ(byThreads[1], byThreads[0]) << "strategy " << strategy;
+    EXPECT_EQ(byThreads[2], byThreads[0]) << "strategy " << strategy;
+  }
+}
+
 }  // namespace
