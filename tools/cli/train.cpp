@@ -7,6 +7,7 @@
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliOverlaps.h"
+#include "tools/cli/vcCliPaths.h"
 #include "tools/cli/vcCliText.h"
 
 namespace {
@@ -18,6 +19,12 @@ struct Options {
 int train(const Options& o) {
   const auto t0 = std::chrono::steady_clock::now();
   const vcCliTrainJob job = vfReadDescription(o.description);
+  // The pattern must not replace what it is trained from.
+  vcCliInputs reads;
+  reads.add(o.description);
+  for (const std::string& f : job.files) reads.add(f);
+  if (const std::string* f = reads.replacedBy(o.out))
+    throw vcCliUsage("-o " + o.out + ": would replace " + *f + ", which the training reads");
   for (const vcCliOverlap& v : vfOverlappingPieces(job.arrangement))
     std::fprintf(stderr,
                  "flexalign: warning: %s: pieces \"%s\" and \"%s\" overlap by %.0f %% of the "

@@ -1,14 +1,15 @@
 // PNG through libpng: reading with the full API (row by row, so only the grey image and one
-// row are held; the simplified API applies gamma to 16-bit files), writing with the simplified
-// one.
+// row are held, interlaced files too: each pass is read as the small image it is and its
+// pixels put in place; the simplified API applies gamma to 16-bit files), writing with the
+// simplified one.
 #include <png.h>
 
 #include <csetjmp>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <vector>
 
+#include "tools/common/vcFileBytes.h"
 #include "tools/common/vcImageCodecs.h"
 #include "tools/common/vcImageFile.h"
 
@@ -153,11 +154,7 @@ std::string vfEncodePng(const vcPelBuffer_const<unsigned char>& img) {
 
 void vfWritePng(const std::string& path, const vcPelBuffer_const<unsigned char>& img) {
   checkWritable(path, img);
-  const std::string bytes = vfEncodePng(img);
-  std::ofstream f(path, std::ios::binary);
-  if (!f) fail(path, "cannot create the file");
-  f.write(bytes.data(), std::streamsize(bytes.size()));
-  if (!f.flush()) fail(path, "cannot write the file");
+  vfWriteFileBytes(path, vfEncodePng(img));
 }
 
 void vfWritePngRgb(const std::string& path, const std::vector<unsigned char>& rgb, long width,
@@ -170,6 +167,12 @@ void vfWritePngRgb(const std::string& path, const std::vector<unsigned char>& rg
   image.width = png_uint_32(width);
   image.height = png_uint_32(height);
   image.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr))
-    fail(path, std::string("cannot write the PNG (") + image.message + ")");
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), 0, nullptr))
+    fail(path, std::string("cannot encode the PNG (") + image.message + ")");
+  std::string bytes(size, '\0');
+  if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, rgb.data(), 0, nullptr))
+    fail(path, std::string("cannot encode the PNG (") + image.message + ")");
+  bytes.resize(size);
+  vfWriteFileBytes(path, bytes);
 }
