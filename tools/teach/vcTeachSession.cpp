@@ -28,13 +28,9 @@ ordered_json parseText(const std::string& text, const std::string& source) {
   if (text.size() > kVcMaxDescriptionBytes)
     throw vcBadParams(source + ": " + std::to_string(text.size()) + " bytes, more than the " +
                       std::to_string(kVcMaxDescriptionBytes) + " this program reads");
-  const ordered_json::parser_callback_t shallow = [&](int depth, ordered_json::parse_event_t,
-                                                      ordered_json&) {
-    if (depth > kVcMaxDescriptionDepth)
-      throw vcBadParams(source + ": not a part description (nested deeper than " +
-                        std::to_string(kVcMaxDescriptionDepth) + " levels)");
-    return true;
-  };
+  // Ordered, to keep the fields in the file's order; an ordered object looks its keys up one
+  // by one, which the reader's bound on keys keeps short.
+  const ordered_json::parser_callback_t shallow = vfDescriptionShape<ordered_json>(source);
   try {
     return ordered_json::parse(text, shallow);
   } catch (const ordered_json::exception& e) {
