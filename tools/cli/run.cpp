@@ -228,21 +228,26 @@ vcCliRunner vfRunCommand(CLI::App& app) {
   app.add_option("--start", o->start,
                  "expected pose of the part: where the origin lies, its angle in degrees and its "
                  "scale factor (default: the pattern's)")
-      ->type_name("x,y,angle,scale");
+      ->type_name("x,y,angle,scale")
+      ->check(vfCliNotEmpty("x,y,angle,scale"));
   app.add_flag("--json", o->json, "one JSON object per image (JSON lines) instead of tables");
   app.add_option("--overlay", o->overlay,
                  "write DIR/<image>-overlay.png with what was found (never over an input)")
-      ->type_name("DIR");
+      ->type_name("DIR")
+      ->check(vfCliNotEmpty("a folder"));
   app.add_option("--report", o->report, "write the diagnostic report of each run (DIR/<image>/)")
-      ->type_name("DIR");
+      ->type_name("DIR")
+      ->check(vfCliNotEmpty("a folder"));
   app.add_option("--rectify", o->rectify,
                  "write DIR/<image>-rectified.png: the image brought back into the part's trained "
                  "layout through the best result's pieces (with --json, each piece's largest "
                  "displacement)")
-      ->type_name("DIR");
+      ->type_name("DIR")
+      ->check(vfCliNotEmpty("a folder"));
   app.add_option("--search-area", o->searchArea,
                  "search only where this image (the size of every run image) is not 0")
-      ->type_name("MASK");
+      ->type_name("MASK")
+      ->check(vfCliNotEmpty("an image file"));
   app.add_option("--jobs", o->jobs, "run images on N threads, 1 to 256 (default 1)")
       ->type_name("N")
       ->check(CLI::Range(1, 256).description(""));
