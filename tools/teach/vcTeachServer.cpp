@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,7 +29,8 @@ const char kHost[] = "127.0.0.1";
 constexpr std::size_t kThreads = 16;
 // What a request may hold besides the largest body: its line and headers.
 constexpr std::uint64_t kHeaderBytes = 1u << 20;
-// How long what a client still sends after its answer is read and dropped.
+// How long what a client still sends after its answer is read and dropped (while it comes
+// no more than 200 ms apart).
 constexpr auto kDrainTime = std::chrono::seconds(3);
 
 thread_local vcTeachClock::time_point tAccepted;
@@ -69,23 +71,27 @@ class Transport : public httplib::Server {
 
  private:
   bool process_and_close_socket(socket_t sock) override {
+    bool late = false;
     {
       vcTeachSocketStream strm(sock, tAccepted, kVcTeachMaxRequestBytes + kHeaderBytes);
       bool closed = false;
       process_request(strm, true, closed, [](httplib::Request&) {});
+      late = strm.late();
     }
-    // A client still sending (a body refused unread or cut at the limit) would take the
-    // close for a reset and lose the answer: what it sends for a few seconds more is read
-    // and dropped first.
+    // A client still sending at full speed (a body refused unread, or cut at the limit)
+    // would take the close for a reset and lose the answer: what it sends for a few seconds
+    // more is read and dropped first. A slow one is not waited for.
     shutdown(sock, SHUT_WR);
     const auto until = vcTeachClock::now() + kDrainTime;
     char sink[65536];
-    for (;;) {
+    while (!late) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(until - vcTeachClock::now())
               .count();
       pollfd p{sock, POLLIN, 0};
-      if (left <= 0 || poll(&p, 1, int(left)) <= 0 || recv(sock, sink, sizeof sink, 0) <= 0) break;
+      if (left <= 0 || poll(&p, 1, int(std::min<long long>(left, 200))) <= 0 ||
+          recv(sock, sink, sizeof sink, 0) <= 0)
+        break;
     }
     close(sock);
     return true;
