@@ -105,6 +105,12 @@ TEST_F(CliHostile, DescriptionsAreBoundedAsTheyAreRead) {
   const std::string keys = variant("keys.json", [](json& d) {
     for (int i = 0; i < 80000; ++i) d["run"]["k" + std::to_string(i)] = 0;
   });
+  // The mask's name was cut at the NUL byte: it trained from connector-mask.png.
+  const std::string nul = variant("nul.json", [](json& d) {
+    for (json& m : d["subModels"])
+      if (m.contains("mask")) m["mask"] = m["mask"].get<std::string>() + std::string(1, '\0') + "x";
+  });
+  expectRefused("train " + nul + " -o x.fxp", "a file name may not hold a NUL byte");
   const auto t0 = std::chrono::steady_clock::now();
   expectRefused("train " + many + " -o x.fxp", "at /subModels: expected at most 1000 sub-models");
   expectRefused("train " + unused + " -o x.fxp",
