@@ -396,6 +396,14 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
     positions.emplace_back(new vc2XformLinear(pose.pose(s.hasCentre ? &s.centre : nullptr)));
   }
 
+  long trained = 0;
+  for (const SubModelSpec& s : specs)
+    if (s.model.modelType() == vcFlexModelDefs::eImage)
+      trained += s.model.image().width() * s.model.image().height();
+  if (trained > kVcMaxTrainedImages * train.width() * train.height())
+    subs.fail("the regions hold " + std::to_string(trained) + " pixels in all, more than " +
+              std::to_string(kVcMaxTrainedImages) + " times the training image's " +
+              std::to_string(train.width() * train.height()) + "; each region is trained");
   // A sub-model no instance places would be trained and stored for nothing.
   std::vector<bool> placed(specs.size(), false);
   for (long k : indices) placed[std::size_t(k)] = true;
