@@ -99,6 +99,14 @@ TEST_F(CliHostile, DescriptionsAreBoundedAsTheyAreRead) {
       d["subModels"].push_back(
           {{"name", "p" + std::to_string(i)}, {"kind", "image"}, {"region", {0, 0, 400, 300}}});
   });
+  // Placed, 998 of them trained for 13 minutes: the regions hold at most 16 training images.
+  const std::string wide = variant("wide.json", [](json& d) {
+    for (int i = 0; i < 17; ++i) {
+      d["subModels"].push_back(
+          {{"name", "w" + std::to_string(i)}, {"kind", "image"}, {"region", {0, 0, 400, 300}}});
+      d["instances"].push_back({{"subModel", "w" + std::to_string(i)}});
+    }
+  });
   const std::string unused = variant("unused.json", [](json& d) {
     d["subModels"].push_back({{"name", "spare"}, {"kind", "image"}, {"region", {0, 0, 40, 30}}});
   });
@@ -113,6 +121,7 @@ TEST_F(CliHostile, DescriptionsAreBoundedAsTheyAreRead) {
   expectRefused("train " + nul + " -o x.fxp", "a file name may not hold a NUL byte");
   const auto t0 = std::chrono::steady_clock::now();
   expectRefused("train " + many + " -o x.fxp", "at /subModels: expected at most 1000 sub-models");
+  expectRefused("train " + wide + " -o x.fxp", "more than 16 times the training image's 120000");
   expectRefused("train " + unused + " -o x.fxp",
                 "at /subModels/6: no instance places the sub-model \"spare\"");
   expectRefused("train " + keys + " -o x.fxp", "not a part description (an object of more than 64");
