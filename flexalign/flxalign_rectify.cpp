@@ -20,7 +20,8 @@ namespace {
 using vc_flxalign::DeformBlend;
 using FD = vcFlexAlignDefs;
 
-// 64 Mpixels of output take about 640 MB with the mask and the field; more is a mistake.
+// 64 Mpixels of output take 640 MB with the mask and the field (10 bytes a pixel; the grid
+// holds two rows of nodes only); more is a mistake.
 constexpr long kMaxPixels = 1L << 26;
 constexpr long kMaxCoordinate = 1000000000L;
 
@@ -139,7 +140,9 @@ vcPelRect checkedRegion(const vcPelRect& given, const vcPelRect& nominal) {
     throw FD::BadParams("The rectify region may hold at most " + std::to_string(kMaxPixels) +
                         " pixels; it is " + std::to_string(r.width()) + " x " +
                         std::to_string(r.height()));
-  if (std::labs(r.x()) > kMaxCoordinate || std::labs(r.y()) > kMaxCoordinate)
+  // Not std::labs: the smallest long has no positive counterpart.
+  if (r.x() < -kMaxCoordinate || r.x() > kMaxCoordinate || r.y() < -kMaxCoordinate ||
+      r.y() > kMaxCoordinate)
     throw FD::BadParams("The rectify region must start within " + std::to_string(kMaxCoordinate) +
                         " units of the arrangement's origin");
   return r;
@@ -164,21 +167,25 @@ vcFlexRectified vcFlexAlignDeformation::rectify(const vcPelBuffer_const<unsigned
   const bool poseOnly = params.poseOnly || blend.pieces().empty();
 
   const long W = region.width(), H = region.height(), s = params.gridStep;
-  const long cellsX = (W + s - 1) / s, cellsY = (H + s - 1) / s;
+  const long cellsX = (W + s - 1) / s;
   const long nodesX = cellsX + 1;
   auto at = [&](long x, long y) {  // arrangement point of output pixel (x, y)
     return vcVector<2>(static_cast<double>(region.x() + x), static_cast<double>(region.y() + y));
   };
-  std::vector<Node> nodes(static_cast<std::size_t>(nodesX * (cellsY + 1)));
-  for (long j = 0; j <= cellsY; ++j)
+  // Node row j of the grid; a row of output needs the two about it, so only two are held.
+  auto nodeRow = [&](long j, std::vector<Node>& nodes) {
+    nodes.resize(static_cast<std::size_t>(nodesX));
     for (long i = 0; i < nodesX; ++i) {
-      Node& n = nodes[static_cast<std::size_t>(j * nodesX + i)];
+      Node& n = nodes[static_cast<std::size_t>(i)];
       const vcVector<2> a = at(i * s, j * s);
       n.p = partMap_->mapPoint(a);
       const vcVector<2> d = poseOnly ? n.p : blend.map(a, n.p);
       n.q = sample.fromClient.mapPoint(d);
       n.f = d - n.p;
     }
+  };
+  std::vector<Node> aboveRow, belowRow;
+  long aboveIndex = -1;
 
   vcFlexRectified out;
   out.region = region;
@@ -196,8 +203,16 @@ vcFlexRectified vcFlexAlignDeformation::rectify(const vcPelBuffer_const<unsigned
   for (long y = 0; y < H; ++y) {
     // The nodes above and below blended to this row; each cell's span runs between two.
     const long cy = y / s;
-    const Node* above = &nodes[static_cast<std::size_t>(cy * nodesX)];
-    const Node* below = above + nodesX;
+    if (cy != aboveIndex) {
+      if (cy == aboveIndex + 1 && aboveIndex >= 0)
+        aboveRow.swap(belowRow);
+      else
+        nodeRow(cy, aboveRow);
+      nodeRow(cy + 1, belowRow);
+      aboveIndex = cy;
+    }
+    const Node* above = aboveRow.data();
+    const Node* below = belowRow.data();
     const double ty = static_cast<double>(y - cy * s) * invStep;
     for (long i = 0; i < nodesX; ++i) {
       row[i].q = above[i].q + (below[i].q - above[i].q) * ty;

@@ -83,4 +83,11 @@ vcVector<2> checkedPoint(Range p, const char* what) {
   return vcVector<2>(p.first, p.second);
 }
 
+const std::string& checkedPath(const std::string& path) {
+  if (path.find('\0') != std::string::npos)
+    throw py::value_error("embedded null byte in the path " +
+                          std::string(py::repr(py::str(path.data(), path.size()))));
+  return path;
+}
+
 }  // namespace vcpy

@@ -27,6 +27,9 @@ vcPelBuffer_const<unsigned char> imageView(const py::handle& obj, const char* wh
 vcPelBuffer<unsigned char> imageCopy(const py::handle& obj, const char* what);
 // A new (height, width) uint8 array holding the window's pixels.
 py::array_t<unsigned char> toArray(const vcPelBuffer_const<unsigned char>& img);
+// The same for an image nothing else holds (one just read or made): the array takes its
+// pixels over instead of copying them, so a large image is not held twice.
+py::array_t<unsigned char> adoptArray(vcPelBuffer<unsigned char>&& img);
 
 // Poses are 2 x 3 float arrays [[a, b, tx], [c, d, ty]]: p' = [[a, b], [c, d]] p + t. A 3 x 3
 // array with last row (0, 0, 1) is taken too. A pose that is not finite, moves by more than
@@ -67,6 +70,10 @@ T fromArchiveBytes(const py::bytes& b) {
   ar || obj;
   return obj;
 }
+
+// The path, or ValueError as Python's own open() raises when it holds a NUL byte (the system
+// would read the name cut there).
+const std::string& checkedPath(const std::string& path);
 
 // Raises OSError with one line naming the file and the problem.
 [[noreturn]] void raiseOSError(const std::string& text);

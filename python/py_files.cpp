@@ -11,6 +11,7 @@ namespace vcpy {
 namespace {
 
 py::array_t<unsigned char> readImage(const std::string& path) {
+  checkedPath(path);
   vcPelBuffer<unsigned char> img;
   try {
     py::gil_scoped_release nogil;
@@ -20,10 +21,11 @@ py::array_t<unsigned char> readImage(const std::string& path) {
     // file and the problem.
     raiseOSError(e.what());
   }
-  return toArray(img);
+  return adoptArray(std::move(img));
 }
 
 void writeImage(const std::string& path, const py::object& image) {
+  checkedPath(path);
   const vcPelBuffer<unsigned char> img = imageCopy(image, "image");
   try {
     py::gil_scoped_release nogil;

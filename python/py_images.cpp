@@ -55,6 +55,15 @@ py::array_t<unsigned char> toArray(const vcPelBuffer_const<unsigned char>& img) 
   return out;
 }
 
+py::array_t<unsigned char> adoptArray(vcPelBuffer<unsigned char>&& img) {
+  if (!img.isBound()) return toArray(img);
+  auto* held = new vcPelBuffer<unsigned char>(std::move(img));
+  py::capsule owner(held, [](void* p) { delete static_cast<vcPelBuffer<unsigned char>*>(p); });
+  return py::array_t<unsigned char>({held->height(), held->width()},
+                                    {static_cast<long>(held->rowStride()), 1L}, held->row(0),
+                                    owner);
+}
+
 vcXform<2> toXform(const py::handle& obj, const char* what) {
   py::array_t<double, py::array::c_style | py::array::forcecast> a;
   try {

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/vcException.h"
 #include "python/py_common.h"
 #include "python/py_results.h"
+#include "tools/common/vcFileBytes.h"
 #include "tools/common/vcPatternFile.h"
 #include "vcFlexAlignTool.h"
 
@@ -86,13 +88,16 @@ class Pattern {
   // The pattern file of the flexalign command (tools/common/vcPatternFile.h), with the default
   // run settings; load reads the command's files and bare archives alike.
   void save(const std::string& path) const {
+    checkedPath(path);
     const std::vector<std::uint8_t> bytes = vfPatternFileBytes(vfPatternFileOf(locked_()));
-    const std::string b(bytes.begin(), bytes.end());
-    std::ofstream f(path, std::ios::binary);
-    if (!f.write(b.data(), static_cast<std::streamsize>(b.size())) || !f.flush())
-      raiseOSError(path + ": cannot write the file");
+    try {
+      vfWriteFileBytes(path, bytes);  // a temporary renamed into place: never half a file
+    } catch (const vcBadParams& e) {
+      raiseOSError(e.what());
+    }
   }
   static Pattern load(const std::string& path) {
+    checkedPath(path);
     // Sized before it is read: a device or a huge file must not be read until memory runs out.
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);

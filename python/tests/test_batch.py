@@ -130,3 +130,18 @@ def test_every_image_gets_its_record_when_a_worker_is_killed_mid_batch(part, cli
     killer.join()
     assert killed and killed[0] < COUNT // 4, killed
     assert timeless(records) == timeless(serial)
+
+
+def test_a_pattern_subclass_runs_on_a_cluster_as_a_plain_pattern(part, client):
+    # Its class, defined here, could not be rebuilt on a worker ("metaclass conflict").
+    pattern, paths, settings, serial = part
+
+    class Mine(vf.Pattern):
+        def __init__(self):
+            super().__init__()
+            self.note = lambda: 0
+
+    mine = Mine()
+    mine.train(SAMPLE.arrangement, SAMPLE.train_params())
+    assert timeless(batch.run_images(mine, paths[:4], client=client, **settings)) == \
+        timeless(serial[:4])

@@ -75,12 +75,15 @@ def _own_pattern(pattern):
 
 
 def run_image(job, path):
-    """Reads and runs one image; unreadable or failing images give an error record."""
-    name = os.fspath(path)
+    """Reads and runs one image; an image that cannot be read or run (a file that is not
+    there, a mask of another size, a name with a NUL byte) gives an error record."""
+    # A name that is not UTF-8 comes from os.listdir as a str with surrogate escapes; its
+    # bytes name the file.
+    name = os.fsdecode(path)
     try:
-        image = _vf.read_image(name)
+        image = _vf.read_image(os.fsencode(name))
         return record(name, image, _own_pattern(job.pattern).run(image, **job.settings))
-    except (OSError, _vf.Error) as e:
+    except Exception as e:  # noqa: BLE001 -- one image's failure is that image's record
         return error_record(name, e)
 
 
@@ -113,6 +116,12 @@ def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_
                         f"Pattern.run takes {', '.join(_RUN_SETTINGS)}")
     if not pattern.trained:
         raise _vf.FlexAlignError("run_images: the pattern is not trained")
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        raise TypeError("run_images: paths must be a list of paths, not one path "
+                        f"({type(paths).__name__}); use [path]")
+    if chunk_size is not None and (not isinstance(chunk_size, int) or chunk_size < 1):
+        raise ValueError("run_images: chunk_size must be a whole number of at least 1, "
+                         f"not {chunk_size!r}")
     paths = [os.fspath(p) for p in paths]
     job = _Job(pattern, run_settings)
     bar = _progress_bar(len(paths), progress)
@@ -142,6 +151,10 @@ def _run_on_cluster(client, job, paths, chunk_size, bar):
         workers = max(1, len(client.scheduler_info()["workers"]))
         chunk_size = max(1, min(16, len(paths) // (4 * workers)))
     chunks = [paths[i:i + chunk_size] for i in range(0, len(paths), chunk_size)]
+    # The workers rebuild the pattern from its archive; a subclass of Pattern (with its own
+    # attributes, or defined where the workers cannot import it) travels as a plain one.
+    if type(job.pattern) is not _vf.Pattern:
+        job = _Job(_vf.Pattern.from_bytes(job.pattern.to_bytes()), job.settings)
     # Scattered to every worker once; each task then names it instead of carrying the pattern.
     shared = client.scatter(job, broadcast=True, hash=False)
     futures = client.map(run_chunk, [shared] * len(chunks), chunks, pure=False)

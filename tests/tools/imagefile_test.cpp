@@ -20,6 +20,7 @@
 #include <fstream>
 
 #include "platform/core/vcException.h"
+#include "support/resources.h"
 #include "support/text_files.h"
 #include "tools/common/vcImageFile.h"
 
@@ -64,6 +65,33 @@ void writePng(const std::string& path, png_uint_32 format, long w, long h, const
   image.height = png_uint_32(h);
   image.format = format;
   ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, px, 0, nullptr)) << image.message;
+}
+
+// An Adam7-interlaced PNG of 8- or 16-bit grey or RGB samples (the simplified API writes no
+// interlaced files).
+Bytes interlacedPng(long w, long h, int depth, int colour, const std::vector<std::uint16_t>& v) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  Bytes out;
+  png_set_write_fn(
+      png, &out,
+      [](png_structp p, png_bytep d, png_size_t n) {
+        static_cast<Bytes*>(png_get_io_ptr(p))->append(reinterpret_cast<char*>(d), n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), depth, colour, PNG_INTERLACE_ADAM7,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  const long perRow = w * (colour == PNG_COLOR_TYPE_RGB ? 3 : 1), bytes = depth / 8;
+  std::vector<png_byte> px(std::size_t(perRow * h * bytes));
+  for (std::size_t i = 0; i < v.size(); ++i)
+    for (long b = 0; b < bytes; ++b) px[i * bytes + b] = png_byte(v[i] >> (8 * (bytes - 1 - b)));
+  std::vector<png_bytep> rows;
+  for (long y = 0; y < h; ++y) rows.push_back(px.data() + y * perRow * bytes);
+  png_write_image(png, rows.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return out;
 }
 
 struct TiffSpec {
@@ -165,6 +193,14 @@ TEST(ImageFile, SixteenBitAndSmallDepthsScaleLinearly) {
   EXPECT_EQ(greys(png), want);  // the gamma-converting reader gave 58 for 10
   writeTiff(tif, TiffSpec{.bits = 16}, wide);
   EXPECT_EQ(greys(tif), want);
+  // One formula in strips and tiles alike: 255 is 0.99 of a level, so 1.
+  const std::vector<std::uint16_t> low = {255, 32896, 65535, 127};
+  writeTiff(tif, TiffSpec{.bits = 16}, low);
+  EXPECT_EQ(greys(tif), (std::vector<int>{1, 128, 255, 0}));
+  writeTiff(tif, TiffSpec{.bits = 16, .tiled = true}, low);
+  EXPECT_EQ(greys(tif), (std::vector<int>{1, 128, 255, 0})) << "tiled";
+  const std::string repro = VCFLEX_REPRO_DIR "/tiff-grey16-";
+  EXPECT_EQ(greys(repro + "strips-96x32.tif"), greys(repro + "tiled-96x32.tif"));
   Bytes p = "P5\n# a comment\n4 1\n65535\n";
   for (std::uint16_t v : wide) p += char(v >> 8), p += char(v & 255);
   writeBytes(pgm, p);
@@ -182,6 +218,21 @@ TEST(ImageFile, SixteenBitAndSmallDepthsScaleLinearly) {
   for (unsigned char c : kRgb) rgb16.push_back(std::uint16_t(c * 257));
   writePng(png, PNG_FORMAT_LINEAR_RGB, 4, 1, rgb16.data());
   EXPECT_EQ(greys(png), kLuma);
+  // Interlaced files: each pass's pixels in their places, 8 and 16 bits, grey and colour.
+  std::vector<std::uint16_t> ramp;
+  std::vector<int> rampGrey;
+  for (int i = 0; i < 37 * 21; ++i) ramp.push_back(std::uint16_t(i * 7 % 256 * 257));
+  for (std::uint16_t v : ramp) rampGrey.push_back(v / 257);
+  writeBytes(png, interlacedPng(37, 21, 16, PNG_COLOR_TYPE_GRAY, ramp));
+  EXPECT_EQ(greys(png), rampGrey);
+  std::vector<std::uint16_t> ramp8, rampRgb;
+  for (std::uint16_t v : ramp) ramp8.push_back(v / 257), rampRgb.insert(rampRgb.end(), 3, v);
+  writeBytes(png, interlacedPng(37, 21, 8, PNG_COLOR_TYPE_GRAY, ramp8));
+  EXPECT_EQ(greys(png), rampGrey);
+  writeBytes(png, interlacedPng(37, 21, 16, PNG_COLOR_TYPE_RGB, rampRgb));
+  EXPECT_EQ(greys(png), rampGrey) << "grey colours";
+  writeBytes(png, interlacedPng(1, 1, 8, PNG_COLOR_TYPE_GRAY, {77}));
+  EXPECT_EQ(greys(png), std::vector<int>{77}) << "passes 2 to 7 empty";
   for (const std::string& f : {png, tif, pgm}) fs::remove(f);
 }
 
@@ -206,6 +257,25 @@ TEST(ImageFile, ColourBecomesItsSrgbLuminanceInEveryFormat) {
     for (int i = 0; i < 4; ++i) planes.push_back(kRgb[3 * i + c]);
   writeTiff(f, TiffSpec{.perPixel = 3, .photometric = PHOTOMETRIC_RGB, .separate = true}, planes);
   EXPECT_EQ(greys(f), kLuma) << "TIFF in planes";
+  {
+    // A palette of 2^16 colours, the first four kRgb's (libtiff's RGBA reader refuses it).
+    std::vector<std::uint16_t> map[3];
+    for (int c = 0; c < 3; ++c) {
+      map[c].assign(65536, 0);
+      for (int i = 0; i < 4; ++i) map[c][std::size_t(i)] = std::uint16_t(kRgb[3 * i + c] * 257);
+    }
+    TIFF* t = TIFFOpen(f.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 4u);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1u);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(16));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, std::uint16_t(PHOTOMETRIC_PALETTE));
+    TIFFSetField(t, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
+    std::uint16_t index[] = {0, 1, 2, 3};
+    TIFFWriteScanline(t, index, 0, 0);
+    TIFFClose(t);
+    EXPECT_EQ(greys(f), kLuma) << "16-bit palette TIFF";
+  }
   Bytes bgr, bgrx;
   for (int i = 0; i < 4; ++i) {
     bgr += {char(kRgb[3 * i + 2]), char(kRgb[3 * i + 1]), char(kRgb[3 * i])};
@@ -284,6 +354,28 @@ TEST(ImageFile, DeclaredSizesPastTheFileOrTheLimitsAreRefusedBeforeAllocating) {
   EXPECT_NE(messageOf("/dev/zero").find("/dev/zero: not a regular file"), std::string::npos);
   EXPECT_NE(messageOf(fs::temp_directory_path().string()).find(": is a folder"), std::string::npos);
   fs::remove(f);
+}
+
+// Files of a few kilobytes whose decoding would hold gigabytes besides the image: each is
+// refused before the buffer exists.
+TEST(ImageFile, WhatDecodingWouldHoldIsBoundedBeforeAllocating) {
+  const std::string dir = VCFLEX_REPRO_DIR "/";
+  const std::pair<const char*, const char*> files[] = {
+      // 65535 samples a pixel of 65536 pixels: an 8.6 GB row.
+      {"tiff-rgb16-spp65535-65536x1.tif", "TIFF with 65535 samples a pixel; this program reads"},
+      {"tiff-grey16-spp4000-16384x1.tif", "TIFF with 4000 samples a pixel"},
+      // Interlaced 16-bit colour, read whole by libpng's own interlace handling: 1.6 GB.
+      {"png-interlaced-rgb16-16384sq-17KB.png", "damaged or truncated PNG (Not enough image data)"},
+      // A progressive file's coefficients: 512 MB.
+      {"jpeg-progressive-17KB-declares-16384sq.jpg",
+       "refused JPEG (a progressive image of 16384 x 16384 pixels takes more than the 67108864"}};
+  for (const auto& [name, text] : files) {
+    std::string m;
+    const vcTest::Cost c = vcTest::costOf([&] { m = messageOf(dir + name); });
+    EXPECT_NE(m.find(text), std::string::npos) << m;
+    EXPECT_LT(c.peakGrowthMb, 32) << name;
+    EXPECT_LT(c.seconds, 2) << name;
+  }
 }
 
 TEST(ImageFile, DamagedFilesNameTheFileAndTheProblem) {

@@ -11,10 +11,9 @@
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliOverlaps.h"
+#include "tools/cli/vcCliPaths.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Options {
   std::string description, out;
@@ -25,12 +24,13 @@ const vcCliColour kBox{255, 210, 0}, kPiece{0, 235, 60}, kClash{255, 40, 40}, kO
 
 int preview(const Options& o) {
   // The picture must not replace what it is drawn from.
-  const auto key = [](const std::string& p) { return fs::weakly_canonical(fs::absolute(p)); };
-  if (key(o.out) == key(o.description))
-    throw vcCliUsage("-o " + o.out + ": would replace the description");
+  vcCliInputs reads;
+  reads.add(o.description);
+  if (reads.replacedBy(o.out)) throw vcCliUsage("-o " + o.out + ": would replace the description");
   const vcCliTrainJob job = vfReadDescription(o.description);
-  for (const std::string& f : job.files)
-    if (key(o.out) == key(f)) throw vcCliUsage("-o " + o.out + ": would replace " + f);
+  for (const std::string& f : job.files) reads.add(f);
+  if (const std::string* f = reads.replacedBy(o.out))
+    throw vcCliUsage("-o " + o.out + ": would replace " + *f);
   const vcFlexArrangement& a = job.arrangement;
   std::set<std::size_t> clashing;
   for (const vcCliOverlap& v : vfOverlappingPieces(a))

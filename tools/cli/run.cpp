@@ -11,6 +11,7 @@
 #include "platform/diag/vcDiag.h"
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliJobs.h"
+#include "tools/cli/vcCliPaths.h"
 #include "tools/cli/vcCliRanges.h"
 #include "tools/cli/vcCliResults.h"
 #include "tools/cli/vcCliText.h"
@@ -83,19 +84,17 @@ struct Outputs {
   std::vector<std::string> overlay, report, rectified;
 
   Outputs(const Options& o, const std::vector<std::string>& files) {
-    std::map<fs::path, std::string> reads;
-    auto key = [](const std::string& p) { return fs::weakly_canonical(fs::absolute(p)); };
-    for (const std::string& f : files) reads.emplace(key(f), f);
-    reads.emplace(key(o.pattern), o.pattern);
-    if (!o.searchArea.empty()) reads.emplace(key(o.searchArea), o.searchArea);
+    vcCliInputs reads;
+    for (const std::string& f : files) reads.add(f);
+    reads.add(o.pattern);
+    if (!o.searchArea.empty()) reads.add(o.searchArea);
     std::map<fs::path, std::string> writes;
+    auto key = [](const std::string& p) { return fs::weakly_canonical(fs::absolute(p)); };
     auto claim = [&](const std::string& out, const std::string& image, const char* option) {
-      const fs::path k = key(out);
-      const auto read = reads.find(k);
-      if (read != reads.end())
-        throw vcCliUsage(std::string(option) + ": " + out + " would replace " + read->second +
+      if (const std::string* read = reads.replacedBy(out))
+        throw vcCliUsage(std::string(option) + ": " + out + " would replace " + *read +
                          ", which this run reads");
-      const auto other = writes.emplace(k, image);
+      const auto other = writes.emplace(key(out), image);
       if (!other.second)
         throw vcCliUsage(std::string(option) + ": " + other.first->second + " and " + image +
                          " would both write " + out);
@@ -111,13 +110,16 @@ struct Outputs {
         claim(rectified.back(), f, "--rectify");
       }
       if (!o.report.empty()) {
+        // "...png" has the stem "..": its report would fill the folder above.
+        if (stem == "." || stem == "..")
+          throw vcCliUsage("--report: " + f + " has no name a report folder can take (" + stem +
+                           "); rename the image");
         report.push_back((fs::path(o.report) / stem).string());
         claim(report.back(), f, "--report");
         // The report's own files go inside its folder.
-        for (const auto& [k, name] : reads)
-          if (k.parent_path() == key(report.back()))
-            throw vcCliUsage("--report: " + report.back() + " would hold the report of " + f +
-                             " beside " + name + ", which this run reads");
+        if (const std::string* name = reads.inFolder(report.back()))
+          throw vcCliUsage("--report: " + report.back() + " would hold the report of " + f +
+                           " beside " + *name + ", which this run reads");
       }
     }
   }
@@ -226,21 +228,26 @@ vcCliRunner vfRunCommand(CLI::App& app) {
   app.add_option("--start", o->start,
                  "expected pose of the part: where the origin lies, its angle in degrees and its "
                  "scale factor (default: the pattern's)")
-      ->type_name("x,y,angle,scale");
+      ->type_name("x,y,angle,scale")
+      ->check(vfCliNotEmpty("x,y,angle,scale"));
   app.add_flag("--json", o->json, "one JSON object per image (JSON lines) instead of tables");
   app.add_option("--overlay", o->overlay,
                  "write DIR/<image>-overlay.png with what was found (never over an input)")
-      ->type_name("DIR");
+      ->type_name("DIR")
+      ->check(vfCliNotEmpty("a folder"));
   app.add_option("--report", o->report, "write the diagnostic report of each run (DIR/<image>/)")
-      ->type_name("DIR");
+      ->type_name("DIR")
+      ->check(vfCliNotEmpty("a folder"));
   app.add_option("--rectify", o->rectify,
                  "write DIR/<image>-rectified.png: the image brought back into the part's trained "
                  "layout through the best result's pieces (with --json, each piece's largest "
                  "displacement)")
-      ->type_name("DIR");
+      ->type_name("DIR")
+      ->check(vfCliNotEmpty("a folder"));
   app.add_option("--search-area", o->searchArea,
                  "search only where this image (the size of every run image) is not 0")
-      ->type_name("MASK");
+      ->type_name("MASK")
+      ->check(vfCliNotEmpty("an image file"));
   app.add_option("--jobs", o->jobs, "run images on N threads, 1 to 256 (default 1)")
       ->type_name("N")
       ->check(CLI::Range(1, 256).description(""));

@@ -1,5 +1,6 @@
 // `flexalign train DESCRIPTION -o PATTERN`: a JSON part description trained into a pattern
 // file that keeps the description's run settings.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -7,6 +8,7 @@
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliOverlaps.h"
+#include "tools/cli/vcCliPaths.h"
 #include "tools/cli/vcCliText.h"
 
 namespace {
@@ -18,7 +20,17 @@ struct Options {
 int train(const Options& o) {
   const auto t0 = std::chrono::steady_clock::now();
   const vcCliTrainJob job = vfReadDescription(o.description);
-  for (const vcCliOverlap& v : vfOverlappingPieces(job.arrangement))
+  // The pattern must not replace what it is trained from.
+  vcCliInputs reads;
+  reads.add(o.description);
+  for (const std::string& f : job.files) reads.add(f);
+  if (const std::string* f = reads.replacedBy(o.out))
+    throw vcCliUsage("-o " + o.out + ": would replace " + *f + ", which the training reads");
+  // At most kShownOverlaps pairs: 1000 pieces over one another are half a million pairs.
+  constexpr std::size_t kShownOverlaps = 20;
+  const std::vector<vcCliOverlap> overlaps = vfOverlappingPieces(job.arrangement);
+  for (std::size_t i = 0; i < std::min(overlaps.size(), kShownOverlaps); ++i) {
+    const vcCliOverlap& v = overlaps[i];
     std::fprintf(stderr,
                  "flexalign: warning: %s: pieces \"%s\" and \"%s\" overlap by %.0f %% of the "
                  "smaller region; a run drops a piece whose match lies more than %.0f %% inside "
@@ -27,6 +39,10 @@ int train(const Options& o) {
                  vfPrintable(job.instanceNames[v.first]).c_str(),
                  vfPrintable(job.instanceNames[v.second]).c_str(), 100 * v.fraction,
                  100 * kVcRunOverlapLimit);
+  }
+  if (overlaps.size() > kShownOverlaps)
+    std::fprintf(stderr, "flexalign: warning: %s: %zu more pairs of pieces overlap as much\n",
+                 vfPrintable(o.description).c_str(), overlaps.size() - kShownOverlaps);
   vcPatternFile p;
   try {
     p = vfTrainCliPattern(job);

@@ -38,6 +38,12 @@ double vfMsSince(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
+CLI::Validator vfCliNotEmpty(const std::string& what) {
+  return CLI::Validator(
+      [what](std::string& value) { return value.empty() ? "expected " + what : std::string(); }, "",
+      "not empty");
+}
+
 void vfMakeFolder(const std::string& dir) {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);

@@ -36,5 +36,8 @@ vcCliRunner vfTeachCommand(CLI::App& command);  // tools/teach/teach.cpp
 void vfCliHelpFormat(CLI::App& app, const std::string& usage, const std::string& about);
 
 double vfMsSince(std::chrono::steady_clock::time_point t0);
+// Refuses an option's empty value ("expected <what>"): an empty --overlay "" must not
+// quietly mean no overlay.
+CLI::Validator vfCliNotEmpty(const std::string& what);
 // Creates the folder (and its parents); vcCliUsage when it cannot.
 void vfMakeFolder(const std::string& dir);

@@ -361,6 +361,9 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
 
   const Field subs = root.at("subModels");
   if (subs.array().empty()) subs.fail("expected at least one sub-model");
+  // Every sub-model is trained and stored, so they are bounded like the instances.
+  if (subs.v.size() > kVcMaxSubModels)
+    subs.fail("expected at most " + std::to_string(kVcMaxSubModels) + " sub-models");
   std::vector<SubModelSpec> specs;
   std::set<std::string> names;
   for (std::size_t i = 0; i < subs.v.size(); ++i) {
@@ -393,6 +396,21 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
     positions.emplace_back(new vc2XformLinear(pose.pose(s.hasCentre ? &s.centre : nullptr)));
   }
 
+  long trained = 0;
+  for (const SubModelSpec& s : specs)
+    if (s.model.modelType() == vcFlexModelDefs::eImage)
+      trained += s.model.image().width() * s.model.image().height();
+  if (trained > kVcMaxTrainedImages * train.width() * train.height())
+    subs.fail("the regions hold " + std::to_string(trained) + " pixels in all, more than " +
+              std::to_string(kVcMaxTrainedImages) + " times the training image's " +
+              std::to_string(train.width() * train.height()) + "; each region is trained");
+  // A sub-model no instance places would be trained and stored for nothing.
+  std::vector<bool> placed(specs.size(), false);
+  for (long k : indices) placed[std::size_t(k)] = true;
+  for (std::size_t i = 0; i < specs.size(); ++i)
+    if (!placed[i])
+      subs.at(i).fail("no instance places the sub-model \"" + specs[i].model.name() +
+                      "\"; place it or remove it");
   try {
     job.arrangement = vcFlexArrangement(models, indices, positions);
   } catch (const vcException& e) {
@@ -435,17 +453,20 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
   return job;
 }
 
+vcBadParams vfDescriptionShapeError(const std::string& source, bool keys) {
+  return vcBadParams(
+      source + ": not a part description (" +
+      (keys ? "an object of more than " + std::to_string(kVcMaxDescriptionKeys) + " keys"
+            : "nested deeper than " + std::to_string(kVcMaxDescriptionDepth) + " levels") +
+      ")");
+}
+
 vcCliTrainJob vfReadDescription(const std::string& path) {
   const std::vector<std::uint8_t> bytes = vfReadFileBytes(path, kVcMaxDescriptionBytes);
   json doc;
   // No field of a description nests deeper than a few levels; deeper data is refused as it is
   // read, before it takes memory.
-  const json::parser_callback_t shallow = [&](int depth, json::parse_event_t, json&) {
-    if (depth > kVcMaxDescriptionDepth)
-      throw vcBadParams(path + ": not a part description (nested deeper than " +
-                        std::to_string(kVcMaxDescriptionDepth) + " levels)");
-    return true;
-  };
+  const json::parser_callback_t shallow = vfDescriptionShape<json>(path);
   try {
     doc = json::parse(bytes.begin(), bytes.end(), shallow);
   } catch (const json::exception& e) {

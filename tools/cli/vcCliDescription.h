@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "platform/core/vcException.h"
 #include "platform/core/vcPelBuffer.h"
 #include "tools/common/vcPatternFile.h"
 #include "vcFlexModels.h"
@@ -18,6 +20,13 @@
 constexpr std::uint64_t kVcMaxDescriptionBytes = 16u << 20;
 constexpr int kVcMaxDescriptionDepth = 16;
 constexpr std::size_t kVcMaxInstances = 1000;
+constexpr std::size_t kVcMaxSubModels = 1000;  // each placed by an instance: all are trained
+// The image pieces' regions together, in training images: each region is trained, and 998
+// whole-image pieces of a 400 x 300 image took 13 minutes and 1.25 GB (on a loaded machine).
+constexpr long kVcMaxTrainedImages = 16;
+// Keys of one JSON object: more than any object of a description has (its own fields, a
+// sub-model's, the run settings'); refused as they are read, so no parse costs more.
+constexpr std::size_t kVcMaxDescriptionKeys = 64;
 constexpr double kVcMaxUncertainty = 1e5;  // pixels, a search's x and y uncertainty
 constexpr double kVcMaxOutline = 2048;     // pixels, a wireframe point from the piece's origin
 
@@ -41,6 +50,26 @@ vcCliTrainJob vfParseDescription(const nlohmann::json& doc, const std::string& s
                                  const vcCliImageLoader& load);
 // Reads the file; images are found relative to its folder.
 vcCliTrainJob vfReadDescription(const std::string& path);
+
+// The JSON parser callback every reader of descriptions uses (this one, the teach server's):
+// data nested deeper than kVcMaxDescriptionDepth, or an object of more than
+// kVcMaxDescriptionKeys keys, is refused as it is read, before it takes memory or time.
+vcBadParams vfDescriptionShapeError(const std::string& source, bool keys);
+template <class Json>
+typename Json::parser_callback_t vfDescriptionShape(const std::string& source) {
+  auto keys = std::make_shared<std::vector<std::size_t>>();  // per open object
+  return [source, keys](int depth, typename Json::parse_event_t event, Json&) {
+    using E = typename Json::parse_event_t;
+    if (depth > kVcMaxDescriptionDepth) throw vfDescriptionShapeError(source, false);
+    if (event == E::object_start)
+      keys->push_back(0);
+    else if (event == E::object_end)
+      keys->pop_back();
+    else if (event == E::key && ++keys->back() > kVcMaxDescriptionKeys)
+      throw vfDescriptionShapeError(source, true);
+    return true;
+  };
+}
 
 // Trains the job's pattern and keeps its run settings.
 vcPatternFile vfTrainCliPattern(const vcCliTrainJob& job);

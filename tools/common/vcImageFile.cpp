@@ -77,10 +77,15 @@ vcPelBuffer<unsigned char> vfReadImage(const std::string& path) {
 void vfWriteImage(const std::string& path, const vcPelBuffer_const<unsigned char>& img) {
   std::string ext = std::filesystem::path(path).extension().string();
   for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".png")
-    vfWritePng(path, img);
-  else
-    vfWritePgm(path, img);
+  if (ext == ".png") return vfWritePng(path, img);
+  if (!img.isBound() || img.width() <= 0 || img.height() <= 0)
+    throw vcBadParams(path + ": cannot write an empty image");
+  // Binary PGM, written as every output is (vfWriteFileBytes).
+  std::string pgm =
+      "P5\n" + std::to_string(img.width()) + " " + std::to_string(img.height()) + "\n255\n";
+  for (long y = 0; y < img.height(); ++y)
+    pgm.append(reinterpret_cast<const char*>(img.row(y)), std::size_t(img.width()));
+  vfWriteFileBytes(path, pgm);
 }
 
 vcDiagImageEncoder vfPngDiagEncoder() {

@@ -10,7 +10,8 @@
 //   light, encoded back to sRGB and rounded (each sample first scaled to 8 bits; a grey colour
 //   keeps its value); palettes through their colours; an alpha channel is ignored;
 // - the first image of a multi-image TIFF; JPEG and TIFF orientation tags are not applied.
-// The size an image declares is checked against vcImageLimits before anything is allocated.
+// The size an image declares, and what decoding it would hold besides the image, are checked
+// against vcImageLimits before anything is allocated.
 // Every failure throws vcBadParams with one line naming the file and the problem.
 #pragma once
 
@@ -30,6 +31,15 @@ struct vcImageLimits {
   // cannot ask for gigabytes.
   static constexpr std::uint64_t kMaxPixelsPerByte = 16384;
   static constexpr std::uint64_t kMaxFileBytes = 2ull << 30;  // 2 GiB
+  // What a decoder may hold besides the grey image (a row, a band of tiles, a JPEG's
+  // coefficients, each of libtiff's allocations): checked before it is allocated, since a
+  // file of a few bytes can declare rows of gigabytes (65535 samples a pixel).
+  static constexpr std::uint64_t kMaxWorkBytes = 64ull << 20;  // 64 MiB
+  // Except a progressive JPEG, which holds every coefficient of the image (2 bytes a sample)
+  // until its last scan: as much as kMaxWorkBytes or this many bytes a byte of the file (a
+  // 24 Mpixel photograph of 2 MB takes 72 MB).
+  static constexpr std::uint64_t kMaxJpegWorkPerByte = 256;
+  static constexpr std::uint64_t kMaxSamplesPerPixel = 16;  // TIFF: colour, alpha, extras
 };
 
 vcPelBuffer<unsigned char> vfReadImage(const std::string& path);

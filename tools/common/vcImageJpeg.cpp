@@ -7,11 +7,13 @@
 #include <jerror.h>
 // clang-format on
 
+#include <algorithm>
 #include <csetjmp>
 #include <memory>
 #include <vector>
 
 #include "tools/common/vcImageCodecs.h"
+#include "tools/common/vcImageFile.h"
 
 namespace {
 
@@ -41,7 +43,17 @@ JpegRead& readOf(j_common_ptr c) { return *static_cast<JpegRead*>(c->client_data
 
 void onError(j_common_ptr c) {
   JpegRead& r = readOf(c);
-  c->err->format_message(c, r.message);
+  if (c->err->msg_code == JERR_NO_BACKING_STORE) {
+    // What the library says when max_memory_to_use is not enough.
+    const auto* d = reinterpret_cast<j_decompress_ptr>(c);
+    std::snprintf(r.message, sizeof r.message,
+                  "a progressive image of %u x %u pixels takes more than the %ld bytes this "
+                  "program decodes a file of its size with",
+                  d->image_width, d->image_height, c->mem->max_memory_to_use);
+    r.kind = "refused JPEG";
+  } else {
+    c->err->format_message(c, r.message);
+  }
   std::longjmp(r.jump, 1);
 }
 
@@ -102,6 +114,10 @@ vcPelBuffer<unsigned char> vfDecodeJpeg(const vcImageBytes& in) {
   if (setjmp(r->jump)) vfImageFail(in.name, std::string(r->kind) + " (" + r->message + ")");
   jpeg_create_decompress(&r->cinfo);
   r->created = true;
+  // A progressive file keeps every coefficient of the image (two bytes each) until its last
+  // scan; past this the library stops ("Backing store not supported") instead of allocating.
+  r->cinfo.mem->max_memory_to_use = long(std::max<std::uint64_t>(
+      vcImageLimits::kMaxWorkBytes, vcImageLimits::kMaxJpegWorkPerByte * in.size));
   r->cinfo.progress = &r->progress;
   readPixels(*r, in);
   return std::move(r->out);

@@ -1,14 +1,15 @@
 // PNG through libpng: reading with the full API (row by row, so only the grey image and one
-// row are held; the simplified API applies gamma to 16-bit files), writing with the simplified
-// one.
+// row are held, interlaced files too: each pass is read as the small image it is and its
+// pixels put in place; the simplified API applies gamma to 16-bit files), writing with the
+// simplified one.
 #include <png.h>
 
 #include <csetjmp>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <vector>
 
+#include "tools/common/vcFileBytes.h"
 #include "tools/common/vcImageCodecs.h"
 #include "tools/common/vcImageFile.h"
 
@@ -23,8 +24,7 @@ struct PngRead {
   png_infop info = nullptr;
   char message[256] = "";
   vcPelBuffer<unsigned char> out;
-  std::vector<png_byte> pixels;  // one row, or the whole image when interlaced
-  std::vector<png_bytep> rows;
+  std::vector<png_byte> pixels;  // one row
 
   explicit PngRead(const vcImageBytes& bytes) : in(bytes) {}
   ~PngRead() { png_destroy_read_struct(&png, &info, nullptr); }
@@ -45,15 +45,17 @@ void onError(png_structp png, png_const_charp text) {
 
 void onWarning(png_structp, png_const_charp) {}
 
-// Grey of one row of 1 (grey) or 3 (colour) channels of 8 or 16 bits (big-endian).
-void greyRow(const png_byte* p, long width, int channels, int depth, unsigned char* out) {
-  const int step = depth == 16 ? 2 : 1;
+// Grey of one row of 1 (grey) or 3 (colour) channels of 8 or 16 bits (big-endian), pixel x
+// going to out[x * spacing].
+void greyRow(const png_byte* p, long width, int channels, int depth, unsigned char* out,
+             long spacing) {
   auto sample = [&](long i) -> std::uint32_t {
-    return step == 2 ? std::uint32_t(p[2 * i] << 8 | p[2 * i + 1]) : p[i];
+    return depth == 16 ? std::uint32_t(p[2 * i] << 8 | p[2 * i + 1]) : p[i];
   };
   const std::uint32_t maxval = depth == 16 ? 65535 : 255;
   for (long x = 0; x < width; ++x)
-    out[x] = channels == 1 ? vfTo8Bit(sample(x), maxval)
+    out[x * spacing] = channels == 1
+                           ? vfTo8Bit(sample(x), maxval)
                            : vfGreyOf(sample(3 * x), sample(3 * x + 1), sample(3 * x + 2), maxval);
 }
 
@@ -73,28 +75,33 @@ void readPixels(PngRead& r) {
   if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
   if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
   if (colour & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
-  const int passes = interlace == PNG_INTERLACE_NONE ? 1 : png_set_interlace_handling(png);
   png_read_update_info(png, info);
   const int channels = png_get_channels(png, info);
   const int outDepth = png_get_bit_depth(png, info);
   const std::size_t rowBytes = png_get_rowbytes(png, info);
   if ((channels != 1 && channels != 3) || (outDepth != 8 && outDepth != 16))
     png_error(png, "unexpected pixel layout");
-  r.out = vcPelBuffer<unsigned char>(long(w), long(h));
-  if (passes == 1) {
-    r.pixels.resize(rowBytes);
-    for (png_uint_32 y = 0; y < h; ++y) {
+  r.pixels.resize(rowBytes);
+  // Without libpng's interlace handling (which holds the whole image at up to 6 bytes a
+  // pixel) an interlaced file comes as seven reduced images, passes libpng skips when empty.
+  const bool interlaced = interlace != PNG_INTERLACE_NONE;
+  for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+    const png_uint_32 cols = interlaced ? PNG_PASS_COLS(w, pass) : w;
+    const png_uint_32 rows = interlaced ? PNG_PASS_ROWS(h, pass) : h;
+    if (cols == 0 || rows == 0) continue;
+    const long x0 = interlaced ? long(PNG_PASS_START_COL(pass)) : 0;
+    const long y0 = interlaced ? long(PNG_PASS_START_ROW(pass)) : 0;
+    const long dx = interlaced ? 1L << PNG_PASS_COL_SHIFT(pass) : 1;
+    const long dy = interlaced ? 1L << PNG_PASS_ROW_SHIFT(pass) : 1;
+    for (png_uint_32 j = 0; j < rows; ++j) {
       png_read_row(png, r.pixels.data(), nullptr);
-      greyRow(r.pixels.data(), long(w), channels, outDepth, r.out.row(long(y)));
+      // Made once a row has decoded: a file that declares a large image but holds no data
+      // is refused without it.
+      if (!r.out.isBound()) r.out = vcPelBuffer<unsigned char>(long(w), long(h));
+      greyRow(r.pixels.data(), long(cols), channels, outDepth, r.out.row(y0 + long(j) * dy) + x0,
+              dx);
     }
-    return;
   }
-  r.pixels.resize(rowBytes * h);
-  r.rows.resize(h);
-  for (png_uint_32 y = 0; y < h; ++y) r.rows[y] = r.pixels.data() + rowBytes * y;
-  png_read_image(png, r.rows.data());
-  for (png_uint_32 y = 0; y < h; ++y)
-    greyRow(r.rows[y], long(w), channels, outDepth, r.out.row(long(y)));
 }
 
 [[noreturn]] void fail(const std::string& what, const std::string& problem) {
@@ -147,11 +154,7 @@ std::string vfEncodePng(const vcPelBuffer_const<unsigned char>& img) {
 
 void vfWritePng(const std::string& path, const vcPelBuffer_const<unsigned char>& img) {
   checkWritable(path, img);
-  const std::string bytes = vfEncodePng(img);
-  std::ofstream f(path, std::ios::binary);
-  if (!f) fail(path, "cannot create the file");
-  f.write(bytes.data(), std::streamsize(bytes.size()));
-  if (!f.flush()) fail(path, "cannot write the file");
+  vfWriteFileBytes(path, vfEncodePng(img));
 }
 
 void vfWritePngRgb(const std::string& path, const std::vector<unsigned char>& rgb, long width,
@@ -164,6 +167,12 @@ void vfWritePngRgb(const std::string& path, const std::vector<unsigned char>& rg
   image.width = png_uint_32(width);
   image.height = png_uint_32(height);
   image.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr))
-    fail(path, std::string("cannot write the PNG (") + image.message + ")");
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), 0, nullptr))
+    fail(path, std::string("cannot encode the PNG (") + image.message + ")");
+  std::string bytes(size, '\0');
+  if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, rgb.data(), 0, nullptr))
+    fail(path, std::string("cannot encode the PNG (") + image.message + ")");
+  bytes.resize(size);
+  vfWriteFileBytes(path, bytes);
 }

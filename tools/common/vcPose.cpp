@@ -1,14 +1,20 @@
 #include "tools/common/vcPose.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/core/vcAngle.h"
 
 namespace {
 
+// The shortest text that reads back as v: 1000001, not 1e+06.
 std::string number(double v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", v);
+  for (int digits = 6; digits <= 17; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    if (!std::isfinite(v) || std::strtod(buf, nullptr) == v) break;
+  }
   return buf;
 }
 
@@ -28,9 +34,10 @@ double vfPoseScale(const vcXform<2>& pose) { return pose.matrix().scale(); }
 std::string vfPoseProblem(const vcXform<2>& pose) {
   const vcMatrix<2>& m = pose.matrix();
   const double t[2] = {pose.trans().x(), pose.trans().y()};
-  for (double v : t)
-    if (!std::isfinite(v) || std::fabs(v) > 1e6)
-      return "the position " + number(v) + " is not a finite number within 1e6";
+  for (double v : t) {
+    if (!std::isfinite(v)) return "the position " + number(v) + " is not a finite number";
+    if (std::fabs(v) > 1e6) return "the position " + number(v) + " is more than 1000000 from 0";
+  }
   for (double v : {m(0, 0), m(0, 1), m(1, 0), m(1, 1)})
     if (!std::isfinite(v)) return "the angle or scale is not a finite number";
   const double det = m(0, 0) * m(1, 1) - m(0, 1) * m(1, 0);

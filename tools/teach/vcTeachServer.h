@@ -11,9 +11,12 @@
 // Every /api/ request must carry the session's token: the address printed holds it, and the
 // page keeps it in a same-site cookie, so neither another local user nor a web page the
 // browser shows can read or save through the server; requests naming another host (DNS
-// rebinding) are refused too. Errors are JSON {"error": text}: 400 not what the page sends, 403
-// refused (token, host, a path outside the folders), 404 no such file, 413 too large, 422 the
-// description or an image refused (the command's own message).
+// rebinding) or coming from a page of another origin (another port of this machine is the
+// same site, and gets the cookie) are refused too, and so are compressed bodies. A request
+// is bounded in bytes and time as it arrives (vcTeachConnection.h). Errors are JSON
+// {"error": text}: 400 not what the page sends, 403 refused (token, host, origin, a path
+// outside the folders), 404 no such file, 408 too slow, 413 too large, 415 compressed, 422
+// the description or an image refused (the command's own message).
 #pragma once
 
 #include <cstdint>
@@ -39,6 +42,11 @@ class vcTeachServer {
   // Serves until stop() is called (from another thread).
   void serve();
   void stop();
+
+  // One request given as its bytes, answered without a socket (as if on the bound port, 0
+  // when unbound); the answer's bytes. For tests and fuzzing.
+  std::string answer(std::string request);
+  const std::string& token() const;
 
  private:
   struct Impl;

@@ -28,13 +28,9 @@ ordered_json parseText(const std::string& text, const std::string& source) {
   if (text.size() > kVcMaxDescriptionBytes)
     throw vcBadParams(source + ": " + std::to_string(text.size()) + " bytes, more than the " +
                       std::to_string(kVcMaxDescriptionBytes) + " this program reads");
-  const ordered_json::parser_callback_t shallow = [&](int depth, ordered_json::parse_event_t,
-                                                      ordered_json&) {
-    if (depth > kVcMaxDescriptionDepth)
-      throw vcBadParams(source + ": not a part description (nested deeper than " +
-                        std::to_string(kVcMaxDescriptionDepth) + " levels)");
-    return true;
-  };
+  // Ordered, to keep the fields in the file's order; an ordered object looks its keys up one
+  // by one, which the reader's bound on keys keeps short.
+  const ordered_json::parser_callback_t shallow = vfDescriptionShape<ordered_json>(source);
   try {
     return ordered_json::parse(text, shallow);
   } catch (const ordered_json::exception& e) {
@@ -43,6 +39,16 @@ ordered_json parseText(const std::string& text, const std::string& source) {
     throw vcBadParams(
         source + ": not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2)));
   }
+}
+
+// The mask files a description's sub-models name.
+std::vector<std::string> maskNames(const ordered_json& doc) {
+  std::vector<std::string> out;
+  if (doc.is_object() && doc.contains("subModels") && doc["subModels"].is_array())
+    for (const auto& s : doc["subModels"])
+      if (s.is_object() && s.contains("mask") && s["mask"].is_string())
+        out.push_back(s["mask"].get<std::string>());
+  return out;
 }
 
 // Masks are kept or left out, nothing between: a painted mask's pixels are 0 or 255.
@@ -71,26 +77,6 @@ vcTeachPicture reduced(const vcPelBuffer_const<unsigned char>& img, long side) {
     }
   out.png = vfEncodePng(small);
   return out;
-}
-
-// Replaces `path` by `bytes` at once: a reader never sees half a file.
-void writeWhole(const fs::path& path, const std::string& bytes) {
-  const fs::path tmp = path.parent_path() / ("." + path.filename().string() + ".teach-tmp");
-  std::error_code ec;
-  try {
-    vfWriteFileBytes(tmp.string(), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-  } catch (const std::exception& e) {
-    fs::remove(tmp, ec);
-    // The message names the file the user knows, not the temporary one.
-    const std::string why = e.what(), name = tmp.string() + ": ";
-    throw vcBadParams(path.string() + ": " +
-                      (why.rfind(name, 0) == 0 ? why.substr(name.size()) : why));
-  }
-  fs::rename(tmp, path, ec);
-  if (ec) {
-    fs::remove(tmp, ec);
-    throw vcBadParams(path.string() + ": cannot replace the file (" + ec.message() + ")");
-  }
 }
 
 json point(const vcVector<2>& p) {
@@ -169,14 +155,14 @@ vcTeachSession::vcTeachSession(const std::string& trainImage, std::string descri
   const std::string given = opened_["trainImage"].get<std::string>();
   if (key(named(given)) != key(trainImage))
     throw vcCliUsage(description_ + ": trains from " + given + ", not from " + trainImage);
-  // The folders of the masks it names are served as well: the description gave them.
-  if (opened_.contains("subModels") && opened_["subModels"].is_array())
-    for (const auto& s : opened_["subModels"])
-      if (s.is_object() && s.contains("mask") && s["mask"].is_string()) {
-        std::error_code ec;
-        const fs::path folder = named(s["mask"].get<std::string>()).parent_path();
-        if (fs::is_directory(folder, ec)) folders_.add(folder);
-      }
+  // The folders of the masks it names are served as well: the description gave them. Its
+  // masks may be painted over.
+  for (const std::string& m : maskNames(opened_)) {
+    std::error_code ec;
+    const fs::path folder = named(m).parent_path();
+    if (fs::is_directory(folder, ec)) folders_.add(folder);
+    masks_.insert(key(named(m)));
+  }
 }
 
 json vcTeachSession::start() const {
@@ -257,14 +243,11 @@ json vcTeachSession::save(const vcTeachRequest& r) {
   ordered_json doc = parseText(r.description, description_);
   if (doc.is_object()) doc["trainImage"] = trainName_;
   // A painted mask is written beside the description under a plain name the description
-  // uses, and never over a file the description reads otherwise.
+  // uses, never over a file the description reads otherwise, and over an existing file only
+  // when it is a mask: one the saved description named, or one this session wrote.
   static const std::regex kPlain("[A-Za-z0-9_][A-Za-z0-9_.-]{0,99}\\.[pP][nN][gG]");
   const fs::path dir = fs::path(description_).parent_path();
-  std::vector<std::string> used;
-  if (doc.is_object() && doc.contains("subModels") && doc["subModels"].is_array())
-    for (const auto& s : doc["subModels"])
-      if (s.is_object() && s.contains("mask") && s["mask"].is_string())
-        used.push_back(s["mask"].get<std::string>());
+  const std::vector<std::string> used = maskNames(doc);
   for (const auto& [name, bytes] : r.masks) {
     if (!std::regex_match(name, kPlain))
       throw vcCliUsage("mask " + vfPrintable(name) +
@@ -274,19 +257,27 @@ json vcTeachSession::save(const vcTeachRequest& r) {
     const fs::path p = key(dir / name);
     if (p == key(description_) || p == key(dir / trainName_))
       throw vcCliUsage("mask " + name + ": would replace a file the description reads");
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(dir / name, ec)) && !masks_.count(p))
+      throw vcCliUsage("mask " + name + ": would replace " + (dir / name).string() +
+                       ", which is not a mask of this description; name the mask after its "
+                       "piece (<piece>-mask.png)");
   }
   const vcCliTrainJob job = read(r);  // the reader's checks: nothing is written unless they pass
   json out = {{"saved", description_}, {"files", json::array()}};
   for (const auto& [name, bytes] : r.masks) {
     const fs::path p = dir / name;
-    writeWhole(p, vfEncodePng(binary(vfDecodeImage(
-                      reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), name))));
+    vfWriteFileBytes(
+        p.string(), vfEncodePng(binary(vfDecodeImage(
+                        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), name))));
+    masks_.insert(key(p));
     out["files"].push_back(p.string());
   }
-  writeWhole(description_, doc.dump(2) + "\n");
+  vfWriteFileBytes(description_, doc.dump(2) + "\n");
   out["files"].push_back(description_);
   vfReadDescription(description_);  // what was written reads as `flexalign train` reads it
   opened_ = doc;
+  for (const std::string& m : maskNames(doc)) masks_.insert(key(dir / m));
   return out;
 }
 

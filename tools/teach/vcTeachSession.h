@@ -7,8 +7,10 @@
 // `flexalign run` will do.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,8 @@ class vcTeachSession {
   vcPelBuffer<unsigned char> train_;
   vcTeachFolders folders_;
   nlohmann::ordered_json opened_;  // the existing description, or null
+  // Mask files Save may replace: those the saved description names and those it wrote.
+  std::set<std::filesystem::path> masks_;
 
   std::string trainedKey_;
   vcPatternFile trained_;
