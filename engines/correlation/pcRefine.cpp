@@ -1,13 +1,14 @@
 // Refinement: each coarse cluster at full resolution. Translation is searched within the
 // reduction factor around each of the cluster's zones, then the fine zone steps (or halved
-// coarse steps) around the best, then the sub-pixel position and zone by parabolas through
-// the neighbouring scores.
+// coarse steps) around the best, then the continuous fit brings the sub-pixel position and
+// zone (pcFit.cpp).
 #include <algorithm>
 #include <cmath>
 
 #include "engines/correlation/pcRunTypes.h"
 
-bool vc_PatCorRunner::refine(const std::vector<Cand>& cluster, vc_PatCorResult& out) const {
+bool vc_PatCorRunner::refine(const std::vector<Cand>& cluster, vc_PatCorResult& out,
+                             std::vector<vc_pcrun::Peak>& peaks) const {
   using vc_pcrun::makeTpl;
   const bool aOn = P.zoneEnable() & 1, sOn = P.zoneEnable() & 2;
   Tpl T;
@@ -18,6 +19,11 @@ bool vc_PatCorRunner::refine(const std::vector<Cand>& cluster, vc_PatCorResult& 
     Tpl U = makeTpl(D, base, k.angle, k.scale);
     long x = 0, y = 0;
     const double sc = localSearch(U, k.x, k.y, D.factor, x, y);
+    if (sc > -1.5) {
+      const long x0 = std::lround(k.x - U.cx), y0 = std::lround(k.y - U.cy);
+      const bool inside = std::labs(x - x0) < D.factor && std::labs(y - y0) < D.factor;
+      peaks.push_back({sc, x + U.cx, y + U.cy, inside, k.angle, k.scale});
+    }
     if (sc > best) {
       best = sc;
       bx = x;
@@ -75,47 +81,9 @@ bool vc_PatCorRunner::refine(const std::vector<Cand>& cluster, vc_PatCorResult& 
       by = y;
     }
   }
-  const double clampAt = tune.vertexClamp;
-  auto vertex = [clampAt](double m, double z, double p) {
-    const double d = m - 2 * z + p;
-    if (!(d < 0)) return 0.0;
-    return std::clamp(0.5 * (m - p) / d, -clampAt, clampAt);
-  };
-  // Sub-step zone: parabola over the neighbouring steps (fine steps when trained, else
-  // coarse ones) at the best translation.
-  auto zoneVertex = [&](double v, double st, bool angleDof) {
-    if (st <= 0) return v;
-    const double vm = v - st, vp = v + st;
-    const int d = angleDof ? 0 : 1;
-    if (vm < lo[d] - 1e-9 || vp > hi[d] + 1e-9) return v;
-    Tpl A = angleDof ? makeTpl(D, base, vm, bs) : makeTpl(D, base, ba, vm);
-    Tpl B = angleDof ? makeTpl(D, base, vp, bs) : makeTpl(D, base, ba, vp);
-    const double cxb = bx + T.cx, cyb = by + T.cy;
-    const double m = exact(A, std::lround(cxb - A.cx), std::lround(cyb - A.cy));
-    const double p = exact(B, std::lround(cxb - B.cx), std::lround(cyb - B.cy));
-    if (m < -1.5 || p < -1.5) return v;
-    return v + st * vertex(m, best, p);
-  };
-  if (fine) {
-    const double fa2 = aOn ? zoneVertex(ba, fa, true) : ba;
-    const double fs2 = sOn ? zoneVertex(bs, fs, false) : bs;
-    if (fa2 != ba || fs2 != bs) {
-      // Keep the interpolated zone when its template scores at least as well.
-      Tpl U = makeTpl(D, base, fa2, fs2);
-      long x = bx, y = by;
-      const double sc = localSearch(U, bx + T.cx, by + T.cy, 1, x, y);
-      if (sc >= best) {
-        best = sc;
-        bx = x;
-        by = y;
-        ba = fa2;
-        bs = fs2;
-        T = std::move(U);
-      }
-    }
-  } else {
-    // Without fine steps the coarse step is halved three times around the best zone: the
-    // score falls off too fast over a coarse step for a parabola through its neighbours.
+  if (!fine) {
+    // Without fine steps the coarse step is halved around the best zone, so that the fit
+    // starts close to the best turn and size.
     for (int d = 0; d < 2; ++d) {
       if (!(d == 0 ? aOn : sOn)) continue;
       double st = model.trainParams().step(d + 1, 1);
@@ -138,20 +106,39 @@ bool vc_PatCorRunner::refine(const std::vector<Cand>& cluster, vc_PatCorResult& 
       }
     }
   }
-  // Sub-pixel translation: separable parabola through the 3x3 neighbourhood.
-  const double sxm = exact(T, bx - 1, by), sxp = exact(T, bx + 1, by);
-  const double sym = exact(T, bx, by - 1), syp = exact(T, bx, by + 1);
-  const double dx = (sxm > -1.5 && sxp > -1.5) ? vertex(sxm, best, sxp) : 0.0;
-  const double dy = (sym > -1.5 && syp > -1.5) ? vertex(sym, best, syp) : 0.0;
-  double peak = best;
-  if (dx != 0 || dy != 0) {
-    // Height of the fitted paraboloid at the vertex.
-    peak = best + 0.25 * ((sxp - sxm) * dx + (syp - sym) * dy);
-    peak = std::min(peak, 1.0);
-    peak = std::max(peak, best);
+  // Sub-pixel position, and the zone when searched: the correlation maximum itself.
+  vc_pcrun::FitPose f;
+  f.cx = bx + T.cx;
+  f.cy = by + T.cy;
+  f.angle = ba;
+  f.scale = bs;
+  const bool angleFree = aOn && hi[0] > lo[0], scaleFree = sOn && hi[1] > lo[1];
+  if (!fit(f, angleFree, scaleFree, vc_pcrun::sharpTemplate(D), tune.fitIterations)) return false;
+  // A soft image: the fit again with the template blurred as much (pcBlur.cpp), and the
+  // score of that template, the pattern as this camera sees it.
+  long x = 0, y = 0;
+  Tpl W = warpedAt(f, nullptr, x, y);
+  vc_pcrun::BlurredTemplate B;
+  const double sigma = imageBlur(imageSharpness(W, x, y) * f.scale * f.scale, B);
+  if (sigma >= tune.minBlur) {
+    if (B.view.blur != sigma) B.make(D, sigma);
+    vc_pcrun::FitPose g = f;
+    if (fit(g, angleFree, scaleFree, B.view, tune.fitIterations)) {
+      f = g;
+      W = warpedAt(f, B.pix.data(), x, y);
+    }
   }
-  const double cx = bx + T.cx + dx, cy = by + T.cy + dy;
-  if (!centreAllowed(cx, cy) && !centreAllowed(bx + T.cx, by + T.cy)) return false;
-  place(out, cx, cy, ba, bs, std::max(0.0, std::min(1.0, peak)));
+  // A fitted centre outside the allowed ones: the peak inside was a slope rising out of them.
+  const double e = tune.edgeTolerance;
+  if (!(f.cx >= cxMin - e && f.cx <= cxMax + e && f.cy >= cyMin - e && f.cy <= cyMax + e))
+    return false;
+  // The share of the image the template leaves unexplained is what the covariance scales with.
+  const double score = exact(W, x, y);
+  if (score > -1.5) {
+    f.unexplained = std::max(1.0 - score, f.floorShare);
+    f.score = score;
+  }
+  place(out, f);
+  out.integerScore_ = best;
   return out.score_ >= P.acceptThreshold(fine ? 2 : 1);
 }

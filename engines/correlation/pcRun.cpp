@@ -6,21 +6,41 @@
 
 #include "engines/correlation/pcRunTypes.h"
 
-void vc_PatCorRunner::place(vc_PatCorResult& out, double cx, double cy, double angle, double scale,
-                            double score) const {
-  out.score_ = score;
-  out.angle_ = angle;
-  out.scale_ = scale;
+void vc_PatCorRunner::place(vc_PatCorResult& out, const vc_pcrun::FitPose& f) const {
+  out.score_ = std::clamp(f.score, 0.0, 1.0);
+  out.angle_ = f.angle;
+  out.scale_ = f.scale;
   // Pixel map training -> run (root pixels): p -> A (p - c_t) + c_run.
   const vcMatrix<2> A =
-      base * vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(angle * vc_pcrun::kDegToRad));
+      base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vc_pcrun::kDegToRad));
   const vcVector<2> ct(D.offset.x() + (D.W - 1) * 0.5, D.offset.y() + (D.H - 1) * 0.5);
-  const vcVector<2> cr(image.offset().x() + cx - padX, image.offset().y() + cy - padY);
+  const vcVector<2> cr(image.offset().x() + f.cx - padX, image.offset().y() + f.cy - padY);
   const vcXform<2> runFromTrain(A, cr - A * ct);
   const vcXform<2> trainImageFromModel = D.trainClientFromImage.inverse() * origin;
   out.pose_ = image.clientFromImageXform() * runFromTrain * trainImageFromModel;
   out.imagePos_ = runFromTrain * (trainImageFromModel * vcVector<2>(0, 0));
   out.centre_ = cr;
+  // The model origin, w = o - c_t training pixels from the centre, lands at
+  // q = c_run - A (t + s w + a J w) under the fitted increments: the columns of its Jacobian
+  // are A e_x, A e_y, A w and A J w, and its covariance J cov J^T.
+  const vcVector<2> w = trainImageFromModel * vcVector<2>(0, 0) - ct;
+  vcVector<2> col[4] = {A * vcVector<2>(1, 0), A * vcVector<2>(0, 1), vcVector<2>(), vcVector<2>()};
+  if (f.scaleIndex >= 0) col[f.scaleIndex] = A * w;
+  if (f.angleIndex >= 0) col[f.angleIndex] = A * vcVector<2>(-w.y(), w.x());
+  double xx = 0, xy = 0, yy = 0;
+  for (int a = 0; a < f.dofs; ++a)
+    for (int b = 0; b < f.dofs; ++b) {
+      xx += col[a].x() * f.cov[a][b] * col[b].x();
+      xy += col[a].x() * f.cov[a][b] * col[b].y();
+      yy += col[a].y() * f.cov[a][b] * col[b].y();
+    }
+  const double u = f.unexplained;
+  out.positionCov_ = vcMatrix<2>(u * xx, u * xy, u * xy, u * yy);
+  out.angleSigma_ = f.angleIndex >= 0
+                        ? std::sqrt(u * f.cov[f.angleIndex][f.angleIndex]) / vc_pcrun::kDegToRad
+                        : 0.0;
+  out.scaleSigma_ =
+      f.scaleIndex >= 0 ? f.scale * std::sqrt(u * f.cov[f.scaleIndex][f.scaleIndex]) : 0.0;
 }
 
 bool vc_PatCorRunner::overlaps(const vc_PatCorResult& a, const vc_PatCorResult& b) const {
@@ -38,6 +58,7 @@ void vc_PatCorRunner::run(vc_PatCorResultSet& rs) {
   std::vector<std::vector<Cand>> cands;
   coarsePass(cands);
   std::vector<vc_PatCorResult> found;
+  std::vector<vc_pcrun::Peak> peaks;
   // Clusters come strongest first. Once enough results are in, a cluster whose coarse score
   // trails the weakest of them by more than the reduction can explain is not refined.
   for (const std::vector<Cand>& c : cands) {
@@ -50,7 +71,7 @@ void vc_PatCorRunner::run(vc_PatCorResultSet& rs) {
       if (c[0].score < weakest - tune.refineMargin) break;
     }
     vc_PatCorResult r;
-    if (refine(c, r)) found.push_back(r);
+    if (refine(c, r, peaks)) found.push_back(r);
   }
   std::stable_sort(
       found.begin(), found.end(),
@@ -64,6 +85,47 @@ void vc_PatCorRunner::run(vc_PatCorResultSet& rs) {
       }
     if (!dup) rs.results_.push_back(r);
     if (long(rs.results_.size()) >= P.numToFind()) break;
+  }
+  // Rivals: the best peak away from every result. One that scores close to a result is
+  // fitted too: when it converges onto a result it was that result seen from another zone;
+  // otherwise the image holds two equally good places (repetitive texture) and the result is
+  // ambiguous. So is a result whose peak is too flat to place.
+  std::sort(peaks.begin(), peaks.end(),
+            [](const vc_pcrun::Peak& p, const vc_pcrun::Peak& q) { return p.score > q.score; });
+  auto nearResult = [&](double x, double y) {
+    for (const vc_PatCorResult& q : rs.results_)
+      if (std::hypot(q.centre_.x() - (image.offset().x() + x - padX),
+                     q.centre_.y() - (image.offset().y() + y - padY)) < tune.rivalDistance)
+        return true;
+    return false;
+  };
+  const bool angleFree = (P.zoneEnable() & 1) && hi[0] > lo[0];
+  const bool scaleFree = (P.zoneEnable() & 2) && hi[1] > lo[1];
+  for (vc_PatCorResult& r : rs.results_) {
+    for (const vc_pcrun::Peak& k : peaks) {
+      if (!k.interior || nearResult(k.x, k.y)) continue;
+      if (1.0 - k.score >
+          2.0 * (tune.ambiguityRatio * (1.0 - r.integerScore_) + tune.ambiguityFloor)) {
+        r.runnerUp_ = std::max(r.runnerUp_, k.score);
+        break;
+      }
+      vc_pcrun::FitPose f;
+      f.cx = k.x;
+      f.cy = k.y;
+      f.angle = k.angle;
+      f.scale = k.scale;
+      if (!fit(f, angleFree, scaleFree, vc_pcrun::sharpTemplate(D), tune.fitIterations) ||
+          nearResult(f.cx, f.cy))
+        continue;
+      const double sc = scoreAt(f);
+      r.runnerUp_ = std::max(r.runnerUp_, sc > -1.5 ? sc : f.score);
+      break;
+    }
+    const double a = r.positionCov_(0, 0), b = r.positionCov_(0, 1), d = r.positionCov_(1, 1);
+    const double longest = 0.5 * (a + d) + std::sqrt(0.25 * (a - d) * (a - d) + b * b);
+    r.ambiguous_ =
+        1.0 - r.runnerUp_ <= tune.ambiguityRatio * (1.0 - r.score_) + tune.ambiguityFloor ||
+        longest > tune.maxSigmaPx * tune.maxSigmaPx;
   }
   rs.success_ = true;
 }

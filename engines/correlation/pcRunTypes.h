@@ -17,10 +17,12 @@
 // T is stored zero-mean on V with its norm, so the numerator is a plain dot product with I.
 //
 // Stages, in run order (one file each): templates (pcTemplate.cpp: zone grids, warping,
-// reduction, cropping), scores (pcScore.cpp: the coefficient at one position and the best of
-// a small neighbourhood), the coarse pass over the reduced window (pcCoarse.cpp), the
-// full-resolution refinement of each candidate (pcRefine.cpp), and the run's set-up and
-// result list (pcRun.cpp). Training is in vcPatCor.cpp.
+// reduction, cropping), scores (pcScore.cpp: the coefficient at one position, the best of a
+// small neighbourhood, the score of a fitted pose), the coarse pass over the reduced window
+// (pcCoarse.cpp), the full-resolution refinement of each candidate (pcRefine.cpp: integer
+// position and zone steps), the continuous fit of position, angle and scale with its
+// covariance (pcFit.cpp), blur matching for soft images (pcBlur.cpp), and the run's set-up,
+// result list, rivals and ambiguity (pcRun.cpp). Training is in vcPatCor.cpp.
 #pragma once
 
 #include <memory>
@@ -98,6 +100,33 @@ struct Cand {
   double angle, scale;
 };
 
+// The best integer position of one zone near a coarse peak: a rival of the result when it is
+// a local maximum away from every result.
+struct Peak {
+  double score;
+  double x, y;    // template centre, window pixels
+  bool interior;  // the best of its neighbourhood lies inside it, not on its edge
+  double angle, scale;
+};
+
+// A pose of the continuous fit and what the fit measured there.
+struct FitPose {
+  double cx = 0, cy = 0;  // pattern centre, window pixels
+  double angle = 0;       // zone angle, degrees
+  double scale = 1;       // zone scale factor
+  double score = 0;       // correlation coefficient at the last pose sampled
+  double pixels = 0;      // template pixels that landed in the window
+  double blur = 0;        // Gaussian sigma of the template it was fitted with, pixels
+  bool converged = false;
+  // Covariance of the fitted values in the order translation x, y (training pixels), then the
+  // scale increment and the angle increment (radians) when they were fitted (index -1 when
+  // not), per unit of the share of the image's variance the template leaves unexplained;
+  // `unexplained` is that share as the fit saw it (at least the noise floor's).
+  int dofs = 2, scaleIndex = -1, angleIndex = -1;
+  double cov[4][4] = {};
+  double unexplained = 0, floorShare = 0;
+};
+
 // ------------------------------------------------------------- templates (pcTemplate.cpp)
 
 // Zone values nominal + k step (k = -K .. K, the ends clamped to the range), or the nominal
@@ -109,9 +138,42 @@ void finishTpl(Tpl& T);
 Tpl reduceTpl(const Tpl& F, long f);
 // Crops a template to a rectangle without invalid pixels (see vc_PatCorTuning::cropKeep).
 Tpl cropValid(const Tpl& T, const vc_PatCorTuning& tune);
-// The training window warped by base Z(angle, scale).
-Tpl makeTpl(const vc_PatCorTrained& D, const vcMatrix<2>& base, double angle, double scale);
+// Size of the grid the training window warped by A lands on (the identity's is the window's).
+void tplSize(const vc_PatCorTrained& D, const vcMatrix<2>& A, long& w, long& h);
+// The training window (or `pix`, a blurred copy of it) warped by base Z(angle, scale), its
+// centre (dx, dy) pixels off the template grid's centre (cx, cy).
+Tpl makeTpl(const vc_PatCorTrained& D, const vcMatrix<2>& base, double angle, double scale,
+            double dx = 0, double dy = 0, const float* pix = nullptr);
 bool isIdentity(const vcMatrix<2>& A);
+
+// ----------------------------------------------------------------- continuous fit (pcFit.cpp)
+
+// The training window's central-difference gradients and the pixels the fit uses (pattern
+// pixels whose four neighbours are pattern pixels too).
+void trainFitData(vc_PatCorTrained& D);
+
+// The grey levels and gradients the fit matches, W x H each: the training window itself or a
+// blurred copy (see BlurredTemplate).
+struct FitTemplate {
+  const float* pix = nullptr;
+  const float* gx = nullptr;
+  const float* gy = nullptr;
+  const unsigned char* mask = nullptr;  // 1: the fit uses the pixel
+  long pixels = 0;
+  double blur = 0;       // Gaussian sigma the training window was blurred by, pixels
+  double sharpness = 0;  // mean squared gradient over variance, on the fit's pixels
+};
+FitTemplate sharpTemplate(const vc_PatCorTrained& D);
+// Mean squared gradient over variance of a fit template's pixels (count = W x H).
+double sharpnessOf(const FitTemplate& t, long count);
+
+// The training window blurred by a Gaussian of `sigma` pixels over its pattern pixels
+// (normalised by the kernel weight that falls on them), with its gradients (pcBlur.cpp).
+struct BlurredTemplate {
+  std::vector<float> pix, gx, gy;
+  FitTemplate view;
+  void make(const vc_PatCorTrained& D, double sigma);
+};
 
 // ---------------------------------------------------------------------- scores (pcScore.cpp)
 
@@ -135,6 +197,12 @@ struct vc_PatCorTrained {
   long factor = 1;                           // coarse reduction
   std::vector<double> angles[2], scales[2];  // zone grids per pass
   std::vector<vc_pcrun::Tpl> coarse;         // reduced templates at the coarse grid (identity base)
+  // The continuous fit's data: central-difference gradients of `pix` and the pixels that have
+  // them (1), W x H each.
+  std::vector<float> gx, gy;
+  std::vector<unsigned char> fitMask;
+  long fitPixels = 0;
+  double sharpness = 0;  // vc_pcrun::sharpnessOf the window
 };
 
 // The search of one run; a struct so that the result classes can befriend it.
@@ -167,6 +235,9 @@ struct vc_PatCorRunner {
   vcMatrix<2> base;
   double lo[2], hi[2];
   double cxMin = 0, cxMax = 0, cyMin = 0, cyMax = 0;  // allowed centre positions
+  // Scratch of the continuous fit, reused by every fit of the run.
+  mutable std::vector<float> fitSamples_, fitWeights_, fitResiduals_;
+  mutable std::vector<int> fitPixels_;
 
   bool centreAllowed(double cx, double cy) const {
     return cx >= cxMin - 1e-9 && cx <= cxMax + 1e-9 && cy >= cyMin - 1e-9 && cy <= cyMax + 1e-9;
@@ -178,6 +249,12 @@ struct vc_PatCorRunner {
   double exact(const Tpl& T, long x, long y) const;
   // Best integer top-left of T within +-r of the centre (cx, cy); returns its score.
   double localSearch(const Tpl& T, double cx, double cy, long r, long& bx, long& by) const;
+  // The template (the training window, or `pix`) warped to a fitted pose, sub-pixel offset
+  // included, and its integer top-left (x, y): scored against the image's own pixels there, as
+  // every other score is. Interpolating the image instead would average its noise by an amount
+  // that depends on the sub-pixel phase.
+  Tpl warpedAt(const vc_pcrun::FitPose& f, const float* pix, long& x, long& y) const;
+  double scoreAt(const vc_pcrun::FitPose& f, const float* pix = nullptr) const;
 
   // ---- coarse pass (pcCoarse.cpp)
 
@@ -189,15 +266,33 @@ struct vc_PatCorRunner {
 
   // ---- refinement (pcRefine.cpp)
 
-  // Refines one cluster at full resolution into `out`; false when it is not a result.
-  bool refine(const std::vector<Cand>& cluster, vc_PatCorResult& out) const;
+  // Refines one cluster at full resolution into `out`; false when it is not a result. The best
+  // integer position of each of its zones goes to `peaks`.
+  bool refine(const std::vector<Cand>& cluster, vc_PatCorResult& out,
+              std::vector<vc_pcrun::Peak>& peaks) const;
+
+  // ---- continuous fit (pcFit.cpp)
+
+  // Fits the centre, and the angle and scale when free, from `f` to the correlation maximum;
+  // false when the fit fails (too few pixels in the window, a direction the pattern does not
+  // constrain, or a walk of more than tune.fitReach away from the start).
+  // With `iterations` 0 the pose is only measured: its score and covariance; with -1 its score
+  // alone.
+  bool fit(vc_pcrun::FitPose& f, bool angleFree, bool scaleFree, const vc_pcrun::FitTemplate& T,
+           int iterations) const;
+  // ---- blur matching (pcBlur.cpp)
+
+  // Mean squared gradient over variance of the image under T's valid pixels at (x, y).
+  double imageSharpness(const Tpl& T, long x, long y) const;
+  // The blur of the template whose sharpness matches the image's `imageR` (0 when the image is
+  // as sharp as the template); B holds that template when it is not 0.
+  double imageBlur(double imageR, vc_pcrun::BlurredTemplate& B) const;
 
   // ---- results (pcRun.cpp)
 
-  // Fills a result found with the template centre at (cx, cy) window pixels and the zone
-  // (angle, scale): its score, zone values, pose and positions.
-  void place(vc_PatCorResult& out, double cx, double cy, double angle, double scale,
-             double score) const;
+  // Fills a result from a fitted pose: its score, zone values, pose, positions and
+  // uncertainty.
+  void place(vc_PatCorResult& out, const vc_pcrun::FitPose& f) const;
   // True when b lies within the overlap limits of a (both translation and zone).
   bool overlaps(const vc_PatCorResult& a, const vc_PatCorResult& b) const;
   void run(vc_PatCorResultSet& rs);

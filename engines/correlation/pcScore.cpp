@@ -144,12 +144,17 @@ double vc_PatCorRunner::exact(const Tpl& T, long x, long y) const {
   return vc_pcrun::general(T, px, stride, imask.data(), fw, x, y, tune);
 }
 
+// Wider neighbourhoods (the reduction factor around a coarse peak) are sampled every second
+// pixel, then climbed a pixel at a time: a correlation peak is at least a pixel wide at its
+// top, so the best of the coarser samples lies on its flanks, and a third of the positions
+// cost the same answer.
 double vc_PatCorRunner::localSearch(const Tpl& T, double cx, double cy, long r, long& bx,
                                     long& by) const {
   const long x0 = std::lround(cx - T.cx), y0 = std::lround(cy - T.cy);
+  const long step = r >= tune.sparseSearchFrom ? 2 : 1;
   double best = -3.0;
-  for (long y = y0 - r; y <= y0 + r; ++y)
-    for (long x = x0 - r; x <= x0 + r; ++x) {
+  for (long y = y0 - r; y <= y0 + r; y += step)
+    for (long x = x0 - r; x <= x0 + r; x += step) {
       if (!centreAllowed(x + T.cx, y + T.cy)) continue;
       const double s = exact(T, x, y);
       if (s > best) {
@@ -158,7 +163,44 @@ double vc_PatCorRunner::localSearch(const Tpl& T, double cx, double cy, long r, 
         by = y;
       }
     }
+  if (step == 1 || best < -1.5) return best;
+  for (bool climbed = true; climbed;) {
+    climbed = false;
+    const long cx0 = bx, cy0 = by;
+    for (long y = cy0 - 1; y <= cy0 + 1; ++y)
+      for (long x = cx0 - 1; x <= cx0 + 1; ++x) {
+        if ((x == cx0 && y == cy0) || std::labs(x - x0) > r || std::labs(y - y0) > r ||
+            !centreAllowed(x + T.cx, y + T.cy))
+          continue;
+        const double s = exact(T, x, y);
+        if (s > best) {
+          best = s;
+          bx = x;
+          by = y;
+          climbed = true;
+        }
+      }
+  }
   return best;
+}
+
+vc_pcrun::Tpl vc_PatCorRunner::warpedAt(const vc_pcrun::FitPose& f, const float* pix, long& x,
+                                        long& y) const {
+  const vcMatrix<2> A =
+      base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vc_pcrun::kDegToRad));
+  long w, h;
+  vc_pcrun::tplSize(D, A, w, h);
+  const double cx = (w - 1) * 0.5, cy = (h - 1) * 0.5;
+  x = std::lround(f.cx - cx);
+  y = std::lround(f.cy - cy);
+  return vc_pcrun::makeTpl(D, base, f.angle, f.scale, f.cx - cx - double(x), f.cy - cy - double(y),
+                           pix);
+}
+
+double vc_PatCorRunner::scoreAt(const vc_pcrun::FitPose& f, const float* pix) const {
+  long x, y;
+  const Tpl T = warpedAt(f, pix, x, y);
+  return exact(T, x, y);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)

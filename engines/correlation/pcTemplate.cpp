@@ -51,16 +51,26 @@ void finishTpl(Tpl& T) {
   T.norm = std::sqrt(q);
 }
 
+void tplSize(const vc_PatCorTrained& D, const vcMatrix<2>& A, long& w, long& h) {
+  const double hx = (D.W - 1) * 0.5, hy = (D.H - 1) * 0.5;
+  const double ex = std::fabs(A(0, 0)) * hx + std::fabs(A(0, 1)) * hy;
+  const double ey = std::fabs(A(1, 0)) * hx + std::fabs(A(1, 1)) * hy;
+  w = 2 * long(std::floor(ex + 1e-9)) + 1 + ((D.W % 2 == 0) ? 1 : 0);
+  h = 2 * long(std::floor(ey + 1e-9)) + 1 + ((D.H % 2 == 0) ? 1 : 0);
+}
+
 namespace {
 
 // Warps the training window by A (training pixel offsets from its centre to run pixel offsets
-// from the template centre) with bilinear sampling. A run pixel is valid when its four
-// sources lie inside the training window and are pattern pixels.
-Tpl warp(const vc_PatCorTrained& D, const vcMatrix<2>& A) {
+// from the template centre) with bilinear sampling, the centre (dx, dy) pixels off the grid's
+// own. A run pixel is valid when its four sources lie inside the training window and are
+// pattern pixels.
+Tpl warp(const vc_PatCorTrained& D, const vcMatrix<2>& A, double dx, double dy, const float* pix) {
   Tpl T;
   const double hx = (D.W - 1) * 0.5, hy = (D.H - 1) * 0.5;
   const bool identity = std::fabs(A(0, 0) - 1) < 1e-12 && std::fabs(A(1, 1) - 1) < 1e-12 &&
-                        std::fabs(A(0, 1)) < 1e-12 && std::fabs(A(1, 0)) < 1e-12;
+                        std::fabs(A(0, 1)) < 1e-12 && std::fabs(A(1, 0)) < 1e-12 && dx == 0 &&
+                        dy == 0 && !pix;
   if (identity) {
     T.w = D.W;
     T.h = D.H;
@@ -72,18 +82,16 @@ Tpl warp(const vc_PatCorTrained& D, const vcMatrix<2>& A) {
     finishTpl(T);
     return T;
   }
-  const double ex = std::fabs(A(0, 0)) * hx + std::fabs(A(0, 1)) * hy;
-  const double ey = std::fabs(A(1, 0)) * hx + std::fabs(A(1, 1)) * hy;
-  T.w = 2 * long(std::floor(ex + 1e-9)) + 1 + ((D.W % 2 == 0) ? 1 : 0);
-  T.h = 2 * long(std::floor(ey + 1e-9)) + 1 + ((D.H % 2 == 0) ? 1 : 0);
+  tplSize(D, A, T.w, T.h);
   T.cx = (T.w - 1) * 0.5;
   T.cy = (T.h - 1) * 0.5;
   const vcMatrix<2> Ai = A.inverse();
+  const float* src = pix ? pix : D.pix.data();
   T.t.assign(T.w * T.h, 0.0f);
   T.m.assign(T.w * T.h, 0.0f);
   for (long j = 0; j < T.h; ++j) {
     for (long i = 0; i < T.w; ++i) {
-      const vcVector<2> s = Ai * vcVector<2>(i - T.cx, j - T.cy);
+      const vcVector<2> s = Ai * vcVector<2>(i - T.cx - dx, j - T.cy - dy);
       const double sx = s.x() + hx, sy = s.y() + hy;
       const long x0 = long(std::floor(sx)), y0 = long(std::floor(sy));
       if (x0 < 0 || y0 < 0 || x0 >= D.W || y0 >= D.H) continue;
@@ -92,8 +100,8 @@ Tpl warp(const vc_PatCorTrained& D, const vcMatrix<2>& A) {
       const long i00 = y0 * D.W + x0, i01 = y0 * D.W + x1, i10 = y1 * D.W + x0, i11 = y1 * D.W + x1;
       if (!D.mask[i00] || !D.mask[i01] || !D.mask[i10] || !D.mask[i11]) continue;
       const double fx = sx - x0, fy = sy - y0;
-      const double v = (1 - fy) * ((1 - fx) * D.pix[i00] + fx * D.pix[i01]) +
-                       fy * ((1 - fx) * D.pix[i10] + fx * D.pix[i11]);
+      const double v = (1 - fy) * ((1 - fx) * src[i00] + fx * src[i01]) +
+                       fy * ((1 - fx) * src[i10] + fx * src[i11]);
       T.t[j * T.w + i] = float(v);
       T.m[j * T.w + i] = 1.0f;
     }
@@ -173,9 +181,10 @@ Tpl cropValid(const Tpl& T, const vc_PatCorTuning& tune) {
   return C;
 }
 
-Tpl makeTpl(const vc_PatCorTrained& D, const vcMatrix<2>& base, double angle, double scale) {
+Tpl makeTpl(const vc_PatCorTrained& D, const vcMatrix<2>& base, double angle, double scale,
+            double dx, double dy, const float* pix) {
   const vcMatrix<2> Z(scale, 1.0, vcRadian(0.0), vcRadian(angle * kDegToRad));
-  Tpl T = warp(D, base * Z);
+  Tpl T = warp(D, base * Z, dx, dy, pix);
   T.angle = angle;
   T.scale = scale;
   return T;

@@ -61,11 +61,72 @@ struct vc_PatCorTuning {
   // 0.2: once numToFind results are in, a cluster whose coarse score trails the weakest of
   // them by more than this is not refined. The reduction moves scores by less than that.
   double refineMargin = 0.2;
+  // 3 px: integer searches this wide or wider (the reduction factor around a coarse peak) are
+  // sampled every second pixel and then climbed: a correlation peak's top is at least a pixel
+  // wide, and the climb costs a third of the full search.
+  long sparseSearchFrom = 3;
   // 3: without fine steps, the coarse step is halved this many times around the best zone
-  // (an eighth of a coarse step): the score falls off too fast over a coarse step for a
-  // parabola through its neighbours.
+  // (an eighth of a coarse step), so that the continuous fit starts well inside its reach.
   int zoneHalvings = 3;
-  // 0.5 px (or zone step): the sub-pixel vertex of a parabola is kept within half a step of
-  // the best sample; farther means the three samples do not bracket a maximum.
-  double vertexClamp = 0.5;
+
+  // ---------------------------------------------------------------------- continuous fit
+
+  // 8 iterations at most; a start within half a pixel and half a halved step converges in
+  // three or four.
+  int fitIterations = 8;
+  // 0.005 px: the fit has converged when no template pixel moves farther in an iteration.
+  double fitConverged = 0.005;
+  // 0.5 grey levels: the least noise an 8-bit image has (its rounding alone leaves 0.29), so
+  // that a perfect match does not report a perfect position along a direction the pattern
+  // hardly constrains.
+  double noiseFloor = 0.5;
+  // 1e-6 of the mean diagonal: ridge added to the fit's normal equations, so that a direction
+  // the pattern does not constrain keeps its value and reports a huge variance.
+  double fitRidge = 1e-6;
+  // 3: scale of Cauchy's weight on a pixel's residual, in units of what noise (the residuals'
+  // robust deviation, 1.4826 x their median) and a misplacement of robustSlack (0.1 px) times
+  // the template's gradient explain there. Residuals of noise and of the fit's last tenths of a
+  // pixel stay well inside it; a pixel the template does not explain (an occluder, the strip
+  // of a neighbouring piece that moved its own way) loses most of its say. 0 turns the
+  // weighting off.
+  double robustScale = 3.0;
+  double robustSlack = 0.1;
+  // 1 px: largest move of the template's rim in one iteration; the linearisation holds about
+  // that far on fine texture.
+  double fitMaxStep = 1.0;
+  // 2 px: a fit that walks farther from its integer start has left the peak the integer
+  // search found (the integer search already holds the best integer position within a pixel).
+  double fitReach = 2.0;
+  // 0.5 px: a fitted centre this far outside the allowed centres lies beyond the search: the
+  // peak inside was a slope rising out of it, not a maximum.
+  double edgeTolerance = 0.5;
+
+  // ---------------------------------------------------------------------- blur matching
+
+  // 0.85: an image whose sharpness (mean squared gradient over variance) under the found pose
+  // is below this share of the template's is soft, and the template is blurred to match it.
+  // Above, the difference is within what turns, sizes and noise make.
+  double softerThan = 0.85;
+  // 1 px, up to 4 px: blurs of the template whose sharpness is compared with the image's; the
+  // blur is interpolated between the two that bracket it.
+  double blurStep = 1.0;
+  double maxBlur = 4.0;
+  // 0.4 px: a smaller blur is not worth a second fit: the bias it removes is a few hundredths.
+  double minBlur = 0.4;
+
+  // ------------------------------------------------------------------------ ambiguity
+
+  // 2 px: a rival peak must lie at least this far from every result's centre; nearer, it is
+  // the result's own peak seen from a neighbouring zone.
+  double rivalDistance = 2.0;
+  // 1.5 and 0.005: a result is ambiguous when a rival peak leaves at most 1.5 times as much of
+  // the image unexplained as the result does, plus 0.005: 1 - r_rival <= 1.5 (1 - r) + 0.005.
+  // A second instance of repetitive texture differs from the first by noise alone; a smooth
+  // piece's neighbouring poses all score near 1, but each leaves several times the residual of
+  // the true one. Rivals whose integer score comes within twice that are fitted to see.
+  double ambiguityRatio = 1.5;
+  double ambiguityFloor = 0.005;
+  // 1 px: a result whose 1-sigma position ellipse is longer than this is ambiguous: the image
+  // does not tell where along it the pattern lies (a featureless patch, a lone straight edge).
+  double maxSigmaPx = 1.0;
 };

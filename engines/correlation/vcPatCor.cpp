@@ -105,6 +105,7 @@ void vc_PatCorModel<unsigned char>::train(const vcPelBuffer_const<unsigned char>
       const vc_pcrun::Tpl F = vc_pcrun::makeTpl(*D, id, a, sc);
       D->coarse.push_back(vc_pcrun::cropValid(vc_pcrun::reduceTpl(F, f), tune));
     }
+  vc_pcrun::trainFitData(*D);
   trainParams_ = params;
   data_ = std::move(D);
   trained_ = true;
