@@ -114,8 +114,18 @@ vcFlexAlignRunParams photoRunParams() {
 
 vcFlexAlignRunParams vfPhotoRunParams() { return photoRunParams<vcFlexSubModelGfndRunParams>(); }
 
+// FlexAlign lets a Geofind piece searched around a predicted pose look for its size within
+// 2 % of it (what a prediction from a few neighbours carries); correlation pieces are given
+// that range here, the rest at their defaults.
+constexpr double kCarriedScale = 0.02;
+
 vcFlexAlignRunParams vfPhotoRunParamsCorrelation() {
-  return photoRunParams<vcFlexSubModelCorRunParams>();
+  vcFlexAlignRunParams rp = photoRunParams<vcFlexSubModelCorRunParams>();
+  vcFlexSubModelCorRunParams piece = dynamic_cast<const vcFlexSubModelCorRunParams&>(rp.standard());
+  piece.zoneEnable(vcFlexSubModelParamsDefs::eAngle | vcFlexSubModelParamsDefs::eUniformScale);
+  piece.zoneRelStandard(vcFlexSubModelParamsDefs::eUniformScale, -kCarriedScale, kCarriedScale);
+  rp.standard(piece);
+  return rp;
 }
 
 vcPhotoTrained vfTrainPhotoPartCorrelation(const std::string& photo) {
@@ -124,7 +134,7 @@ vcPhotoTrained vfTrainPhotoPartCorrelation(const std::string& photo) {
   vcFlexSubModelCorTrainParams tp;
   tp.zoneAllowed(vcFlexSubModelParamsDefs::eAngle | vcFlexSubModelParamsDefs::eUniformScale);
   tp.zoneMaxRangeStandard(vcFlexSubModelParamsDefs::eAngle, kPieceAngle + kPartAngle);
-  tp.zoneMaxRangeStandard(vcFlexSubModelParamsDefs::eUniformScale, kPartScale);
+  tp.zoneMaxRangeStandard(vcFlexSubModelParamsDefs::eUniformScale, kPartScale + kCarriedScale);
   t.pattern.train(t.part.arrangement, vcFlexAlignTrainParams(tp));
   return t;
 }

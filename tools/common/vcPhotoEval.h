@@ -61,10 +61,12 @@ vcPhotoTrained vfTrainPhotoPart(const std::string& photo, bool ignorePolarity);
 vcFlexAlignRunParams vfPhotoRunParams();
 
 // The same part with correlation pieces, trained as the command trains them: each piece for
-// the turns and sizes its run can ask of it (its own angle range plus the part's, and the
-// part's scale range), everything else at its defaults.
+// the turns and sizes its run can ask of it (its own ranges plus the part's), everything else
+// at its defaults.
 vcPhotoTrained vfTrainPhotoPartCorrelation(const std::string& photo);
-// vfPhotoRunParams() with correlation pieces: each at its defaults but the same +-4 degrees.
+// vfPhotoRunParams() with correlation pieces: each at its defaults but the same +-4 degrees,
+// and sizes within 2 %, the range FlexAlign gives a Geofind piece searched around a predicted
+// pose (it does not yet for correlation pieces).
 vcFlexAlignRunParams vfPhotoRunParamsCorrelation();
 
 // `scenes` run images per part: the part turned by up to 4 degrees, scaled by up to 3 % and
