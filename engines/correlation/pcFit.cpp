@@ -8,20 +8,25 @@
 // W_d(u) = (1 + s) R(a) u + t, with derivatives at 0 of t -> identity, s -> u, a -> J u
 // (J the quarter turn), so the steepest-descent image of a pixel is
 //   g = (Tx, Ty, Tx u + Ty v, -Tx v + Ty u).
-// Each iteration samples the image at W(u) (bilinear), and with zero-mean t and i over the
-// pixels that land inside the window solves
-//   H d = sum g (lambda i - t),   H = sum (g - mean g)(g - mean g)^T,
-//   lambda = |t|^2 / (t . i),
-// whose fixed point is the maximum of r = t . i / (|t| |i|): the gain lambda makes the
-// Gauss-Newton condition sum g (lambda i - t) = 0 the coefficient's own stationarity
-// condition. The warp is then composed with the increment's inverse:
+// Each iteration samples the image at W(u) (bilinear), and with t, i and the columns G of g
+// made zero-mean over the pixels that land inside the window (each pixel weighted, below)
+// solves
+//   H d = G^T (lambda i - t),   H = G^T G,
+//   lambda = (|t|^2 - t^T P t) / (i^T t - i^T P t),   P = G H^-1 G^T,
+// the step to the maximum of the linearised coefficient r(d) = (t + G d) . i / |t + G d| |i|;
+// its fixed point G^T (lambda i - t) = 0 is the coefficient's own stationarity condition. The
+// warp is then composed with the increment's inverse:
 //   scale /= 1 + s, angle -= a, c -= A' t   (A' the new linear part).
+// Weights: Cauchy's on each pixel's residual, so that pixels the template does not explain
+// do not pull the fit (see vc_PatCorTuning::robustScale).
 //
 // Uncertainty. Near the maximum r(d) = r0 - d^T (H / |t|^2) d / 2: H / |t|^2 is the curvature
 // of the score surface. The residual lambda i - t holds the image noise and what the template
 // does not explain; its energy is about 2 (1 - r) |t|^2. With n pixels and m fitted values,
 // the noise variance per pixel is sigma^2 = 2 (1 - r) |t|^2 / (n - m) and the covariance of
 // the fitted values sigma^2 H^-1, that is 2 (1 - r) / (n - m) times the inverse curvature.
+// The fit keeps it per unit of 1 - r; the caller multiplies by the share its final score
+// leaves, and by no less than a noise floor's.
 #include <algorithm>
 #include <cmath>
 

@@ -20,6 +20,8 @@ void vc_PatCorRunner::place(vc_PatCorResult& out, const vc_pcrun::FitPose& f) co
   out.pose_ = image.clientFromImageXform() * runFromTrain * trainImageFromModel;
   out.imagePos_ = runFromTrain * (trainImageFromModel * vcVector<2>(0, 0));
   out.centre_ = cr;
+  out.pixels_ = f.pixels;
+  out.blur_ = f.blur;
   // The model origin, w = o - c_t training pixels from the centre, lands at
   // q = c_run - A (t + s w + a J w) under the fitted increments: the columns of its Jacobian
   // are A e_x, A e_y, A w and A J w, and its covariance J cov J^T.
@@ -101,11 +103,24 @@ void vc_PatCorRunner::run(vc_PatCorResultSet& rs) {
   };
   const bool angleFree = (P.zoneEnable() & 1) && hi[0] > lo[0];
   const bool scaleFree = (P.zoneEnable() & 2) && hi[1] > lo[1];
+  vc_pcrun::BlurredTemplate B;
   for (vc_PatCorResult& r : rs.results_) {
+    // The score's own noise: a coefficient r over n pixels varies by about (1 - r^2) / sqrt(n)
+    // (Fisher), with neighbouring pixels counted as one sample in pixelsPerSample.
+    const double margin = std::max(tune.ambiguityFloor,
+                                   tune.ambiguitySigmas * (1.0 - r.score_ * r.score_) /
+                                       std::sqrt(std::max(1.0, r.pixels_ / tune.pixelsPerSample)));
+    // The rival is fitted and scored with the template the result was (blurred as the image).
+    vc_pcrun::FitTemplate T = vc_pcrun::sharpTemplate(D);
+    const float* pix = nullptr;
+    if (r.blur_ > 0) {
+      B.make(D, r.blur_);
+      T = B.view;
+      pix = B.pix.data();
+    }
     for (const vc_pcrun::Peak& k : peaks) {
       if (!k.interior || nearResult(k.x, k.y)) continue;
-      if (1.0 - k.score >
-          2.0 * (tune.ambiguityRatio * (1.0 - r.integerScore_) + tune.ambiguityFloor)) {
+      if (k.score < r.integerScore_ - 2 * margin - tune.integerGap) {
         r.runnerUp_ = std::max(r.runnerUp_, k.score);
         break;
       }
@@ -114,18 +129,14 @@ void vc_PatCorRunner::run(vc_PatCorResultSet& rs) {
       f.cy = k.y;
       f.angle = k.angle;
       f.scale = k.scale;
-      if (!fit(f, angleFree, scaleFree, vc_pcrun::sharpTemplate(D), tune.fitIterations) ||
-          nearResult(f.cx, f.cy))
-        continue;
-      const double sc = scoreAt(f);
+      if (!fit(f, angleFree, scaleFree, T, tune.fitIterations) || nearResult(f.cx, f.cy)) continue;
+      const double sc = scoreAt(f, pix);
       r.runnerUp_ = std::max(r.runnerUp_, sc > -1.5 ? sc : f.score);
       break;
     }
     const double a = r.positionCov_(0, 0), b = r.positionCov_(0, 1), d = r.positionCov_(1, 1);
     const double longest = 0.5 * (a + d) + std::sqrt(0.25 * (a - d) * (a - d) + b * b);
-    r.ambiguous_ =
-        1.0 - r.runnerUp_ <= tune.ambiguityRatio * (1.0 - r.score_) + tune.ambiguityFloor ||
-        longest > tune.maxSigmaPx * tune.maxSigmaPx;
+    r.ambiguous_ = r.runnerUp_ >= r.score_ - margin || longest > tune.maxSigmaPx * tune.maxSigmaPx;
   }
   rs.success_ = true;
 }

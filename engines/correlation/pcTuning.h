@@ -119,13 +119,17 @@ struct vc_PatCorTuning {
   // 2 px: a rival peak must lie at least this far from every result's centre; nearer, it is
   // the result's own peak seen from a neighbouring zone.
   double rivalDistance = 2.0;
-  // 1.5 and 0.005: a result is ambiguous when a rival peak leaves at most 1.5 times as much of
-  // the image unexplained as the result does, plus 0.005: 1 - r_rival <= 1.5 (1 - r) + 0.005.
-  // A second instance of repetitive texture differs from the first by noise alone; a smooth
-  // piece's neighbouring poses all score near 1, but each leaves several times the residual of
-  // the true one. Rivals whose integer score comes within twice that are fitted to see.
-  double ambiguityRatio = 1.5;
+  // 3 deviations, 4 pixels a sample, at least 0.005: a result is ambiguous when a rival peak
+  // scores within 3 deviations of the score's noise of it, (1 - r^2) / sqrt(n / 4) for a
+  // coefficient r over n pixels (neighbouring pixels of a real image are not independent
+  // samples), and never less than 0.005 (a clean image's second instance of repetitive
+  // texture). A smooth piece's neighbouring poses all score near 1 but stay outside it.
+  double ambiguitySigmas = 3.0;
+  double pixelsPerSample = 4.0;
   double ambiguityFloor = 0.005;
+  // 0.02: the integer position's score trails the fitted one by up to this on fine texture;
+  // a rival whose integer score comes within twice the margin plus this is fitted to see.
+  double integerGap = 0.02;
   // 1 px: a result whose 1-sigma position ellipse is longer than this is ambiguous: the image
   // does not tell where along it the pattern lies (a featureless patch, a lone straight edge).
   double maxSigmaPx = 1.0;

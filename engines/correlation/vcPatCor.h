@@ -211,10 +211,10 @@ class vc_PatCorResult {
   const vcMatrix<2>& positionCovariance() const { return positionCov_; }
   double angleSigma() const { return angleSigma_; }
   double scaleSigma() const { return scaleSigma_; }
-  // Another peak of the search scores within the ambiguity margin of this one (repetitive
-  // texture), or the peak is too flat to place (a featureless patch): the position is not
-  // determined by the image. runnerUpScore() is the best score of a peak away from every
-  // result (-1 when there is none).
+  // Another peak of the search scores as well as this one within the score's noise
+  // (repetitive texture), or the peak is too flat to place (a featureless patch, a lone
+  // straight edge): the position is not determined by the image. runnerUpScore() is the best
+  // score of a peak away from every result (-1 when there is none).
   bool ambiguous() const { return ambiguous_; }
   double runnerUpScore() const { return runnerUp_; }
 
@@ -231,6 +231,8 @@ class vc_PatCorResult {
   bool ambiguous_ = false;
   double runnerUp_ = -1.0;
   double integerScore_ = 0.0;  // the best integer position's score, which rivals are held to
+  double pixels_ = 0.0;        // template pixels the fit used
+  double blur_ = 0.0;          // Gaussian sigma the template was blurred by to match the image
 };
 
 class vc_PatCorResultSet {
