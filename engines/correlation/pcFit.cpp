@@ -121,7 +121,6 @@ bool vc_PatCorRunner::fit(vc_pcrun::FitPose& f, bool angleFree, bool scaleFree,
   const int is = scaleFree ? 2 : -1, ia = angleFree ? (scaleFree ? 3 : 2) : -1;
   const double rim = std::hypot(hx, hy);
   const double startX = f.cx, startY = f.cy;
-  f.converged = false;
   std::vector<float>& smp = fitSamples_;
   std::vector<int>& at = fitPixels_;
   std::vector<float>& wt = fitWeights_;
@@ -287,10 +286,7 @@ bool vc_PatCorRunner::fit(vc_pcrun::FitPose& f, bool angleFree, bool scaleFree,
     if (std::hypot(f.cx - startX, f.cy - startY) > tune.fitReach) return false;
     const double step =
         std::max({std::hypot(d[0], d[1]), std::fabs(ds) * rim, std::fabs(da) * rim});
-    if (step < tune.fitConverged) {
-      f.converged = true;
-      break;
-    }
+    if (step < tune.fitConverged) break;
   }
   return true;
 }

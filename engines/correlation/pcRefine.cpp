@@ -119,7 +119,10 @@ bool vc_PatCorRunner::refine(const std::vector<Cand>& cluster, vc_PatCorResult& 
   long x = 0, y = 0;
   Tpl W = warpedAt(f, nullptr, x, y);
   vc_pcrun::BlurredTemplate B;
-  const double sigma = imageBlur(imageSharpness(W, x, y) * f.scale * f.scale, B);
+  // The image's sharpness in training pixels: gradients scale with the pose's size.
+  const double size2 =
+      std::fabs(base(0, 0) * base(1, 1) - base(0, 1) * base(1, 0)) * f.scale * f.scale;
+  const double sigma = imageBlur(imageSharpness(W, x, y) * size2, B);
   if (sigma >= tune.minBlur) {
     if (B.view.blur != sigma) B.make(D, sigma);
     vc_pcrun::FitPose g = f;

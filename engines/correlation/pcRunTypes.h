@@ -117,7 +117,6 @@ struct FitPose {
   double score = 0;       // correlation coefficient at the last pose sampled
   double pixels = 0;      // template pixels that landed in the window
   double blur = 0;        // Gaussian sigma of the template it was fitted with, pixels
-  bool converged = false;
   // Covariance of the fitted values in the order translation x, y (training pixels), then the
   // scale increment and the angle increment (radians) when they were fitted (index -1 when
   // not), per unit of the share of the image's variance the template leaves unexplained;
