@@ -185,15 +185,18 @@ bool vc_PatCorRunner::fit(vc_pcrun::FitPose& f, bool angleFree, bool scaleFree,
       res.resize(N);
       for (std::size_t q = 0; q < N; ++q)
         res[q] = float(std::fabs(g0 * (smp[q] - mi0) - (T.pix[at[q]] - mt0)));
-      std::vector<float> sorted(res);
+      std::vector<float>& sorted = fitSorted_;
+      sorted.assign(res.begin(), res.end());
       std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(N / 2), sorted.end());
       const double noise = std::max(1.4826 * double(sorted[N / 2]), g0 * tune.noiseFloor);
-      const double slack2 = tune.robustSlack * tune.robustSlack;
+      // w = 1 / (1 + z^2), z = residual / (c sqrt(noise^2 + slack^2 |grad t|^2)).
+      const float c2 = float(tune.robustScale * tune.robustScale);
+      const float n2 = float(c2 * noise * noise),
+                  s2 = float(c2 * tune.robustSlack * tune.robustSlack);
       for (std::size_t q = 0; q < N; ++q) {
         const int k = at[q];
-        const double g2 = double(T.gx[k]) * T.gx[k] + double(T.gy[k]) * T.gy[k];
-        const double z = res[q] / (tune.robustScale * std::sqrt(noise * noise + slack2 * g2));
-        wt[q] = float(1.0 / (1.0 + z * z));
+        const float e = n2 + s2 * (T.gx[k] * T.gx[k] + T.gy[k] * T.gy[k]);
+        wt[q] = e / (e + res[q] * res[q]);
       }
     }
     double sw = 0, swt = 0, swi = 0, swtt = 0, swti = 0;

@@ -235,7 +235,7 @@ struct vc_PatCorRunner {
   double lo[2], hi[2];
   double cxMin = 0, cxMax = 0, cyMin = 0, cyMax = 0;  // allowed centre positions
   // Scratch of the continuous fit, reused by every fit of the run.
-  mutable std::vector<float> fitSamples_, fitWeights_, fitResiduals_;
+  mutable std::vector<float> fitSamples_, fitWeights_, fitResiduals_, fitSorted_;
   mutable std::vector<int> fitPixels_;
 
   bool centreAllowed(double cx, double cy) const {
