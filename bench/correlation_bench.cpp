@@ -143,6 +143,9 @@ void accuracy(bool rotate, int n) {
   std::printf("accuracy %-22s: %d/%d found, centre RMS error %.4f px, worst angle error %.3f deg\n",
               rotate ? "(rotated +-14 deg)" : "(translation only)", found, n,
               found ? std::sqrt(sq / found) : 0.0, worstAng);
+  std::printf("RESULT accuracy case=%s found=%d n=%d centre_rms_px=%.4f worst_angle_deg=%.4f\n",
+              rotate ? "rotated14" : "translation", found, n, found ? std::sqrt(sq / found) : 0.0,
+              worstAng);
 }
 
 }  // namespace
@@ -171,6 +174,10 @@ int main(int argc, char** argv) {
   if (tr > 0)
     std::printf("ratio +-15 deg at 1 deg fine steps / translation-only: %.2f (goal <= 5)\n",
                 rot / tr);
+  std::printf(
+      "RESULT case=speed translation_ms=%.4f translation_cpu_ms=%.4f rotation15_ms=%.4f "
+      "rotation15_cpu_ms=%.4f opencv_ms=%.4f\n",
+      tr, rep.cpu["BM_CorrTranslation"], rot, rep.cpu["BM_CorrRotation15"], cv);
   accuracy(false, 30);
   accuracy(true, 20);
   benchmark::Shutdown();

@@ -1,7 +1,9 @@
 // The engines on real photographs: flexible parts cut from Debian's skimage sample photographs
 // (coins, the camera man, a printed page, a coffee cup, a motorcycle; 37 pieces), found by
 // FlexAlign runs with default settings but each piece's angle range, under blur, noise, gain,
-// reversed polarity and a textured patch over each piece (tools/common/vcPhotoEval.h).
+// reversed polarity and a textured patch over each piece (tools/common/vcPhotoEval.h). Then the
+// same with correlation pieces, on those scenes and two more of print and pictures
+// (handwriting, an astronaut's portrait; 49 pieces), with pieces moved by up to 5 px as well.
 // Timing: a run that finds the camera part against a run of the same pattern on a photograph
 // without it, in the same process (a failing search should cost no more than twice a found one).
 #include <benchmark/benchmark.h>
@@ -18,7 +20,7 @@
 namespace {
 
 struct Data {
-  std::vector<std::unique_ptr<vcPhotoTrained>> normal, polarityFree;
+  std::vector<std::unique_ptr<vcPhotoTrained>> normal, polarityFree, correlation;
   vcPhotoScene found;
   vcPelBuffer<unsigned char> absent;
   Data() {
@@ -26,6 +28,8 @@ struct Data {
       normal.push_back(std::make_unique<vcPhotoTrained>(vfTrainPhotoPart(p, false)));
       polarityFree.push_back(std::make_unique<vcPhotoTrained>(vfTrainPhotoPart(p, true)));
     }
+    for (const std::string& p : vfCorrelationPhotoNames())
+      correlation.push_back(std::make_unique<vcPhotoTrained>(vfTrainPhotoPartCorrelation(p)));
     vcPhotoSceneOptions o;
     o.angleDeg = 2.5, o.scale = 1.02, o.shift = vcVector<2>(6, -4), o.noiseSigma = 5;
     found = vfRenderPhotoScene(normal[1]->part, o);
@@ -77,8 +81,12 @@ int main(int argc, char** argv) {
   const char* sc = std::getenv("PHOTO_BENCH_SCENES");
   const char* only = std::getenv("PHOTO_BENCH_CASE");
   const int scenes = sc ? std::max(1, std::atoi(sc)) : 6;
+  // PHOTO_BENCH_ENGINE=geofind or correlation runs that engine's cases alone.
+  const char* engine = std::getenv("PHOTO_BENCH_ENGINE");
+  const bool geofind = !engine || std::string(engine) == "geofind";
+  const bool correlation = !engine || std::string(engine) == "correlation";
   for (const vcPhotoCondition& c : vfPhotoConditions()) {
-    if (only && c.name.find(only) == std::string::npos) continue;
+    if (!geofind || (only && c.name.find(only) == std::string::npos)) continue;
     std::vector<const vcPhotoTrained*> parts;
     for (const auto& p : c.ignorePolarity ? d.polarityFree : d.normal) parts.push_back(p.get());
     const vcPhotoStats s = vfRunPhotoCondition(parts, c, scenes);
@@ -99,6 +107,31 @@ int main(int argc, char** argv) {
         c.name.c_str(), s.found, s.pieces, s.wrong, s.rmsPx, s.worstPx, s.angleRmsDeg, s.msAll,
         s.runsAll, s.msShort, s.runsShort, s.outside, s.saturated, c.goalFound, c.goalRmsPx,
         goal ? int(s.goalMet(c)) : -1);
+  }
+  // The same scenes with every piece a correlation piece, two more scenes of print and
+  // pictures, and the engine's own goals.
+  const vcFlexAlignRunParams corRun = vfPhotoRunParamsCorrelation();
+  std::vector<const vcPhotoTrained*> corParts;
+  for (const auto& p : d.correlation) corParts.push_back(p.get());
+  for (const vcPhotoCondition& c : vfCorrelationPhotoConditions()) {
+    if (!correlation || (only && c.name.find(only) == std::string::npos)) continue;
+    const vcPhotoStats s = vfRunPhotoCondition(corParts, c, scenes, 1, &corRun);
+    const bool goal = c.goalFound > 0 || c.goalRmsPx > 0;
+    std::printf(
+        "photo correlation %-14s found %3d/%3d (%5.1f%%), wrong %d, RMS %.4f px (worst %.3f), "
+        "angle RMS %.4f deg; runs %.1f ms found all (%d), %.1f ms missing some (%d)%s\n",
+        c.name.c_str(), s.found, s.pieces, 100.0 * s.foundRate(), s.wrong, s.rmsPx, s.worstPx,
+        s.angleRmsDeg, s.msAll, s.runsAll, s.msShort, s.runsShort,
+        !goal          ? ""
+        : s.goalMet(c) ? " (goal met)"
+                       : " (goal NOT met)");
+    std::printf(
+        "RESULT photo_correlation case=%s found=%d pieces=%d wrong=%d rms_px=%.4f worst_px=%.4f "
+        "angle_rms_deg=%.4f ms_all=%.2f runs_all=%d ms_short=%.2f runs_short=%d outside=%d "
+        "saturated=%d goal_found=%.2f goal_rms_px=%.2f goal_worst_px=%.2f goal_met=%d\n",
+        c.name.c_str(), s.found, s.pieces, s.wrong, s.rmsPx, s.worstPx, s.angleRmsDeg, s.msAll,
+        s.runsAll, s.msShort, s.runsShort, s.outside, s.saturated, c.goalFound, c.goalRmsPx,
+        c.goalWorstPx, goal ? int(s.goalMet(c)) : -1);
   }
   benchmark::Shutdown();
   return 0;

@@ -2,6 +2,7 @@
 
 #include "submodel_tool/submodtl_cor.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "submodel_tool/submodtl_diag.h"
@@ -12,6 +13,10 @@
 using vc_submodtl::linearAtOrigin;
 using vc_submodtl::messageOf;
 using Std = vcFlexSubModelParamsDefs;
+
+double vfCorrelationReach(const vcFlexSubModelCorTrainParams& p) {
+  return 3.0 * p.coarseGrainLimit();
+}
 
 // Engine DOF codes 1 = angle, 2 = scale (the same numbers as eAngle and eUniformScale);
 // algorithm codes 1 = coarse pass, 2 = fine pass.
@@ -80,12 +85,28 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     vc_PatCorRunParams rp;
     vfConvertCorRunParams(params, static_cast<const vcFlexSubModelRunParams&>(params).numToFind(),
                           startPose, rp);
+    // The window reaches vfCorrelationReach past every pose the zones and uncertainty allow;
+    // the engine searches every centre it holds, as Geofind searches its whole window, so that
+    // a piece moved a few pixels from where its neighbours predict it is inside its search
+    // instead of pinned to the edge of a two-pixel one.
+    const long reach = std::max(2L, std::lround(vfCorrelationReach(*tp)));
+    rp.uncertainty(vcPair<long>(reach, reach));
     vcPelBuffer_const<unsigned char> window;
     const bool searchable =
         vc_submodtl::runView(image, *tp, params, subModel_, startPose, params.xUncertainty(),
                              params.yUncertainty(), true, window, note, diag, diagFlags);
     results.note(note);
     if (!searchable) return;
+    // A window the image's border clipped: the piece may reach past the border by what was
+    // cut off, and is matched on what lies inside, as Geofind matches the edges inside.
+    const vcPelRect& want = note.window;
+    const vcPelRect got = window.window();
+    if (!want.isNull() && params.partialMatch() == vcPelRect(0, 0, 1, 1)) {
+      const long l = std::max(0L, got.x() - want.x()), t = std::max(0L, got.y() - want.y());
+      const long r = std::max(0L, (want.x() + want.width()) - (got.x() + got.width()));
+      const long b = std::max(0L, (want.y() + want.height()) - (got.y() + got.height()));
+      if (l + t + r + b > 0) rp.partialMatch(vcPelRect(l, t, r + 1, b + 1));
+    }
 
     // The model reports poses of the sub-model frame: the frame goes with this run's
     // parameters, so the model itself is left as it is and may serve other threads.
@@ -136,7 +157,9 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     const vcXform<2> pose = er.pose();
     r->pose(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(pose)));
     r->score(er.score());
-    r->accepted(true);
+    // A place the image does not decide (another as good, or a peak too flat to place) is
+    // handed on, but not as the engine's answer.
+    r->accepted(!er.ambiguous());
     // The training image's unit square, into sub-model coordinates, then by the found pose.
     const vcAffineRectangle region(pose * linearAtOrigin(*subModel_.originInverse()) *
                                    trainImage.clientFromImageXform() * unitToImage);

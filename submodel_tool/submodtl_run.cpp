@@ -7,6 +7,7 @@
 #include "engines/geofind/vcGFAlign.h"
 #include "engines/geofind/vcGeorapidDOF.h"
 #include "geometry/encloserect.h"
+#include "submodel_tool/submodtl_cor.h"
 #include "submodel_tool/submodtl_diag.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
@@ -246,7 +247,7 @@ vcPelRect vc_submodtl::searchWindow(const vcPelBuffer_const<unsigned char>& imag
   const vcPolygon poly({er.ul(), er.ur(), er.lr(), er.ll()});
   double margin = 0.0;
   if (const auto* t = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&trainParams))
-    margin = 2.0 * t->coarseGrainLimit();
+    margin = vfCorrelationReach(*t);
   else if (const auto* t = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&trainParams))
     margin = 2.0 * t->coarseGrainLimit();
 

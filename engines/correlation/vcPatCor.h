@@ -16,10 +16,14 @@
 // Passes. Algorithm code 1 is the coarse pass, 2 the fine pass. Training always builds the
 // coarse pass (templates at the coarse steps, correlated on an image reduced by the sampling
 // factor); training with algorithm 2 also builds fine-step templates, with which the best
-// coarse candidates are refined. Translation is always refined at full resolution to a
-// sub-pixel position.
+// coarse candidates are refined. Every result is then fitted at full resolution: position,
+// and angle and scale where the run searches them, to the correlation maximum (the fit
+// weights down pixels the template does not explain, and matches a soft image with a template
+// blurred as much).
 //
-// Scores are correlation coefficients in -1..1 reported clipped at 0.
+// Scores are correlation coefficients in -1..1 reported clipped at 0, of the template (blurred
+// as the image is) against the image's pixels at the fitted pose. A result also reports its
+// uncertainty and whether another peak of the search is as good (see vc_PatCorResult).
 #pragma once
 
 #include <memory>
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "platform/core/vcException.h"
+#include "platform/core/vcMatrix.h"
 #include "platform/core/vcPair.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcPelRect.h"
@@ -199,6 +204,20 @@ class vc_PatCorResult {
   // Where the model origin lies in the run image, in root-image pixels.
   const vcVector<2>& imagePosition() const { return imagePos_; }
 
+  // Uncertainty, from the score surface around the peak: its curvature against the score's
+  // noise (the share 1 - score the template does not explain). Covariance of imagePosition()
+  // in root-image pixels squared (xx, xy, yx, yy), and the 1-sigma of angle() in degrees and
+  // of scale() (0 for a zone the run did not search).
+  const vcMatrix<2>& positionCovariance() const { return positionCov_; }
+  double angleSigma() const { return angleSigma_; }
+  double scaleSigma() const { return scaleSigma_; }
+  // Another peak of the search scores as well as this one within the score's noise
+  // (repetitive texture), or the peak is too flat to place (a featureless patch, a lone
+  // straight edge): the position is not determined by the image. runnerUpScore() is the best
+  // score of a peak away from every result (-1 when there is none).
+  bool ambiguous() const { return ambiguous_; }
+  double runnerUpScore() const { return runnerUp_; }
+
  private:
   friend struct vc_PatCorRunner;
   double score_ = 0.0;
@@ -207,6 +226,13 @@ class vc_PatCorResult {
   double scale_ = 1.0;
   vcVector<2> imagePos_;
   vcVector<2> centre_;  // pattern centre in run root pixels
+  vcMatrix<2> positionCov_{0.0, 0.0, 0.0, 0.0};
+  double angleSigma_ = 0.0, scaleSigma_ = 0.0;
+  bool ambiguous_ = false;
+  double runnerUp_ = -1.0;
+  double integerScore_ = 0.0;  // the best integer position's score, which rivals are held to
+  double pixels_ = 0.0;        // template pixels the fit used
+  double blur_ = 0.0;          // Gaussian sigma the template was blurred by to match the image
 };
 
 class vc_PatCorResultSet {

@@ -122,6 +122,22 @@ TEST(SubModelToolRun, CorrelationFindsImageSubModelAtKnownTranslation) {
   EXPECT_NEAR(r->matchRegion().center().distance(bestPose(rs).mapPoint({50, 40})), 0, 0.5);
 }
 
+// A piece 5 px from where it was expected, searched with the default uncertainty of 0, is
+// inside its search (three coarse grains past the expected pose) and found where it is, not
+// at the edge of a two-pixel search; 10 px away it is outside and not reported at all.
+TEST(SubModelToolRun, CorrelationPieceMovedAFewPixelsIsInsideItsDefaultSearch) {
+  vc_SubModelTool tool;
+  tool.train(vcFlexSubModel(render(100, 80, vcXform<2>()), "p"), corTrain());
+  const vcXform<2> truth = rigid(0, 62.4, 48.7);
+  const vcPelBuffer<unsigned char> scene = render(240, 200, truth);
+  vc_SubModelResultSet rs;
+  tool.run(scene, vc2XformLinear(rigid(0, 62.4 - 4, 48.7 + 3)), corRun(0.0), {}, rs);
+  ASSERT_EQ(rs.numFound(), 1);
+  EXPECT_LT(cornerError(bestPose(rs), truth), 0.15);
+  tool.run(scene, vc2XformLinear(rigid(0, 62.4 - 10, 48.7)), corRun(0.0), {}, rs);
+  EXPECT_EQ(rs.numFound(), 0);
+}
+
 TEST(SubModelToolRun, BlankSubModelGivesOneResultAtTheStartPose) {
   const vc2XformLinear start(rigid(10, 5, 7));
   const vcPelBuffer<unsigned char> scene(50, 50);
@@ -381,11 +397,11 @@ TEST(SubModelToolWindow, TooSmallOrOutsideWindowsGiveNoCandidateWithEitherEngine
     EXPECT_EQ(rs.note().outcome, vc_SubModelSearchNote::eWindowTooSmall) << geofind;
     EXPECT_LT(rs.note().window.x(), 240);
     EXPECT_GT(rs.note().window.x() + rs.note().window.width(), 240);
-    // Wider, but too narrow to hold the template (the correlation engine needs all of it).
+    // Wider, but too narrow to hold the template: the correlation engine matches the part of
+    // a piece inside the image, as Geofind does, and finds nothing there.
     EXPECT_NO_THROW(tool.run(scene, vc2XformLinear(rigid(0, x - 40, 50)), run, {}, rs));
-    if (!geofind) {
-      EXPECT_EQ(rs.note().outcome, vc_SubModelSearchNote::eWindowTooSmall);
-    }
+    EXPECT_EQ(rs.note().outcome, vc_SubModelSearchNote::eSearched);
+    EXPECT_EQ(rs.numFound(), 0);
     tool.run(scene, vc2XformLinear(rigid(0, 400, 50)), run, {}, rs);
     EXPECT_EQ(rs.note().outcome, vc_SubModelSearchNote::eWindowOutsideImage);
     EXPECT_GE(rs.note().window.x(), 240);

@@ -56,6 +56,32 @@ std::vector<vcPhotoCondition> vfPhotoConditions() {
   return v;
 }
 
+std::vector<vcPhotoCondition> vfCorrelationPhotoConditions() {
+  std::vector<vcPhotoCondition> v;
+  auto add = [&](const std::string& name, bool goal, double rms) {
+    vcPhotoCondition c = cond(name, goal ? 1.0 : 0.0, goal ? rms : 0.0);
+    c.goalWorstPx = goal ? 1.0 : 0.0;
+    v.push_back(c);
+    return &v.back().degrade;
+  };
+  add("clean", true, 0.1);
+  for (int s : {1, 2, 3}) add("blur" + std::to_string(s), s <= 2, 0.2)->blurSigma = s;
+  for (int s : {5, 10, 15, 20}) add("noise" + std::to_string(s), s <= 15, 0.2)->noiseSigma = s;
+  for (const char* g : {"0.3", "0.4", "0.5", "0.6", "1.4", "1.5"}) {
+    const double gain = std::stod(g);
+    add(std::string("gain") + g, gain >= 0.5 && gain <= 1.4, 0.2)->gain = gain;
+  }
+  add("inverted", false, 0)->invert = true;
+  add("patch25", false, 0)->patchFraction = 0.25;
+  vcPhotoSceneOptions* dark = add("blur1_gain0.4", false, 0);
+  dark->blurSigma = 1.0;
+  dark->gain = 0.4;
+  vcPhotoSceneOptions* moved = add("moved", true, 0.1);
+  moved->maxShift = 5.0;
+  moved->maxTurnDeg = 3.0;
+  return v;
+}
+
 vcPhotoTrained vfTrainPhotoPart(const std::string& photo, bool ignorePolarity) {
   vcPhotoTrained t;
   t.part = vfMakePhotoPart(photo);
@@ -66,24 +92,59 @@ vcPhotoTrained vfTrainPhotoPart(const std::string& photo, bool ignorePolarity) {
   return t;
 }
 
-vcFlexAlignRunParams vfPhotoRunParams() {
-  vcFlexSubModelGfndRunParams piece;
+namespace {
+
+constexpr double kPieceAngle = 4, kPartAngle = 6, kPartScale = 0.05;
+
+template <class Piece>
+vcFlexAlignRunParams photoRunParams() {
+  Piece piece;
   piece.zoneEnable(vcFlexSubModelParamsDefs::eAngle);
-  piece.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -4, 4);
+  piece.zoneRelStandard(vcFlexSubModelParamsDefs::eAngle, -kPieceAngle, kPieceAngle);
   vcFlexAlignRunParams rp(piece);
   rp.runStrategy(vcFlexAlignDefs::eLocallyFixturedSubModels);
   rp.xyUncertainty(20, 20);
   rp.zoneEnable(vcFlexAlignDefs::eAngle | vcFlexAlignDefs::eUniformScale);
-  rp.zoneRelStandard(vcFlexAlignDefs::eAngle, -6, 6);
-  rp.zoneRelStandard(vcFlexAlignDefs::eUniformScale, -0.05, 0.05);
+  rp.zoneRelStandard(vcFlexAlignDefs::eAngle, -kPartAngle, kPartAngle);
+  rp.zoneRelStandard(vcFlexAlignDefs::eUniformScale, -kPartScale, kPartScale);
   return rp;
 }
 
+}  // namespace
+
+vcFlexAlignRunParams vfPhotoRunParams() { return photoRunParams<vcFlexSubModelGfndRunParams>(); }
+
+// FlexAlign lets a Geofind piece searched around a predicted pose look for its size within
+// 2 % of it (what a prediction from a few neighbours carries); correlation pieces are given
+// that range here, the rest at their defaults.
+constexpr double kCarriedScale = 0.02;
+
+vcFlexAlignRunParams vfPhotoRunParamsCorrelation() {
+  vcFlexAlignRunParams rp = photoRunParams<vcFlexSubModelCorRunParams>();
+  vcFlexSubModelCorRunParams piece = dynamic_cast<const vcFlexSubModelCorRunParams&>(rp.standard());
+  piece.zoneEnable(vcFlexSubModelParamsDefs::eAngle | vcFlexSubModelParamsDefs::eUniformScale);
+  piece.zoneRelStandard(vcFlexSubModelParamsDefs::eUniformScale, -kCarriedScale, kCarriedScale);
+  rp.standard(piece);
+  return rp;
+}
+
+vcPhotoTrained vfTrainPhotoPartCorrelation(const std::string& photo) {
+  vcPhotoTrained t;
+  t.part = vfMakePhotoPart(photo);
+  vcFlexSubModelCorTrainParams tp;
+  tp.zoneAllowed(vcFlexSubModelParamsDefs::eAngle | vcFlexSubModelParamsDefs::eUniformScale);
+  tp.zoneMaxRangeStandard(vcFlexSubModelParamsDefs::eAngle, kPieceAngle + kPartAngle);
+  tp.zoneMaxRangeStandard(vcFlexSubModelParamsDefs::eUniformScale, kPartScale + kCarriedScale);
+  t.pattern.train(t.part.arrangement, vcFlexAlignTrainParams(tp));
+  return t;
+}
+
 vcPhotoStats vfRunPhotoCondition(const std::vector<const vcPhotoTrained*>& parts,
-                                 const vcPhotoCondition& c, int scenes, unsigned seed) {
+                                 const vcPhotoCondition& c, int scenes, unsigned seed,
+                                 const vcFlexAlignRunParams* runParams) {
   using Clock = std::chrono::steady_clock;
   vcPhotoStats st;
-  const vcFlexAlignRunParams rp = vfPhotoRunParams();
+  const vcFlexAlignRunParams rp = runParams ? *runParams : vfPhotoRunParams();
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> U(-1.0, 1.0);
   double se = 0, sa = 0;

@@ -14,12 +14,20 @@ struct vcPhotoCondition {
   std::string name;             // e.g. "blur2", "noise15", "gain0.4", "inverted", "patch25"
   vcPhotoSceneOptions degrade;  // only the degradation fields are used
   bool ignorePolarity = false;  // trains the pieces so (the reversed-polarity condition)
-  // Goals: share of pieces found, RMS location error of the found ones (0: none).
-  double goalFound = 1.0, goalRmsPx = 0.0;
+  // Goals: share of pieces found, RMS location error of the found ones, largest error of a
+  // found one (0: none).
+  double goalFound = 1.0, goalRmsPx = 0.0, goalWorstPx = 0.0;
 };
 
 // Every condition of the evaluation, clean first.
 std::vector<vcPhotoCondition> vfPhotoConditions();
+// The conditions of the correlation pieces' evaluation: the same, with the goals of that
+// engine (every piece found, RMS 0.1 px clean and 0.2 px under blur 1 and 2, noise 5 to 15 and
+// gains 0.5 to 1.4), gains of 0.5 and 1.4 added, and "moved": pieces moved by up to 5 px and
+// turned by up to 3 degrees against the layout. Reversed polarity and the patches have no goal:
+// a correlation template does not match its negative, and a quarter of it covered costs it a
+// quarter of its score.
+std::vector<vcPhotoCondition> vfCorrelationPhotoConditions();
 
 struct vcPhotoStats {
   // Pieces left out of the counts: partly outside the image, or with more than half of their
@@ -34,7 +42,8 @@ struct vcPhotoStats {
   double foundRate() const { return pieces ? double(found) / pieces : 0.0; }
   bool goalMet(const vcPhotoCondition& c) const {
     return foundRate() >= c.goalFound - 1e-12 && wrong == 0 &&
-           (c.goalRmsPx <= 0 || rmsPx <= c.goalRmsPx);
+           (c.goalRmsPx <= 0 || rmsPx <= c.goalRmsPx) &&
+           (c.goalWorstPx <= 0 || worstPx <= c.goalWorstPx);
   }
 };
 
@@ -51,7 +60,18 @@ vcPhotoTrained vfTrainPhotoPart(const std::string& photo, bool ignorePolarity);
 // angle range of +-4 degrees.
 vcFlexAlignRunParams vfPhotoRunParams();
 
+// The same part with correlation pieces, trained as the command trains them: each piece for
+// the turns and sizes its run can ask of it (its own ranges plus the part's), everything else
+// at its defaults.
+vcPhotoTrained vfTrainPhotoPartCorrelation(const std::string& photo);
+// vfPhotoRunParams() with correlation pieces: each at its defaults but the same +-4 degrees,
+// and sizes within 2 %, the range FlexAlign gives a Geofind piece searched around a predicted
+// pose (it does not yet for correlation pieces).
+vcFlexAlignRunParams vfPhotoRunParamsCorrelation();
+
 // `scenes` run images per part: the part turned by up to 4 degrees, scaled by up to 3 % and
-// moved by up to 10 px, each piece moved by up to 3 px and turned by up to 2 degrees.
+// moved by up to 10 px, each piece moved by up to the condition's maxShift (3 px) and turned
+// by up to its maxTurnDeg (2 degrees). The run settings are vfPhotoRunParams() unless given.
 vcPhotoStats vfRunPhotoCondition(const std::vector<const vcPhotoTrained*>& parts,
-                                 const vcPhotoCondition& c, int scenes, unsigned seed = 1);
+                                 const vcPhotoCondition& c, int scenes, unsigned seed = 1,
+                                 const vcFlexAlignRunParams* runParams = nullptr);

@@ -75,9 +75,31 @@ const std::vector<PhotoSpec>& specs() {
         {"hub", 168, 292, 84, 80},
         {"box", 518, 22, 84, 80},
         {"bottle", 396, 52, 30, 46}}},
+      // Scenes of print and pictures for the correlation engine: handwriting on ruled paper
+      // (soft, low in contrast, the lines of the paper crossing every piece) and a portrait
+      // with a mission patch, a name tag and a model shuttle.
+      {"text",
+       "text.png",
+       {{"l(s)", 10, 50, 80, 46},
+        {"(x-x)", 98, 28, 112, 44},
+        {"e-st", 240, 66, 72, 46},
+        {"integral", 320, 40, 110, 36},
+        {"-1/t", 118, 118, 70, 40}}},
+      {"astronaut",
+       "astronaut.png",
+       {{"patch", 132, 346, 80, 80},
+        {"name tag", 276, 336, 56, 40},
+        {"face", 188, 88, 76, 72},
+        {"shuttle", 372, 60, 76, 120},
+        {"glare", 336, 404, 52, 52},
+        {"collar", 112, 150, 56, 56},
+        {"zip", 232, 296, 36, 60}}},
   };
   return s;
 }
+
+// The first five photographs make the Geofind evaluation; the correlation one adds the last two.
+constexpr std::size_t kGeofindPhotos = 5;
 
 const PhotoSpec& specOf(const std::string& name) {
   for (const PhotoSpec& s : specs())
@@ -179,6 +201,12 @@ bool vfHavePhotos() {
 }
 
 std::vector<std::string> vfPhotoNames() {
+  std::vector<std::string> n;
+  for (std::size_t k = 0; k < kGeofindPhotos; ++k) n.push_back(specs()[k].name);
+  return n;
+}
+
+std::vector<std::string> vfCorrelationPhotoNames() {
   std::vector<std::string> n;
   for (const PhotoSpec& s : specs()) n.push_back(s.name);
   return n;

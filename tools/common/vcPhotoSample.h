@@ -7,8 +7,9 @@
 // piece.
 //
 // The photographs are the sample images of Debian's python3-skimage (coins, the camera man, a
-// printed page, a coffee cup, a motorcycle in a workshop, a chessboard); the textured patches
-// come from its gravel picture. vfHavePhotos() is false where the package is missing.
+// printed page, a coffee cup, a motorcycle in a workshop, handwriting, an astronaut); the
+// textured patches come from its gravel picture. vfHavePhotos() is false where the package is
+// missing.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +22,12 @@
 #include "vcFlexModels.h"
 
 bool vfHavePhotos();
-// Names of the photographs with a part: "coins", "camera", "page", "coffee", "motorcycle",
-// "chessboard".
+// Names of the photographs of the Geofind evaluation: "coins", "camera", "page", "coffee",
+// "motorcycle".
 std::vector<std::string> vfPhotoNames();
+// Those of the correlation evaluation: the same five, then "text" (handwriting on ruled paper)
+// and "astronaut" (a portrait with print on a patch and a name tag).
+std::vector<std::string> vfCorrelationPhotoNames();
 // A photograph of the collection as 8-bit grey (colour by the usual luminance weights);
 // "gravel" is the texture of the patches. Throws vcBadParams naming the file when it is missing.
 vcPelBuffer<unsigned char> vfReadPhoto(const std::string& name);
