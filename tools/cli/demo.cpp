@@ -10,10 +10,12 @@
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliExample.h"
+#include "tools/cli/vcCliReport.h"
 #include "tools/cli/vcCliResults.h"
 #include "tools/common/vcFileBytes.h"
 #include "tools/common/vcFlexSample.h"
 #include "tools/common/vcImageFile.h"
+#include "tools/common/vcResultRecord.h"
 #include "vcFlexAlign.h"
 
 namespace {
@@ -139,7 +141,7 @@ int demo(const Options& o) {
 
   int misses = 0;
   {
-    vcDiagFolderRecorder report((fs::path(out) / "report").string(), vfPngDiagEncoder());
+    vcDiagObject report;
     for (std::size_t i = 0; i < images.size(); ++i) {
       const DemoImage& d = images[i];
       const vcFlexSampleImage img = vfRenderFlexSample(sample, d.options);
@@ -151,7 +153,7 @@ int demo(const Options& o) {
       const int m = demoMisses(sample, d, img, r);
       misses += m;
       if (o.json) {
-        std::fputs(vfCliJsonLine(r).c_str(), stdout);
+        std::fputs(vfRunRecordLine(r).c_str(), stdout);
       } else {
         std::printf("Image %zu, %s\n%s", i + 1, d.title.c_str(), vfCliTable(r).c_str());
         std::printf("  %s\n\n", m               ? "NOT AS EXPECTED"
@@ -162,7 +164,9 @@ int demo(const Options& o) {
       }
       vfWriteCliOverlay((fs::path(out) / (name + "-overlay.png")).string(), pattern, img.image, r);
     }
-    report.flush();
+    vcDiagFolderRecorder readable((fs::path(out) / "report").string(), vfPngDiagEncoder());
+    vfReadableParams(report, readable, pattern, pattern.startPose);
+    readable.flush();
   }
   if (!o.json)
     std::printf("%s\nOverlays: %s/image-N-overlay.png; report: %s/report/index.html\n",

@@ -12,6 +12,7 @@
 #include "tools/cli/vcCliText.h"
 #include "tools/common/vcFileBytes.h"
 #include "tools/common/vcImageFile.h"
+#include "tools/common/vcResultRecord.h"
 #include "tools/teach/vcTeachPieces.h"
 
 namespace fs = std::filesystem;
@@ -239,7 +240,7 @@ json vcTeachSession::tryImage(const vcTeachRequest& r, const std::string& name,
       upload.isBound() ? upload : vfReadImage(folders_.file(name).string());
   const vcCliImageRun run =
       vfRunCliImage(p, name, img, vcPelBuffer<unsigned char>(), p.startPose, p.runParams);
-  json out = {{"run", vfCliJson(run)},
+  json out = {{"run", vfRunRecord(run)},
               {"table", vfCliTable(run)},
               {"drawing", {{"results", json::array()}, {"rejected", json::array()}}}};
   for (const vcPartView& v : run.parts)
