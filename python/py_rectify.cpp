@@ -49,10 +49,13 @@ vcPelRect checkedRegion(const std::tuple<long, long, long, long>& r) {
 
 Rectified rectify(const PartResult& r, const py::handle& image,
                   const std::optional<std::tuple<long, long, long, long>>& region, int fill,
-                  bool poseOnly, double margin, double reach, long gridStep) {
+                  bool poseOnly, double margin, double reach, long gridStep,
+                  const py::object& channels) {
   if (!r.deformation)
-    throw py::value_error("this Result was pickled before results could rectify; run again");
-  const vcPelBuffer_const<unsigned char> img = imageView(image, "image");
+    throw py::value_error(
+        "this Result cannot rectify: it is a combination the run dropped, or was pickled before "
+        "results could rectify");
+  const vcPelBuffer_const<unsigned char> img = imageView(image, "image", channels);
   vcFlexRectifyParams p;
   if (region) p.region = checkedRegion(*region);
   p.fill = static_cast<unsigned char>(checkedIn(fill, 0, 255, "fill"));
@@ -99,15 +102,17 @@ void bindRectify(py::module_& m, py::class_<PartResult>& result) {
                     "per instance, the largest length of the field over its footprint")
       .def_readonly("region", &Rectified::region, "(x, y, width, height), arrangement units");
 
-  result.def("rectify", &rectify, py::arg("image"), py::arg("region") = py::none(),
-             py::arg("fill") = 0, py::arg("pose_only") = false, py::arg("margin") = 3.0,
-             py::arg("reach") = 0.0, py::arg("grid_step") = 8,
-             "The run image this result was found in, rectified into the arrangement's frame "
-             "through the pieces as found: region (x, y, width, height) in arrangement units, "
-             "one pixel each (default the arrangement's box); pose_only undoes only the fitted "
-             "part pose; margin and reach (arrangement units, 0: the pieces' mean "
-             "half-diagonal) say how far each piece's own move holds exactly and counts at all; "
-             "grid_step (1 to 64 pixels) the grid the map is evaluated on between pieces.");
+  result.def(
+      "rectify", &rectify, py::arg("image"), py::arg("region") = py::none(), py::arg("fill") = 0,
+      py::arg("pose_only") = false, py::arg("margin") = 3.0, py::arg("reach") = 0.0,
+      py::arg("grid_step") = 8, py::arg("channels") = py::none(),
+      "The run image this result was found in, rectified into the arrangement's frame "
+      "through the pieces as found: region (x, y, width, height) in arrangement units, "
+      "one pixel each (default the arrangement's box); pose_only undoes only the fitted "
+      "part pose; margin and reach (arrangement units, 0: the pieces' mean "
+      "half-diagonal) say how far each piece's own move holds exactly and counts at all; "
+      "grid_step (1 to 64 pixels) the grid the map is evaluated on between pieces; channels: "
+      "a colour image's channel order, as Pattern.run takes it.");
 }
 
 }  // namespace vcpy

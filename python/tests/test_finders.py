@@ -64,7 +64,8 @@ def test_masked_training_and_a_crop_with_padded_rows(geofind):
     [
         (np.zeros((50, 60), np.float64), TypeError, "dtype uint8"),
         ([[0] * 60] * 50, TypeError, "numpy array"),
-        (np.zeros((50, 60, 3), np.uint8), ValueError, "2-D"),
+        (np.zeros((50, 60, 3), np.uint8), ValueError, "colour array .* channels='RGB' or 'BGR'"),
+        (np.zeros((50, 60, 2), np.uint8), ValueError, "2-D"),
         (np.zeros((50, 120), np.uint8)[:, ::2], ValueError, "contiguous rows"),
         (np.zeros((0, 60), np.uint8), ValueError, "empty"),
     ],
