@@ -27,19 +27,6 @@ namespace fs = std::filesystem;
 constexpr unsigned long kReportFlags = vcDiagDefs::eInputs | vcDiagDefs::eOutputs;
 // The files of a folder that are run, by extension (any case).
 const std::string kImageExtensions = " .png .jpg .jpeg .tif .tiff .bmp .pgm .ppm ";
-// What this program writes beside images (--overlay, --rectify): a folder run leaves them out,
-// so outputs written into the input folder are not read back as images by the next run.
-const char* const kOwnOutputs[] = {"-overlay.png", "-rectified.png"};
-
-bool ownOutput(const std::string& name) {
-  for (const char* suffix : kOwnOutputs) {
-    const std::string s = suffix;
-    if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
-      return true;
-  }
-  return false;
-}
-
 struct Options {
   std::string pattern;
   std::vector<std::string> images;
@@ -77,7 +64,7 @@ std::vector<std::string> imageList(const std::vector<std::string>& args) {
         std::string ext = e.path().extension().string();
         for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
         if (e.is_regular_file() && kImageExtensions.find(" " + ext + " ") != std::string::npos &&
-            !ownOutput(e.path().filename().string()))
+            !vfIsOwnOutput(e.path().filename().string()))
           in.push_back(e.path().string());
       }
       std::sort(in.begin(), in.end());

@@ -22,6 +22,14 @@ std::string format(const char* fmt, auto... args) {
 
 }  // namespace
 
+bool vfIsOwnOutput(const std::string& name) {
+  for (const std::string suffix : {"-overlay.png", "-rectified.png"})
+    if (name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      return true;
+  return false;
+}
+
 vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
                             const vcPelBuffer_const<unsigned char>& image,
                             const vcPelBuffer_const<unsigned char>& mask,

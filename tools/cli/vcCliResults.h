@@ -16,6 +16,11 @@ struct vcCliImageRun : vcRunView {
   std::vector<vcFlexAlignDeformation> deformations;
 };
 
+// Whether a file name is one of this program's own outputs beside images (`--overlay`'s
+// *-overlay.png, `--rectify`'s *-rectified.png): folder runs and the teach page's images leave
+// them out, so outputs written into an input folder are not read back as images.
+bool vfIsOwnOutput(const std::string& fileName);
+
 // Runs the pattern, searching where `mask` (when bound) is not 0; recording goes to `diag`
 // when given.
 vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,

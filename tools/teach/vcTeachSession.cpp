@@ -154,6 +154,7 @@ vcTeachSession::vcTeachSession(const std::string& trainImage, std::string descri
     std::error_code ec;
     if (!fs::is_directory(f, ec)) throw vcCliUsage("--images " + f + ": not a folder");
     folders_.add(f);
+    runFolders_.push_back(fs::canonical(f));
   }
   trainName_ = folders_.nameOf(trainImage);
   if (!fs::exists(description_)) return;
@@ -197,7 +198,7 @@ json vcTeachSession::start() const {
           // Kept as text so the page gets the fields in the file's order.
           {"doc", opened_.is_null() ? "" : opened_.dump()},
           {"problem", problem},
-          {"images", folders_.images()},
+          {"images", runImages()},
           {"shownSide", kVcTeachShownSide}};
 }
 
@@ -228,6 +229,19 @@ const vcPatternFile& vcTeachSession::trained(const vcTeachRequest& r, const vcCl
   }
   trainedKey_ = std::move(k);
   return trained_;
+}
+
+std::vector<std::string> vcTeachSession::runImages() const {
+  if (runFolders_.empty()) return {trainName_};
+  std::vector<std::string> out;
+  for (const std::string& name : folders_.images()) {
+    if (vfIsOwnOutput(fs::path(name).filename().string())) continue;
+    std::error_code ec;
+    const fs::path folder = fs::weakly_canonical(folders_.path(name), ec).parent_path();
+    if (!ec && std::find(runFolders_.begin(), runFolders_.end(), folder) != runFolders_.end())
+      out.push_back(name);
+  }
+  return out;
 }
 
 json vcTeachSession::pieces(const vcTeachRequest& r) { return vfTeachPieces(read(r)); }
