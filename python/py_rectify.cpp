@@ -20,13 +20,13 @@ struct Rectified {
   std::tuple<long, long, long, long> region;
 };
 
-py::array_t<float> toArray(const vcFlexFieldImage& f) {
+py::array_t<float> fieldArray(const vcFlexFieldImage& f) {
   py::array_t<float> out({f.rect.height(), f.rect.width()});
   std::copy(f.values.begin(), f.values.end(), out.mutable_data());
   return out;
 }
 
-py::array_t<double> toArray(const vcPolygon& p) {
+py::array_t<double> outlineArray(const vcPolygon& p) {
   py::array_t<double> out({static_cast<long>(p.vertices().size()), 2L});
   double* d = out.mutable_data();
   for (const vcVector<2>& v : p.vertices()) *d++ = v.x(), *d++ = v.y();
@@ -69,11 +69,11 @@ Rectified rectify(const PartResult& r, const py::handle& image,
     out = r.deformation->rectify(img, p);
   }
   Rectified py;
-  py.image = vcpy::toArray(out.image);
-  py.mask = vcpy::toArray(out.mask);
-  py.fieldX = toArray(out.fieldX);
-  py.fieldY = toArray(out.fieldY);
-  for (const vcPolygon& o : out.outlines) py.outlines.append(toArray(o));
+  py.image = toArray(out.image);
+  py.mask = toArray(out.mask);
+  py.fieldX = fieldArray(out.fieldX);
+  py.fieldY = fieldArray(out.fieldY);
+  for (const vcPolygon& o : out.outlines) py.outlines.append(outlineArray(o));
   py.largestDisplacement = out.largestDisplacement;
   py.region = {out.region.x(), out.region.y(), out.region.width(), out.region.height()};
   return py;

@@ -17,7 +17,7 @@ using vcTest::Cli;
 using vcTest::Ran;
 using vcTest::readFile;
 
-struct Rgb {
+struct Overlay {
   long width = 0, height = 0;
   std::vector<unsigned char> px;  // r, g, b per pixel
   long count(unsigned char r, unsigned char g, unsigned char b, long rows = -1) const {
@@ -28,10 +28,10 @@ struct Rgb {
   }
 };
 
-Rgb readRgb(const fs::path& path) {
+Overlay readOverlay(const fs::path& path) {
   png_image img{};
   img.version = PNG_IMAGE_VERSION;
-  Rgb out;
+  Overlay out;
   if (!png_image_begin_read_from_file(&img, path.c_str())) return out;
   img.format = PNG_FORMAT_RGB;
   out.px.resize(PNG_IMAGE_SIZE(img));
@@ -108,8 +108,8 @@ TEST_F(Cli, OverlaysNameThePiecesAndShowTheClosestDropOfAMiss) {
   const std::string four = ex("images/image-4.png");
   ASSERT_EQ(run("run " + ex("part.fxp") + " " + four + " --overlay " + ex("solid")).status, 1);
   ASSERT_EQ(run("run " + ex("strict2.fxp") + " " + four + " --overlay " + ex("dashed")).status, 1);
-  const Rgb solid = readRgb(ex("solid/image-4-overlay.png"));
-  const Rgb dashed = readRgb(ex("dashed/image-4-overlay.png"));
+  const Overlay solid = readOverlay(ex("solid/image-4-overlay.png"));
+  const Overlay dashed = readOverlay(ex("dashed/image-4-overlay.png"));
   ASSERT_EQ(solid.width, 640);
   ASSERT_EQ(dashed.width, 640);
   // The same place drawn both times: the part found without its key, and the combination
@@ -145,8 +145,8 @@ TEST_F(Cli, OverlaysNameThePiecesAndShowTheClosestDropOfAMiss) {
   const Ran r = run("run " + ex("part.fxp") + " " + ex("big.pgm") +
                     " --start 960,720,0,3 --overlay " + ex("sizes"));
   ASSERT_EQ(r.status, 0) << r.out;
-  const Rgb one = readRgb(ex("sizes/image-1-overlay.png")),
-            six = readRgb(ex("sizes/big-overlay.png"));
+  const Overlay one = readOverlay(ex("sizes/image-1-overlay.png")),
+            six = readOverlay(ex("sizes/big-overlay.png"));
   ASSERT_EQ(six.width, 1920);
   EXPECT_GT(double(six.count(0, 235, 60)) / double(one.count(0, 235, 60)), 6.0);
 }
