@@ -18,7 +18,9 @@
 #include "tools/common/vcResultRecord.h"
 #include "vcFlexAlign.h"
 
-namespace {
+// Named rather than anonymous: the command files compile in one batch, each with its own
+// Options and helpers.
+namespace demo_command {
 
 namespace fs = std::filesystem;
 // Inputs and outputs of each run; enough for a person to see what was searched and found.
@@ -175,9 +177,10 @@ int demo(const Options& o) {
   return misses ? 1 : 0;
 }
 
-}  // namespace
+}  // namespace demo_command
 
 vcCliRunner vfDemoCommand(CLI::App& app) {
+  using namespace demo_command;
   vfCliHelpFormat(
       app, "flexalign demo [--out DIR] [--json] [--write-example DIR]",
       "  Builds the sample part (image, masked, wireframe and blank sub-models), renders five\n"

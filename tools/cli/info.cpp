@@ -9,7 +9,9 @@
 #include "tools/common/vcPatternFile.h"
 #include "tools/common/vcPose.h"
 
-namespace {
+// Named rather than anonymous: the command files compile in one batch, each with its own
+// Options and helpers.
+namespace info_command {
 
 using SD = vcFlexSubModelParamsDefs;
 using FD = vcFlexAlignDefs;
@@ -118,9 +120,10 @@ int info(const std::string& path) {
   return 0;
 }
 
-}  // namespace
+}  // namespace info_command
 
 vcCliRunner vfInfoCommand(CLI::App& app) {
+  using namespace info_command;
   vfCliHelpFormat(
       app, "flexalign info PATTERN",
       "  Lists each piece of the pattern (its region in the training image, its pose and\n"

@@ -20,7 +20,9 @@
 #include "tools/common/vcPose.h"
 #include "tools/common/vcResultRecord.h"
 
-namespace {
+// Named rather than anonymous: the command files compile in one batch, each with its own
+// Options and helpers.
+namespace run_command {
 
 namespace fs = std::filesystem;
 // Inputs and outputs of each run; enough for a person to see what was searched and found.
@@ -242,9 +244,10 @@ int run(const Options& o) {
   return status;
 }
 
-}  // namespace
+}  // namespace run_command
 
 vcCliRunner vfRunCommand(CLI::App& app) {
+  using namespace run_command;
   vfCliHelpFormat(
       app, "flexalign run PATTERN IMAGE... [options]",
       "  IMAGE is a PNG, JPEG, TIFF, BMP or binary PGM file, or a folder (its image files by\n"

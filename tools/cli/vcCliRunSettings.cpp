@@ -10,10 +10,10 @@ namespace {
 
 using SD = vcFlexSubModelParamsDefs;
 using FD = vcFlexAlignDefs;
-using json = nlohmann::ordered_json;
+using ojson = nlohmann::ordered_json;
 
 // Numbers as a person would type them: 0.1, not 0.10000000000000009; 320, not 320.0.
-json tidy(double v) {
+ojson tidy(double v) {
   if (!std::isfinite(v)) return v;
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.10g", v);
@@ -30,17 +30,17 @@ bool zoneLine(const std::string& line, const std::string& name, double& lo, doub
   return at != std::string::npos && std::sscanf(line.c_str() + at + 4, "%lf, %lf", &lo, &hi) == 2;
 }
 
-json range(double lo, double hi) { return json::array({tidy(lo), tidy(hi)}); }
+ojson range(double lo, double hi) { return ojson::array({tidy(lo), tidy(hi)}); }
 
-json uncertainty(double x, double y) {
+ojson uncertainty(double x, double y) {
   // An infinite uncertainty leaves the bound to the search window the run cut.
   if (std::isinf(x) || std::isinf(y)) return "the search window";
   return range(x, y);
 }
 
 template <class P>
-json piece(const P& p) {
-  json j = {{"acceptThreshold", tidy(p.acceptThreshold())},
+ojson piece(const P& p) {
+  ojson j = {{"acceptThreshold", tidy(p.acceptThreshold())},
             {"required", p.required()},
             {"xyUncertainty", uncertainty(p.xUncertainty(), p.yUncertainty())}};
   if (p.zoneEnable() & SD::eAngle)
@@ -65,15 +65,15 @@ double gridMargin(const vcFlexSubModelTrainParams& t) {
 
 }  // namespace
 
-json vfPieceRunSettings(const vcFlexSubModelRunParams& p) {
+ojson vfPieceRunSettings(const vcFlexSubModelRunParams& p) {
   if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) return piece(*g);
   if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) return piece(*c);
-  return json{{"acceptThreshold", tidy(p.acceptThreshold())}, {"required", p.required()}};
+  return ojson{{"acceptThreshold", tidy(p.acceptThreshold())}, {"required", p.required()}};
 }
 
-json vfRunSettings(const vcFlexAlignRunParams& rp, const vcXform<2>& start,
+ojson vfRunSettings(const vcFlexAlignRunParams& rp, const vcXform<2>& start,
                    const std::vector<std::string>& names) {
-  json j = {{"start",
+  ojson j = {{"start",
              {{"x", tidy(start.trans().x())},
               {"y", tidy(start.trans().y())},
               {"angle", tidy(vfPoseAngle(start))},
@@ -89,16 +89,16 @@ json vfRunSettings(const vcFlexAlignRunParams& rp, const vcXform<2>& start,
     j["scale"] = range(1 + rp.zoneLowRelStandard(FD::eUniformScale),
                        1 + rp.zoneHighRelStandard(FD::eUniformScale));
   j["subModels"] = vfPieceRunSettings(rp.standard());
-  json pieces = json::object();
+  ojson pieces = ojson::object();
   for (std::size_t k = 0; k < names.size(); ++k) {
-    const json own = vfPieceRunSettings(rp.subModelInstanceParams(long(k)));
+    const ojson own = vfPieceRunSettings(rp.subModelInstanceParams(long(k)));
     if (own != j["subModels"]) pieces[names[k]] = own;
   }
   if (!pieces.empty()) j["pieces"] = pieces;
   return j;
 }
 
-json vfPieceRunSettingsFromText(const std::string& text) {
+ojson vfPieceRunSettingsFromText(const std::string& text) {
   // The lines "name = value" of the parameters' own text, the zone lines "Angle (relative...):
   // (low, high)" and the enabled zones (a bit mask, or the enumerators' names).
   std::istringstream in(text);
@@ -121,9 +121,9 @@ json vfPieceRunSettingsFromText(const std::string& text) {
     const auto eq = line.find(" = ");
     if (eq != std::string::npos) value[line.substr(0, eq)] = line.substr(eq + 3);
   }
-  if (!value.count("acceptThreshold") || !value.count("xUncertainty")) return json();
+  if (!value.count("acceptThreshold") || !value.count("xUncertainty")) return ojson();
   auto number = [&](const std::string& k) { return std::strtod(value[k].c_str(), nullptr); };
-  json j = {{"acceptThreshold", tidy(number("acceptThreshold"))},
+  ojson j = {{"acceptThreshold", tidy(number("acceptThreshold"))},
             {"required", value["required"] == "true"},
             {"xyUncertainty", uncertainty(number("xUncertainty"), number("yUncertainty"))}};
   if (hasAngle && (enabled & SD::eAngle)) j["angle"] = range(angle[0], angle[1]);
@@ -166,10 +166,10 @@ vcPieceReach vfPieceReach(const vcFlexAlignRunParams& rp, const vcFlexAlignTrain
   return r;
 }
 
-std::string vfSettingsText(const json& j, int indent) {
+std::string vfSettingsText(const ojson& j, int indent) {
   if (j.is_array()) {
     std::string s;
-    for (const json& e : j) s += (s.empty() ? "" : ", ") + vfSettingsText(e, indent);
+    for (const ojson& e : j) s += (s.empty() ? "" : ", ") + vfSettingsText(e, indent);
     return "[" + s + "]";
   }
   if (!j.is_object()) return j.dump();
@@ -177,7 +177,7 @@ std::string vfSettingsText(const json& j, int indent) {
   std::string s = "{";
   bool first = true;
   for (const auto& [key, value] : j.items()) {
-    s += (first ? "\n" : ",\n") + pad + json(key).dump() + ": " + vfSettingsText(value, indent + 2);
+    s += (first ? "\n" : ",\n") + pad + ojson(key).dump() + ": " + vfSettingsText(value, indent + 2);
     first = false;
   }
   return s + "\n" + std::string(std::size_t(indent), ' ') + "}";
