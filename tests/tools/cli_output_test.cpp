@@ -77,6 +77,7 @@ TEST_F(Cli, TablesEndWithASummaryAndMissesSayWhy) {
   EXPECT_NE(r.out.find("why: no piece was found: 7 searched, no candidate came back"),
             std::string::npos)
       << r.out;
+  EXPECT_NE(r.out.find("not found: searched, no candidate came back\n"), std::string::npos);
   // A part dropped under its accept threshold: the shares its score is the sum of, and the
   // pieces that pulled it down.
   const std::string strict =

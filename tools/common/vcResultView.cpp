@@ -165,9 +165,6 @@ vcPartView partView(const vcFlexAlignResult& r, const vcFlexArrangement& a,
       in.status = statusView(r.instanceStatus()[k], names);
     else if (in.found)
       in.status.reason = in.status.text = "found";
-    // An engine that reports a best score of 0 had nothing to offer.
-    if (in.status.reason == "belowThreshold" && in.status.score <= 0)
-      in.status.text = "searched, no candidate came back";
     part.instances.push_back(in);
   }
   if (part.status.reason == "belowThreshold") part.status.text = underThreshold(part);
