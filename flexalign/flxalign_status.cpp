@@ -35,8 +35,10 @@ std::string vcFlexAlignStatus::text(const std::vector<std::string>& names) const
     case eNotSearched:
       return "not searched";
     case eNoCandidate:
-      return "searched, no candidate";
+      return "searched, no candidate came back";
     case eBelowThreshold:
+      // An engine that reports a best score of 0 had nothing to offer.
+      if (score <= 0.0) return "searched, no candidate came back";
       return "best candidate " + number(score) + " is under the accept threshold " +
              number(threshold);
     case eOutsideImage:

@@ -25,6 +25,14 @@ namespace py = pybind11;
 vcPelBuffer_const<unsigned char> imageView(const py::handle& obj, const char* what);
 // As imageView, but the pixels are copied: for models that keep their image.
 vcPelBuffer<unsigned char> imageCopy(const py::handle& obj, const char* what);
+// The same, taking a colour array too: (height, width, 3 or 4) uint8 whose channels come in the
+// order `channels` names ("RGB", "BGR", "RGBA", "BGRA"), made grey as the command's image reader
+// makes colour grey (alpha ignored). A colour array without `channels` (None), or `channels`
+// that do not fit the array, raise ValueError.
+vcPelBuffer_const<unsigned char> imageView(const py::handle& obj, const char* what,
+                                           const py::object& channels);
+vcPelBuffer<unsigned char> imageCopy(const py::handle& obj, const char* what,
+                                     const py::object& channels);
 // A new (height, width) uint8 array holding the window's pixels.
 py::array_t<unsigned char> toArray(const vcPelBuffer_const<unsigned char>& img);
 // The same for an image nothing else holds (one just read or made): the array takes its

@@ -58,8 +58,8 @@ void requireTrained(bool trained) {
 class GeofindFinder {
  public:
   void train(const py::object& image, const py::object& mask, std::optional<Range> origin,
-             bool ignorePolarity) {
-    const vcPelBuffer<unsigned char> img = imageCopy(image, "image");
+             bool ignorePolarity, const py::object& channels) {
+    const vcPelBuffer<unsigned char> img = imageCopy(image, "image", channels);
     const vcPelBuffer_const<unsigned char> m = maskFor(mask, img);
     const vcVector<2> at = originOr(origin, img);
     // The lock is taken and given back without the GIL, so that no thread holds one of them
@@ -77,8 +77,9 @@ class GeofindFinder {
   }
 
   std::vector<FinderResult> find(const py::object& image, Range angle, Range scale, long numToFind,
-                                 double acceptThreshold, double contrastThreshold) {
-    const vcPelBuffer_const<unsigned char> img = imageView(image, "image");
+                                 double acceptThreshold, double contrastThreshold,
+                                 const py::object& channels) {
+    const vcPelBuffer_const<unsigned char> img = imageView(image, "image", channels);
     const FindSettings f = findSettings(angle, scale, numToFind, acceptThreshold);
     vcGFAlignRunParams rp;
     rp.numToFind(f.numToFind);
@@ -125,8 +126,8 @@ class GeofindFinder {
 class CorrelationFinder {
  public:
   void train(const py::object& image, const py::object& mask, std::optional<Range> origin,
-             double maxAngle, double maxScale, bool fine) {
-    const vcPelBuffer<unsigned char> img = imageCopy(image, "image");
+             double maxAngle, double maxScale, bool fine, const py::object& channels) {
+    const vcPelBuffer<unsigned char> img = imageCopy(image, "image", channels);
     const vcPelBuffer_const<unsigned char> m = maskFor(mask, img);
     checkedIn(maxAngle, 0, kMaxAngle, "max_angle");
     checkedIn(maxScale, 0, 0.999, "max_scale");
@@ -148,8 +149,8 @@ class CorrelationFinder {
   }
 
   std::vector<FinderResult> find(const py::object& image, Range angle, Range scale, long numToFind,
-                                 double acceptThreshold) {
-    const vcPelBuffer_const<unsigned char> img = imageView(image, "image");
+                                 double acceptThreshold, const py::object& channels) {
+    const vcPelBuffer_const<unsigned char> img = imageView(image, "image", channels);
     const FindSettings f = findSettings(angle, scale, numToFind, acceptThreshold);
     angle = f.angle;
     scale = f.scale;
@@ -217,11 +218,14 @@ void bindEngines(py::module_& m) {
       .def(py::init<>())
       .def("train", &GeofindFinder::train, py::arg("image"), py::arg("mask") = py::none(),
            py::arg("origin") = py::none(), py::arg("ignore_polarity") = false,
+           py::arg("channels") = py::none(),
            "Trains from a uint8 image; mask pixels of 0 are left out. origin (x, y) in "
-           "training pixels is the point results report (default: the image's centre).")
+           "training pixels is the point results report (default: the image's centre); "
+           "channels: a colour image's channel order ('RGB', 'BGR').")
       .def("find", &GeofindFinder::find, py::arg("image"), py::arg("angle") = Range(0, 0),
            py::arg("scale") = Range(1, 1), py::arg("num_to_find") = 1,
            py::arg("accept_threshold") = 0.5, py::arg("contrast_threshold") = 10.0,
+           py::arg("channels") = py::none(),
            "Matches best first over angle (degrees) and scale ranges (low, high).")
       .def_property_readonly("trained", &GeofindFinder::trained);
 
@@ -229,12 +233,12 @@ void bindEngines(py::module_& m) {
       .def(py::init<>())
       .def("train", &CorrelationFinder::train, py::arg("image"), py::arg("mask") = py::none(),
            py::arg("origin") = py::none(), py::arg("max_angle") = 0.0, py::arg("max_scale") = 0.0,
-           py::arg("fine") = true,
+           py::arg("fine") = true, py::arg("channels") = py::none(),
            "Trains from a uint8 image. max_angle (degrees) and max_scale (relative) bound the "
            "angle and scale ranges later runs may search.")
       .def("find", &CorrelationFinder::find, py::arg("image"), py::arg("angle") = Range(0, 0),
            py::arg("scale") = Range(1, 1), py::arg("num_to_find") = 1,
-           py::arg("accept_threshold") = 0.5,
+           py::arg("accept_threshold") = 0.5, py::arg("channels") = py::none(),
            "Matches best first over angle (degrees) and scale ranges (low, high).")
       .def_property_readonly("trained", &CorrelationFinder::trained);
 }

@@ -42,6 +42,15 @@ void bindFiles(py::module_& m) {
         "The image file as a (height, width) uint8 array: PNG, JPEG, TIFF, BMP (grey or colour) or "
         "binary PGM, converted to grey as flexalign run does. OSError names the file and the "
         "problem.");
+  m.def(
+      "grey",
+      [](const py::object& image, const py::object& channels) {
+        return toArray(imageView(image, "image", channels));
+      },
+      py::arg("image"), py::arg("channels") = py::none(),
+      "A (height, width) uint8 array of the image: a colour array (height, width, 3 or 4) in "
+      "the channel order `channels` ('RGB', 'BGR' as OpenCV gives them, 'RGBA', 'BGRA') made "
+      "grey as flexalign run makes a colour file grey; a grey array copied.");
   m.def("write_image", &writeImage, py::arg("path"), py::arg("image"),
         "Writes a uint8 2-D array: PNG when the path ends in .png, else binary PGM.");
 }

@@ -4,12 +4,13 @@
 #include <string>
 
 #include "python/py_common.h"
+#include "tools/common/vcImageCodecs.h"
 
 namespace vcpy {
 
 namespace {
 
-py::array checkedImage(const py::handle& obj, const char* what) {
+py::array checkedArray(const py::handle& obj, const char* what) {
   if (!py::isinstance<py::array>(obj))
     throw py::type_error(std::string(what) + " must be a numpy array of uint8, not " +
                          std::string(py::str(py::type::of(obj).attr("__name__"))));
@@ -17,10 +18,21 @@ py::array checkedImage(const py::handle& obj, const char* what) {
   if (!a.dtype().is(py::dtype::of<unsigned char>()))
     throw py::type_error(std::string(what) + " must have dtype uint8, not " +
                          std::string(py::str(a.dtype())));
+  if (a.ndim() == 0 || a.shape(0) == 0 || (a.ndim() > 1 && a.shape(1) == 0))
+    throw py::value_error(std::string(what) + " is empty");
+  return a;
+}
+
+py::array checkedImage(const py::handle& obj, const char* what) {
+  py::array a = checkedArray(obj, what);
+  if (a.ndim() == 3 && (a.shape(2) == 3 || a.shape(2) == 4))
+    throw py::value_error(std::string(what) + " is a colour array (height, width, " +
+                          std::to_string(a.shape(2)) +
+                          "): give its channel order, channels='RGB' or 'BGR' (OpenCV's), or make "
+                          "it grey with vf.grey(image, channels=...)");
   if (a.ndim() != 2)
     throw py::value_error(std::string(what) + " must be 2-D (height, width), not " +
                           std::to_string(a.ndim()) + "-D");
-  if (a.shape(0) == 0 || a.shape(1) == 0) throw py::value_error(std::string(what) + " is empty");
   // Rows may lie anywhere apart (a crop of a larger array), but each row must be contiguous.
   if (a.strides(1) != 1 || a.strides(0) < a.shape(1))
     throw py::value_error(std::string(what) +
@@ -46,6 +58,41 @@ vcPelBuffer_const<unsigned char> imageView(const py::handle& obj, const char* wh
 
 vcPelBuffer<unsigned char> imageCopy(const py::handle& obj, const char* what) {
   return vfPelCopy(imageView(obj, what));
+}
+
+vcPelBuffer<unsigned char> imageCopy(const py::handle& obj, const char* what,
+                                     const py::object& channels) {
+  return vfPelCopy(imageView(obj, what, channels));
+}
+
+vcPelBuffer_const<unsigned char> imageView(const py::handle& obj, const char* what,
+                                           const py::object& channels) {
+  if (channels.is_none()) return imageView(obj, what);
+  const std::string order = py::str(channels);
+  const long n = order.size();
+  const bool rgbFirst = order == "RGB" || order == "RGBA",
+             bgrFirst = order == "BGR" || order == "BGRA";
+  if (!rgbFirst && !bgrFirst)
+    throw py::value_error("channels must be 'RGB', 'BGR', 'RGBA' or 'BGRA', not '" + order + "'");
+  py::array a = checkedArray(obj, what);
+  if (a.ndim() != 3 || a.shape(2) != n) {
+    std::string shape;
+    for (py::ssize_t i = 0; i < a.ndim(); ++i)
+      shape += (i ? ", " : "") + std::to_string(a.shape(i));
+    throw py::value_error(std::string(what) + " must be (height, width, " + std::to_string(n) +
+                          ") for channels='" + order + "', not (" + shape + ")");
+  }
+  const long w = static_cast<long>(a.shape(1)), h = static_cast<long>(a.shape(0));
+  const auto* base = static_cast<const unsigned char*>(a.data());
+  const py::ssize_t sy = a.strides(0), sx = a.strides(1), sc = a.strides(2);
+  const int r = rgbFirst ? 0 : 2, b = rgbFirst ? 2 : 0;
+  vcPelBuffer<unsigned char> grey(w, h);
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      const unsigned char* p = base + y * sy + x * sx;
+      grey.set(x, y, vfGreyOf(p[r * sc], p[sc], p[b * sc], 255));
+    }
+  return grey;
 }
 
 py::array_t<unsigned char> toArray(const vcPelBuffer_const<unsigned char>& img) {

@@ -21,13 +21,13 @@ struct Rectified {
 };
 
 // The field's values taken over, not copied: at 2^26 pixels each field is 256 MB.
-py::array_t<float> toArray(vcFlexFieldImage&& f) {
+py::array_t<float> fieldArray(vcFlexFieldImage&& f) {
   auto* held = new std::vector<float>(std::move(f.values));
   py::capsule owner(held, [](void* p) { delete static_cast<std::vector<float>*>(p); });
   return py::array_t<float>({f.rect.height(), f.rect.width()}, held->data(), owner);
 }
 
-py::array_t<double> toArray(const vcPolygon& p) {
+py::array_t<double> outlineArray(const vcPolygon& p) {
   py::array_t<double> out({static_cast<long>(p.vertices().size()), 2L});
   double* d = out.mutable_data();
   for (const vcVector<2>& v : p.vertices()) *d++ = v.x(), *d++ = v.y();
@@ -51,10 +51,13 @@ vcPelRect checkedRegion(const std::tuple<long, long, long, long>& r) {
 
 Rectified rectify(const PartResult& r, const py::handle& image,
                   const std::optional<std::tuple<long, long, long, long>>& region, int fill,
-                  bool poseOnly, double margin, double reach, long gridStep) {
+                  bool poseOnly, double margin, double reach, long gridStep,
+                  const py::object& channels) {
   if (!r.deformation)
-    throw py::value_error("this Result was pickled before results could rectify; run again");
-  const vcPelBuffer_const<unsigned char> img = imageView(image, "image");
+    throw py::value_error(
+        "this Result cannot rectify: it is a combination the run dropped, or was pickled before "
+        "results could rectify");
+  const vcPelBuffer_const<unsigned char> img = imageView(image, "image", channels);
   vcFlexRectifyParams p;
   if (region) p.region = checkedRegion(*region);
   p.fill = static_cast<unsigned char>(checkedIn(fill, 0, 255, "fill"));
@@ -70,9 +73,9 @@ Rectified rectify(const PartResult& r, const py::handle& image,
   Rectified py;
   py.image = adoptArray(std::move(out.image));
   py.mask = adoptArray(std::move(out.mask));
-  py.fieldX = toArray(std::move(out.fieldX));
-  py.fieldY = toArray(std::move(out.fieldY));
-  for (const vcPolygon& o : out.outlines) py.outlines.append(toArray(o));
+  py.fieldX = fieldArray(std::move(out.fieldX));
+  py.fieldY = fieldArray(std::move(out.fieldY));
+  for (const vcPolygon& o : out.outlines) py.outlines.append(outlineArray(o));
   py.largestDisplacement = out.largestDisplacement;
   py.region = {out.region.x(), out.region.y(), out.region.width(), out.region.height()};
   return py;
@@ -101,15 +104,17 @@ void bindRectify(py::module_& m, py::class_<PartResult>& result) {
                     "per instance, the largest length of the field over its footprint")
       .def_readonly("region", &Rectified::region, "(x, y, width, height), arrangement units");
 
-  result.def("rectify", &rectify, py::arg("image"), py::arg("region") = py::none(),
-             py::arg("fill") = 0, py::arg("pose_only") = false, py::arg("margin") = 3.0,
-             py::arg("reach") = 0.0, py::arg("grid_step") = 8,
-             "The run image this result was found in, rectified into the arrangement's frame "
-             "through the pieces as found: region (x, y, width, height) in arrangement units, "
-             "one pixel each (default the arrangement's box); pose_only undoes only the fitted "
-             "part pose; margin and reach (arrangement units, 0: the pieces' mean "
-             "half-diagonal) say how far each piece's own move holds exactly and counts at all; "
-             "grid_step (1 to 64 pixels) the grid the map is evaluated on between pieces.");
+  result.def(
+      "rectify", &rectify, py::arg("image"), py::arg("region") = py::none(), py::arg("fill") = 0,
+      py::arg("pose_only") = false, py::arg("margin") = 3.0, py::arg("reach") = 0.0,
+      py::arg("grid_step") = 8, py::arg("channels") = py::none(),
+      "The run image this result was found in, rectified into the arrangement's frame "
+      "through the pieces as found: region (x, y, width, height) in arrangement units, "
+      "one pixel each (default the arrangement's box); pose_only undoes only the fitted "
+      "part pose; margin and reach (arrangement units, 0: the pieces' mean "
+      "half-diagonal) say how far each piece's own move holds exactly and counts at all; "
+      "grid_step (1 to 64 pixels) the grid the map is evaluated on between pieces; channels: "
+      "a colour image's channel order, as Pattern.run takes it.");
 }
 
 }  // namespace vcpy

@@ -1,5 +1,7 @@
-// What a FlexAlign run gives Python: plain values, copied out of the library's result set, that
-// pickle on their own (so they travel between processes without the pattern).
+// What a FlexAlign run gives Python: the tools' result views (tools/common/vcResultView.h),
+// copied out of the library's result set, so that a Result says what `flexalign run --json`
+// says, field for field, and pickles on its own (it travels between processes without the
+// pattern).
 #pragma once
 
 #include <optional>
@@ -7,41 +9,32 @@
 #include <vector>
 
 #include "python/py_common.h"
+#include "tools/common/vcResultRecord.h"
+#include "tools/common/vcResultView.h"
 #include "vcFlexAlignTool.h"
 
 namespace vcpy {
 
-// One instance of the arrangement in one result. A piece that was not found reports where the
-// fitted part pose puts it.
-struct InstanceResult {
-  long index = 0;
-  std::string name;
-  bool found = false;
-  double score = 0;
-  vcXform<2> pose;  // sub-model coordinates to image pixels
-  // A found piece against its nominal place in the arrangement, under the fitted part pose:
-  // arrangement units and degrees.
-  double offset = 0, turn = 0;
-};
-
+// One result or dropped combination: its view, and where each piece went, for rectify (none
+// for a dropped combination, and none in results pickled before they could rectify).
 struct PartResult {
-  bool found = false;
-  double score = 0;
-  vcXform<2> pose;  // the arrangement origin's frame to image pixels (linear part at its origin)
-  vcVector<2> location;
-  std::vector<std::string> info;
-  std::vector<InstanceResult> instances;
-  // Where each piece went, for rectify; none in results pickled before they could rectify.
+  vcPartView view;
   std::optional<vcFlexAlignDeformation> deformation;
 };
 
 struct RunResults {
-  double time = 0;
+  double time = 0;  // seconds
+  long width = 0, height = 0;
   std::vector<PartResult> results;
+  std::vector<PartResult> rejected;  // the best combinations the run dropped, and why
 };
 
-// The result as Python sees it; `a` is the arrangement the pattern was trained with.
-PartResult partResult(const vcFlexAlignResult& r, const vcFlexArrangement& a);
+// The run as Python sees it; `names` names the instances as the pattern file does.
+RunResults runResults(const vcFlexAlignResultSet& rs, const vcFlexArrangement& a,
+                      const std::vector<std::string>& names, long width, long height);
+
+// A JSON value as the Python object json.loads would make of it.
+py::object toPython(const nlohmann::json& j);
 
 // Result.rectify and what it returns (py_rectify.cpp).
 void bindRectify(py::module_& m, py::class_<PartResult>& result);

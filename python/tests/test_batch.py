@@ -67,7 +67,8 @@ def test_local_threads_give_the_serial_records_in_order_with_one_per_bad_file(pa
     # The records say what the run said: the hidden piece of image 3 is reported missing.
     a = SAMPLE.arrangement
     hidden = serial[3]["results"][0]["instances"][4]
-    assert hidden == {"name": a.sub_models[a.indices[4]].name, "found": False}
+    assert hidden["name"] == pattern.instance_names[4] == a.sub_models[a.indices[4]].name + " 2"
+    assert not hidden["found"] and hidden["status"]["reason"] != "found"
     assert sum(r["found"] for r in serial) == COUNT
     with pytest.raises(TypeError, match="start_pos"):
         batch.run_images(pattern, paths[:1], start_pos=SAMPLE.part_pose())

@@ -64,7 +64,8 @@ def test_masked_training_and_a_crop_with_padded_rows(geofind):
     [
         (np.zeros((50, 60), np.float64), TypeError, "dtype uint8"),
         ([[0] * 60] * 50, TypeError, "numpy array"),
-        (np.zeros((50, 60, 3), np.uint8), ValueError, "2-D"),
+        (np.zeros((50, 60, 3), np.uint8), ValueError, "colour array .* channels='RGB' or 'BGR'"),
+        (np.zeros((50, 60, 2), np.uint8), ValueError, "2-D"),
         (np.zeros((50, 120), np.uint8)[:, ::2], ValueError, "contiguous rows"),
         (np.zeros((0, 60), np.uint8), ValueError, "empty"),
     ],
@@ -85,3 +86,29 @@ def test_engine_errors_are_python_exceptions():
     with pytest.raises(vf.GeofindError) as e:
         vf.GeofindFinder().train(flat)
     assert isinstance(e.value, vf.Error) and str(e.value)
+
+
+def test_a_positive_angle_turns_clockwise_on_the_screen_the_other_way_from_opencv(geofind):
+    # An arrow drawn by hand, pointing right; then turned so that it points down and to the
+    # right: clockwise as the image is shown (rows going down).
+    def arrow(turn_deg):
+        image = np.full((200, 200), 30, np.uint8)
+        yy, xx = np.mgrid[0:200, 0:200] - 100.0
+        t = np.radians(turn_deg)
+        u, v = xx * np.cos(t) + yy * np.sin(t), -xx * np.sin(t) + yy * np.cos(t)
+        image[(np.abs(v) < 6) & (u > -60) & (u < 50)] = 220  # the shaft
+        image[(u >= 50) & (u < 75) & (np.abs(v) < (75 - u) * 0.8)] = 220  # the head
+        return image
+
+    finder = vf.GeofindFinder()
+    finder.train(arrow(0))
+    r = finder.find(arrow(30), angle=(-90, 90))[0]
+    assert r.angle == pytest.approx(30, abs=0.5)
+    # The README's matrix, and OpenCV's getRotationMatrix2D(centre, a, 1) as OpenCV documents
+    # it ([[cos a, sin a, ...], [-sin a, cos a, ...]]): the same turn is -30 there.
+    a = np.radians(r.angle)
+    assert r.pose[:, :2] == pytest.approx(np.array([[np.cos(a), -np.sin(a)], [np.sin(a), np.cos(a)]]),
+                                          abs=0.01)
+    cv = np.radians(-30)
+    assert r.pose[:, :2] == pytest.approx(np.array([[np.cos(cv), np.sin(cv)], [-np.sin(cv), np.cos(cv)]]),
+                                          abs=0.01)

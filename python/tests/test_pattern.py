@@ -55,7 +55,11 @@ def test_every_piece_is_found_where_the_generator_drew_it(pattern, strategy):
     assert len(rs) == 1 and rs[0].found
     instances = rs[0].instances
     a = SAMPLE.arrangement
-    assert [i.name for i in instances] == [a.sub_models[s].name for s in a.indices]
+    # Named as the pattern file names them: a sub-model placed more than once is numbered.
+    assert [i.name for i in instances] == pattern.instance_names
+    assert pattern.instance_names[3:6] == ["key 1", "key 2", "key 3"]
+    assert [n.split(" ")[0] for n in pattern.instance_names] == [
+        a.sub_models[s].name for s in a.indices]
     for k in drawn_instances():
         i = instances[k]
         assert i.found, i
@@ -91,6 +95,11 @@ def test_an_arrangement_built_from_crops_finds_its_move_with_each_engine(train, 
     params.xy_uncertainty = (20, 20)
     dx, dy = 10.5, -6.75
     moved = samples.asymmetric_image(samples.pose(160 + dx, 120 + dy), width=320, height=240)
+    # The arrangement's coordinates are this image's: the start pose is the identity, and a
+    # pattern trained here does not guess it.
+    with pytest.raises(vf.ParamsError, match="no start pose"):
+        pattern.run(moved, params=params)
+    pattern.start_pose = samples.pose(0, 0)
     r = pattern.run(moved, params=params)[0]
     assert r.found
     assert r.pose[:, 2] == pytest.approx([dx, dy], abs=0.1)

@@ -7,7 +7,8 @@ import pytest
 import vcflexalign as vf
 from vcflexalign import samples
 
-FLEXALIGN = os.path.join(os.path.dirname(vf.__file__), os.pardir, "flexalign")
+BUILD = os.environ.get("VCFLEX_BUILD_DIR", os.path.join(os.path.dirname(vf.__file__), "..", ".."))
+FLEXALIGN = os.path.join(BUILD, "flexalign")
 
 
 @pytest.mark.skipif(not os.path.exists(FLEXALIGN), reason="the flexalign command is not built")

@@ -34,7 +34,7 @@ def run_python(code, cwd, pythonpath):
 
 def test_the_first_program_runs_from_the_build_tree(tmp_path):
     found = programs(readme_section("Python"))
-    assert len(found) == 1
+    assert len(found) == 2
     build_python = os.path.join(BUILD, "python") if BUILD else os.environ["PYTHONPATH"]
     done = run_python(found[0], tmp_path, build_python)
     assert done.returncode == 0, done.stderr
@@ -43,6 +43,21 @@ def test_the_first_program_runs_from_the_build_tree(tmp_path):
     assert lines[-1].startswith("True ") and lines[-1].endswith("[True, True, True, True, "
                                                                 "True, True, True, True]")
     assert (tmp_path / "part.fxp").exists()
+
+
+@pytest.mark.skipif(not BUILD, reason="needs VCFLEX_BUILD_DIR (ctest sets it) for the command")
+def test_the_pattern_file_program_finds_the_part_with_no_settings_passed(tmp_path):
+    # The pattern file as the README makes it: the demo's example, trained by the command.
+    flexalign = os.path.join(BUILD, "flexalign")
+    for args in (["demo", "--write-example", "ex"], ["train", "ex/part.json", "-o", "part.fxp"]):
+        subprocess.run([flexalign, *args], cwd=tmp_path, check=True, capture_output=True)
+    program = programs(readme_section("Python"))[1]
+    assert "pattern.run(vf.read_image(" in program and "params" not in program.split("run(")[-1]
+    done = run_python(program, tmp_path, os.path.join(BUILD, "python"))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == [
+        "[320. 240.] RunStrategy.LOCALLY_FIXTURED", "1 True 0.999 found, score 0.999",
+        "4 False 0.968 the required key 2 is missing"]
 
 
 @pytest.mark.skipif(not BUILD, reason="needs VCFLEX_BUILD_DIR (ctest sets it) to install from")

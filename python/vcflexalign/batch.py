@@ -6,6 +6,8 @@
 
 Each record is the plain dict that ``flexalign run --json`` prints for an image (see
 ``record``); an image that cannot be read or run gives an error record instead of an exception.
+A pattern runs with its own run settings and start pose (``pattern.run_params``,
+``pattern.start_pose``) unless ``params=`` or ``start_pose=`` are given.
 """
 import copy
 import os
@@ -19,34 +21,9 @@ _RUN_SETTINGS = ("start_pose", "params", "mask", "fixtures")
 
 
 def record(image_name, image, result_set):
-    """One image's run as a plain dict with the fields of ``flexalign run --json``."""
-    results = [
-        {
-            "found": r.found,
-            "score": r.score,
-            "x": r.x,
-            "y": r.y,
-            "angle": r.angle,
-            "x_scale": r.x_scale,
-            "y_scale": r.y_scale,
-            "info": list(r.info),
-            "instances": [
-                {"name": i.name, "found": True, "x": i.x, "y": i.y, "angle": i.angle,
-                 "scale": i.scale, "score": i.score, "offset": i.offset, "turn": i.turn}
-                if i.found else {"name": i.name, "found": False}
-                for i in r.instances
-            ],
-        }
-        for r in result_set.results
-    ]
-    return {
-        "image": image_name,
-        "width": int(image.shape[1]),
-        "height": int(image.shape[0]),
-        "time_ms": result_set.time * 1000.0,
-        "found": any(r["found"] for r in results),
-        "results": results,
-    }
+    """One image's run as the plain dict ``flexalign run --json`` prints: ``result_set.to_dict``,
+    made by the same code as the command's (``image`` is the array that was run)."""
+    return result_set.to_dict(image_name)
 
 
 def error_record(image_name, error):
@@ -104,7 +81,8 @@ def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_
                **run_settings):
     """Runs ``pattern`` on every image file of ``paths``; returns one record per path, in order.
 
-    run_settings go to ``Pattern.run`` for every image: start_pose, params, mask, fixtures.
+    run_settings go to ``Pattern.run`` for every image: start_pose, params, mask, fixtures
+    (start_pose and params default to the pattern's own).
     With a ``distributed.Client`` the pattern and settings are scattered to every worker once,
     each worker reads its images itself (so the paths must be readable there) and only the
     records come back. Without one, images run on ``threads`` local threads (default: one per
@@ -122,6 +100,9 @@ def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_
     if chunk_size is not None and (not isinstance(chunk_size, int) or chunk_size < 1):
         raise ValueError("run_images: chunk_size must be a whole number of at least 1, "
                          f"not {chunk_size!r}")
+    if run_settings.get("start_pose") is None and pattern.start_pose is None:
+        raise _vf.ParamsError("run_images: no start pose: pass start_pose=, or set "
+                              "pattern.start_pose (a pattern trained here holds none)")
     paths = [os.fspath(p) for p in paths]
     job = _Job(pattern, run_settings)
     bar = _progress_bar(len(paths), progress)

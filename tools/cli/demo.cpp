@@ -10,13 +10,17 @@
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliExample.h"
+#include "tools/cli/vcCliReport.h"
 #include "tools/cli/vcCliResults.h"
 #include "tools/common/vcFileBytes.h"
 #include "tools/common/vcFlexSample.h"
 #include "tools/common/vcImageFile.h"
+#include "tools/common/vcResultRecord.h"
 #include "vcFlexAlign.h"
 
-namespace {
+// Named rather than anonymous: the command files compile in one batch, each with its own
+// Options and helpers.
+namespace demo_command {
 
 namespace fs = std::filesystem;
 // Inputs and outputs of each run; enough for a person to see what was searched and found.
@@ -139,7 +143,7 @@ int demo(const Options& o) {
 
   int misses = 0;
   {
-    vcDiagFolderRecorder report((fs::path(out) / "report").string(), vfPngDiagEncoder());
+    vcDiagObject report;
     for (std::size_t i = 0; i < images.size(); ++i) {
       const DemoImage& d = images[i];
       const vcFlexSampleImage img = vfRenderFlexSample(sample, d.options);
@@ -151,7 +155,7 @@ int demo(const Options& o) {
       const int m = demoMisses(sample, d, img, r);
       misses += m;
       if (o.json) {
-        std::fputs(vfCliJsonLine(r).c_str(), stdout);
+        std::fputs(vfRunRecordLine(r).c_str(), stdout);
       } else {
         std::printf("Image %zu, %s\n%s", i + 1, d.title.c_str(), vfCliTable(r).c_str());
         std::printf("  %s\n\n", m               ? "NOT AS EXPECTED"
@@ -162,7 +166,9 @@ int demo(const Options& o) {
       }
       vfWriteCliOverlay((fs::path(out) / (name + "-overlay.png")).string(), pattern, img.image, r);
     }
-    report.flush();
+    vcDiagFolderRecorder readable((fs::path(out) / "report").string(), vfPngDiagEncoder());
+    vfReadableParams(report, readable, pattern, pattern.startPose);
+    readable.flush();
   }
   if (!o.json)
     std::printf("%s\nOverlays: %s/image-N-overlay.png; report: %s/report/index.html\n",
@@ -171,9 +177,10 @@ int demo(const Options& o) {
   return misses ? 1 : 0;
 }
 
-}  // namespace
+}  // namespace demo_command
 
 vcCliRunner vfDemoCommand(CLI::App& app) {
+  using namespace demo_command;
   vfCliHelpFormat(
       app, "flexalign demo [--out DIR] [--json] [--write-example DIR]",
       "  Builds the sample part (image, masked, wireframe and blank sub-models), renders five\n"

@@ -4,11 +4,14 @@
 #include <memory>
 
 #include "tools/cli/vcCliCommand.h"
+#include "tools/cli/vcCliRunSettings.h"
 #include "tools/cli/vcCliText.h"
 #include "tools/common/vcPatternFile.h"
 #include "tools/common/vcPose.h"
 
-namespace {
+// Named rather than anonymous: the command files compile in one batch, each with its own
+// Options and helpers.
+namespace info_command {
 
 using SD = vcFlexSubModelParamsDefs;
 using FD = vcFlexAlignDefs;
@@ -54,15 +57,31 @@ std::string zones(const P& p) {
   return s;
 }
 
-// One piece's run settings on either engine's class.
+// One piece's run settings on either engine's class, without its uncertainty: where it is
+// searched is printed apart, as the run widens it.
 std::string pieceRun(const vcFlexSubModelRunParams& p) {
   std::string s = format("accept %g", p.acceptThreshold());
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p))
-    s += format(", xy within %g x %g", g->xUncertainty(), g->yUncertainty()) + zones(*g);
-  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p))
-    s += format(", xy within %g x %g", c->xUncertainty(), c->yUncertainty()) + zones(*c);
+  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) s += zones(*g);
+  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) s += zones(*c);
   if (p.required()) s += ", required";
   return s;
+}
+
+std::string reach(const vcPieceReach& r) {
+  return format("+-%g x %g px", r.x, r.y) +
+         (r.angle ? format(", angle %g to %g deg", r.angleLow, r.angleHigh) : std::string());
+}
+
+// Where the run looks for the piece: about the place the pieces found before predict (the
+// locally fixtured strategy's pieces after the first), and about the start pose.
+void printSearched(const vcFlexAlignRunParams& rp, const vcFlexAlignTrainParams& tp, long k) {
+  const std::string first = reach(vfPieceReach(rp, tp, k, true)) + " about the start pose";
+  if (rp.runStrategy() != FD::eLocallyFixturedSubModels) {
+    std::printf("  %-12s searched %s\n", "", first.c_str());
+    return;
+  }
+  std::printf("  %-12s searched %s about its predicted place; as the first piece %s\n", "",
+              reach(vfPieceReach(rp, tp, k, false)).c_str(), first.c_str());
 }
 
 int info(const std::string& path) {
@@ -81,8 +100,10 @@ int info(const std::string& path) {
     std::printf("  %-12s %s; at %s; %s\n", vfPrintable(p.instanceNames[k]).c_str(),
                 region(m).c_str(), pose(a.positions()[k]->linearXform({0, 0}).xform()).c_str(),
                 engine);
-    if (m.modelType() != vcFlexModelDefs::eBlank)
+    if (m.modelType() != vcFlexModelDefs::eBlank) {
       std::printf("  %-12s run: %s\n", "", pieceRun(rp.subModelInstanceParams(long(k))).c_str());
+      printSearched(rp, p.pattern.trainParams(), long(k));
+    }
   }
   std::printf("run settings of the part:\n  start %s\n", pose(p.startPose).c_str());
   std::printf("  strategy %s, up to %ld results, accept %g, xy within %g x %g\n",
@@ -99,13 +120,15 @@ int info(const std::string& path) {
   return 0;
 }
 
-}  // namespace
+}  // namespace info_command
 
 vcCliRunner vfInfoCommand(CLI::App& app) {
+  using namespace info_command;
   vfCliHelpFormat(
       app, "flexalign info PATTERN",
       "  Lists each piece of the pattern (its region in the training image, its pose and\n"
-      "  engine, its run settings) and the run settings of the part.");
+      "  engine, its run settings and how far about its predicted place a run searches it)\n"
+      "  and the run settings of the part.");
   auto path = std::make_shared<std::string>();
   app.add_option("PATTERN", *path, "the pattern file")->required();
   return [path] { return info(*path); };

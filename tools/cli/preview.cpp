@@ -13,7 +13,9 @@
 #include "tools/cli/vcCliOverlaps.h"
 #include "tools/cli/vcCliPaths.h"
 
-namespace {
+// Named rather than anonymous: the command files compile in one batch, each with its own
+// Options and helpers.
+namespace preview_command {
 
 struct Options {
   std::string description, out;
@@ -73,9 +75,10 @@ int preview(const Options& o) {
   return 0;
 }
 
-}  // namespace
+}  // namespace preview_command
 
 vcCliRunner vfPreviewCommand(CLI::App& app) {
+  using namespace preview_command;
   vfCliHelpFormat(
       app, "flexalign preview DESCRIPTION -o PNG",
       "  Draws what the description describes over its training image: each piece's\n"

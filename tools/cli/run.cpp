@@ -13,20 +13,23 @@
 #include "tools/cli/vcCliJobs.h"
 #include "tools/cli/vcCliPaths.h"
 #include "tools/cli/vcCliRanges.h"
+#include "tools/cli/vcCliReport.h"
 #include "tools/cli/vcCliResults.h"
 #include "tools/cli/vcCliText.h"
 #include "tools/common/vcImageFile.h"
 #include "tools/common/vcPatternFile.h"
 #include "tools/common/vcPose.h"
+#include "tools/common/vcResultRecord.h"
 
-namespace {
+// Named rather than anonymous: the command files compile in one batch, each with its own
+// Options and helpers.
+namespace run_command {
 
 namespace fs = std::filesystem;
 // Inputs and outputs of each run; enough for a person to see what was searched and found.
 constexpr unsigned long kReportFlags = vcDiagDefs::eInputs | vcDiagDefs::eOutputs;
 // The files of a folder that are run, by extension (any case).
 const std::string kImageExtensions = " .png .jpg .jpeg .tif .tiff .bmp .pgm .ppm ";
-
 struct Options {
   std::string pattern;
   std::vector<std::string> images;
@@ -63,13 +66,15 @@ std::vector<std::string> imageList(const std::vector<std::string>& args) {
       for (const auto& e : fs::directory_iterator(a)) {
         std::string ext = e.path().extension().string();
         for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-        if (e.is_regular_file() && kImageExtensions.find(" " + ext + " ") != std::string::npos)
+        if (e.is_regular_file() && kImageExtensions.find(" " + ext + " ") != std::string::npos &&
+            !vfIsOwnOutput(e.path().filename().string()))
           in.push_back(e.path().string());
       }
       std::sort(in.begin(), in.end());
       if (in.empty())
         throw vcCliUsage(a + ": the folder holds no image file (" +
-                         kImageExtensions.substr(1, kImageExtensions.size() - 2) + ")");
+                         kImageExtensions.substr(1, kImageExtensions.size() - 2) +
+                         "; *-overlay.png and *-rectified.png are this program's own)");
       out.insert(out.end(), in.begin(), in.end());
     } else {
       out.push_back(a);
@@ -82,6 +87,7 @@ std::vector<std::string> imageList(const std::vector<std::string>& args) {
 // file the run reads, or two images would write the same output.
 struct Outputs {
   std::vector<std::string> overlay, report, rectified;
+  std::string reportIndex;  // DIR/index.html of --report
 
   Outputs(const Options& o, const std::vector<std::string>& files) {
     vcCliInputs reads;
@@ -99,6 +105,10 @@ struct Outputs {
         throw vcCliUsage(std::string(option) + ": " + other.first->second + " and " + image +
                          " would both write " + out);
     };
+    if (!o.report.empty()) {
+      reportIndex = (fs::path(o.report) / "index.html").string();
+      claim(reportIndex, "the index of the reports", "--report");
+    }
     for (const std::string& f : files) {
       const std::string stem = fs::path(f).stem().string();
       if (!o.overlay.empty()) {
@@ -137,6 +147,8 @@ struct ImageOutput {
   bool error = false;
   bool found = false;
   std::string text;
+  double ms = 0;            // run time
+  vcCliReportEntry report;  // with --report: its line of the index
 };
 
 int run(const Options& o) {
@@ -166,22 +178,26 @@ int run(const Options& o) {
         throw vcCliUsage("the search area " + o.searchArea + " is " + std::to_string(mask.width()) +
                          " x " + std::to_string(mask.height()) + ", the image " +
                          std::to_string(img.width()) + " x " + std::to_string(img.height()));
-      std::unique_ptr<vcDiagFolderRecorder> diag;
-      if (!o.report.empty())
-        diag = std::make_unique<vcDiagFolderRecorder>(outputs.report[i], vfPngDiagEncoder());
+      std::unique_ptr<vcDiagObject> diag;
+      if (!o.report.empty()) diag = std::make_unique<vcDiagObject>();
       vcCliImageRun r = vfRunCliImage(own, files[i], img, mask, start, own.runParams, diag.get(),
                                       diag ? kReportFlags : 0);
+      out.ms = r.ms;
       if (!o.rectify.empty()) vfWriteCliRectified(outputs.rectified[i], img, r);
       if (diag) {
-        vfRecordCliReasons(*diag, r);
-        diag->flush();
+        vcDiagFolderRecorder report(outputs.report[i], vfPngDiagEncoder());
+        vfReadableParams(*diag, report, own, start);
+        vfRecordCliReasons(report, r);
+        report.flush();
+        out.report = vfCliReportEntry(r, fs::path(outputs.report[i]).filename().string());
       }
       if (!o.overlay.empty()) vfWriteCliOverlay(outputs.overlay[i], own, img, r);
-      out.found = vfCliPartFound(r);
-      out.text = o.json ? vfCliJsonLine(r) : vfCliTable(r);
+      out.found = vfRunFound(r);
+      out.text = o.json ? vfRunRecordLine(r) : vfCliTable(r);
     } catch (const std::exception& e) {
       out.error = true;
       const std::string text = vfErrorText(e);
+      out.report = vcCliReportEntry{files[i], "", vfPrintable(text), false, -1, 0};
       // Reader errors start with the file's name already.
       out.text = "flexalign: " +
                  vfPrintable(text.rfind(files[i] + ":", 0) == 0 ? text : files[i] + ": " + text) +
@@ -193,15 +209,22 @@ int run(const Options& o) {
   const bool progress = files.size() > 1 && isatty(STDERR_FILENO);
   const auto t0 = std::chrono::steady_clock::now();
   int status = 0;
+  long found = 0, errors = 0;
+  double runMs = 0;
+  std::vector<vcCliReportEntry> reports;
   auto deliver = [&](std::size_t i, ImageOutput out) {
     if (progress) std::fputs("\r\033[K", stderr);
+    reports.push_back(out.report);
     if (out.error) {
       std::fputs(out.text.c_str(), stderr);
       status = 2;
+      ++errors;
     } else {
       std::fputs(out.text.c_str(), stdout);
       std::fflush(stdout);
       if (!out.found && status == 0) status = 1;
+      found += out.found;
+      runMs += out.ms;
     }
     if (progress) {
       const double s = vfMsSince(t0) / 1000.0, rate = double(i + 1) / std::max(s, 1e-9);
@@ -211,17 +234,28 @@ int run(const Options& o) {
   };
   vfRunInOrder<ImageOutput>(files.size(), threads, work, deliver);
   if (progress) std::fputs("\r\033[K", stderr);
+  if (!o.report.empty()) vfWriteCliReportIndex(outputs.reportIndex, reports);
+  if (!o.json) {
+    const long ran = long(files.size()) - errors;
+    std::printf(
+        "%zu image%s: %ld found, %ld not found, %ld error%s; %.1f ms per image run, %.2f s "
+        "in all\n",
+        files.size(), files.size() == 1 ? "" : "s", found, ran - found, errors,
+        errors == 1 ? "" : "s", ran ? runMs / double(ran) : 0.0, vfMsSince(t0) / 1000.0);
+  }
   return status;
 }
 
-}  // namespace
+}  // namespace run_command
 
 vcCliRunner vfRunCommand(CLI::App& app) {
+  using namespace run_command;
   vfCliHelpFormat(
       app, "flexalign run PATTERN IMAGE... [options]",
       "  IMAGE is a PNG, JPEG, TIFF, BMP or binary PGM file, or a folder (its image files by\n"
-      "  extension, sorted). Exit status 0 when a part was found in every image, 1 when\n"
-      "  some image has none, 2 on bad input.");
+      "  extension, sorted, leaving out this program's own *-overlay.png and *-rectified.png).\n"
+      "  The table ends with a summary line. Exit status 0 when a part was found in every\n"
+      "  image, 1 when some image has none, 2 on bad input.");
   auto o = std::make_shared<Options>();
   app.add_option("PATTERN", o->pattern, "the pattern file `flexalign train` wrote")->required();
   app.add_option("IMAGE", o->images, "image files or folders")->required();
@@ -235,7 +269,9 @@ vcCliRunner vfRunCommand(CLI::App& app) {
                  "write DIR/<image>-overlay.png with what was found (never over an input)")
       ->type_name("DIR")
       ->check(vfCliNotEmpty("a folder"));
-  app.add_option("--report", o->report, "write the diagnostic report of each run (DIR/<image>/)")
+  app.add_option("--report", o->report,
+                 "write the diagnostic report of each run (DIR/<image>/) and an index of them "
+                 "(DIR/index.html)")
       ->type_name("DIR")
       ->check(vfCliNotEmpty("a folder"));
   app.add_option("--rectify", o->rectify,

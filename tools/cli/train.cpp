@@ -11,7 +11,9 @@
 #include "tools/cli/vcCliPaths.h"
 #include "tools/cli/vcCliText.h"
 
-namespace {
+// Named rather than anonymous: the command files compile in one batch, each with its own
+// Options and helpers.
+namespace train_command {
 
 struct Options {
   std::string description, out;
@@ -56,9 +58,10 @@ int train(const Options& o) {
   return 0;
 }
 
-}  // namespace
+}  // namespace train_command
 
 vcCliRunner vfTrainCommand(CLI::App& app) {
+  using namespace train_command;
   vfCliHelpFormat(
       app, "flexalign train DESCRIPTION -o PATTERN",
       "  Reads the JSON part description (see the README, or `flexalign demo --write-example`),\n"

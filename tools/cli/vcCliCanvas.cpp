@@ -56,6 +56,9 @@ vcCliCanvas::vcCliCanvas(const vcPelBuffer_const<unsigned char>& image, const vc
   w_ = (view_.width() + k_ - 1) / k_;
   h_ = (view_.height() + k_ - 1) / k_;
   rgb_.assign(std::size_t(w_) * std::size_t(h_) * 3, 0);
+  // Grown with the picture: a 2 pixel line is a hair on a 2000 x 1500 picture.
+  pen_ = std::max(2L, std::lround(double(std::min(w_, h_)) / 240.0));
+  font_ = std::max(1L, std::lround(double(std::min(w_, h_)) / 400.0));
   // Each canvas pixel shows the image pixel at the centre of its block.
   for (long y = 0; y < h_; ++y) {
     const unsigned char* row =
@@ -79,24 +82,31 @@ void vcCliCanvas::dot(long x, long y, vcCliColour c) {
   p[0] = c.r, p[1] = c.g, p[2] = c.b;
 }
 
-void vcCliCanvas::line(const vcVector<2>& from, const vcVector<2>& to, vcCliColour c) {
+void vcCliCanvas::fill(long x0, long y0, long x1, long y1, vcCliColour c) {
+  for (long y = std::max(0L, y0); y < std::min(h_, y1); ++y)
+    for (long x = std::max(0L, x0); x < std::min(w_, x1); ++x) dot(x, y, c);
+}
+
+void vcCliCanvas::line(const vcVector<2>& from, const vcVector<2>& to, vcCliColour c, bool dashed) {
   const vcVector<2> a = toCanvas(from), b = toCanvas(to);
   if (!std::isfinite(a.x() + a.y() + b.x() + b.y())) return;
   const double n = std::ceil(std::max(std::fabs(b.x() - a.x()), std::fabs(b.y() - a.y())));
   if (n > 4 * (w_ + h_)) return;  // a degenerate pose; nothing sensible to draw
-  // Two pixels wide, so an outline stays visible over a busy image.
+  // A square pen of pen_ pixels centred on the line; dashes of 4 pens with gaps of 3.
+  const long lo = -(pen_ - 1) / 2, hi = pen_ / 2, period = 7 * pen_;
   for (double i = 0; i <= n; ++i) {
+    if (dashed && long(i) % period >= 4 * pen_) continue;
     const double t = n > 0 ? i / n : 0;
     const long x = std::lround(a.x() + t * (b.x() - a.x()));
     const long y = std::lround(a.y() + t * (b.y() - a.y()));
-    dot(x, y, c), dot(x + 1, y, c), dot(x, y + 1, c);
+    fill(x + lo, y + lo, x + hi + 1, y + hi + 1, c);
   }
 }
 
-void vcCliCanvas::box(const vcRect& r, const vcXform<2>& x, vcCliColour c) {
+void vcCliCanvas::box(const vcRect& r, const vcXform<2>& x, vcCliColour c, bool dashed) {
   const vcVector<2> p[4] = {r.ul(), r.ul() + vcVector<2>(r.width(), 0), r.ul() + r.size(),
                             r.ul() + vcVector<2>(0, r.height())};
-  for (int i = 0; i < 4; ++i) line(x.mapPoint(p[i]), x.mapPoint(p[(i + 1) % 4]), c);
+  for (int i = 0; i < 4; ++i) line(x.mapPoint(p[i]), x.mapPoint(p[(i + 1) % 4]), c, dashed);
 }
 
 void vcCliCanvas::cross(const vcVector<2>& at, double arm, vcCliColour c) {
@@ -120,18 +130,38 @@ void vcCliCanvas::glyphs(long x0, long y0, const std::string& s, vcCliColour c, 
 void vcCliCanvas::text(const vcVector<2>& at, const std::string& s, vcCliColour c) {
   const vcVector<2> p = toCanvas(at);
   if (!(std::fabs(p.x()) < 1e9 && std::fabs(p.y()) < 1e9)) return;
-  const long scale = std::max(1L, std::min(w_, h_) / 300);
   // Kept inside the picture, so a name at the right or bottom edge stays readable.
-  const long x = std::max(0L, std::min(std::lround(p.x()), w_ - long(s.size()) * 6 * scale));
-  const long y = std::max(0L, std::min(std::lround(p.y()), h_ - 8 * scale));
-  glyphs(x, y, s, c, scale);
+  const long x = std::max(0L, std::min(std::lround(p.x()), w_ - long(s.size()) * 6 * font_));
+  const long y = std::max(0L, std::min(std::lround(p.y()), h_ - 8 * font_));
+  glyphs(x, y, s, c, font_);
+}
+
+void vcCliCanvas::label(const vcVector<2>& at, const std::string& s, vcCliColour c) {
+  const vcVector<2> p = toCanvas(at);
+  if (!(std::fabs(p.x()) < 1e9 && std::fabs(p.y()) < 1e9)) return;
+  const long tw = long(s.size()) * 6 * font_, th = 7 * font_, m = font_;
+  const long x = std::max(m, std::min(std::lround(p.x()) - tw / 2, w_ - tw - m));
+  const long y0 = std::max(m, std::min(std::lround(p.y()) - th / 2, h_ - th - m));
+  // Labels of pieces close together would cover each other: the first free place a line
+  // below or above.
+  long y = y0;
+  for (long k = 1; k < 12; ++k) {
+    const bool clear = std::none_of(labels_.begin(), labels_.end(), [&](const vcPelRect& b) {
+      return x - m < b.x() + b.width() && b.x() < x + tw + m && y - m < b.y() + b.height() &&
+             b.y() < y + th + m;
+    });
+    if (clear) break;
+    y = y0 + (k % 2 ? 1 : -1) * ((k + 1) / 2) * (th + 2 * m);
+  }
+  labels_.emplace_back(x - m, y - m, tw + 2 * m, th + 2 * m);
+  fill(x - m, y - m, x + tw + m, y + th + m, {0, 0, 0});
+  glyphs(x, y, s, c, font_);
 }
 
 void vcCliCanvas::caption(const std::string& s) {
-  const long scale = std::max(1L, std::min(w_, h_) / 300);
-  for (long y = 0; y < 10 * scale && y < h_; ++y)
-    for (long x = 0; x < std::min(w_, long(s.size() * 6 + 4) * scale); ++x) dot(x, y, {0, 0, 0});
-  glyphs(2 * scale, scale + scale / 2, s, {255, 255, 255}, scale);
+  const long band = 10 * font_, top = captions_++ * band;
+  fill(0, top, std::min(w_, long(s.size() * 6 + 4) * font_), top + band, {0, 0, 0});
+  glyphs(2 * font_, top + font_ + font_ / 2, s, {255, 255, 255}, font_);
 }
 
 void vcCliCanvas::writePng(const std::string& path) const { vfWritePngRgb(path, rgb_, w_, h_); }

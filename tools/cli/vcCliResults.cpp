@@ -22,6 +22,14 @@ std::string format(const char* fmt, auto... args) {
 
 }  // namespace
 
+bool vfIsOwnOutput(const std::string& name) {
+  for (const std::string suffix : {"-overlay.png", "-rectified.png"})
+    if (name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      return true;
+  return false;
+}
+
 vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
                             const vcPelBuffer_const<unsigned char>& image,
                             const vcPelBuffer_const<unsigned char>& mask,
@@ -82,10 +90,6 @@ void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r) {
       record(r.rejected[i], "Dropped combination " + std::to_string(i + 1));
 }
 
-bool vfCliPartFound(const vcCliImageRun& r) {
-  return std::any_of(r.parts.begin(), r.parts.end(), [](const vcPartView& p) { return p.found; });
-}
-
 namespace {
 
 // One result (or dropped combination) and its pieces; a missing piece is listed where the
@@ -114,46 +118,9 @@ std::string partTable(const vcPartView& p, const std::string& label) {
   return t;
 }
 
-nlohmann::json statusJson(const vcStatusView& s) {
-  nlohmann::json j = {{"reason", s.reason},
-                      {"text", s.text},
-                      {"score", s.score},
-                      {"threshold", s.threshold},
-                      {"amount", s.amount}};
-  if (!s.other.empty()) j["other"] = s.other;
-  if (!s.window.isNull())
-    j["window"] = {s.window.x(), s.window.y(), s.window.width(), s.window.height()};
-  return j;
-}
-
-// `displacement`, when given: per instance, the longest field vector over the piece.
-nlohmann::json partJson(const vcPartView& p, const std::vector<double>* displacement = nullptr) {
-  nlohmann::json pj = {{"found", p.found},
-                       {"score", p.score},
-                       {"x", p.x},
-                       {"y", p.y},
-                       {"angle", p.angle},
-                       {"x_scale", p.xScale},
-                       {"y_scale", p.yScale},
-                       {"info", p.info},
-                       {"status", statusJson(p.status)},
-                       {"instances", nlohmann::json::array()}};
-  for (const vcInstanceView& in : p.instances) {
-    nlohmann::json ij = {{"name", in.name},   {"found", in.found},
-                         {"x", in.x},         {"y", in.y},
-                         {"angle", in.angle}, {"scale", in.scale},
-                         {"score", in.score}, {"status", statusJson(in.status)}};
-    if (in.found) ij.update({{"offset", in.offset}, {"turn", in.turn}});
-    if (displacement && std::size_t(in.index) < displacement->size())
-      ij["displacement"] = (*displacement)[std::size_t(in.index)];
-    pj["instances"].push_back(ij);
-  }
-  return pj;
-}
-
 }  // namespace
 
-std::string vfCliTable(const vcCliImageRun& r) {
+std::string vfCliTable(const vcRunView& r) {
   std::string t = format("%s (%ld x %ld): %zu result(s), %.2f ms\n", vfPrintable(r.image).c_str(),
                          r.width, r.height, r.parts.size(), r.ms);
   if (r.parts.empty())
@@ -167,40 +134,22 @@ std::string vfCliTable(const vcCliImageRun& r) {
   return t;
 }
 
-nlohmann::json vfCliJson(const vcCliImageRun& r) {
-  nlohmann::json j = {{"image", r.image},
-                      {"width", r.width},
-                      {"height", r.height},
-                      {"time_ms", r.ms},
-                      {"found", vfCliPartFound(r)},
-                      {"results", nlohmann::json::array()},
-                      {"rejected", nlohmann::json::array()}};
-  for (std::size_t i = 0; i < r.parts.size(); ++i)
-    j["results"].push_back(
-        partJson(r.parts[i], i < r.displacements.size() ? &r.displacements[i] : nullptr));
-  for (const vcPartView& p : r.rejected) j["rejected"].push_back(partJson(p));
-  if (!r.rectified.empty()) {
-    const vcPelRect& g = r.rectifiedRegion;
-    j["rectified"] = {{"file", r.rectified}, {"region", {g.x(), g.y(), g.width(), g.height()}}};
-  }
-  return j;
-}
-
-std::string vfCliJsonLine(const vcCliImageRun& r) {
-  return vfCliJson(r).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
 void vfWriteCliOverlay(const std::string& path, const vcPatternFile& p,
                        const vcPelBuffer_const<unsigned char>& image, const vcCliImageRun& r) {
   static const vcCliColour kYellow{255, 210, 0}, kGreen{0, 235, 60}, kRed{255, 40, 40};
   const vcFlexArrangement& a = p.pattern.arrangement();
   const vcXform<2> originInverse = plain(*a.origin()).inverse();
-  // A large image is shown around the parts found: the boxes, a margin, and no more.
+  // With nothing found, the closest combination the run dropped, dashed: where it looked and
+  // what came closest.
+  const bool dropped = r.parts.empty() && !r.rejected.empty();
+  const std::vector<vcPartView> shown =
+      dropped ? std::vector<vcPartView>{r.rejected.front()} : r.parts;
+  // A large image is shown around the parts: the boxes, a margin, and no more.
   vcPelRect view(0, 0, image.width(), image.height());
-  if (std::max(image.width(), image.height()) > kVcOverlayMaxSide && !r.parts.empty()) {
+  if (std::max(image.width(), image.height()) > kVcOverlayMaxSide && !shown.empty()) {
     vcRect around;
-    for (std::size_t i = 0; i < r.parts.size(); ++i) {
-      const vcRect b = a.encloseRect().map(r.parts[i].pose * originInverse).encloseRect();
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+      const vcRect b = a.encloseRect().map(shown[i].pose * originInverse).encloseRect();
       around = i ? around.enclose(b) : b;
     }
     const double m = 32 + 0.2 * std::max(around.width(), around.height());
@@ -211,8 +160,8 @@ void vfWriteCliOverlay(const std::string& path, const vcPatternFile& p,
                        long(std::ceil(around.height() + 2 * m)));
   }
   vcCliCanvas c(image, view, kVcOverlayMaxSide);
-  for (const vcPartView& part : r.parts) {
-    c.box(a.encloseRect(), part.pose * originInverse, kYellow);
+  for (const vcPartView& part : shown) {
+    c.box(a.encloseRect(), part.pose * originInverse, kYellow, dropped);
     for (const vcInstanceView& in : part.instances) {
       const vcFlexSubModel& m =
           a.subModels()[std::size_t(a.subModelIndices()[std::size_t(in.index)])];
@@ -222,13 +171,28 @@ void vfWriteCliOverlay(const std::string& path, const vcPatternFile& p,
         for (const vc2Wireframe& w : m.shapes()) {
           const long n = w.numVertices();
           for (long i = 0; i + 1 < n + (w.closed() ? 1 : 0); ++i)
-            c.line(in.pose.mapPoint(w.vertex(i)), in.pose.mapPoint(w.vertex((i + 1) % n)), colour);
+            c.line(in.pose.mapPoint(w.vertex(i)), in.pose.mapPoint(w.vertex((i + 1) % n)), colour,
+                   dropped);
         }
       } else {
-        c.box(m.encloseRect(), in.pose, colour);
+        c.box(m.encloseRect(), in.pose, colour, dropped);
       }
     }
+    // Names last, so no outline crosses them.
+    for (const vcInstanceView& in : part.instances) {
+      const vcFlexSubModel& m =
+          a.subModels()[std::size_t(a.subModelIndices()[std::size_t(in.index)])];
+      if (m.modelType() == vcFlexModelDefs::eBlank) continue;
+      const vcRect& e = m.encloseRect();
+      c.label(in.pose.mapPoint(e.ul() + 0.5 * e.size()),
+              vfPrintable(in.name) + (in.found ? format(" %.2f", in.score) : " missing"),
+              in.found ? kGreen : kRed);
+    }
   }
+  if (r.parts.empty())
+    c.caption(dropped ? format("no part found; dashed: the closest dropped, score %.3f",
+                               shown.front().score)
+                      : std::string("no part found, and no combination came close"));
   if (c.reduced())
     c.caption(std::to_string(image.width()) + " x " + std::to_string(image.height()) +
               " image, shown " +

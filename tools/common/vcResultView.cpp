@@ -1,6 +1,8 @@
 #include "tools/common/vcResultView.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "tools/common/vcPose.h"
 
@@ -56,6 +58,68 @@ vcStatusView statusView(const vcFlexAlignStatus& s, const std::vector<std::strin
   return v;
 }
 
+std::string fixed(double v, int digits) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+  return buf;
+}
+
+// How many pieces to name as those that pulled a part down: the worst few say where to look.
+constexpr std::size_t kNamedLosses = 3;
+
+// Why a part is under its accept threshold, from its pieces: with none found, what became of
+// the searches; otherwise the sum that makes its score, and the pieces that lost it most.
+std::string underThreshold(const vcPartView& part) {
+  long found = 0, notSearched = 0, noCandidate = 0, outside = 0, weak = 0;
+  for (const vcInstanceView& in : part.instances) {
+    if (in.weight <= 0) continue;  // a blank piece adds nothing
+    if (in.found) ++found;
+    const std::string& why = in.status.reason;
+    if (why == "notSearched") ++notSearched;
+    if (why == "noCandidate") ++noCandidate;
+    if (why == "outsideImage" || why == "windowTooSmall") ++outside;
+    if (!in.found && why != "notSearched" && why != "noCandidate" && why != "outsideImage" &&
+        why != "windowTooSmall")
+      ++weak;
+  }
+  const std::string threshold = fixed(part.status.threshold, 3);
+  if (found == 0) {
+    if (noCandidate + outside + weak == 0) return "nothing was searched";
+    std::string t = "no piece was found:";
+    auto add = [&](long n, const char* what) {
+      if (n) t += (t.back() == ':' ? " " : "; ") + std::to_string(n) + " " + what;
+    };
+    add(noCandidate, "searched, no candidate came back");
+    add(weak, "with candidates that were not taken");
+    add(outside, "with the search window outside the image");
+    add(notSearched, "not searched");
+    return t;
+  }
+  std::string sum;
+  double total = 0;
+  for (const vcInstanceView& in : part.instances) {
+    if (in.weight <= 0) continue;
+    total += in.share;
+    sum += (sum.empty() ? "" : ", ") + in.name + " " + fixed(in.share, 3) + " of " +
+           fixed(in.weight, 3);
+  }
+  std::vector<const vcInstanceView*> losers;
+  for (const vcInstanceView& in : part.instances)
+    if (in.weight - in.share > 0.0005) losers.push_back(&in);
+  std::stable_sort(losers.begin(), losers.end(), [](const auto* a, const auto* b) {
+    return a->weight - a->share > b->weight - b->share;
+  });
+  if (losers.size() > kNamedLosses) losers.resize(kNamedLosses);
+  std::string down;
+  for (const vcInstanceView* in : losers)
+    down += (down.empty() ? "" : ", ") + in->name + " (" +
+            (in->found ? "score " + fixed(in->score, 3) : std::string("not found")) + ", -" +
+            fixed(in->weight - in->share, 3) + ")";
+  return "score " + fixed(total, 3) + " is under the accept threshold " + threshold +
+         "; the pieces' shares (score times weight, of the weight): " + sum +
+         (down.empty() ? "" : "; pulled down most by " + down);
+}
+
 vcPartView partView(const vcFlexAlignResult& r, const vcFlexArrangement& a,
                     const std::vector<std::string>& names) {
   const std::size_t n = a.subModelIndices().size();
@@ -80,7 +144,9 @@ vcPartView partView(const vcFlexAlignResult& r, const vcFlexArrangement& a,
     vcPtrHandle<vcFlexSubModelResult> sub;
     r.getSubModelResult(long(k), sub);
     in.found = bool(sub);
+    in.weight = vcFlexArrangementHelper::subModelFraction(a, long(k));
     if (sub) {
+      in.share = in.weight * sub->score();
       in.pose = at0(sub->pose());
       in.score = sub->score();
       const vcXform<2> nominal = at0(*a.positions()[k]);
@@ -101,6 +167,7 @@ vcPartView partView(const vcFlexAlignResult& r, const vcFlexArrangement& a,
       in.status.reason = in.status.text = "found";
     part.instances.push_back(in);
   }
+  if (part.status.reason == "belowThreshold") part.status.text = underThreshold(part);
   return part;
 }
 
@@ -120,4 +187,8 @@ std::vector<vcPartView> vfRejectedView(const vcFlexAlignResultSet& results,
   std::vector<vcPartView> out;
   for (const vcFlexAlignResult& r : results.rejected()) out.push_back(partView(r, a, names));
   return out;
+}
+
+bool vfRunFound(const vcRunView& r) {
+  return std::any_of(r.parts.begin(), r.parts.end(), [](const vcPartView& p) { return p.found; });
 }

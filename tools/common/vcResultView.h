@@ -1,6 +1,7 @@
-// What a FlexAlign run found, as the tools show it: one record per result and one per instance
-// in it. The command's tables and JSON lines and the Python module's result objects are all
-// made from these records, so they agree on every number and name.
+// What a FlexAlign run found, as the tools show it: one view per result and one per instance in
+// it. The command's tables, its JSON lines (vcResultRecord.h), the teach page and the Python
+// module's result objects are all made from these views, so they agree on every number, name
+// and reason.
 #pragma once
 
 #include <string>
@@ -35,6 +36,10 @@ struct vcInstanceView {
   double scale = 0;             // factor
   double offset = 0, turn = 0;  // found pieces: off the nominal layout under the fitted part
                                 // pose, arrangement units and degrees
+  // The part's score is the sum of its pieces' shares: `weight` is the piece's part of the
+  // arrangement's features (the weights sum to 1), `share` its weight times its score (0 when
+  // not found).
+  double weight = 0, share = 0;
   vcStatusView status;
 };
 
@@ -46,8 +51,25 @@ struct vcPartView {
   double angle = 0;     // degrees
   double xScale = 0, yScale = 0, scale = 0;  // the frame's axes, and their mean
   std::vector<std::string> info;             // why a result is not found
-  vcStatusView status;                       // found, or why not
-  std::vector<vcInstanceView> instances;     // in arrangement order
+  // Found, or why not. A part under its accept threshold says what its score is made of:
+  // each piece's share and the pieces that pulled it down, or that no piece was found and why.
+  vcStatusView status;
+  std::vector<vcInstanceView> instances;  // in arrangement order
+};
+
+// One image's run: its results best first and, when none was found, the closest combinations
+// the run dropped.
+struct vcRunView {
+  std::string image;  // the file, as given
+  long width = 0, height = 0;
+  double ms = 0;  // run time
+  std::vector<vcPartView> parts;
+  std::vector<vcPartView> rejected;
+  // Once rectified: per part and instance, the longest deformation field vector over the piece
+  // (image pixels), and the rectified image's file and region (arrangement units).
+  std::vector<std::vector<double>> displacements;
+  std::string rectified;
+  vcPelRect rectifiedRegion;
 };
 
 // `names` holds one name per instance (missing ones are called "instance K").
@@ -59,3 +81,5 @@ std::vector<vcPartView> vfResultView(const vcFlexAlignResultSet& results,
 std::vector<vcPartView> vfRejectedView(const vcFlexAlignResultSet& results,
                                        const vcFlexArrangement& arrangement,
                                        const std::vector<std::string>& names);
+// True when some result of the run has its found flag set.
+bool vfRunFound(const vcRunView& r);

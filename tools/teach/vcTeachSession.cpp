@@ -12,6 +12,7 @@
 #include "tools/cli/vcCliText.h"
 #include "tools/common/vcFileBytes.h"
 #include "tools/common/vcImageFile.h"
+#include "tools/common/vcResultRecord.h"
 #include "tools/teach/vcTeachPieces.h"
 
 namespace fs = std::filesystem;
@@ -139,6 +140,7 @@ vcTeachSession::vcTeachSession(const std::string& trainImage, std::string descri
     std::error_code ec;
     if (!fs::is_directory(f, ec)) throw vcCliUsage("--images " + f + ": not a folder");
     folders_.add(f);
+    runFolders_.push_back(fs::canonical(f));
   }
   trainName_ = folders_.nameOf(trainImage);
   if (!fs::exists(description_)) return;
@@ -182,7 +184,7 @@ json vcTeachSession::start() const {
           // Kept as text so the page gets the fields in the file's order.
           {"doc", opened_.is_null() ? "" : opened_.dump()},
           {"problem", problem},
-          {"images", folders_.images()},
+          {"images", runImages()},
           {"shownSide", kVcTeachShownSide}};
 }
 
@@ -215,6 +217,19 @@ const vcPatternFile& vcTeachSession::trained(const vcTeachRequest& r, const vcCl
   return trained_;
 }
 
+std::vector<std::string> vcTeachSession::runImages() const {
+  if (runFolders_.empty()) return {trainName_};
+  std::vector<std::string> out;
+  for (const std::string& name : folders_.images()) {
+    if (vfIsOwnOutput(fs::path(name).filename().string())) continue;
+    std::error_code ec;
+    const fs::path folder = fs::weakly_canonical(folders_.path(name), ec).parent_path();
+    if (!ec && std::find(runFolders_.begin(), runFolders_.end(), folder) != runFolders_.end())
+      out.push_back(name);
+  }
+  return out;
+}
+
 json vcTeachSession::pieces(const vcTeachRequest& r) { return vfTeachPieces(read(r)); }
 
 json vcTeachSession::tryImage(const vcTeachRequest& r, const std::string& name,
@@ -225,7 +240,7 @@ json vcTeachSession::tryImage(const vcTeachRequest& r, const std::string& name,
       upload.isBound() ? upload : vfReadImage(folders_.file(name).string());
   const vcCliImageRun run =
       vfRunCliImage(p, name, img, vcPelBuffer<unsigned char>(), p.startPose, p.runParams);
-  json out = {{"run", vfCliJson(run)},
+  json out = {{"run", vfRunRecord(run)},
               {"table", vfCliTable(run)},
               {"drawing", {{"results", json::array()}, {"rejected", json::array()}}}};
   for (const vcPartView& v : run.parts)

@@ -49,7 +49,7 @@ class vcTeachSession {
 
   // What the page starts from: {"trainImage" (its name in the description), "width",
   // "height", "description" (path), "exists", "doc" (the opened description, fields in the
-  // file's order, or null), "images" (run images by name), "limits"}.
+  // file's order, or null), "images" (run images by name: runImages()), "limits"}.
   nlohmann::json start() const;
   // The trained pieces (vfTeachPieces).
   nlohmann::json pieces(const vcTeachRequest& r);
@@ -61,6 +61,11 @@ class vcTeachSession {
   // Writes the painted masks and the description, after the reader has accepted them:
   // {"saved" (path), "files" (every file written)}.
   nlohmann::json save(const vcTeachRequest& r);
+  // The images Try offers and Try all runs: those of the --images folders, without this
+  // program's own outputs (*-overlay.png, *-rectified.png); without --images, the training
+  // image alone. (Other served folders hold the training image, masks and whatever else lies
+  // beside them, screenshots included.)
+  std::vector<std::string> runImages() const;
   // An image of the folders, for the page.
   vcTeachPicture picture(const std::string& name) const;
 
@@ -75,7 +80,8 @@ class vcTeachSession {
   std::string trainName_;  // the training image as the description names it
   vcPelBuffer<unsigned char> train_;
   vcTeachFolders folders_;
-  nlohmann::ordered_json opened_;  // the existing description, or null
+  std::vector<std::filesystem::path> runFolders_;  // the --images folders, canonical
+  nlohmann::ordered_json opened_;                  // the existing description, or null
   // Mask files Save may replace: those the saved description names and those it wrote.
   std::set<std::filesystem::path> masks_;
 
