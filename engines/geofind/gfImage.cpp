@@ -1,6 +1,6 @@
 #include "engines/geofind/gfImage.h"
 
-vc_GFImageF vf_GFToFloat(const vcPelBuffer_const<unsigned char>& img) {
+VC_GF_VECTORIZE vc_GFImageF vf_GFToFloat(const vcPelBuffer_const<unsigned char>& img) {
   vc_GFImageF out(int(img.width()), int(img.height()));
   for (int y = 0; y < out.h; ++y) {
     const unsigned char* r = img.row(y);
@@ -10,7 +10,7 @@ vc_GFImageF vf_GFToFloat(const vcPelBuffer_const<unsigned char>& img) {
   return out;
 }
 
-vc_GFImageF vf_GFReduce(const vc_GFImageF& in) {
+VC_GF_VECTORIZE vc_GFImageF vf_GFReduce(const vc_GFImageF& in) {
   vc_GFImageF out(in.w / 2, in.h / 2);
   for (int y = 0; y < out.h; ++y)
     for (int x = 0; x < out.w; ++x)
@@ -19,7 +19,7 @@ vc_GFImageF vf_GFReduce(const vc_GFImageF& in) {
   return out;
 }
 
-void vf_GFSobel(const vc_GFImageF& in, vc_GFImageF& gx, vc_GFImageF& gy) {
+VC_GF_VECTORIZE void vf_GFSobel(const vc_GFImageF& in, vc_GFImageF& gx, vc_GFImageF& gy) {
   gx = vc_GFImageF(in.w, in.h);
   gy = vc_GFImageF(in.w, in.h);
   for (int y = 1; y + 1 < in.h; ++y) {

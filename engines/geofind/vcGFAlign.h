@@ -104,6 +104,12 @@ class vc_GFPattern {
   float trainedCoarseGrain() const;
   // Train algorithm mask used (1 coarse only, 2 also fine); 0 when untrained.
   long trainedAlgorithm() const;
+  // When cleared, training leaves out the blurred scales (vc_GFScale) that the fine fit
+  // matches soft images with, about three fifths of a training's work: for a pattern trained
+  // only to read its information (getInfo), which they do not change. A pattern trained so
+  // still runs, matching every image as if sharp. Set by default.
+  void trainBlurredScales(bool v) { trainBlurredScales_ = v; }
+  bool trainBlurredScales() const { return trainBlurredScales_; }
 
   // Reference point of the pattern, in pattern coordinates.
   void origin(const vcVector<2>& p);
@@ -128,6 +134,7 @@ class vc_GFPattern {
   bool ignorePolarity_ = false;
   double elasticity_ = 0.0;
   bool autoSelectGrainLimits_ = true;
+  bool trainBlurredScales_ = true;
   float fineGrain_ = 1.0f;
   float coarseGrain_ = 4.0f;
   vcVector<2> origin_;
