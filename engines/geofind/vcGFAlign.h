@@ -24,7 +24,9 @@
 #include "platform/diag/vcDiagFwd.h"
 
 class vc2Wireframe;
+class vcArchive;
 class vcGraphicList;
+class vcGFAlignPattern;
 struct vc_GFModel;
 
 // Engine errors. Every failure carries a message stating the violated rule.
@@ -128,6 +130,8 @@ class vc_GFPattern {
   std::vector<vcVector<2>> finePoints() const;
   // Extent of the trained pattern in training image pixels.
   vcPelRect trainRegion() const;
+
+  friend vcArchive& operator||(vcArchive& ar, vcGFAlignPattern& p);
 
  protected:
   std::shared_ptr<const vc_GFModel> model_;
@@ -326,3 +330,9 @@ class vcGFAlignPattern : public vc_GFPattern {
  private:
   vcXform<2> patternFromTrainPixel_(const vcGFAlignRunParams& params) const;
 };
+
+// Stores or loads the pattern: its settings and, when trained, the trained model (every
+// stage's edge points), so that a loaded pattern runs as the stored one did without training
+// again. Loading checks what it reads and throws vcArchive::Errors on damaged data, leaving `p`
+// as it was.
+vcArchive& operator||(vcArchive& ar, vcGFAlignPattern& p);
