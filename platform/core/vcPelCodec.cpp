@@ -108,20 +108,24 @@ class BitWriter {
 class BitReader {
  public:
   BitReader(const std::uint8_t* p, std::size_t n) : p_(p), n_(n) { refill(); }
-  // Zeros before the next one, which is consumed too.
-  int unary() {
+  // One error's code for Rice parameter k: q zeros, a one and k bits make (q << k) + the bits;
+  // kEscape zeros and a one are followed by the error in 8 bits.
+  int rice(int k) {
     if (buf_ == 0) damaged();  // only padding or nothing left
-    const int z = std::countl_zero(buf_);
-    if (z >= bits_) damaged();
-    consume(z + 1);
-    return z;
-  }
-  std::uint32_t bits(int n) {
-    if (n == 0) return 0;
-    if (n > bits_) damaged();
-    const std::uint32_t v = std::uint32_t(buf_ >> (64 - n));
+    const int q = std::countl_zero(buf_);
+    int n, u;
+    if (q < kEscape) {
+      n = q + 1 + k;
+      u = (q << k) | (k ? int((buf_ << (q + 1)) >> (64 - k)) : 0);
+    } else if (q == kEscape) {
+      n = kEscape + 9;
+      u = int((buf_ << (kEscape + 1)) >> 56);
+    } else {
+      damaged();
+    }
+    if (n > bits_ || u > 255) damaged();
     consume(n);
-    return v;
+    return u;
   }
   // Bytes holding any consumed bit.
   std::size_t bytesUsed() const { return (pos_ * 8 - std::size_t(bits_) + 7) / 8; }
@@ -199,17 +203,7 @@ struct Decoder {
   Decoder(const std::uint8_t* code, std::size_t size) : in(code, size) {}
   [[gnu::always_inline]] void operator()(long x, int a, int b, int c, int d) {
     Context& cx = ctx[std::size_t(contextOf(table, a, b, c, d))];
-    const int k = cx.k();
-    const int q = in.unary();
-    int u;
-    if (q < kEscape) {
-      u = (q << k) | int(in.bits(k));
-      if (u > 255) damaged();
-    } else if (q == kEscape) {
-      u = int(in.bits(8));
-    } else {
-      damaged();
-    }
+    const int u = in.rice(cx.k());
     row[x] = static_cast<unsigned char>(unfold(u, predict(a, b, c)));
     cx.update(u);
   }
