@@ -67,7 +67,9 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
   const float thr = std::max(4.0f, 0.15f * maxMag);
   std::vector<EdgeCand> out;
   auto proj = [&](float px, float py, float nx, float ny) {
-    return gx.sample(px, py) * nx + gy.sample(px, py) * ny;
+    float sx, sy;
+    gx.sample2(gy, px, py, sx, sy);
+    return sx * nx + sy * ny;
   };
   for (int y = border; y + border < h; ++y) {
     for (int x = border; x + border < w; ++x) {
@@ -107,7 +109,8 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
         if (std::fabs(d) < 0.005f) break;
       }
       if (!ok || std::fabs(px - x) > 1.0f || std::fabs(py - y) > 1.0f) continue;
-      const float sx = gx.sample(px, py), sy = gy.sample(px, py);
+      float sx, sy;
+      gx.sample2(gy, px, py, sx, sy);
       const float sm = magnitude(sx, sy);
       if (sm < 0.5f * thr) continue;
       nx = sx / sm;
@@ -117,7 +120,8 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
         bool stable = true;
         for (float s : {-1.5f, 1.5f}) {
           const float qx = px - s * ny, qy = py + s * nx;
-          const float ux = gx.sample(qx, qy), uy = gy.sample(qx, qy);
+          float ux, uy;
+          gx.sample2(gy, qx, qy, ux, uy);
           const float um = magnitude(ux, uy);
           if (um < 0.5f * sm || (ux * nx + uy * ny) < 0.9f * um) stable = false;
         }
@@ -137,12 +141,15 @@ inline long long cellOf(float v, float g) {
 }
 
 // The cells of a square grid of `g` pixels that hold edge candidates, numbered densely over the
-// candidates' bounding box: cell[i] is candidate i's.
+// candidates' bounding box: cell[i] is candidate i's. Rebuilt for each grid in the same storage.
 struct CellGrid {
-  std::vector<std::size_t> cell;
+  template <class T>
+  using Buffer = std::vector<T, vc_GFNoInit<T>>;
+  Buffer<long long> cx, cy;
+  Buffer<std::size_t> cell;
   std::size_t size = 0;
-  CellGrid(const std::vector<EdgeCand>& in, float g) {
-    std::vector<long long> cx(in.size()), cy(in.size());
+  void build(const std::vector<EdgeCand>& in, float g) {
+    cx.resize(in.size()), cy.resize(in.size()), cell.resize(in.size());
     long long x0 = 0, y0 = 0, x1 = -1, y1 = -1;
     for (std::size_t i = 0; i < in.size(); ++i) {
       cx[i] = cellOf(in[i].x, g), cy[i] = cellOf(in[i].y, g);
@@ -152,7 +159,6 @@ struct CellGrid {
     }
     const long long cols = x1 - x0 + 1;
     size = std::size_t(cols * (y1 - y0 + 1));
-    cell.resize(in.size());
     for (std::size_t i = 0; i < in.size(); ++i)
       cell[i] = std::size_t((cy[i] - y0) * cols + (cx[i] - x0));
   }
@@ -166,8 +172,9 @@ std::vector<EdgeCand> thin(const std::vector<EdgeCand>& in, float grain, std::si
   float g = std::max(1.0f, grain);
   std::vector<std::uint32_t> stamp;  // the pass that last counted each cell
   std::uint32_t pass = 0;
+  CellGrid grid;
   for (;;) {
-    const CellGrid grid(in, g);
+    grid.build(in, g);
     if (stamp.size() < grid.size) stamp.resize(grid.size, 0);
     ++pass;
     std::size_t cells = 0;
@@ -245,8 +252,11 @@ VC_GF_VECTORIZE void gaussianBlur(vc_GFImageF& img, double sigma) {
   for (int y = 0; y < h; ++y) {
     const float* src = &img.p[std::size_t(y) * w];
     for (int x = -r; x < w + r; ++x) padded[std::size_t(x + r)] = src[std::clamp(x, 0, w - 1)];
+    // The first tap is assigned where the old loop added it to 0: the same value, as no
+    // product of a weight and a grey level is -0.
     float* out = &t.p[std::size_t(y) * w];
-    for (int i = 0; i <= 2 * r; ++i) {
+    for (int x = 0; x < w; ++x) out[x] = k[0] * padded[std::size_t(x)];
+    for (int i = 1; i <= 2 * r; ++i) {
       const float ki = k[std::size_t(i)];
       const float* in = &padded[std::size_t(i)];
       for (int x = 0; x < w; ++x) out[x] += ki * in[x];
@@ -254,8 +264,9 @@ VC_GF_VECTORIZE void gaussianBlur(vc_GFImageF& img, double sigma) {
   }
   for (int y = 0; y < h; ++y) {
     float* out = &img.p[std::size_t(y) * w];
-    std::fill(out, out + w, 0.0f);
-    for (int i = -r; i <= r; ++i) {
+    const float* first = &t.p[std::size_t(std::clamp(y - r, 0, h - 1)) * w];
+    for (int x = 0; x < w; ++x) out[x] = k[0] * first[x];
+    for (int i = -r + 1; i <= r; ++i) {
       const float ki = k[std::size_t(i + r)];
       const float* in = &t.p[std::size_t(std::clamp(y + i, 0, h - 1)) * w];
       for (int x = 0; x < w; ++x) out[x] += ki * in[x];
