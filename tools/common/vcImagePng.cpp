@@ -81,6 +81,11 @@ void readPixels(PngRead& r) {
   if ((channels != 1 && channels != 3) || (outDepth != 8 && outDepth != 16))
     png_error(png, "unexpected pixel layout");
   r.out = vcPelBuffer<unsigned char>(long(w), long(h));
+  if (passes == 1 && channels == 1 && outDepth == 8) {
+    // 8-bit grey is what it reads to: rows go straight into the image.
+    for (png_uint_32 y = 0; y < h; ++y) png_read_row(png, r.out.row(long(y)), nullptr);
+    return;
+  }
   if (passes == 1) {
     r.pixels.resize(rowBytes);
     for (png_uint_32 y = 0; y < h; ++y) {
