@@ -303,7 +303,7 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
   }
   tool.clean_();
   tool.trainParams_ = loaded;
-  tool.subModel_ = subModel;
+  tool.subModel_.swap(subModel);
   if (engine == eGeofindEngine) {
     tool.gfPattern_ = new vcGFAlignPattern(pattern);
     tool.trained_ = true;

@@ -95,9 +95,14 @@ class vcArchive {
   void keepAlive(const vcRepBase* obj) { keptAlive_.emplace_back(obj); }
   std::map<const vcPersistent*, std::uint32_t>& storedPointers() { return stored_; }
   // Pixel buffers exchanged through this archive, in order, so that one equal to an earlier
-  // one is stored as a reference to it (used by the pixel buffers' own exchange). The index
-  // maps a hash of the pixels to the buffers that have it.
-  std::vector<vcPelBuffer_const<unsigned char>>& pelBuffers() { return pels_; }
+  // one is stored as a reference to it (used by the pixel buffers' own exchange). A loaded one
+  // is `shared` when it was loaded read-only, so a later read-only reference may share its
+  // pixels. The index maps a hash of the pixels to the buffers that have it.
+  struct PelEntry {
+    vcPelBuffer_const<unsigned char> pels;
+    bool shared = false;
+  };
+  std::vector<PelEntry>& pelBuffers() { return pels_; }
   std::multimap<std::uint64_t, std::size_t>& pelIndex() { return pelIndex_; }
 
  private:
@@ -110,7 +115,7 @@ class vcArchive {
   std::vector<vcPersistent*> loaded_;
   std::vector<vcPtrHandle_const<vcRepBase>> keptAlive_;
   std::map<const vcPersistent*, std::uint32_t> stored_;
-  std::vector<vcPelBuffer_const<unsigned char>> pels_;
+  std::vector<PelEntry> pels_;
   std::multimap<std::uint64_t, std::size_t> pelIndex_;
 };
 

@@ -163,19 +163,18 @@ std::uint64_t pelHash(const vcPelBuffer_const<unsigned char>& img) {
   return h;
 }
 
-// The index of an earlier buffer of `ar` with the same size and pixels, or -1; remembers
+// The index of an earlier buffer of `ar` with the same window and pixels, or -1; remembers
 // `img` for the buffers that follow.
 long earlierEqual(vcArchive& ar, const vcPelBuffer_const<unsigned char>& img) {
   const std::uint64_t h = pelHash(img);
   auto& buffers = ar.pelBuffers();
   const auto range = ar.pelIndex().equal_range(h);
   for (auto it = range.first; it != range.second; ++it) {
-    const vcPelBuffer_const<unsigned char>& e = buffers[it->second];
-    if (e.width() == img.width() && e.height() == img.height() && vfPelEqual(e, img))
-      return static_cast<long>(it->second);
+    const vcPelBuffer_const<unsigned char>& e = buffers[it->second].pels;
+    if (e.window() == img.window() && vfPelEqual(e, img)) return static_cast<long>(it->second);
   }
   ar.pelIndex().emplace(h, buffers.size());
-  buffers.push_back(img);
+  buffers.push_back({img, false});
   return -1;
 }
 
@@ -206,8 +205,10 @@ void storePels(vcArchive& ar, const vcPelBuffer<unsigned char>& img, unsigned ch
 }
 
 // The pixels of a loaded buffer of the stored window, checked against what the remaining bytes
-// can hold before anything is allocated.
-vcPelBuffer<unsigned char> loadPels(vcArchive& ar, const vcPelRect& win, unsigned char version) {
+// can hold before anything is allocated. A `readOnly` buffer equal to an earlier read-only one
+// shares its pixels: references then cost no memory, however many a damaged archive holds.
+vcPelBuffer<unsigned char> loadPels(vcArchive& ar, const vcPelRect& win, unsigned char version,
+                                    bool readOnly) {
   const std::uint64_t pixels = std::uint64_t(win.width()) * std::uint64_t(win.height());
   unsigned char form = eRows;
   if (version > 0) ar || form;
@@ -215,12 +216,15 @@ vcPelBuffer<unsigned char> loadPels(vcArchive& ar, const vcPelRect& win, unsigne
     unsigned int index = 0;
     ar || index;
     auto& buffers = ar.pelBuffers();
-    if (index >= buffers.size() || buffers[index].width() != win.width() ||
-        buffers[index].height() != win.height())
+    if (index >= buffers.size() || buffers[index].pels.window() != win)
       throw vcArchive::BadData("archive holds a reference to a missing image");
-    // Its own pixels, as every loaded buffer owns: the archive's list keeps only the first.
-    vcPelBuffer<unsigned char> loaded(win, 1);
-    vfPelCopy(buffers[index], loaded);
+    vcPelBuffer<unsigned char> loaded;
+    if (readOnly && buffers[index].shared) {
+      static_cast<vcPelBuffer_const<unsigned char>&>(loaded) = buffers[index].pels;
+    } else {
+      loaded = vcPelBuffer<unsigned char>(win, 1);
+      vfPelCopy(buffers[index].pels, loaded);
+    }
     return loaded;
   }
   vcPelBuffer<unsigned char> loaded;
@@ -243,35 +247,43 @@ vcPelBuffer<unsigned char> loadPels(vcArchive& ar, const vcPelRect& win, unsigne
   } else {
     throw vcArchive::BadData("archive holds an unknown image form");
   }
-  if (version > 0) ar.pelBuffers().push_back(loaded);
+  if (version > 0) ar.pelBuffers().push_back({loaded, readOnly});
   return loaded;
 }
 
 }  // namespace
 
+namespace {
+
 // Version 1 codes the pixels, and stores a buffer equal to an earlier one of the same archive
 // as a reference to it; version 0 (raw rows) still loads.
-vcArchive& operator||(vcArchive& ar, vcPelBuffer<unsigned char>& img) {
+void exchangePels(vcArchive& ar, vcPelBuffer<unsigned char>& img, bool readOnly) {
   const unsigned char version = vfExchangeVersion(ar, 1, 1, "vcPelBuffer");
   bool bound = img.isBound();
   ar || bound;
   if (!bound) {
     if (ar.isLoading()) img = vcPelBuffer<unsigned char>();
-    return ar;
+    return;
   }
   vcPelRect win = img.window();
   vcXform<2> client = img.clientFromImageXform();
   ar || win || client;
   if (ar.isStoring()) {
     storePels(ar, img, version);
-    return ar;
+    return;
   }
   if (win.width() <= 0 || win.height() <= 0 || win.width() > (1l << 30) ||
       win.height() > (1l << 30))
     throw vcArchive::BadData("archive holds an invalid image size");
-  vcPelBuffer<unsigned char> loaded = loadPels(ar, win, version);
+  vcPelBuffer<unsigned char> loaded = loadPels(ar, win, version, readOnly);
   loaded.clientFromImageXform(client);
   img = loaded;
+}
+
+}  // namespace
+
+vcArchive& operator||(vcArchive& ar, vcPelBuffer<unsigned char>& img) {
+  exchangePels(ar, img, false);
   return ar;
 }
 
@@ -279,7 +291,7 @@ vcArchive& operator||(vcArchive& ar, vcPelBuffer_const<unsigned char>& img) {
   // Storing only reads the pixels; the non-const view exists solely to share the code above.
   vcPelBuffer<unsigned char> view;
   static_cast<vcPelBuffer_const<unsigned char>&>(view) = img;
-  ar || view;
+  exchangePels(ar, view, true);
   if (ar.isLoading()) img = view;
   return ar;
 }

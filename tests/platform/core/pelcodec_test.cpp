@@ -1,6 +1,6 @@
 // The archives' pixel code and what pixel buffers do with it: every image comes back exactly,
-// smooth and flat images get small, a damaged code is refused, equal buffers are stored once,
-// and buffers of the first archive version still load.
+// smooth and flat images get small, a damaged code is refused, equal buffers are stored once
+// (and loaded once where read-only), and buffers of the first archive version still load.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -110,7 +110,14 @@ TEST(PelCodec, ArchivesStoreEqualImagesOnceAndLoadTheFirstVersion) {
   EXPECT_EQ(in.remaining(), 0u);
   EXPECT_TRUE(vfPelEqual(backA, a) && vfPelEqual(backSame, a) && vfPelEqual(backOther, other));
   EXPECT_EQ(backSame.clientFromImageXform(), same.clientFromImageXform());
-  EXPECT_FALSE(backSame.sharesPixelsWith(backA));  // a loaded buffer owns its pixels
+  EXPECT_FALSE(backSame.sharesPixelsWith(backA));  // a writable buffer owns its pixels
+  // Read-only ones share: however many references an archive holds, they cost no pixels.
+  vcArchive inConst(twice.bytes());
+  vcPelBufferU8_const constA, constSame, constOther;
+  inConst || constA || constSame || constOther;
+  EXPECT_TRUE(constSame.sharesPixelsWith(constA));
+  EXPECT_TRUE(vfPelEqual(constSame, a));
+  EXPECT_EQ(constSame.clientFromImageXform(), same.clientFromImageXform());
   // The repeat costs its header (window and client transform) and a reference, not its
   // pixels' code.
   vcArchive alone;
