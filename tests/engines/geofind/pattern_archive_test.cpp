@@ -11,7 +11,8 @@
 #include "tools/common/vcSampleImages.h"
 #include "vcDofData.h"
 
-namespace {
+// A named namespace: the sanitizer trees build tests in unity batches.
+namespace vcGeofindArchiveTest {
 
 const vcXform<2> kTrainPose(vcMatrix<2>(), vcVector<2>(80, 80));
 
@@ -98,4 +99,4 @@ TEST(GeofindArchive, DamagedDataIsRefusedAndChangesNothing) {
       [&] { return !target.isTrained() && target.origin() == vcVector<2>(7, 7); });
 }
 
-}  // namespace
+}  // namespace vcGeofindArchiveTest

@@ -5,7 +5,8 @@
 #include "engines/geofind/vcGFAlign.h"
 #include "tools/common/vcSampleImages.h"
 
-namespace {
+// A named namespace: the sanitizer trees build tests in unity batches.
+namespace vcGeofindTrainTest {
 
 TEST(GeofindTrain, WithoutBlurredScalesTheInformationIsTheSame) {
   vcSampleRender r;
@@ -34,4 +35,4 @@ TEST(GeofindTrain, WithoutBlurredScalesTheInformationIsTheSame) {
   }
 }
 
-}  // namespace
+}  // namespace vcGeofindTrainTest

@@ -13,7 +13,8 @@
 #include "platform/core/vcPelCodec.h"
 #include "platform/core/vcShapes.h"
 
-namespace {
+// A named namespace: the sanitizer trees build tests in unity batches.
+namespace vcPelCodecTest {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -141,4 +142,4 @@ TEST(PelCodec, ArchivesStoreEqualImagesOnceAndLoadTheFirstVersion) {
   EXPECT_EQ(in0.remaining(), 0u);
 }
 
-}  // namespace
+}  // namespace vcPelCodecTest
