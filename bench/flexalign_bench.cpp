@@ -7,15 +7,19 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "bench/vcBenchCollector.h"
 #include "bench/vcBenchScenes.h"
 #include "tools/common/vcFlexSample.h"
 #include "tools/common/vcPhotoEval.h"
+#include "tools/common/vcLargePhotoScene.h"
+#include "tools/common/vcPatternFile.h"
 #include "vcFlexAlignTool.h"
 
 namespace {
@@ -340,6 +344,109 @@ void accuracy(int n, D::RunStrategy strategy, const char* name) {
       name, found, n, pieces, expected, std::sqrt(se / p), worst, std::sqrt(sa / p));
 }
 
+// A part at a 12-megapixel camera's resolution (vcLargePhotoScene.h: eight pieces cut from a
+// photograph scaled to 4000 x 3000): trained, saved as a pattern file, loaded and run, each a
+// case of its own. Built on first use; left out without the photographs.
+struct Large4000 {
+  vcLargePhotoScene scene = vfMakeLargePhotoScene();
+  vcFlexAlignPattern trained;
+  vcPatternFile file;
+  std::vector<std::uint8_t> bytes;
+  Large4000() {
+    trained.train(scene.part.arrangement, scene.trainParams);
+    file = vfPatternFileOf(trained);
+    file.runParams = scene.runParams;
+    bytes = vfPatternFileBytes(file);
+  }
+};
+
+const Large4000& large4000() {
+  static const Large4000 l;
+  return l;
+}
+
+const Large4000* large4000(benchmark::State& st) {
+  if (vfHavePhotos()) return &large4000();
+  st.SkipWithError("the skimage sample photographs are missing (python3-skimage)");
+  return nullptr;
+}
+
+void BM_Large4000Train(benchmark::State& st) {
+  const Large4000* l = large4000(st);
+  if (!l) return;
+  for (auto _ : st) {
+    vcFlexAlignPattern p;
+    p.train(l->scene.part.arrangement, l->scene.trainParams);
+    benchmark::DoNotOptimize(p);
+  }
+}
+
+void BM_Large4000Save(benchmark::State& st) {
+  const Large4000* l = large4000(st);
+  if (!l) return;
+  std::size_t bytes = 0;
+  for (auto _ : st) bytes = vfPatternFileBytes(l->file).size();
+  st.counters["file_bytes"] = double(bytes);
+}
+
+void BM_Large4000Load(benchmark::State& st) {
+  const Large4000* l = large4000(st);
+  if (!l) return;
+  for (auto _ : st) {
+    vcPatternFile p = vfPatternFileFromBytes(l->bytes, "large.fxp");
+    benchmark::DoNotOptimize(p);
+  }
+}
+
+// The loaded pattern's run; counts the pieces found within 1 px of their truth.
+void BM_Large4000Run(benchmark::State& st) {
+  const Large4000* l = large4000(st);
+  if (!l) return;
+  static const vcPatternFile loaded = vfPatternFileFromBytes(l->bytes, "large.fxp");
+  const vcLargePhotoScene& s = l->scene;
+  long found = 0;
+  for (auto _ : st) {
+    vcFlexAlignResultSet rs;
+    loaded.pattern.run(s.run.image, vc2XformLinear(s.start), {}, s.runParams, rs);
+    found = 0;
+    if (rs.results().empty()) continue;
+    const vcFlexAlignResult& r = rs.results()[0];
+    for (std::size_t j = 0; j < r.positionIndices().size(); ++j) {
+      const vcXform<2>& truth = s.run.truth[std::size_t(r.positionIndices()[j])];
+      found +=
+          r.subModelResults()[j]->pose().mapPoint({0, 0}).distance(truth.mapPoint({0, 0})) < 1.0;
+    }
+  }
+  st.counters["pieces_found"] = double(found);
+}
+
+BENCHMARK(BM_Large4000Train)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large4000Save)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large4000Load)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large4000Run)->Unit(benchmark::kMillisecond);
+
+// Wall time, and CPU time (the steadier on a shared machine), of each step.
+void reportLarge4000(vcBenchCollector& rep) {
+  if (!vfHavePhotos()) return;
+  const char* steps[] = {"Train", "Save", "Load", "Run"};
+  double t[4], cpu[4];
+  for (int i = 0; i < 4; ++i) {
+    t[i] = rep.t[std::string("BM_Large4000") + steps[i]];
+    cpu[i] = rep.cpu[std::string("BM_Large4000") + steps[i]];
+  }
+  const double kb = double(large4000().bytes.size()) / 1000.0;
+  std::printf(
+      "4000 x 3000, eight pieces of a photograph: train %.1f ms (CPU %.1f; goal <= 1000), "
+      "pattern file %.0f kB (goal <= 1000), save %.1f ms (CPU %.1f), load %.1f ms (CPU %.1f; "
+      "goal <= 50), run %.1f ms (CPU %.1f; goal <= 100)\n",
+      t[0], cpu[0], kb, t[1], cpu[1], t[2], cpu[2], t[3], cpu[3]);
+  std::printf(
+      "RESULT case=large4000x3000 train_ms=%.2f train_cpu_ms=%.2f file_kb=%.1f save_ms=%.2f "
+      "load_ms=%.2f load_cpu_ms=%.2f run_ms=%.2f run_cpu_ms=%.2f goal_train_ms=1000 "
+      "goal_file_kb=1000 goal_load_ms=50 goal_run_ms=100\n",
+      t[0], cpu[0], kb, t[1], t[2], cpu[2], t[3], cpu[3]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -392,6 +499,7 @@ int main(int argc, char** argv) {
   std::printf("1000 instances, locally fixtured: %.1f ms per run (%.3f ms per instance)\n", many,
               many / 1000);
   std::printf("RESULT case=instances1000 ms=%.2f ms_per_instance=%.4f\n", many, many / 1000);
+  reportLarge4000(rep);
   accuracy(40, D::eIndependentSubModels, "independent");
   accuracy(40, D::eLocallyFixturedSubModels, "locally_fixtured");
   if (vfHavePhotos()) {

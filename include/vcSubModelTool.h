@@ -48,7 +48,8 @@ class vc_SubModelTool {
   static constexpr long kMinSearchSize = 3;
 
   vc_SubModelTool();
-  // A copy trains engine objects of its own from the source's sub-model and parameters.
+  // A copy has engine objects of its own, holding the source's trained model (training is
+  // deterministic, so this is the model training anew would build).
   vc_SubModelTool(const vc_SubModelTool& o);
   vc_SubModelTool& operator=(const vc_SubModelTool& o);
   // A move hands the engine objects over without training them again (the constructor

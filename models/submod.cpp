@@ -273,6 +273,8 @@ void vcFlexSubModel::updateDerived_() {
 void vcFlexSubModel::extractSymmetry_() {
   try {
     vcGFAlignPattern pattern;
+    // The symmetry is read from the sharp level-0 edges; the blurred scales would only cost.
+    pattern.trainBlurredScales(false);
     if (modelType_ == vcFlexModelDefs::eImage) {
       if (mask_.isBound())
         pattern.train(image_, mask_, 1, nullptr, 0);

@@ -1,5 +1,6 @@
 // Sub-model tool: data, training, copying, comparison and persistence.
 
+#include <algorithm>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -81,8 +82,13 @@ void vc_SubModelTool::assign_(const vc_SubModelTool& o) {
   trainParams_ =
       o.trainParams_ ? o.trainParams_->clone() : vcPtrHandle<vcFlexSubModelTrainParams>();
   subModel_ = o.subModel_;
-  // Engine objects are never shared: the copy trains its own.
-  if (o.isTrained() && trainParams_) train(subModel_, *trainParams_, nullptr, 0);
+  // Engine objects are never shared, but their trained data is immutable (runs change nothing
+  // in it), so the copy's own engine objects share it: the model that training again from the
+  // same sub-model and parameters would build, without the cost.
+  if (o.isTrained()) {
+    if (o.corModel_) corModel_ = new vc_PatCorModel<unsigned char>(*o.corModel_);
+    if (o.gfPattern_) gfPattern_ = new vcGFAlignPattern(*o.gfPattern_);
+  }
   trainTime_ = o.trainTime_;
   trained_ = o.trained_;
 }
@@ -238,23 +244,73 @@ bool vc_SubModelTool::operator==(const vc_SubModelTool& o) const {
   return true;
 }
 
+namespace {
+
+// What a version 1 archive holds besides the parameters and the sub-model: the trained Geofind
+// pattern, or nothing (a blank sub-model, an untrained tool, or a correlation model, which is
+// trained again from the sub-model on loading).
+enum StoredEngine : unsigned char { eNoEngine = 0, eGeofindEngine = 1 };
+
+// A loaded Geofind pattern must be the one its parameters train, or a run would silently use
+// another model than the file says.
+bool matches(const vcGFAlignPattern& g, const vcFlexSubModelTrainParams& params) {
+  const auto* p = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&params);
+  if (!p || !g.isTrained()) return false;
+  const long algorithm = (p->algorithms() & vcFlexSubModelGfndDefs::eGeofind) ? 2 : 1;
+  return g.ignorePolarity() == p->ignorePolarity() && g.elasticity() == p->elasticity() &&
+         g.autoSelectGrainLimits() == p->autoSelectGrainLimits() &&
+         g.fineGrainLimit() == std::min(float(p->coarseGrainLimit()), float(p->fineGrainLimit())) &&
+         g.coarseGrainLimit() ==
+             std::max(float(p->coarseGrainLimit()), float(p->fineGrainLimit())) &&
+         g.trainedAlgorithm() == algorithm;
+}
+
+}  // namespace
+
+// Version 0 holds the parameters and the sub-model, and a loaded tool is trained again from
+// them. Version 1 adds the trained flag, the train time and the trained Geofind pattern, so
+// that loading costs what reading the model costs instead of a training.
 vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
-  unsigned char version = 0;
+  unsigned char version = 1;
   ar || version;
-  if (version != 0) throw vcArchive::UnknownVersion("submodtl", __LINE__);
+  if (version > 1) throw vcArchive::UnknownVersion("submodtl", __LINE__);
   vcFlexSubModelTrainParams* params = tool.trainParams_.ptr();
   serializePointer(ar, nullptr, params);
-  if (ar.isLoading()) {
-    vcPtrHandle<vcFlexSubModelTrainParams> loaded(params);
-    vcFlexSubModel subModel(std::string{});
-    ar || subModel;
-    // The engines are not archived: a loaded tool is trained from what was read.
-    tool.clean_();
-    tool.trainParams_ = loaded;
-    tool.subModel_ = subModel;
-    tool.retrain_();
-  } else {
+  if (ar.isStoring()) {
     ar || tool.subModel_;
+    bool trained = tool.isTrained();
+    unsigned char engine = trained && tool.gfPattern_ ? eGeofindEngine : eNoEngine;
+    ar || trained || tool.trainTime_ || engine;
+    if (engine == eGeofindEngine) ar || *tool.gfPattern_;
+    return ar;
+  }
+  vcPtrHandle<vcFlexSubModelTrainParams> loaded(params);
+  vcFlexSubModel subModel(std::string{});
+  ar || subModel;
+  bool trained = true;
+  double trainTime = 0.0;
+  unsigned char engine = eNoEngine;
+  vcGFAlignPattern pattern;
+  if (version == 1) {
+    ar || trained || trainTime || engine;
+    if (engine > eGeofindEngine) throw vcArchive::BadData("submodtl: unknown engine");
+    if (engine == eGeofindEngine) {
+      ar || pattern;
+      if (!trained || !loaded || subModel.modelType() == vcFlexModelDefs::eBlank ||
+          !matches(pattern, *loaded))
+        throw vcArchive::BadData("submodtl: the stored Geofind pattern does not match the tool");
+    }
+  }
+  tool.clean_();
+  tool.trainParams_ = loaded;
+  tool.subModel_.swap(subModel);
+  if (engine == eGeofindEngine) {
+    tool.gfPattern_ = new vcGFAlignPattern(pattern);
+    tool.trained_ = true;
+    tool.trainTime_ = trainTime;
+  } else if (trained) {
+    // Nothing stored to run with: trained from what was read, as version 0 always is.
+    tool.retrain_();
   }
   return ar;
 }

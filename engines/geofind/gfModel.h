@@ -67,6 +67,7 @@ struct vc_GFTrainSettings {
   bool ignorePolarity = false;
   double elasticity = 0.0;
   bool autoSelect = true;
+  bool blurredScales = true;
   float fineGrain = 1.0f;
   float coarseGrain = 4.0f;
   long algorithm = 1;

@@ -1,8 +1,9 @@
 // Training: edge points per pyramid level from an image, or synthesised along wireframes.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <span>
 #include <string>
-#include <unordered_map>
 
 #include "engines/geofind/gfImage.h"
 #include "engines/geofind/gfModel.h"
@@ -27,6 +28,22 @@ struct EdgeCand {
 // focus. A run picks the nearest and smooths its own image by the rest.
 constexpr double kScaleSigmas[] = {1.0, 1.5, 2.25, 3.4};
 
+// |(x, y)| as hypotf computes it (in double, rounded once): the same bits, without a library
+// call per pixel, so the loop over the whole window vectorizes.
+inline float magnitude(float x, float y) {
+  return float(std::sqrt(double(x) * double(x) + double(y) * double(y)));
+}
+
+// mag = |(gx, gy)| per pixel; returns the largest.
+VC_GF_VECTORIZE float magnitudes(const vc_GFImageF& gx, const vc_GFImageF& gy, vc_GFImageF& mag) {
+  float maxMag = 0.0f;
+  for (std::size_t i = 0; i < mag.p.size(); ++i) {
+    mag.p[i] = magnitude(gx.p[i], gy.p[i]);
+    maxMag = std::max(maxMag, mag.p[i]);
+  }
+  return maxMag;
+}
+
 // Width of a gradient profile from three samples one pixel apart around its peak: for a
 // Gaussian profile of variance s^2 the outer samples are exp(-1/(2 s^2)) of the centre one.
 float profileWidth2(float fm, float f0, float fp) {
@@ -46,15 +63,13 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
   vf_GFSobel(img, gx, gy);
   const int w = img.w, h = img.h;
   vc_GFImageF mag(w, h);
-  float maxMag = 0.0f;
-  for (std::size_t i = 0; i < mag.p.size(); ++i) {
-    mag.p[i] = std::hypot(gx.p[i], gy.p[i]);
-    maxMag = std::max(maxMag, mag.p[i]);
-  }
+  const float maxMag = magnitudes(gx, gy, mag);
   const float thr = std::max(4.0f, 0.15f * maxMag);
   std::vector<EdgeCand> out;
   auto proj = [&](float px, float py, float nx, float ny) {
-    return gx.sample(px, py) * nx + gy.sample(px, py) * ny;
+    float sx, sy;
+    gx.sample2(gy, px, py, sx, sy);
+    return sx * nx + sy * ny;
   };
   for (int y = border; y + border < h; ++y) {
     for (int x = border; x + border < w; ++x) {
@@ -94,8 +109,9 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
         if (std::fabs(d) < 0.005f) break;
       }
       if (!ok || std::fabs(px - x) > 1.0f || std::fabs(py - y) > 1.0f) continue;
-      const float sx = gx.sample(px, py), sy = gy.sample(px, py);
-      const float sm = std::hypot(sx, sy);
+      float sx, sy;
+      gx.sample2(gy, px, py, sx, sy);
+      const float sm = magnitude(sx, sy);
       if (sm < 0.5f * thr) continue;
       nx = sx / sm;
       ny = sy / sm;
@@ -104,8 +120,9 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
         bool stable = true;
         for (float s : {-1.5f, 1.5f}) {
           const float qx = px - s * ny, qy = py + s * nx;
-          const float ux = gx.sample(qx, qy), uy = gy.sample(qx, qy);
-          const float um = std::hypot(ux, uy);
+          float ux, uy;
+          gx.sample2(gy, qx, qy, ux, uy);
+          const float um = magnitude(ux, uy);
           if (um < 0.5f * sm || (ux * nx + uy * ny) < 0.9f * um) stable = false;
         }
         if (!stable) continue;
@@ -116,26 +133,67 @@ std::vector<EdgeCand> extractEdges(const vc_GFImageF& img, const std::vector<std
   return out;
 }
 
-// Keeps the strongest point per grid cell of `grain` pixels, widening the grid until at most
-// `cap` points remain.
+// floor(v / g) as the grid has always been drawn (in float); candidates lie at positive
+// coordinates, where truncation is the floor without a library call.
+inline long long cellOf(float v, float g) {
+  const float q = v / g;
+  return q >= 0.0f ? static_cast<long long>(q) : static_cast<long long>(std::floor(q));
+}
+
+// The cells of a square grid of `g` pixels that hold edge candidates, numbered densely over the
+// candidates' bounding box: cell[i] is candidate i's. Rebuilt for each grid in the same storage.
+struct CellGrid {
+  template <class T>
+  using Buffer = std::vector<T, vc_GFNoInit<T>>;
+  Buffer<long long> cx, cy;
+  Buffer<std::size_t> cell;
+  std::size_t size = 0;
+  void build(const std::vector<EdgeCand>& in, float g) {
+    cx.resize(in.size()), cy.resize(in.size()), cell.resize(in.size());
+    long long x0 = 0, y0 = 0, x1 = -1, y1 = -1;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+      cx[i] = cellOf(in[i].x, g), cy[i] = cellOf(in[i].y, g);
+      if (i == 0) x0 = x1 = cx[i], y0 = y1 = cy[i];
+      x0 = std::min(x0, cx[i]), x1 = std::max(x1, cx[i]);
+      y0 = std::min(y0, cy[i]), y1 = std::max(y1, cy[i]);
+    }
+    const long long cols = x1 - x0 + 1;
+    size = std::size_t(cols * (y1 - y0 + 1));
+    for (std::size_t i = 0; i < in.size(); ++i)
+      cell[i] = std::size_t((cy[i] - y0) * cols + (cx[i] - x0));
+  }
+};
+
+// Keeps the strongest point per grid cell of `grain` pixels (the first of equals), widening the
+// grid by a quarter at a time until at most `cap` points remain. The cells are counted over a
+// dense grid of the candidates' extent (a few bytes per cell of the pattern's window), so each
+// widening costs a pass over the candidates.
 std::vector<EdgeCand> thin(const std::vector<EdgeCand>& in, float grain, std::size_t cap) {
   float g = std::max(1.0f, grain);
+  std::vector<std::uint32_t> stamp;  // the pass that last counted each cell
+  std::uint32_t pass = 0;
+  CellGrid grid;
   for (;;) {
-    std::unordered_map<long long, std::size_t> best;
-    best.reserve(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) {
-      const long long key = (static_cast<long long>(std::floor(in[i].y / g)) << 32) ^
-                            static_cast<long long>(std::floor(in[i].x / g) + 1e6);
-      auto it = best.find(key);
-      if (it == best.end())
-        best.emplace(key, i);
-      else if (in[i].mag > in[it->second].mag)
-        it->second = i;
+    grid.build(in, g);
+    if (stamp.size() < grid.size) stamp.resize(grid.size, 0);
+    ++pass;
+    std::size_t cells = 0;
+    for (std::size_t c : grid.cell) {
+      cells += stamp[c] != pass;
+      stamp[c] = pass;
     }
-    if (best.size() <= cap || g > 64) {
+    if (cells <= cap || g > 64) {
+      // Candidate numbers fit 32 bits: a window holds fewer pixels than that.
+      constexpr std::uint32_t kNone = ~std::uint32_t(0);
+      std::vector<std::uint32_t> best(grid.size, kNone);
+      for (std::size_t i = 0; i < in.size(); ++i) {
+        std::uint32_t& b = best[grid.cell[i]];
+        if (b == kNone || in[i].mag > in[b].mag) b = std::uint32_t(i);
+      }
       std::vector<std::size_t> idx;
-      idx.reserve(best.size());
-      for (auto& kv : best) idx.push_back(kv.second);
+      idx.reserve(cells);
+      for (std::uint32_t b : best)
+        if (b != kNone) idx.push_back(b);
       std::sort(idx.begin(), idx.end());  // deterministic order
       std::vector<EdgeCand> out;
       out.reserve(idx.size());
@@ -178,28 +236,42 @@ vc_GFScale makeScale(double sigma, const std::vector<EdgeCand>& edges, float gra
   return sc;
 }
 
-void gaussianBlur(vc_GFImageF& img, double sigma) {
+// Separable Gaussian blur with the border pixels repeated. Each output sums its taps in the
+// same order as the plain double loop over pixels and taps would, so the result is that
+// loop's to the bit; looping over pixels inside the taps lets the compiler vectorize it.
+VC_GF_VECTORIZE void gaussianBlur(vc_GFImageF& img, double sigma) {
   const int r = int(std::ceil(3.0 * sigma));
   std::vector<float> k(std::size_t(2 * r + 1));
   float sum = 0.0f;
   for (int i = -r; i <= r; ++i)
     sum += k[std::size_t(i + r)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));
   for (float& v : k) v /= sum;
-  vc_GFImageF t(img.w, img.h);
-  for (int y = 0; y < img.h; ++y)
-    for (int x = 0; x < img.w; ++x) {
-      float a = 0.0f;
-      for (int i = -r; i <= r; ++i)
-        a += k[std::size_t(i + r)] * img.at(std::clamp(x + i, 0, img.w - 1), y);
-      t.at(x, y) = a;
+  const int w = img.w, h = img.h;
+  vc_GFImageF t(w, h);
+  std::vector<float> padded(std::size_t(w + 2 * r));
+  for (int y = 0; y < h; ++y) {
+    const float* src = &img.p[std::size_t(y) * w];
+    for (int x = -r; x < w + r; ++x) padded[std::size_t(x + r)] = src[std::clamp(x, 0, w - 1)];
+    // The first tap is assigned where the old loop added it to 0: the same value, as no
+    // product of a weight and a grey level is -0.
+    float* out = &t.p[std::size_t(y) * w];
+    for (int x = 0; x < w; ++x) out[x] = k[0] * padded[std::size_t(x)];
+    for (int i = 1; i <= 2 * r; ++i) {
+      const float ki = k[std::size_t(i)];
+      const float* in = &padded[std::size_t(i)];
+      for (int x = 0; x < w; ++x) out[x] += ki * in[x];
     }
-  for (int y = 0; y < img.h; ++y)
-    for (int x = 0; x < img.w; ++x) {
-      float a = 0.0f;
-      for (int i = -r; i <= r; ++i)
-        a += k[std::size_t(i + r)] * t.at(x, std::clamp(y + i, 0, img.h - 1));
-      img.at(x, y) = a;
+  }
+  for (int y = 0; y < h; ++y) {
+    float* out = &img.p[std::size_t(y) * w];
+    const float* first = &t.p[std::size_t(std::clamp(y - r, 0, h - 1)) * w];
+    for (int x = 0; x < w; ++x) out[x] = k[0] * first[x];
+    for (int i = -r + 1; i <= r; ++i) {
+      const float ki = k[std::size_t(i + r)];
+      const float* in = &t.p[std::size_t(std::clamp(y + i, 0, h - 1)) * w];
+      for (int x = 0; x < w; ++x) out[x] += ki * in[x];
     }
+  }
 }
 
 void checkCount(std::size_t n) {
@@ -296,6 +368,7 @@ std::shared_ptr<vc_GFModel> vf_GFTrainImage(const vcPelBuffer_const<unsigned cha
   // Blurred scales, each while the pattern still has enough edges at that blur. Edges within
   // two blur widths of the window's border depend on what lies outside it, so they are left
   // out.
+  if (!s.blurredScales) return m;
   for (double sigma : kScaleSigmas) {
     if (4.0 * sigma > 0.5 * std::min(w, h)) break;
     vc_GFImageF b = pyr[0];
@@ -401,7 +474,8 @@ std::shared_ptr<vc_GFModel> vf_GFTrainChains(const std::vector<vc_GFSegmentChain
   m->scales.push_back(std::move(sharp));
   // Blurring moves no straight edge, but rounds the corners: the blurred scales keep their
   // points clear of the vertices by the blur's reach.
-  for (double sigma : kScaleSigmas) {
+  for (double sigma :
+       s.blurredScales ? std::span<const double>(kScaleSigmas) : std::span<const double>()) {
     vc_GFScale sc;
     sc.sigma = sigma;
     sc.points = set0(1.0 + 1.5 * sigma);

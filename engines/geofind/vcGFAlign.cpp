@@ -233,6 +233,7 @@ vc_GFTrainSettings settingsOf(const vc_GFPattern& p, long algorithm) {
   s.fineGrain = p.fineGrainLimit();
   s.coarseGrain = p.coarseGrainLimit();
   s.algorithm = algorithm;
+  s.blurredScales = p.trainBlurredScales();
   return s;
 }
 

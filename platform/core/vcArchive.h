@@ -15,6 +15,7 @@
 
 #include "platform/core/vcException.h"
 #include "platform/core/vcHandle.h"
+#include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcPersistent.h"
 #include "platform/core/vcVector.h"
 
@@ -93,6 +94,16 @@ class vcArchive {
   // archive does, so a back-reference never reaches an object its first owner already freed.
   void keepAlive(const vcRepBase* obj) { keptAlive_.emplace_back(obj); }
   std::map<const vcPersistent*, std::uint32_t>& storedPointers() { return stored_; }
+  // Pixel buffers exchanged through this archive, in order, so that one equal to an earlier
+  // one is stored as a reference to it (used by the pixel buffers' own exchange). A loaded one
+  // is `shared` when it was loaded read-only, so a later read-only reference may share its
+  // pixels. The index maps a hash of the pixels to the buffers that have it.
+  struct PelEntry {
+    vcPelBuffer_const<unsigned char> pels;
+    bool shared = false;
+  };
+  std::vector<PelEntry>& pelBuffers() { return pels_; }
+  std::multimap<std::uint64_t, std::size_t>& pelIndex() { return pelIndex_; }
 
  private:
   Direction dir_ = eStoring;
@@ -104,6 +115,8 @@ class vcArchive {
   std::vector<vcPersistent*> loaded_;
   std::vector<vcPtrHandle_const<vcRepBase>> keptAlive_;
   std::map<const vcPersistent*, std::uint32_t> stored_;
+  std::vector<PelEntry> pels_;
+  std::multimap<std::uint64_t, std::size_t> pelIndex_;
 };
 
 vcArchive& operator||(vcArchive& ar, bool& v);

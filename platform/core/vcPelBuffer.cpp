@@ -7,6 +7,7 @@
 
 #include "platform/core/vc2XformBase.h"
 #include "platform/core/vcArchive.h"
+#include "platform/core/vcPelCodec.h"
 #include "platform/core/vcShapes.h"
 
 template <class T>
@@ -139,32 +140,150 @@ void vfPelSet_U8(const vcPelBuffer<unsigned char>& dst, unsigned char value) {
     std::memset(dst.row(y), value, static_cast<std::size_t>(dst.width()));
 }
 
-vcArchive& operator||(vcArchive& ar, vcPelBuffer<unsigned char>& img) {
-  const unsigned char version = vfExchangeVersion(ar, 0, 0, "vcPelBuffer");
-  (void)version;
+namespace {
+
+// How version 1 holds the pixels: as rows (what version 0 always did), as the pixels of an
+// earlier buffer of the same archive, or coded (vcPelCodec.h).
+enum PelForm : unsigned char { eRows = 0, eSameAsEarlier = 1, eCoded = 2 };
+
+std::uint64_t pelHash(const vcPelBuffer_const<unsigned char>& img) {
+  std::uint64_t h =
+      0x9E3779B97F4A7C15ull ^ std::uint64_t(img.width()) << 32 ^ std::uint64_t(img.height());
+  for (long y = 0; y < img.height(); ++y) {
+    const unsigned char* r = img.row(y);
+    long x = 0;
+    for (; x + 8 <= img.width(); x += 8) {
+      std::uint64_t v;
+      std::memcpy(&v, r + x, 8);
+      h = (h ^ v) * 0xFF51AFD7ED558CCDull;
+      h ^= h >> 29;
+    }
+    for (; x < img.width(); ++x) h = (h ^ r[x]) * 0xC4CEB9FE1A85EC53ull;
+  }
+  return h;
+}
+
+// The index of an earlier buffer of `ar` with the same window and pixels, or -1; remembers
+// `img` for the buffers that follow.
+long earlierEqual(vcArchive& ar, const vcPelBuffer_const<unsigned char>& img) {
+  const std::uint64_t h = pelHash(img);
+  auto& buffers = ar.pelBuffers();
+  const auto range = ar.pelIndex().equal_range(h);
+  for (auto it = range.first; it != range.second; ++it) {
+    const vcPelBuffer_const<unsigned char>& e = buffers[it->second].pels;
+    if (e.window() == img.window() && vfPelEqual(e, img)) return static_cast<long>(it->second);
+  }
+  ar.pelIndex().emplace(h, buffers.size());
+  buffers.push_back({img, false});
+  return -1;
+}
+
+void storePels(vcArchive& ar, const vcPelBuffer<unsigned char>& img, unsigned char version) {
+  if (version == 0) {
+    for (long y = 0; y < img.height(); ++y)
+      ar.putBytes(img.row(y), static_cast<std::size_t>(img.width()));
+    return;
+  }
+  const long earlier = earlierEqual(ar, img);
+  unsigned char form = eSameAsEarlier;
+  if (earlier >= 0) {
+    unsigned int index = static_cast<unsigned int>(earlier);
+    ar || form || index;
+    return;
+  }
+  std::vector<std::uint8_t> code = vfEncodePels(img);
+  const std::uint64_t raw = std::uint64_t(img.width()) * std::uint64_t(img.height());
+  form = code.size() < raw ? eCoded : eRows;
+  ar || form;
+  if (form == eRows) {
+    storePels(ar, img, 0);
+    return;
+  }
+  unsigned long bytes = code.size();
+  ar || bytes;
+  ar.putBytes(code.data(), code.size());
+}
+
+// The pixels of a loaded buffer of the stored window, checked against what the remaining bytes
+// can hold before anything is allocated. A `readOnly` buffer equal to an earlier read-only one
+// shares its pixels: references then cost no memory, however many a damaged archive holds.
+vcPelBuffer<unsigned char> loadPels(vcArchive& ar, const vcPelRect& win, unsigned char version,
+                                    bool readOnly) {
+  const std::uint64_t pixels = std::uint64_t(win.width()) * std::uint64_t(win.height());
+  unsigned char form = eRows;
+  if (version > 0) ar || form;
+  if (form == eSameAsEarlier) {
+    unsigned int index = 0;
+    ar || index;
+    auto& buffers = ar.pelBuffers();
+    if (index >= buffers.size() || buffers[index].pels.window() != win)
+      throw vcArchive::BadData("archive holds a reference to a missing image");
+    vcPelBuffer<unsigned char> loaded;
+    if (readOnly && buffers[index].shared) {
+      static_cast<vcPelBuffer_const<unsigned char>&>(loaded) = buffers[index].pels;
+    } else {
+      loaded = vcPelBuffer<unsigned char>(win, 1);
+      vfPelCopy(buffers[index].pels, loaded);
+    }
+    return loaded;
+  }
+  vcPelBuffer<unsigned char> loaded;
+  if (form == eRows) {
+    if (pixels > ar.remaining()) throw vcArchive::BadData("archive holds an invalid image size");
+    loaded = vcPelBuffer<unsigned char>(win, 1);
+    for (long y = 0; y < loaded.height(); ++y)
+      ar.getBytes(loaded.row(y), static_cast<std::size_t>(loaded.width()));
+  } else if (form == eCoded) {
+    unsigned long bytes = 0;
+    ar || bytes;
+    // A code longer than what remains is where a cut archive ends.
+    if (bytes > ar.remaining()) throw vcArchive::EndOfData("archive ends inside an image");
+    if (pixels > vfMaxCodedPels(static_cast<std::size_t>(bytes)))
+      throw vcArchive::BadData("archive holds an invalid image size");
+    std::vector<std::uint8_t> code(static_cast<std::size_t>(bytes));
+    ar.getBytes(code.data(), code.size());
+    loaded = vcPelBuffer<unsigned char>(win, 1);
+    vfDecodePels(code.data(), code.size(), loaded);
+  } else {
+    throw vcArchive::BadData("archive holds an unknown image form");
+  }
+  if (version > 0) ar.pelBuffers().push_back({loaded, readOnly});
+  return loaded;
+}
+
+}  // namespace
+
+namespace {
+
+// Version 1 codes the pixels, and stores a buffer equal to an earlier one of the same archive
+// as a reference to it; version 0 (raw rows) still loads.
+void exchangePels(vcArchive& ar, vcPelBuffer<unsigned char>& img, bool readOnly) {
+  const unsigned char version = vfExchangeVersion(ar, 1, 1, "vcPelBuffer");
   bool bound = img.isBound();
   ar || bound;
   if (!bound) {
     if (ar.isLoading()) img = vcPelBuffer<unsigned char>();
-    return ar;
+    return;
   }
   vcPelRect win = img.window();
   vcXform<2> client = img.clientFromImageXform();
   ar || win || client;
   if (ar.isStoring()) {
-    for (long y = 0; y < img.height(); ++y)
-      ar.putBytes(img.row(y), static_cast<std::size_t>(img.width()));
-    return ar;
+    storePels(ar, img, version);
+    return;
   }
-  if (win.width() <= 0 || win.height() <= 0 ||
-      static_cast<unsigned long>(win.width()) >
-          ar.remaining() / static_cast<unsigned long>(win.height()))
+  if (win.width() <= 0 || win.height() <= 0 || win.width() > (1l << 30) ||
+      win.height() > (1l << 30))
     throw vcArchive::BadData("archive holds an invalid image size");
-  vcPelBuffer<unsigned char> loaded(win, 1);
-  for (long y = 0; y < loaded.height(); ++y)
-    ar.getBytes(loaded.row(y), static_cast<std::size_t>(loaded.width()));
+  vcPelBuffer<unsigned char> loaded = loadPels(ar, win, version, readOnly);
   loaded.clientFromImageXform(client);
   img = loaded;
+}
+
+}  // namespace
+
+vcArchive& operator||(vcArchive& ar, vcPelBuffer<unsigned char>& img) {
+  exchangePels(ar, img, false);
   return ar;
 }
 
@@ -172,7 +291,7 @@ vcArchive& operator||(vcArchive& ar, vcPelBuffer_const<unsigned char>& img) {
   // Storing only reads the pixels; the non-const view exists solely to share the code above.
   vcPelBuffer<unsigned char> view;
   static_cast<vcPelBuffer_const<unsigned char>&>(view) = img;
-  ar || view;
+  exchangePels(ar, view, true);
   if (ar.isLoading()) img = view;
   return ar;
 }

@@ -118,8 +118,11 @@ void vfPelMap(const vcPelBuffer_const<unsigned char>& src, const vcPelBuffer<uns
 void vfPelSet_U8(const vcPelBuffer<unsigned char>& dst, unsigned char value);
 
 // Archives the window's pixels, its position and the client transform (an unbound buffer
-// archives as unbound). A loaded buffer owns new pixels whose root image is exactly the stored
-// window, so root coordinates are preserved. Damaged sizes fail with vcArchive::BadData.
+// archives as unbound). A loaded buffer has pixels whose root image is exactly the stored
+// window, so root coordinates are preserved: new ones, or for a read-only buffer equal to one
+// loaded read-only before from the same archive, that one's. The pixels are coded without loss,
+// and a buffer equal to one stored before in the same archive is stored as a reference to it.
+// Damaged data fails with vcArchive::Errors.
 vcArchive& operator||(vcArchive& ar, vcPelBuffer_const<unsigned char>& img);
 vcArchive& operator||(vcArchive& ar, vcPelBuffer<unsigned char>& img);
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engines/geofind/vcGFAlign.h"
 #include "platform/core/vcArchive.h"
@@ -108,7 +110,7 @@ TEST(SubModelToolTrain, FailuresLeaveTheToolAsItWas) {
   EXPECT_TRUE(tool.trainParams()->equal(gfndParams()));
 }
 
-TEST(SubModelToolTrain, CopyTrainsItsOwnEngineAndComparesEqual) {
+TEST(SubModelToolTrain, CopyHasItsOwnEngineAndComparesEqual) {
   vc_SubModelTool gf;
   gf.train(imageSubModel(), gfndParams());
   const vc_SubModelTool gfCopy(gf);
@@ -146,7 +148,17 @@ TEST(SubModelToolTrain, CopyTrainsItsOwnEngineAndComparesEqual) {
   EXPECT_TRUE(vc_SubModelTool() == vc_SubModelTool());
 }
 
-TEST(SubModelToolTrain, ArchiveStoresInputsAndLoadingRetrains) {
+// The best result of a Geofind tool run about the pattern's own place in its training render.
+vcXform<2> runPose(const vc_SubModelTool& tool) {
+  vcFlexSubModelGfndRunParams run;
+  run.xyUncertainty(8, 8);
+  vc_SubModelResultSet rs;
+  tool.run(render(100, 80, vcXform<2>()), vc2XformLinear(), run, {}, rs);
+  EXPECT_GT(rs.numFound(), 0);
+  return rs.numFound() > 0 ? rs.results()[0]->pose().linearXform({0, 0}).xform() : vcXform<2>();
+}
+
+TEST(SubModelToolTrain, ArchiveHoldsTheGeofindModelAndOldArchivesRetrain) {
   for (int kind = 0; kind < 2; ++kind) {
     vc_SubModelTool tool;
     if (kind == 0)
@@ -162,15 +174,64 @@ TEST(SubModelToolTrain, ArchiveStoresInputsAndLoadingRetrains) {
     EXPECT_TRUE(loaded == tool);
     EXPECT_EQ(loaded.geofindPattern() != nullptr, kind == 0);
     EXPECT_EQ(loaded.correlationModel() != nullptr, kind == 1);
+    // A Geofind model is read, not trained again (which would time itself anew), and runs as
+    // the stored one did.
+    if (kind == 0) {
+      EXPECT_EQ(loaded.trainTime(), tool.trainTime());
+      EXPECT_EQ(runPose(loaded), runPose(tool));
+    }
   }
+
+  // Version 0 held the parameters and the sub-model only: the tool trains on loading.
+  vc_SubModelTool trained;
+  trained.train(imageSubModel(), gfndParams());
+  vcFlexSubModelTrainParams* params = trained.trainParams().ptr();
+  vcFlexSubModel subModel = imageSubModel();
+  vcArchive v0;
+  unsigned char zero = 0;
+  v0 || zero;
+  serializePointer(v0, nullptr, params);
+  v0 || subModel;
+  vcArchive in0(v0.bytes());
+  vc_SubModelTool old;
+  in0 || old;
+  EXPECT_TRUE(old.isTrained());
+  EXPECT_TRUE(old == trained);
+  EXPECT_EQ(runPose(old), runPose(trained));
+
   // An unknown version byte is refused.
-  vc_SubModelTool tool;
   vcArchive out;
-  out || tool;
+  out || trained;
   std::vector<std::uint8_t> bytes = out.bytes();
-  bytes[0] = 1;
+  bytes[0] = 2;
   vcArchive in(bytes);
-  EXPECT_THROW(in || tool, vcArchive::UnknownVersion);
+  vc_SubModelTool target;
+  EXPECT_THROW(in || target, vcArchive::UnknownVersion);
+  EXPECT_FALSE(target.isTrained());
+}
+
+TEST(SubModelToolTrain, ArchivedGeofindModelMustBeTheOneItsParametersTrain) {
+  // A tool archive whose model was trained with another polarity setting than its parameters
+  // say: a run would use a model the file does not describe, so it is refused.
+  vcFlexSubModelTrainParams* params = new vcFlexSubModelGfndTrainParams(gfndParams());
+  vcPtrHandle<vcFlexSubModelTrainParams> owner(params);
+  vcFlexSubModel subModel = imageSubModel();
+  vcGFAlignPattern other;
+  other.ignorePolarity(true);
+  other.autoSelectGrainLimits(false);
+  other.grainLimits(4.0f, 1.0f);
+  other.train(subModel.image(), 2, nullptr, 0);
+  vcArchive out;
+  unsigned char version = 1, engine = 1;
+  bool trained = true;
+  double time = 0.0;
+  out || version;
+  serializePointer(out, nullptr, params);
+  out || subModel || trained || time || engine || other;
+  vcArchive in(out.bytes());
+  vc_SubModelTool tool;
+  EXPECT_THROW(in || tool, vcArchive::BadData);
+  EXPECT_FALSE(tool.isTrained());
 }
 
 }  // namespace

@@ -104,4 +104,53 @@ TEST(PatternFile, DamagedAndForeignFilesAreRefusedWithTheirNameAndProblem) {
   }
 }
 
+// A version 1 file, written before pattern files held the trained models (the flexible sample
+// with its third key on the correlation engine, trained for +-8 degrees): its tools train from
+// what it holds, it equals the part trained now and runs exactly as that does; saved again, it
+// loads the same way.
+TEST(PatternFile, AVersionOneFileLoadsAndRunsAsThePartTrainedNow) {
+  const vcPatternFile old = vfLoadPatternFile(VCFLEX_SOURCE_DIR "/tests/data/flex_sample_v1.fxp");
+  const vcFlexSample s = vfMakeFlexSample();
+  vcFlexAlignTrainParams train = vfFlexSampleTrainParams(s);
+  vcFlexSubModelCorTrainParams key3;
+  key3.zoneAllowed(vcFlexSubModelParamsDefs::eAngle);
+  key3.zoneMaxRangeStandard(vcFlexSubModelParamsDefs::eAngle, 8);
+  train.custom(5, key3);
+  vcFlexAlignPattern now;
+  now.train(s.arrangement, train);
+  EXPECT_TRUE(old.pattern == now);
+  const vcPatternFile again = vfPatternFileFromBytes(vfPatternFileBytes(old), "again.fxp");
+  EXPECT_TRUE(again.pattern == now);
+
+  vcFlexAlignRunParams run = vfFlexSampleRunParams(vcFlexAlignDefs::eLocallyFixturedSubModels, 0.6);
+  vcPtrHandle<vcFlexSubModelRunParams> key = old.runParams.subModelInstanceParams(5).clone();
+  dynamic_cast<vcFlexSubModelCorRunParams&>(*key).xyUncertainty(6, 6);
+  run.custom(5, *key);
+  vcFlexSampleOptions opt;
+  opt.partPose = vfFlexSamplePose(s, 1, 1.0, 10, -6);
+  opt.seed = 7;
+  const vcPelBuffer<unsigned char> image = vfRenderFlexSample(s, opt).image;
+  const vcXform<2> start = vfFlexSamplePose(s, 0, 1);
+  vcFlexAlignResultSet expected;
+  now.run(image, vc2XformLinear(start), {}, run, expected);
+  ASSERT_EQ(expected.results().size(), 1u);
+  ASSERT_TRUE(expected.results()[0].found());
+  // Every piece, the correlation key among them.
+  ASSERT_EQ(expected.results()[0].positionIndices().size(), 8u);
+  for (const vcFlexAlignPattern* p : {&old.pattern, &again.pattern}) {
+    vcFlexAlignResultSet got;
+    p->run(image, vc2XformLinear(start), {}, run, got);
+    ASSERT_EQ(got.results().size(), 1u);
+    const vcFlexAlignResult &g = got.results()[0], &e = expected.results()[0];
+    EXPECT_EQ(g.score(), e.score());
+    ASSERT_EQ(g.positionIndices(), e.positionIndices());
+    for (std::size_t j = 0; j < e.positionIndices().size(); ++j) {
+      EXPECT_TRUE(g.subModelResults()[j]->pose().linearXform({0, 0}) ==
+                  e.subModelResults()[j]->pose().linearXform({0, 0}))
+          << "piece " << e.positionIndices()[j];
+      EXPECT_EQ(g.subModelResults()[j]->score(), e.subModelResults()[j]->score());
+    }
+  }
+}
+
 }  // namespace

@@ -82,9 +82,18 @@ void readPixels(PngRead& r) {
   if ((channels != 1 && channels != 3) || (outDepth != 8 && outDepth != 16))
     png_error(png, "unexpected pixel layout");
   r.pixels.resize(rowBytes);
+  const bool interlaced = interlace != PNG_INTERLACE_NONE;
+  if (!interlaced && channels == 1 && outDepth == 8) {
+    // 8-bit grey is what it reads to: after the first row (which must decode before the
+    // image is made) rows go straight into the image.
+    png_read_row(png, r.pixels.data(), nullptr);
+    r.out = vcPelBuffer<unsigned char>(long(w), long(h));
+    std::memcpy(r.out.row(0), r.pixels.data(), std::size_t(w));
+    for (png_uint_32 y = 1; y < h; ++y) png_read_row(png, r.out.row(long(y)), nullptr);
+    return;
+  }
   // Without libpng's interlace handling (which holds the whole image at up to 6 bytes a
   // pixel) an interlaced file comes as seven reduced images, passes libpng skips when empty.
-  const bool interlaced = interlace != PNG_INTERLACE_NONE;
   for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
     const png_uint_32 cols = interlaced ? PNG_PASS_COLS(w, pass) : w;
     const png_uint_32 rows = interlaced ? PNG_PASS_ROWS(h, pass) : h;

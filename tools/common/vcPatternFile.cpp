@@ -13,7 +13,11 @@ namespace {
 
 // Leading text of every pattern file; anything else is refused before the archive is parsed.
 const std::string kMagic = "flexalign pattern file";
-constexpr long kVersion = 1;
+// Version 2 files hold the trained engine models, so they load without training; version 1
+// files (the same fields, with tools that are trained again on loading) still load. A version
+// 1 reader refuses a version 2 file by its number rather than by a damaged tool.
+constexpr long kVersion = 2;
+constexpr long kOldestVersion = 1;
 
 [[noreturn]] void fail(const std::string& source, const std::string& problem) {
   throw vcBadParams(source + ": " + problem);
@@ -116,16 +120,16 @@ vcPatternFile vfPatternFileFromBytes(std::vector<std::uint8_t> bytes, const std:
     std::string magic;
     ar || magic;
     ar || version;
-    if (version == kVersion) exchange(ar, p);
+    if (version >= kOldestVersion && version <= kVersion) exchange(ar, p);
   } catch (const vcArchive::EndOfData&) {
     fail(source, "the pattern file is truncated");
   } catch (const vcException& e) {
     // A count or class the archive refuses, or an object that refuses its stored values.
     fail(source, std::string("the pattern file is damaged (") + e.what() + ")");
   }
-  if (version != kVersion)
+  if (version < kOldestVersion || version > kVersion)
     fail(source, "pattern file version " + std::to_string(version) +
-                     " is not supported (this program reads version 1)");
+                     " is not supported (this program reads versions 1 and 2)");
   if (!p.pattern.isTrained()) fail(source, "the pattern in the file is untrained");
   check(p, source);
   return p;

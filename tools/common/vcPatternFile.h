@@ -2,10 +2,10 @@
 // the start pose and a name per instance. One format, one reader and writer: the flexalign
 // command and the Python module both save and load it.
 //
-// Layout (the library's archive): the text "flexalign pattern file", a version (1), the
-// pattern, the run parameters, the start pose (six doubles: a b c d of the matrix, then x y),
-// the instance names. A bare archive of a pattern, as older Python programs saved it, loads
-// too, with the default run settings (vcRunDefaults.h).
+// Layout (the library's archive): the text "flexalign pattern file", a version (2; version 1
+// files load too), the pattern, the run parameters, the start pose (six doubles: a b c d of the
+// matrix, then x y), the instance names. A bare archive of a pattern, as older Python programs
+// saved it, loads too, with the default run settings (vcRunDefaults.h).
 #pragma once
 
 #include <cstdint>

@@ -217,19 +217,23 @@ vcPelBuffer<unsigned char> vfReadPhoto(const std::string& name) {
   return vfReadImage(dir() + "/" + file);
 }
 
-vcPhotoPart vfMakePhotoPart(const std::string& photo,
-                            const vcPelBuffer_const<unsigned char>* image) {
-  const PhotoSpec& spec = specOf(photo);
+namespace {
+
+// The part of `spec` over `image`, the pieces' regions scaled by `scale` about the image's
+// upper-left corner.
+vcPhotoPart makePart(const PhotoSpec& spec, vcPelBuffer<unsigned char> image, double scale) {
   vcPhotoPart part;
-  part.photo = photo;
-  part.trainImage = image ? vfPelCopy(*image) : vfReadPhoto(photo);
+  part.photo = spec.name;
+  part.trainImage = image;
   part.partCentre =
       vcVector<2>(0.5 * double(part.trainImage.width()), 0.5 * double(part.trainImage.height()));
   std::vector<vcFlexSubModel> subs;
   std::vector<vcPtrHandle_const<vc2XformBase>> places;
+  auto scaled = [scale](long v) { return std::lround(double(v) * scale); };
   for (const PieceSpec& p : spec.pieces) {
-    const vcPelRect r(p.x, p.y, p.w, p.h);
-    const vcVector<2> c(double(p.x) + 0.5 * double(p.w), double(p.y) + 0.5 * double(p.h));
+    const vcPelRect r(scaled(p.x), scaled(p.y), scaled(p.w), scaled(p.h));
+    const vcVector<2> c(double(r.x()) + 0.5 * double(r.width()),
+                        double(r.y()) + 0.5 * double(r.height()));
     vcPelBuffer_const<unsigned char> v = part.trainImage;
     v.window(r);
     v.clientFromImageXform(translation(-c));
@@ -242,6 +246,34 @@ vcPhotoPart vfMakePhotoPart(const std::string& photo,
   part.arrangement = vcFlexArrangement(subs, places);
   part.arrangement.origin(vc2XformLinear(translation(part.partCentre)));
   return part;
+}
+
+}  // namespace
+
+vcPhotoPart vfMakePhotoPart(const std::string& photo,
+                            const vcPelBuffer_const<unsigned char>* image) {
+  return makePart(specOf(photo), image ? vfPelCopy(*image) : vfReadPhoto(photo), 1.0);
+}
+
+vcPhotoPart vfMakeScaledPhotoPart(const std::string& photo, double scale, long width, long height) {
+  const PhotoSpec& spec = specOf(photo);
+  const Plane src = toPlane(vfReadPhoto(photo));
+  if (!(scale > 0) || width < 1 || height < 1 || double(width) > scale * src.w ||
+      double(height) > scale * src.h)
+    throw vcBadParams("the photograph \"" + photo + "\" scaled by " + std::to_string(scale) +
+                      " does not cover " + std::to_string(width) + " x " + std::to_string(height) +
+                      " pixels");
+  vcPelBuffer<unsigned char> image(width, height);
+  // Pixel centres map onto pixel centres: x' + 0.5 = scale (x + 0.5).
+  for (long y = 0; y < height; ++y) {
+    unsigned char* row = image.row(y);
+    const double sy = (double(y) + 0.5) / scale - 0.5;
+    for (long x = 0; x < width; ++x) {
+      const float v = sampleCubic(src, (double(x) + 0.5) / scale - 0.5, sy);
+      row[x] = static_cast<unsigned char>(std::lround(std::clamp(v, 0.0f, 255.0f)));
+    }
+  }
+  return makePart(spec, image, scale);
 }
 
 vcPhotoScene vfRenderPhotoScene(const vcPhotoPart& part, const vcPhotoSceneOptions& opt) {

@@ -45,6 +45,11 @@ struct vcPhotoPart {
 // With `image` (the photograph's size) the pieces are cut from it instead of the photograph.
 vcPhotoPart vfMakePhotoPart(const std::string& photo,
                             const vcPelBuffer_const<unsigned char>* image = nullptr);
+// The photograph scaled by `scale` (cubic interpolation, so its edges are as soft as the
+// photograph's, widened by the scale) and cut to width x height from its upper-left corner, the
+// pieces' regions scaled with it: a part at a camera's resolution. Throws vcBadParams when the
+// scaled photograph does not cover that size.
+vcPhotoPart vfMakeScaledPhotoPart(const std::string& photo, double scale, long width, long height);
 
 struct vcPhotoSceneOptions {
   // The part as a whole, about its centre: turn, scale and shift in pixels.
