@@ -309,8 +309,10 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
     tool.trained_ = true;
     tool.trainTime_ = trainTime;
   } else if (trained) {
-    // Nothing stored to run with: trained from what was read, as version 0 always is.
+    // Nothing stored to run with: trained from what was read, as version 0 always is. The
+    // stored train time stays, so that saving a loaded tool writes the bytes it was read from.
     tool.retrain_();
+    if (version == 1) tool.trainTime_ = trainTime;
   }
   return ar;
 }
