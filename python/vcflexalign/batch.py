@@ -23,7 +23,11 @@ _RUN_SETTINGS = ("start_pose", "params", "mask", "fixtures")
 def record(image_name, image, result_set):
     """One image's run as the plain dict ``flexalign run --json`` prints: ``result_set.to_dict``,
     made by the same code as the command's (``image`` is the array that was run)."""
-    return result_set.to_dict(image_name)
+    # The name is set here: one that is not UTF-8 (surrogate escapes, as os.listdir gives it)
+    # has no std::string for the record's builder.
+    out = result_set.to_dict("")
+    out["image"] = image_name
+    return out
 
 
 def error_record(image_name, error):
