@@ -216,6 +216,7 @@ void bindParams(py::module_& m) {
   VCPY_PROP(rp, RP, "accept_threshold", acceptThreshold, double);
   VCPY_PROP(rp, RP, "run_strategy", runStrategy, FD::RunStrategy);
   VCPY_PROP(rp, RP, "final_fit_mode", finalFitMode, FD::FinalFitMode);
+  VCPY_PROP(rp, RP, "threads", threads, long);
   xyProperties<RP>(rp, "RunParams");
   zoneProperties<RP>(rp, "RunParams", FD::eAngle, FD::eUniformScale);
   rp.def_property(

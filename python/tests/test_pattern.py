@@ -118,6 +118,19 @@ def test_archives_and_pickles_give_identical_results(pattern, tmp_path):
         assert summary(other.run(image, SAMPLE.part_pose(), run_params())) == expected
 
 
+def test_a_run_on_threads_gives_the_one_thread_results(pattern):
+    image, _ = SAMPLE.render(SAMPLE.part_pose(2.0, 1.01, 8, -5), seed=11)
+    runs = []
+    for strategy in (vf.RunStrategy.LOCALLY_FIXTURED, vf.RunStrategy.INDEPENDENT):
+        for threads in (1, 3):
+            rp = run_params(strategy)
+            rp.threads = threads
+            runs.append(summary(pattern.run(image, SAMPLE.part_pose(), rp)))
+        assert runs[-1] == runs[-2]
+    with pytest.raises(vf.FlexAlignError, match="threads must be"):
+        run_params().threads = -1
+
+
 def test_library_errors_become_python_exceptions_of_their_family(pattern):
     image, _ = SAMPLE.render(SAMPLE.part_pose())
     with pytest.raises(vf.FlexAlignError, match="^the pattern is not trained$") as e:

@@ -156,19 +156,24 @@ TEST_F(Cli, MissedPiecesAndPartsSayWhyInTheTableJsonAndReport) {
             std::string::npos);
 }
 
-TEST_F(Cli, JobsGiveTheSameResultsAsOneThread) {
-  const Ran one = run("run " + ex("part.fxp") + " " + ex("images") + " --json --jobs 1");
-  const Ran two = run("run " + ex("part.fxp") + " " + ex("images") + " --json --jobs 3");
+TEST_F(Cli, JobsAndThreadsGiveTheSameResultsAsOneThread) {
+  const std::string all = "run " + ex("part.fxp") + " " + ex("images") + " --json";
+  const Ran one = run(all + " --jobs 1 --threads 1");
   ASSERT_EQ(one.status, 1) << one.err;
-  ASSERT_EQ(two.status, 1) << two.err;
-  EXPECT_EQ(two.err, "");  // standard error is not a terminal here: no progress line
-  const auto a = lines(one.out), b = lines(two.out);
+  const auto a = lines(one.out);
   ASSERT_EQ(a.size(), 5u);
-  ASSERT_EQ(b.size(), 5u);
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    EXPECT_EQ(a[i]["image"], b[i]["image"]);
-    EXPECT_EQ(poses(a[i]), poses(b[i]));
+  for (const std::string more : {" --jobs 3", " --threads 3", " --jobs 2 --threads 2"}) {
+    const Ran two = run(all + more);
+    ASSERT_EQ(two.status, 1) << more << two.err;
+    EXPECT_EQ(two.err, "");  // standard error is not a terminal here: no progress line
+    const auto b = lines(two.out);
+    ASSERT_EQ(b.size(), 5u) << more;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      EXPECT_EQ(a[i]["image"], b[i]["image"]);
+      EXPECT_EQ(poses(a[i]), poses(b[i])) << more;
+    }
   }
+  EXPECT_EQ(run(all + " --threads 300").status, 2);
 }
 
 TEST_F(Cli, DescriptionsTakeFactorsDefaultsAndRegionSizedMasks) {

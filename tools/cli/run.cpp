@@ -36,6 +36,7 @@ struct Options {
   std::string start, overlay, report, searchArea, rectify;
   bool json = false;
   long jobs = 1;
+  long threads = -1;  // per image run; -1: the machine's with one job, else one
 };
 
 vcXform<2> parseStart(const std::string& s) {
@@ -180,7 +181,10 @@ int run(const Options& o) {
                          std::to_string(img.width()) + " x " + std::to_string(img.height()));
       std::unique_ptr<vcDiagObject> diag;
       if (!o.report.empty()) diag = std::make_unique<vcDiagObject>();
-      vcCliImageRun r = vfRunCliImage(own, files[i], img, mask, start, own.runParams, diag.get(),
+      vcFlexAlignRunParams settings = own.runParams;
+      // Jobs already keep the cores busy: each run then takes one thread unless told.
+      settings.threads(o.threads >= 0 ? o.threads : threads > 1 ? 1 : 0);
+      vcCliImageRun r = vfRunCliImage(own, files[i], img, mask, start, settings, diag.get(),
                                       diag ? kReportFlags : 0);
       out.ms = r.ms;
       if (!o.rectify.empty()) vfWriteCliRectified(outputs.rectified[i], img, r);
@@ -287,5 +291,10 @@ vcCliRunner vfRunCommand(CLI::App& app) {
   app.add_option("--jobs", o->jobs, "run images on N threads, 1 to 256 (default 1)")
       ->type_name("N")
       ->check(CLI::Range(1, 256).description(""));
+  app.add_option("--threads", o->threads,
+                 "threads of one image's run, 0 for the machine's (default: the machine's with "
+                 "--jobs 1, else 1); results do not depend on it")
+      ->type_name("N")
+      ->check(CLI::Range(0, 256).description(""));
   return [o] { return run(*o); };
 }
