@@ -47,7 +47,7 @@ EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, dou
   const PixRect r = windowAround(pts, B, tx, ty, margin);
   if (smooth > 0) {
     const PixRect c = r.clippedTo(L.win);
-    if (!scratch.covers(&L, smooth, c.x0, c.y0, c.x1, c.y1)) smoothSobel(L, smooth, r, scratch);
+    if (!scratch.covers(&L, smooth, c.x0, c.y0, c.x1, c.y1)) smoothSobel(L, smooth, r.grown(8), scratch);
     return EdgeProbe::within(scratch, c);
   }
   gradientOf(L, r, scratch);

@@ -118,44 +118,61 @@ void smoothSobel(const LevelImage& L, double sigma, const PixRect& rect, Grad& g
   g.source = &L, g.x0 = x0, g.y0 = y0, g.smooth = sigma;
   g.w = std::max(0, c.x1 - x0), g.h = std::max(0, c.y1 - y0);
   g.stride = std::size_t(g.w);
-  g.ownX.assign(std::size_t(g.w) * g.h, 0.0f);
-  g.ownY.assign(std::size_t(g.w) * g.h, 0.0f);
-  g.gx = g.ownX.data(), g.gy = g.ownY.data();
-  if (g.w == 0 || g.h == 0) return;
+  if (g.w == 0 || g.h == 0) {
+    g.gx = g.gy = nullptr;
+    return;
+  }
+  float* const outX = g.ownX.get(std::size_t(g.w) * g.h);
+  float* const outY = g.ownY.get(std::size_t(g.w) * g.h);
+  g.gx = outX, g.gy = outY;
   // The blur reaches r pixels; the Sobel one more. Beyond the window the image is continued by
   // its border pixels.
   const int r = int(std::ceil(3.0 * sigma));
   L.cache->ensurePixels(L.level, c.grown(r + 1));
-  std::vector<float> k(std::size_t(2 * r + 1));
+  // Half of the symmetric kernel: k[0] the centre, k[i] both neighbours at distance i.
+  std::vector<float> k(std::size_t(r) + 1);
   float sum = 0.0f;
-  for (int i = -r; i <= r; ++i)
-    sum += k[std::size_t(i + r)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));
+  for (int i = 0; i <= r; ++i) {
+    k[std::size_t(i)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));
+    sum += i == 0 ? k[0] : 2.0f * k[std::size_t(i)];
+  }
   for (float& v : k) v /= sum;
   const int bx0 = x0 - 1, by0 = y0 - 1, bw = g.w + 2, bh = g.h + 2;
-  std::vector<float> rows(std::size_t(bw) * (bh + 2 * r)), img(std::size_t(bw) * bh);
+  const std::size_t rowsN = std::size_t(bw) * std::size_t(bh + 2 * r);
+  float* rows = g.work.get(rowsN + std::size_t(bw) * bh + std::size_t(bw + 2 * r));
+  float* img = rows + rowsN;
+  float* line = img + std::size_t(bw) * bh;
+  // Rows first: each source row, clamped at the window's border once, then blurred along x in
+  // loops over x (the taps outside), which the compiler vectorises.
   for (int y = by0 - r; y < by0 + bh + r; ++y) {
-    float* d = &rows[std::size_t(y - (by0 - r)) * bw];
-    for (int x = 0; x < bw; ++x) {
-      float a = 0.0f;
-      for (int i = -r; i <= r; ++i) a += k[std::size_t(i + r)] * L.pixel(bx0 + x + i, y);
-      d[x] = a;
+    for (int j = 0; j < bw + 2 * r; ++j) line[j] = float(L.pixel(bx0 - r + j, y));
+    float* d = rows + std::size_t(y - (by0 - r)) * bw;
+    const float* m = line + r;
+    for (int x = 0; x < bw; ++x) d[x] = k[0] * m[x];
+    for (int i = 1; i <= r; ++i) {
+      const float ki = k[std::size_t(i)];
+      const float* lo = m - i;
+      const float* hi = m + i;
+      for (int x = 0; x < bw; ++x) d[x] += ki * (lo[x] + hi[x]);
     }
   }
   for (int y = 0; y < bh; ++y) {
-    float* d = &img[std::size_t(y) * bw];
-    for (int x = 0; x < bw; ++x) {
-      float a = 0.0f;
-      for (int i = -r; i <= r; ++i)
-        a += k[std::size_t(i + r)] * rows[std::size_t(y + r + i) * bw + x];
-      d[x] = a;
+    float* d = img + std::size_t(y) * bw;
+    const float* m = rows + std::size_t(y + r) * bw;
+    for (int x = 0; x < bw; ++x) d[x] = k[0] * m[x];
+    for (int i = 1; i <= r; ++i) {
+      const float ki = k[std::size_t(i)];
+      const float* lo = m - std::size_t(i) * bw;
+      const float* hi = m + std::size_t(i) * bw;
+      for (int x = 0; x < bw; ++x) d[x] += ki * (lo[x] + hi[x]);
     }
   }
   for (int y = 0; y < g.h; ++y) {
     const float* a = &img[std::size_t(y) * bw + 1];
     const float* b = a + bw;
     const float* cc = b + bw;
-    float* ox = g.ownX.data() + std::size_t(y) * g.w;
-    float* oy = g.ownY.data() + std::size_t(y) * g.w;
+    float* ox = outX + std::size_t(y) * g.w;
+    float* oy = outY + std::size_t(y) * g.w;
     for (int x = 0; x < g.w; ++x) {
       ox[x] =
           0.125f * ((a[x + 1] + 2 * b[x + 1] + cc[x + 1]) - (a[x - 1] + 2 * b[x - 1] + cc[x - 1]));
@@ -167,8 +184,8 @@ void smoothSobel(const LevelImage& L, double sigma, const PixRect& rect, Grad& g
     for (int y = y0; y < y0 + g.h; ++y)
       for (int x = x0; x < x0 + g.w; ++x)
         if (!D.mask[std::size_t(y) * D.w + x]) {
-          g.ownX[std::size_t(y - y0) * g.w + (x - x0)] = 0;
-          g.ownY[std::size_t(y - y0) * g.w + (x - x0)] = 0;
+          outX[std::size_t(y - y0) * g.w + (x - x0)] = 0;
+          outY[std::size_t(y - y0) * g.w + (x - x0)] = 0;
         }
 }
 

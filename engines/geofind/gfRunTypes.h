@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engines/geofind/gfImageCache.h"
@@ -98,7 +99,17 @@ struct Grad {
   int x0 = 0, y0 = 0, w = 0, h = 0;  // the window, level pixels
   const void* source = nullptr;      // level the window was taken from
   double smooth = 0;
-  std::vector<float> ownX, ownY;  // the planes of a smoothed window
+  // The planes of a smoothed window and the blur's rows: kept between fits, never zeroed
+  // (every value is written before it is read).
+  struct Buffer {
+    std::unique_ptr<float[]> p;
+    std::size_t capacity = 0;
+    float* get(std::size_t n) {
+      if (n > capacity) p.reset(new float[n]), capacity = n;
+      return p.get();
+    }
+  };
+  Buffer ownX, ownY, work;
   bool covers(const void* src, double blur, int a0, int b0, int a1, int b1) const {
     return src == source && blur == smooth && a0 >= x0 && b0 >= y0 && a1 <= x0 + w && b1 <= y0 + h;
   }
