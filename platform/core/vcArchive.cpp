@@ -128,6 +128,8 @@ void vcArchive::getBytes(void* p, std::size_t n) {
   if (n > remaining())
     throw EndOfData("archive ends early: " + std::to_string(n) + " bytes wanted, " +
                     std::to_string(remaining()) + " left");
+  // An empty list's destination may be null, which memcpy must not be given even for 0 bytes.
+  if (n == 0) return;
   std::memcpy(p, bytes_.data() + pos_, n);
   pos_ += n;
 }
