@@ -94,5 +94,8 @@ vc_GFConstraints vf_GFConstraints(const vc_GFModel& m) {
     c.spread += s.w[i] * (rx * rx + ry * ry);
   }
   c.symmetry = vf_GFSymmetryFold(m);
+  // A coin whose relief breaks its symmetry: the rim's edges outweigh the relief's so far that
+  // the edges barely fix an angle; as round as a plain disc to a fit.
+  if (c.symmetry == 1 && c.angleShare() < kVcGFRoundShare) c.symmetry = 0;
   return c;
 }

@@ -90,7 +90,8 @@ struct vc_GFPatternInfo {
 // the angle's information is L = sum w ((p - c) x n)^2 and 1 / sqrt(L) radians its 1-sigma
 // error per pixel of edge noise. A circle's normals pass through its centre: L = 0.
 // Symmetry: the smallest turn, 360 / n degrees, that maps the edges onto themselves (the model
-// matched against itself turned); a circle maps onto itself under every turn.
+// matched against itself turned); a circle maps onto itself under every turn, and so, to a fit,
+// does a pattern whose edges nearly all face its centre (see kVcGFRoundShare).
 struct vc_GFConstraints {
   vcVector<2> centre;                // c, training pixels
   double sxx = 0, sxy = 0, syy = 0;  // S
@@ -119,6 +120,11 @@ struct vc_GFConstraints {
 // weakShare() under this: the edges fix one direction less than a third as well (in 1-sigma
 // terms) as the other, and training warns that the pattern can slide along it.
 constexpr double kVcGFWeakShare = 0.1;
+// angleShare() under this: nearly every edge faces the centre (a coin's rim outweighing its
+// relief), so the edges fix the angle less than a fifth as well (in 1-sigma terms, at the
+// edges' mean radius) as a pattern whose edges all face across the radius (angleShare 1) or a
+// square (0.2); a pattern that no turn maps onto itself counts as round (symmetry 0) below it.
+constexpr double kVcGFRoundShare = 0.05;
 
 // Training settings and the trained model.
 class vc_GFPattern {

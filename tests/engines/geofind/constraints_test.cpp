@@ -1,6 +1,6 @@
 // What trained edges fix, on pieces whose answer is known: a pencil slides along its length, a
-// disc and a washer have no angle, a square pad's angle is defined modulo 90 degrees, and the
-// asymmetric sample fixes everything.
+// disc, a washer and a coin with a boss have no angle, a square pad's angle is defined modulo 90
+// degrees, and the asymmetric sample fixes everything.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -53,9 +53,16 @@ TEST(GeofindConstraints, KnownPieces) {
   const vcGFAlignPattern disc = trained(shapes({vfSampleCircle({0, 0}, 40, 220)}));
   const vcGFAlignPattern washer =
       trained(shapes({vfSampleCircle({0, 0}, 45, 220), vfSampleCircle({0, 0}, 18, 40)}));
-  for (const vcGFAlignPattern* round : {&disc, &washer}) {
+  // A coin with an off-centre boss: no turn maps it onto itself, but its edges barely fix an
+  // angle.
+  const vcGFAlignPattern coin =
+      trained(shapes({vfSampleCircle({0, 0}, 40, 220), vfSampleCircle({9, 12}, 12, 120)}));
+  vc_GFPatternInfo turns;
+  coin.getInfo(turns);
+  EXPECT_FALSE(turns.flags & vcGFAlignDefs::eSymCircle);
+  for (const vcGFAlignPattern* round : {&disc, &washer, &coin}) {
     EXPECT_EQ(round->constraints().symmetry, 0);
-    EXPECT_LT(round->constraints().angleShare(), 0.01);
+    EXPECT_LT(round->constraints().angleShare(), kVcGFRoundShare);
     EXPECT_GT(round->constraints().weakShare(), 0.9);
     EXPECT_EQ(round->trainingWarnings(),
               std::vector<std::string>{
