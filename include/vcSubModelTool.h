@@ -99,6 +99,10 @@ class vc_SubModelTool {
   // The engine objects, for inspection; at most one exists.
   const vc_PatCorModel<unsigned char>* correlationModel() const { return corModel_; }
   const vcGFAlignPattern* geofindPattern() const { return gfPattern_; }
+  // What training found the piece's edges cannot fix, in fixed words (a direction it can slide
+  // along, no angle for a round piece, an angle defined only modulo 360/n): the Geofind
+  // pattern's training warnings; none for a correlation or blank piece or before training.
+  std::vector<std::string> trainingWarnings() const;
 
   // Distortion-derived search ranges around a start pose (Geofind-style units: degrees for
   // angles, factors for scales). Each throws vcFlexAlignDefs::DistortionRateTooLarge when the

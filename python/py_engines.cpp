@@ -117,6 +117,34 @@ class GeofindFinder {
     return pattern_.isTrained();
   }
 
+  // What the trained edges fix, as numbers (directions in degrees in the training image, sigmas
+  // per pixel of edge noise), and the training's warnings.
+  py::dict constraints() {
+    vc_GFConstraints c;
+    bool trained;
+    {
+      py::gil_scoped_release nogil;
+      std::lock_guard<std::mutex> lock(mu_);
+      trained = pattern_.isTrained();
+      if (trained) c = pattern_.constraints();
+    }
+    requireTrained(trained);
+    py::dict d;
+    d["strong_direction"] = c.strongDirection();
+    d["weak_direction"] = c.weakDirection();
+    d["strong_sigma"] = c.strongSigma();
+    d["weak_sigma"] = c.weakSigma();
+    d["weak_share"] = c.weakShare();
+    d["angle_sigma"] = c.angleSigma();
+    d["symmetry"] = c.symmetry;
+    return d;
+  }
+  std::vector<std::string> trainingWarnings() {
+    py::gil_scoped_release nogil;
+    std::lock_guard<std::mutex> lock(mu_);
+    return pattern_.trainingWarnings();
+  }
+
  private:
   vcGFAlignPattern pattern_;
   vcVector<2> origin_;
@@ -227,7 +255,17 @@ void bindEngines(py::module_& m) {
            py::arg("accept_threshold") = 0.5, py::arg("contrast_threshold") = 10.0,
            py::arg("channels") = py::none(),
            "Matches best first over angle (degrees) and scale ranges (low, high).")
-      .def_property_readonly("trained", &GeofindFinder::trained);
+      .def_property_readonly("trained", &GeofindFinder::trained)
+      .def_property_readonly(
+          "constraints", &GeofindFinder::constraints,
+          "what the trained edges fix: strong_direction and weak_direction (degrees in the "
+          "training image), strong_sigma and weak_sigma (1-sigma position error along each per "
+          "pixel of edge noise), weak_share (0: edges all one way .. 1: every way alike), "
+          "angle_sigma (degrees per pixel of edge noise; inf without leverage) and symmetry (n: "
+          "angle defined modulo 360/n; 1 none; 0 round)")
+      .def_property_readonly("training_warnings", &GeofindFinder::trainingWarnings,
+                             "what training warns of the edges: a direction they barely fix, "
+                             "a round or an n-fold symmetric pattern");
 
   py::class_<CorrelationFinder>(m, "CorrelationFinder", "Normalized-correlation pattern finder.")
       .def(py::init<>())

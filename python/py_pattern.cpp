@@ -1,6 +1,7 @@
 // The FlexAlign pattern: training, runs, and archives as bytes, files and pickles.
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "python/py_common.h"
 #include "python/py_results.h"
 #include "tools/cli/vcCliDescription.h"
+#include "tools/cli/vcCliPieceWarnings.h"
 #include "tools/common/vcFileBytes.h"
 #include "tools/common/vcPatternFile.h"
 #include "vcFlexAlignTool.h"
@@ -125,6 +127,15 @@ class Pattern {
   bool trained() const { return std::get<0>(locked_()).pattern.isTrained(); }
   vcFlexArrangement arrangement() const { return std::get<0>(locked_()).pattern.arrangement(); }
   std::vector<std::string> instanceNames() const { return std::get<0>(locked_()).instanceNames; }
+  // Per instance whose piece training warned of: the warnings, as `flexalign train` prints them.
+  std::map<std::string, std::vector<std::string>> trainingWarnings() const {
+    const vcPatternFile f = std::get<0>(locked_());
+    std::map<std::string, std::vector<std::string>> out;
+    for (const vcCliPieceWarnings& w : vfPieceWarnings(f.pattern))
+      for (std::size_t k : w.instances)
+        if (k < f.instanceNames.size()) out[f.instanceNames[k]] = w.texts;
+    return out;
+  }
 
   vcFlexAlignRunParams runParams() const { return std::get<0>(locked_()).runParams; }
   void runParams(const vcFlexAlignRunParams& p) {
@@ -277,6 +288,11 @@ void bindPattern(py::module_& m) {
       .def_property_readonly("arrangement", &Pattern::arrangement)
       .def_property_readonly("instance_names", &Pattern::instanceNames,
                              "the names results give the instances")
+      .def_property_readonly(
+          "training_warnings", &Pattern::trainingWarnings,
+          "{instance name: [warning]} for the pieces whose edges training found cannot fix a "
+          "direction (it can slide along it) or an angle (round, or n-fold symmetric: angle "
+          "modulo 360/n), in the words `flexalign train` prints")
       .def_property("run_params", py::overload_cast<>(&Pattern::runParams, py::const_),
                     py::overload_cast<const vcFlexAlignRunParams&>(&Pattern::runParams),
                     "the settings a run without params= takes (a copy): a pattern file's, a "

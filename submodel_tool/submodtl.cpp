@@ -103,6 +103,10 @@ bool vc_SubModelTool::isTrained() const {
   return trained_;
 }
 
+std::vector<std::string> vc_SubModelTool::trainingWarnings() const {
+  return gfPattern_ ? gfPattern_->trainingWarnings() : std::vector<std::string>();
+}
+
 void vc_SubModelTool::train(const vcFlexSubModel& subModel, const vcFlexSubModelTrainParams& params,
                             vcDiagObject* diag, unsigned long diagFlags) {
   vc_submodtl::recordTrainInputs(diag, diagFlags, subModel, params);

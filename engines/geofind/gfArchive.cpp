@@ -2,12 +2,14 @@
 // without training again. A model is a few thousand edge points at most (each stage's count is
 // capped in training), so its bytes follow the pattern's edges, not its pixel area.
 //
-// Layout (version 0): the settings (polarity, elasticity, grain selection and limits, blurred
+// Layout (version 1): the settings (polarity, elasticity, grain selection and limits, blurred
 // scales, origin, train-client-from-pattern), a trained flag and, when trained, the model: its
 // scalars, the points of each pyramid level, each level's median magnitude, the blurred scales and
 // the fine points. A point set is a count and its x, y, nx and ny as raw floats, then its weights
 // unless every one is 1 (image training); a set equal to one stored before it (the sharp scale
-// repeats the level-0 set, the fine set the sharp scale) is stored as a reference to it.
+// repeats the level-0 set, the fine set the sharp scale) is stored as a reference to it. Then the
+// model's constraint analysis (vc_GFConstraints' sums and symmetry order), which version 0
+// lacks: loading one works it out from the points.
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -171,10 +173,26 @@ void exchangeModel(vcArchive& ar, vc_GFModel& m) {
   exchangeSet(ar, m.fine, {&m.levels.front(), &m.scales.front().points});
 }
 
+// The constraint analysis (version 1 on); a model of version 0 has it worked out again.
+void exchangeConstraints(vcArchive& ar, vc_GFConstraints& c) {
+  ar || c.centre || c.sxx || c.sxy || c.syy || c.leverage || c.spread || c.symmetry;
+  if (ar.isStoring()) return;
+  if (!(std::fabs(c.centre.x()) <= kVcMaxCoordinate) ||
+      !(std::fabs(c.centre.y()) <= kVcMaxCoordinate))
+    damaged("the edge centre lies outside the coordinate range");
+  // S is positive semi-definite; L and the spread are sums of squares, L within the spread.
+  const double bound = 1e30;
+  if (!(c.sxx >= 0 && c.sxx <= bound) || !(c.syy >= 0 && c.syy <= bound) ||
+      !(c.sxy * c.sxy <= c.sxx * c.syy * (1 + 1e-9) + 1e-12) ||
+      !(c.spread >= 0 && c.spread <= bound) || !(c.leverage >= 0 && c.leverage <= c.spread * 1.001))
+    damaged("bad constraint analysis");
+  if (c.symmetry < 0 || c.symmetry > 12) damaged("bad symmetry order");
+}
+
 }  // namespace
 
 vcArchive& operator||(vcArchive& ar, vcGFAlignPattern& p) {
-  vfExchangeVersion(ar, 0, 0, "vcGFAlignPattern");
+  const unsigned char version = vfExchangeVersion(ar, 1, 1, "vcGFAlignPattern");
   // Loads into a fresh pattern through the checking setters, so damaged data leaves `p` as
   // it was.
   vcGFAlignPattern loaded;
@@ -190,13 +208,21 @@ vcArchive& operator||(vcArchive& ar, vcGFAlignPattern& p) {
       trainClientFromPattern || trained;
   if (ar.isStoring()) {
     // Storing only reads the model; the exchange is one routine for both directions.
-    if (trained) exchangeModel(ar, const_cast<vc_GFModel&>(*t.model_));
+    if (trained) {
+      vc_GFModel& m = const_cast<vc_GFModel&>(*t.model_);
+      exchangeModel(ar, m);
+      exchangeConstraints(ar, m.constraints);
+    }
     return ar;
   }
   std::shared_ptr<vc_GFModel> model;
   if (trained) {
     model = std::make_shared<vc_GFModel>();
     exchangeModel(ar, *model);
+    if (version >= 1)
+      exchangeConstraints(ar, model->constraints);
+    else
+      model->constraints = vf_GFConstraints(*model);
   }
   try {
     loaded.ignorePolarity(ignorePolarity);

@@ -60,6 +60,8 @@ struct vc_GFModel {
   // Training region in training pixels and the training client transform.
   vcPelRect region;
   vcXform<2> clientFromImage;
+  // What the edges fix, analysed once the rest of the model is trained.
+  vc_GFConstraints constraints;
 };
 
 // Training settings handed to the stage functions.
@@ -87,6 +89,11 @@ std::shared_ptr<vc_GFModel> vf_GFTrainChains(const std::vector<vc_GFSegmentChain
                                              const vcXform<2>& clientFromImage,
                                              const vc_GFTrainSettings& s);
 void vf_GFSymmetry(const vc_GFModel& m, vc_GFPatternInfo& info);
+// n of the smallest turn 360 / n (n up to 12) mapping the level-0 points onto themselves; 1
+// when none does, 0 when every turn does (a circle).
+long vf_GFSymmetryFold(const vc_GFModel& m);
+// The constraint analysis of a trained model.
+vc_GFConstraints vf_GFConstraints(const vc_GFModel& m);
 
 // Pattern frame handed to a run: G maps training pixels to origin-relative pattern coordinates.
 void vf_GFRun(const vc_GFModel& m, const vcXform<2>& patternFromTrainPixel,

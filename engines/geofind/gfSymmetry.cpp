@@ -1,5 +1,6 @@
 // Symmetry: the model is compared with itself turned and mirrored about its edge centroid. A
 // transformed point counts when a model point of agreeing direction lies within 1.5 pixels.
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 
@@ -47,20 +48,49 @@ double selfMatch(const vc_GFPointSet& s, const Grid& g, double cx, double cy, do
   return s.totalWeight > 0 ? hit / s.totalWeight : 0;
 }
 
-}  // namespace
-
-void vf_GFSymmetry(const vc_GFModel& m, vc_GFPatternInfo& info) {
-  const vc_GFPointSet& s = m.levels.front();
+// The level-0 points matched against themselves turned or mirrored about their centroid.
+struct SelfMatcher {
+  const vc_GFPointSet& s;
+  bool ignorePolarity;
   double cx = 0, cy = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) cx += s.w[i] * s.x[i], cy += s.w[i] * s.y[i];
-  cx /= s.totalWeight, cy /= s.totalWeight;
   Grid g;
-  for (std::size_t i = 0; i < s.size(); ++i) g.map.emplace(g.key(s.x[i], s.y[i]), i);
-  auto rot = [&](double deg) {
+  explicit SelfMatcher(const vc_GFModel& m)
+      : s(m.levels.front()), ignorePolarity(m.ignorePolarity) {
+    for (std::size_t i = 0; i < s.size(); ++i) cx += s.w[i] * s.x[i], cy += s.w[i] * s.y[i];
+    cx /= s.totalWeight, cy /= s.totalWeight;
+    for (std::size_t i = 0; i < s.size(); ++i) g.map.emplace(g.key(s.x[i], s.y[i]), i);
+  }
+  double rot(double deg) const {
     const double a = deg * kPi / 180.0;
     return selfMatch(s, g, cx, cy, std::cos(a), -std::sin(a), std::sin(a), std::cos(a),
-                     m.ignorePolarity);
-  };
+                     ignorePolarity);
+  }
+  // Turns that no finite order up to 12 explains all map the pattern onto itself.
+  bool circle(double& score) const {
+    const double odd1 = rot(37.0), odd2 = rot(101.0), odd3 = rot(163.0);
+    score = std::min(odd1, std::min(odd2, odd3));
+    return score >= kMatch;
+  }
+};
+
+}  // namespace
+
+long vf_GFSymmetryFold(const vc_GFModel& m) {
+  const SelfMatcher sm(m);
+  double score;
+  if (sm.circle(score)) return 0;
+  // The largest order first: a 12-fold pattern also maps onto itself by 60, 90 and 180.
+  for (long n : {12L, 8L, 6L, 5L, 4L, 3L, 2L})
+    if (sm.rot(360.0 / double(n)) >= kMatch) return n;
+  return 1;
+}
+
+void vf_GFSymmetry(const vc_GFModel& m, vc_GFPatternInfo& info) {
+  const SelfMatcher sm(m);
+  const vc_GFPointSet& s = sm.s;
+  const double cx = sm.cx, cy = sm.cy;
+  const Grid& g = sm.g;
+  auto rot = [&](double deg) { return sm.rot(deg); };
   auto mirror = [&](double deg) {  // reflection about the axis at `deg`
     const double a = 2 * deg * kPi / 180.0;
     return selfMatch(s, g, cx, cy, std::cos(a), std::sin(a), std::sin(a), -std::cos(a),
@@ -71,12 +101,11 @@ void vf_GFSymmetry(const vc_GFModel& m, vc_GFPatternInfo& info) {
   auto note = [&](double deg, double sc) {
     if (sc >= kMatch && deg < smallest) smallest = deg, scoreAt = sc;
   };
-  // Rotations that no finite symmetry order explains: a circle.
-  const double odd1 = rot(37.0), odd2 = rot(101.0), odd3 = rot(163.0);
-  if (odd1 >= kMatch && odd2 >= kMatch && odd3 >= kMatch) {
+  double circleScore;
+  if (sm.circle(circleScore)) {
     f |= vcGFAlignDefs::eSymCircle | vcGFAlignDefs::eSym180 | vcGFAlignDefs::eSym90;
     smallest = 0.0;
-    scoreAt = std::min(odd1, std::min(odd2, odd3));
+    scoreAt = circleScore;
   } else {
     const double r180 = rot(180.0), r90 = rot(90.0);
     if (r180 >= kMatch) f |= vcGFAlignDefs::eSym180;

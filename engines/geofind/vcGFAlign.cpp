@@ -104,6 +104,15 @@ void vc_GFPattern::getInfo(vc_GFPatternInfo& info) const {
   vf_GFSymmetry(*model_, info);
 }
 
+const vc_GFConstraints& vc_GFPattern::constraints() const {
+  if (!model_) throw vcGFAlignDefs::NotTrained("The pattern is not trained");
+  return model_->constraints;
+}
+
+std::vector<std::string> vc_GFPattern::trainingWarnings() const {
+  return model_ ? model_->constraints.warnings() : std::vector<std::string>();
+}
+
 long vc_GFPattern::numFinePoints() const {
   if (!model_) return 0;
   return static_cast<long>(model_->fine.size() ? model_->fine.size()
@@ -237,6 +246,12 @@ vc_GFTrainSettings settingsOf(const vc_GFPattern& p, long algorithm) {
   return s;
 }
 
+// A trained model with its constraint analysis.
+std::shared_ptr<const vc_GFModel> analysed(std::shared_ptr<vc_GFModel> m) {
+  m->constraints = vf_GFConstraints(*m);
+  return m;
+}
+
 }  // namespace
 
 void vcGFAlignPattern::train(const vcPelBuffer_const<unsigned char>& image,
@@ -248,7 +263,7 @@ void vcGFAlignPattern::train(const vcPelBuffer_const<unsigned char>& image,
   if (mask.width() != image.width() || mask.height() != image.height())
     throw vcGFAlignDefs::BadImage("The training mask size does not match the image size");
   model_.reset();
-  model_ = vf_GFTrainImage(image, &mask, settingsOf(*this, algorithm));
+  model_ = analysed(vf_GFTrainImage(image, &mask, settingsOf(*this, algorithm)));
 }
 
 void vcGFAlignPattern::train(const vcPelBuffer_const<unsigned char>& image, long algorithm,
@@ -256,7 +271,7 @@ void vcGFAlignPattern::train(const vcPelBuffer_const<unsigned char>& image, long
   checkAlgorithm(algorithm, "train");
   checkTrainImage(image);
   model_.reset();
-  model_ = vf_GFTrainImage(image, nullptr, settingsOf(*this, algorithm));
+  model_ = analysed(vf_GFTrainImage(image, nullptr, settingsOf(*this, algorithm)));
 }
 
 void vcGFAlignPattern::trainPolylines(const std::vector<std::vector<vcVector<2>>>& polylines,
@@ -285,7 +300,7 @@ void vcGFAlignPattern::trainPolylines(const std::vector<std::vector<vcVector<2>>
     chains.push_back(std::move(c));
   }
   model_.reset();
-  model_ = vf_GFTrainChains(chains, clientFromImage, settingsOf(*this, algorithm));
+  model_ = analysed(vf_GFTrainChains(chains, clientFromImage, settingsOf(*this, algorithm)));
 }
 
 void vcGFAlignPattern::run(const vcPelBuffer_const<unsigned char>& window,

@@ -78,6 +78,54 @@ struct vc_GFPatternInfo {
   unsigned long flags = 0;
 };
 
+// What a trained pattern's edges fix, from the directions of their normals: the level-0 points
+// that measure a match, in training pixels, each of weight w.
+//
+// Position: a fit of the points to their edges, each off by independent noise s along its normal
+// n, has the position covariance s^2 S^-1 with S = sum w n n^T. S's eigenvector of the larger
+// eigenvalue is the direction the edges fix best, the other the one they fix worst (along which
+// a pencil or a bar slides); 1 / sqrt(eigenvalue) is the 1-sigma error along each per pixel of
+// edge noise.
+// Angle: a turn by t about the centroid c moves point p by t (p - c) x n along its normal, so
+// the angle's information is L = sum w ((p - c) x n)^2 and 1 / sqrt(L) radians its 1-sigma
+// error per pixel of edge noise. A circle's normals pass through its centre: L = 0.
+// Symmetry: the smallest turn, 360 / n degrees, that maps the edges onto themselves (the model
+// matched against itself turned); a circle maps onto itself under every turn, and so, to a fit,
+// does a pattern whose edges nearly all face its centre (see kVcGFRoundShare).
+struct vc_GFConstraints {
+  vcVector<2> centre;                // c, training pixels
+  double sxx = 0, sxy = 0, syy = 0;  // S
+  double leverage = 0;               // L, pixels^2
+  double spread = 0;                 // sum w |p - c|^2, the bound of L, pixels^2
+  long symmetry = 1;                 // n: the angle is defined modulo 360 / n; 1 none, 0 circle
+
+  // Directions in degrees in [0, 180), from the training image's x axis towards its y axis.
+  double strongDirection() const;
+  double weakDirection() const;
+  // 1-sigma position error along each direction per pixel of edge noise, in pixels.
+  double strongSigma() const;
+  double weakSigma() const;
+  // S's smaller eigenvalue over its larger: 0 for edges that all run one way, 1 for edges that
+  // fix every direction alike (a circle, a square).
+  double weakShare() const;
+  // 1-sigma angle error per pixel of edge noise, in degrees; infinite without leverage.
+  double angleSigma() const;
+  // L over its bound: 0 for a circle's edges, near 1 for edges that all face across the radius.
+  double angleShare() const;
+  // The training warnings these call for, in fixed words: a direction the edges barely fix, a
+  // round pattern, an n-fold symmetric one.
+  std::vector<std::string> warnings() const;
+};
+
+// weakShare() under this: the edges fix one direction less than a third as well (in 1-sigma
+// terms) as the other, and training warns that the pattern can slide along it.
+constexpr double kVcGFWeakShare = 0.1;
+// angleShare() under this: nearly every edge faces the centre (a coin's rim outweighing its
+// relief), so the edges fix the angle less than a fifth as well (in 1-sigma terms, at the
+// edges' mean radius) as a pattern whose edges all face across the radius (angleShare 1) or a
+// square (0.2); a pattern that no turn maps onto itself counts as round (symmetry 0) below it.
+constexpr double kVcGFRoundShare = 0.05;
+
 // Training settings and the trained model.
 class vc_GFPattern {
  public:
@@ -124,6 +172,10 @@ class vc_GFPattern {
 
   // Fills `info` for its request (see vc_GFPatternInfo). Throws NotTrained when untrained.
   void getInfo(vc_GFPatternInfo& info) const;
+  // What the trained edges fix (see vc_GFConstraints). Throws NotTrained when untrained.
+  const vc_GFConstraints& constraints() const;
+  // The training warnings of constraints(); none when untrained.
+  std::vector<std::string> trainingWarnings() const;
 
   // Number of model edge points at the fine (level 0) and the coarsest stage.
   long numFinePoints() const;

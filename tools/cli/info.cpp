@@ -103,6 +103,10 @@ int info(const std::string& path) {
     if (m.modelType() != vcFlexModelDefs::eBlank) {
       std::printf("  %-12s run: %s\n", "", pieceRun(rp.subModelInstanceParams(long(k))).c_str());
       printSearched(rp, p.pattern.trainParams(), long(k));
+      const std::vector<long>& toTool = p.pattern.instanceToTool();
+      if (k < toTool.size() && toTool[k] >= 0 && std::size_t(toTool[k]) < p.pattern.tools().size())
+        for (const std::string& w : p.pattern.tools()[std::size_t(toTool[k])].trainingWarnings())
+          std::printf("  %-12s warning: %s\n", "", w.c_str());
     }
   }
   std::printf("run settings of the part:\n  start %s\n", pose(p.startPose).c_str());
@@ -127,8 +131,8 @@ vcCliRunner vfInfoCommand(CLI::App& app) {
   vfCliHelpFormat(
       app, "flexalign info PATTERN",
       "  Lists each piece of the pattern (its region in the training image, its pose and\n"
-      "  engine, its run settings and how far about its predicted place a run searches it)\n"
-      "  and the run settings of the part.");
+      "  engine, its run settings, how far about its predicted place a run searches it and\n"
+      "  what training warned of its edges) and the run settings of the part.");
   auto path = std::make_shared<std::string>();
   app.add_option("PATTERN", *path, "the pattern file")->required();
   return [path] { return info(*path); };

@@ -1,6 +1,7 @@
 // `flexalign preview DESCRIPTION -o PNG`: what a part description describes, drawn over its
 // training image: every piece's region or outline with its name, the arrangement's origin and
-// box, and in red the pieces that overlap so much a run would drop one of them.
+// box, and in red the pieces that overlap so much a run would drop one of them; and, each piece
+// trained alone, the training warnings of what its edges cannot fix.
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -12,6 +13,8 @@
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliOverlaps.h"
 #include "tools/cli/vcCliPaths.h"
+#include "tools/cli/vcCliPieceWarnings.h"
+#include "tools/cli/vcCliText.h"
 
 // Named rather than anonymous: the command files compile in one batch, each with its own
 // Options and helpers.
@@ -69,6 +72,11 @@ int preview(const Options& o) {
   c.text(origin + vcVector<2>(12, 4), "origin", kOrigin);
   if (c.reduced()) c.caption("shown at 1/" + std::to_string(c.shrink()));
   c.writePng(o.out);
+  // What each piece's edges cannot fix, as `flexalign train` warns.
+  for (const vcCliPieceWarnings& w : vfPieceWarnings(job))
+    for (const std::string& text : w.texts)
+      std::fprintf(stderr, "flexalign: warning: %s: %s: %s\n", vfPrintable(o.description).c_str(),
+                   vfPieceWarningSubject(w, job.instanceNames).c_str(), text.c_str());
   std::printf("drew %zu pieces of %s over its training image into %s%s\n",
               a.subModelIndices().size(), o.description.c_str(), o.out.c_str(),
               clashing.empty() ? "" : "; red pieces overlap enough for a run to drop one");
@@ -84,7 +92,8 @@ vcCliRunner vfPreviewCommand(CLI::App& app) {
       "  Draws what the description describes over its training image: each piece's\n"
       "  region (image pieces) or outline (wireframes) with its name and a cross at its\n"
       "  origin, blank pieces as a cross, the part's origin and box (yellow); pieces that\n"
-      "  overlap so much that a run would drop one are red.");
+      "  overlap so much that a run would drop one are red. Trains each piece to warn, as\n"
+      "  `flexalign train` does, of what its edges cannot fix.");
   auto o = std::make_shared<Options>();
   app.add_option("DESCRIPTION", o->description, "the part description (JSON)")->required();
   app.add_option("-o,--output", o->out, "the PNG file to write")->type_name("PNG")->required();

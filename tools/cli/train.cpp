@@ -9,6 +9,7 @@
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliOverlaps.h"
 #include "tools/cli/vcCliPaths.h"
+#include "tools/cli/vcCliPieceWarnings.h"
 #include "tools/cli/vcCliText.h"
 
 // Named rather than anonymous: the command files compile in one batch, each with its own
@@ -51,6 +52,10 @@ int train(const Options& o) {
   } catch (const vcException& e) {
     throw vcCliUsage(o.description + ": training failed: " + vfErrorText(e));
   }
+  for (const vcCliPieceWarnings& w : vfPieceWarnings(p.pattern))
+    for (const std::string& text : w.texts)
+      std::fprintf(stderr, "flexalign: warning: %s: %s: %s\n", vfPrintable(o.description).c_str(),
+                   vfPieceWarningSubject(w, job.instanceNames).c_str(), text.c_str());
   vfSavePatternFile(o.out, p);
   std::printf("trained %zu instances of %zu sub-models (%zu tools) in %.1f ms; wrote %s\n",
               job.instanceNames.size(), job.arrangement.subModels().size(),
@@ -70,7 +75,9 @@ vcCliRunner vfTrainCommand(CLI::App& app) {
       "  searched 5 degrees either way about the angle the pieces found before predict, an\n"
       "  image piece's instance lies where its region is in the training image. Scale ranges\n"
       "  are factors ([0.9, 1.1]) and must hold 1. Warns about pieces that overlap so much\n"
-      "  that a run would drop one of them.");
+      "  that a run would drop one of them, and about what a piece's edges cannot fix: a\n"
+      "  direction it can slide along, no angle (a round piece), an angle defined only modulo\n"
+      "  360/n (an n-fold symmetric one).");
   auto o = std::make_shared<Options>();
   app.add_option("DESCRIPTION", o->description, "the part description (JSON)")->required();
   app.add_option("-o,--output", o->out, "the pattern file to write")

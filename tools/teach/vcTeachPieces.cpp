@@ -122,6 +122,7 @@ json piece(const vcCliTrainJob& job, std::size_t s) {
     return out;
   }
   if (tool.geofindPattern()) geofind(out, m, *tool.geofindPattern());
+  for (const std::string& w : tool.trainingWarnings()) out["warnings"].push_back(w);
   if (tool.correlationModel()) correlation(out, m, *tool.correlationModel());
   return out;
 }

@@ -2,7 +2,8 @@
 // sub-model trained on its own with the settings the description gives its first instance
 // (the library's training, as `flexalign train` does it), and from the trained engine the edge
 // points a Geofind piece matches or the template a correlation piece correlates, with a
-// warning where a piece has too few edges or too little contrast to be found reliably, and the
+// warning where a piece has too few edges or too little contrast to be found reliably or where
+// its edges cannot fix a direction or its angle (the training's own warnings), and the
 // pairs of pieces that overlap so much that a run would drop one of them.
 #pragma once
 

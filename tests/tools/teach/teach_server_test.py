@@ -4,6 +4,7 @@ nothing outside its folders (however the name is spelt), refuses an oversized up
 clear status and message, refuses a bad description with the command's own words, and saves
 what `flexalign train` reads."""
 import json
+import math
 import os
 import socket
 import subprocess
@@ -120,6 +121,17 @@ class TeachServerTest(unittest.TestCase):
         self.assertEqual(cmd.returncode, 0, cmd.stderr)
         for f in ["part.json", "plate-mask.png", "p.fxp"]:
             os.remove(os.path.join(self.dir, f))
+
+    def test_pieces_carry_the_training_warnings(self):
+        coin = [[40 * math.cos(math.pi * i / 24), 40 * math.sin(math.pi * i / 24)] for i in range(48)]
+        pieces = [{"name": "plate", "kind": "image", "engine": "geofind", "region": PLATE_REGION},
+                  {"name": "coin", "kind": "wireframe", "engine": "geofind",
+                   "shapes": [{"closed": True, "points": coin}]}]
+        instances = [{"subModel": "plate"}, {"subModel": "coin", "pose": {"x": 190, "y": 110}}]
+        status, body, _ = self.teach.post("/api/pieces", description(subModels=pieces, instances=instances))
+        self.assertEqual(status, 200, body)
+        coin = json.loads(body)["pieces"][1]
+        self.assertEqual(coin["warnings"], ["it is round: its edges fix no angle; set its angle range to [0, 0]"])
 
     def test_listens_on_loopback_only_and_needs_its_token(self):
         port = self.teach.port
