@@ -185,10 +185,11 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   constexpr double kWidthPerBin = 0.25;  // px^2
   std::array<std::uint32_t, kWidthBins> widths{};
   bool converged = false;
-  // The last solved normal matrix, undamped, for the level-0 fit's covariance.
+  // The level-0 fit's covariance takes its normal matrix on the last pass from the matched
+  // image edges' own normals: a model point at a bar's corner that matched the bar's side
+  // fixes the position across the side only, whatever its model normal says.
   const bool wantCov = stats && level == 0;
-  double Afit[(2 + kMaxDofs) * (2 + kMaxDofs)];
-  bool haveA = false;
+  double Afit[(2 + kMaxDofs) * (2 + kMaxDofs)] = {};
   if (stats) stats->haveCov = false;
   for (int it = 0; it <= iterations; ++it) {
     const bool last = it == iterations;
@@ -242,9 +243,18 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
         sumC += pts.w[i] * mag;
         ++matched;
         ++widths[std::size_t(std::min(double(kWidthBins - 1), w2 / kWidthPerBin))];
-        if (stats && level == 0) {
+        if (wantCov) {
           stats->modelPts.emplace_back(px, py);
           stats->imagePts.emplace_back(ex, ey);
+          double J[2 + kMaxDofs];
+          J[0] = gx / gm;
+          J[1] = gy / gm;
+          for (std::size_t k = 0; k < nFree; ++k) {
+            const vcVector<2> d = dB[k] * vcVector<2>(ux - pc.x(), uy - pc.y());
+            J[2 + k] = J[0] * d.x() + J[1] * d.y();
+          }
+          for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c) Afit[r * n + c] += pts.w[i] * J[r] * J[c];
         }
         continue;
       }
@@ -286,9 +296,11 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
           }
           below += widths[b];
         }
-        // Residual variance of a point of unit weight, sum w t^2 / (m - n), the matrix's
-        // weights being the points' own times the Cauchy factor (about 1 on the matched band).
-        if (wantCov && haveA && matched > std::size_t(n)) {
+        // Residual variance of a point of unit weight, sum w t^2 / (m - n), with the points'
+        // own weights, as in the matrix.
+        if (wantCov && matched > std::size_t(n)) {
+          for (int r = 0; r < n; ++r)
+            for (int c = 0; c < r; ++c) Afit[r * n + c] = Afit[c * n + r];
           const double s2 = sumR2 / double(matched - std::size_t(n)) * T.pointsPerSample;
           fitCovariance(Afit, n, s2, freeIdx, dB, pc, rim, *stats);
         }
@@ -300,7 +312,6 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
         bvec[r] += bclip[r];
         for (int c = 0; c < n; ++c) A[r * n + c] += Aclip[r * n + c];
       }
-    if (wantCov) std::copy(A, A + n * n, Afit), haveA = true;
     // Tikhonov damping keeps DOFs that the points do not constrain where they are: a turn of a
     // round pattern, a scale along a straight one. A DOF's diagonal is raised to at least a share
     // of what it would be if every point saw the DOF's full displacement at the rim, so a DOF the
