@@ -1,7 +1,8 @@
 // What the pieces' own uncertainty does to a result before its final fit: a piece whose edges
 // do not fix its position along one direction (a bar, a text line) is held there to where the
-// other pieces put it, and a piece found farther from that than its uncertainty allows is
-// refused, with the reason in its status.
+// other pieces put it (by information, so across that direction it keeps what it found), and
+// a piece found farther from the fit than its uncertainty allows is refused, with the reason in
+// its status.
 
 #include <algorithm>
 #include <cmath>
@@ -22,9 +23,9 @@ using vc_flxalign::subModelOf;
 // The uncertainty and zone are what the part's flexibility allows; the sigmas are what its
 // edges leave open.
 constexpr double kRefuseSigmas = 3.0;
-// 8 alternations of "fit, then move the held pieces to the fit along their weak direction"
-// reach the fit in which a held piece counts only across it: each pass shrinks the gap by the
-// weak pieces' share of the fit, well under a half for any part with one fixed piece.
+// 8 alternations of "fit, then blend the weak pieces towards the fit" settle the fit in which a
+// weak piece counts only where its edges fix it: each pass shrinks the change by about the weak
+// pieces' share of the fit, well under a half for any part with one fixed piece.
 constexpr int kHoldPasses = 8;
 // 0.02 px: least scatter of the pieces about a rigid fit (a rigid part still has its pieces'
 // own measurement noise), so a held piece is not pinned on a perfect fit of a few pieces.
