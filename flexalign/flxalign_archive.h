@@ -62,7 +62,7 @@ inline void exchangeStatus(vcArchive& ar, vcFlexAlignStatus& s) {
   int ww = static_cast<int>(s.window.width()), wh = static_cast<int>(s.window.height());
   ar || kind || s.score || s.threshold || other || s.amount || wx || wy || ww || wh;
   if (ar.isStoring()) return;
-  if (kind < vcFlexAlignStatus::eFound || kind > vcFlexAlignStatus::eTooFewPieces)
+  if (kind < vcFlexAlignStatus::eFound || kind > vcFlexAlignStatus::eBeyondUncertainty)
     throw vcArchive::BadData("flxalign status: unknown kind");
   s.kind = static_cast<vcFlexAlignStatus::Kind>(kind);
   s.other = other;

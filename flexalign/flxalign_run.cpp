@@ -308,6 +308,7 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
 void vcFlexAlignPattern::fitResults_(std::vector<vcFlexAlignResult>& res,
                                      const vc2XformBase& startPose, const vc2XformBase& startLin,
                                      const vcFlexAlignRunParams& p) const {
+  for (vcFlexAlignResult& r : res) holdWeakPieces_(r, startPose, p);
   // Fit through the sub-models meant for it; the results keep all of theirs.
   std::vector<vcFlexAlignResult> fit = res;
   for (vcFlexAlignResult& r : fit) {

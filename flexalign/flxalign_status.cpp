@@ -65,6 +65,9 @@ std::string vcFlexAlignStatus::text(const std::vector<std::string>& names) const
       return "its " + std::to_string(static_cast<long>(amount)) +
              " pieces are too few for the final fit, which needs " +
              std::to_string(static_cast<long>(threshold));
+    case eBeyondUncertainty:
+      return "found (" + number(score) + ") " + number(amount) +
+             " from where the other pieces put it, beyond its uncertainty " + number(threshold);
   }
   return "unknown status " + std::to_string(static_cast<int>(kind));
 }

@@ -462,6 +462,11 @@ struct vcFlexAlignStatus {
     // Part (among the rejected results of a set): its `amount` pieces are too few to fit the
     // degrees of freedom the final fit asks for (at least `threshold` pieces).
     eTooFewPieces = 12,
+    // Instance: found (score `score`) `amount` client units from where the other pieces put
+    // it, farther than its own uncertainty allows (`threshold`: 3 sigma of its fit along that
+    // line, plus its translation uncertainty, plus what its angle zone moves its centre); it is
+    // left out of the result.
+    eBeyondUncertainty = 13,
   };
 
   vcFlexAlignStatus() = default;
@@ -831,6 +836,10 @@ class vcFlexAlignPattern {
   // miss a required instance, and the ranking.
   void fitResults_(std::vector<vcFlexAlignResult>& results, const vc2XformBase& startPose,
                    const vc2XformBase& startLin, const vcFlexAlignRunParams& params) const;
+  // Before the fit: pieces weak along a direction held there to the others' prediction, and
+  // pieces beyond their uncertainty from it refused (their status says so).
+  void holdWeakPieces_(vcFlexAlignResult& result, const vc2XformBase& startPose,
+                       const vcFlexAlignRunParams& params) const;
   void removeOverlapping_(std::vector<vcFlexAlignResult>& results,
                           const vcFlexAlignRunParams& params) const;
   void markMissingRequired_(std::vector<vcFlexAlignResult>& results, const OrderList& order,

@@ -149,6 +149,23 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
   double xScale() const;
   double yScale() const;
 
+  // Uncertainty of the found pose, from the engine's fit: the covariance of location() in
+  // client units squared, the 1-sigma of angle() in degrees (0 when the run did not search
+  // the angle), and the direction (unit, client) along which the position is least fixed.
+  // positionWeak(): the edges fix the position along that direction with less than a tenth of
+  // the information they give across it (a bar, a text line), so clutter can slide it there.
+  // A result that carries no uncertainty (an older archive) has a zero covariance.
+  const vcMatrix<2>& positionCovariance() const { return positionCov_; }
+  double angleSigma() const { return angleSigma_; }
+  const vcVector<2>& weakDirection() const { return weakDirection_; }
+  bool positionWeak() const { return positionWeak_; }
+  // The 1-sigma ellipse of positionCovariance(): semi-axes (client units) and the major axis'
+  // angle in degrees (counter-clockwise from x, in -90..90).
+  struct Ellipse {
+    double major = 0.0, minor = 0.0, angle = 0.0;
+  };
+  Ellipse positionEllipse() const;
+
   // Flag 1: the sub-model under the found pose (first drawing mode); flag 2: the label and the
   // sub-model in its second drawing mode.
   void draw(vcGraphicList& list, const vcFlexSubModel& subModel, const vc2XformBase& xform,
@@ -163,6 +180,8 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
   // The handles are stored as given (callers hand over fresh transforms).
   void pose(const vcPtrHandle_const<vc2XformBase>& p);
   void arrangementFromSubModel(const vcPtrHandle_const<vc2XformBase>& p);
+  // The weak direction follows from the covariance (its longest axis).
+  void uncertainty(const vcMatrix<2>& positionCov, double angleSigma, bool positionWeak);
 
   void dispatchSerialize(vcArchive& ar) override;
 
@@ -181,6 +200,10 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
   vcAffineRectangle matchRegion_;
   vcPtrHandle_const<vc2XformBase> pose_;
   vcPtrHandle_const<vc2XformBase> arrangementFromSubModel_;
+  vcMatrix<2> positionCov_{0.0, 0.0, 0.0, 0.0};
+  double angleSigma_ = 0.0;
+  vcVector<2> weakDirection_{1.0, 0.0};
+  bool positionWeak_ = false;
 };
 
 // What a sub-model tool run saw beyond the results it kept: whether it could search at all,

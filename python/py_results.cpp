@@ -49,10 +49,12 @@ vcStatusView plainStatus(bool found) {
 
 py::tuple stateOf(const vcInstanceView& r) {
   return py::make_tuple(r.index, r.name, r.found, r.score, xformState(r.pose), r.offset, r.turn,
-                        r.weight, r.share, stateOf(r.status));
+                        r.weight, r.share, stateOf(r.status), r.sigmaMajor, r.sigmaMinor,
+                        r.sigmaDirection, r.angleSigma);
 }
 vcInstanceView instanceFrom(const py::tuple& t) {
-  if (t.size() != 7 && t.size() != 10) throw py::value_error("not a pickled InstanceResult");
+  if (t.size() != 7 && t.size() != 10 && t.size() != 14)
+    throw py::value_error("not a pickled InstanceResult");
   vcInstanceView r;
   r.index = t[0].cast<long>();
   r.name = t[1].cast<std::string>();
@@ -65,10 +67,16 @@ vcInstanceView instanceFrom(const py::tuple& t) {
   r.y = r.pose.trans().y();
   r.angle = vfPoseAngle(r.pose);
   r.scale = vfPoseScale(r.pose);
-  if (t.size() == 10) {
+  if (t.size() >= 10) {
     r.weight = t[7].cast<double>();
     r.share = t[8].cast<double>();
     r.status = statusFrom(t[9].cast<py::tuple>());
+    if (t.size() == 14) {
+      r.sigmaMajor = t[10].cast<double>();
+      r.sigmaMinor = t[11].cast<double>();
+      r.sigmaDirection = t[12].cast<double>();
+      r.angleSigma = t[13].cast<double>();
+    }
   } else {
     r.status = plainStatus(r.found);
   }
@@ -188,7 +196,7 @@ void bindResults(py::module_& m) {
       .def_readonly("reason", &vcStatusView::reason,
                     "found, notSearched, noCandidate, belowThreshold, outsideImage, "
                     "windowTooSmall, overlapped, atZoneEdge, inconsistent, requiredMissing, "
-                    "clamped, outsideRange or tooFewPieces")
+                    "clamped, outsideRange, tooFewPieces or beyondUncertainty")
       .def_readonly("text", &vcStatusView::text, "the same in words, pieces named")
       .def_readonly("score", &vcStatusView::score, "the best candidate's; -1 when none")
       .def_readonly("threshold", &vcStatusView::threshold)
@@ -229,6 +237,15 @@ void bindResults(py::module_& m) {
                     "(arrangement units); 0 when not found")
       .def_readonly("turn", &vcInstanceView::turn,
                     "a found piece's turn against its nominal placement, degrees; 0 when not found")
+      .def_readonly("sigma_major", &vcInstanceView::sigmaMajor,
+                    "a found piece's 1-sigma position ellipse: its longer semi-axis, pixels")
+      .def_readonly("sigma_minor", &vcInstanceView::sigmaMinor,
+                    "the ellipse's shorter semi-axis, pixels")
+      .def_readonly("sigma_direction", &vcInstanceView::sigmaDirection,
+                    "the ellipse's longer axis, degrees from x (-90 to 90): where the piece's "
+                    "edges fix it least")
+      .def_readonly("angle_sigma", &vcInstanceView::angleSigma,
+                    "a found piece's 1-sigma angle, degrees; 0 when its angle was not searched")
       .def_readonly("weight", &vcInstanceView::weight,
                     "the piece's part of the part score (the weights sum to 1)")
       .def_readonly("share", &vcInstanceView::share,

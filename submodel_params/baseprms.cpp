@@ -1,4 +1,6 @@
 // Bases of the sub-model parameters and results, and the sub-model result set.
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "platform/core/vcAngle.h"
@@ -148,7 +150,11 @@ vcFlexSubModelResult::vcFlexSubModelResult(const vcFlexSubModelResult& o)
                     : vcPtrHandle_const<vc2XformBase>()),
       arrangementFromSubModel_(o.arrangementFromSubModel_ ? vcPtrHandle_const<vc2XformBase>(
                                                                 o.arrangementFromSubModel_->clone())
-                                                          : vcPtrHandle_const<vc2XformBase>()) {}
+                                                          : vcPtrHandle_const<vc2XformBase>()),
+      positionCov_(o.positionCov_),
+      angleSigma_(o.angleSigma_),
+      weakDirection_(o.weakDirection_),
+      positionWeak_(o.positionWeak_) {}
 
 vcFlexSubModelResult& vcFlexSubModelResult::operator=(const vcFlexSubModelResult& o) {
   if (this == &o) return *this;
@@ -163,6 +169,10 @@ vcFlexSubModelResult& vcFlexSubModelResult::operator=(const vcFlexSubModelResult
   matchRegion_ = o.matchRegion_;
   pose_ = pose;
   arrangementFromSubModel_ = arr;
+  positionCov_ = o.positionCov_;
+  angleSigma_ = o.angleSigma_;
+  weakDirection_ = o.weakDirection_;
+  positionWeak_ = o.positionWeak_;
   return *this;
 }
 
@@ -240,16 +250,19 @@ std::string vcFlexSubModelResult::toDebugString() const {
   return s;
 }
 
+// Version 1 adds the uncertainty after the version-0 fields; a version-0 result loads with
+// none (a zero covariance).
 void vcFlexSubModelResult::dispatchSerialize(vcArchive& ar) {
   if (ar.haveVisited(this, typeid(vcFlexSubModelResult))) return;
-  unsigned char version = 0;
+  unsigned char version = 1;
   ar || version;
+  if (version > 1) throw vcArchive::UnknownVersion("baseprms", __LINE__);
   serialize_(ar, version);
   ar.setVisited(this, typeid(vcFlexSubModelResult));
 }
 
 void vcFlexSubModelResult::serialize_(vcArchive& ar, unsigned char version) {
-  vfExchangeLevelVersion(ar, version, "baseprms", __LINE__);
+  vfExchangeLevelVersion(ar, 0, "baseprms", __LINE__);
   vcPtrHandle_const<vc2XformBase> pose = pose_, arr = arrangementFromSubModel_;
   double score = score_;
   bool accepted = accepted_;
@@ -258,7 +271,13 @@ void vcFlexSubModelResult::serialize_(vcArchive& ar, unsigned char version) {
   vfSerializeHandle(ar, this, pose);
   vfSerializeHandle(ar, this, arr);
   ar || score || accepted || match || image;
+  double xx = positionCov_(0, 0), xy = positionCov_(0, 1), yy = positionCov_(1, 1);
+  double angleSigma = angleSigma_;
+  bool weak = positionWeak_;
+  if (version >= 1) ar || xx || xy || yy || angleSigma || weak;
   if (ar.isLoading()) {
+    if (!(xx >= 0 && yy >= 0 && xx * yy >= xy * xy * (1 - 1e-9) && angleSigma >= 0))
+      throw vcArchive::BadData("baseprms: the position covariance is not one");
     mutating_();
     pose_ = pose;
     arrangementFromSubModel_ = arr;
@@ -266,7 +285,35 @@ void vcFlexSubModelResult::serialize_(vcArchive& ar, unsigned char version) {
     accepted_ = accepted;
     matchRegion_ = match;
     imageRegion_ = image;
+    uncertainty(vcMatrix<2>(xx, xy, xy, yy), angleSigma, weak);
   }
+}
+
+void vcFlexSubModelResult::uncertainty(const vcMatrix<2>& positionCov, double angleSigma,
+                                       bool positionWeak) {
+  mutating_();
+  positionCov_ = positionCov;
+  angleSigma_ = angleSigma;
+  positionWeak_ = positionWeak;
+  const double a = positionCov(0, 0), b = positionCov(0, 1), d = positionCov(1, 1);
+  const double longest = 0.5 * (a + d) + std::sqrt(0.25 * (a - d) * (a - d) + b * b);
+  // The eigenvector of the larger eigenvalue, or an axis when the covariance is diagonal.
+  const vcVector<2> v = std::fabs(b) > 1e-12 * (a + d) ? vcVector<2>(b, longest - a)
+                        : a >= d                        ? vcVector<2>(1.0, 0.0)
+                                                        : vcVector<2>(0.0, 1.0);
+  weakDirection_ = v.unit();
+}
+
+vcFlexSubModelResult::Ellipse vcFlexSubModelResult::positionEllipse() const {
+  const double a = positionCov_(0, 0), b = positionCov_(0, 1), d = positionCov_(1, 1);
+  const double h = std::sqrt(0.25 * (a - d) * (a - d) + b * b), m = 0.5 * (a + d);
+  Ellipse e;
+  e.major = std::sqrt(std::max(0.0, m + h));
+  e.minor = std::sqrt(std::max(0.0, m - h));
+  e.angle = std::atan2(weakDirection_.y(), weakDirection_.x()) * 180.0 / 3.14159265358979323846;
+  if (e.angle > 90.0) e.angle -= 180.0;
+  if (e.angle <= -90.0) e.angle += 180.0;
+  return e;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -160,6 +160,9 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     // A place the image does not decide (another as good, or a peak too flat to place) is
     // handed on, but not as the engine's answer.
     r->accepted(!er.ambiguous());
+    r->uncertainty(vc_submodtl::clientCovariance(image, er.positionCovariance()),
+                   er.angleSigma(),
+                   vc_submodtl::informationShare(er.positionCovariance()) < 0.1);
     // The training image's unit square, into sub-model coordinates, then by the found pose.
     const vcAffineRectangle region(pose * linearAtOrigin(*subModel_.originInverse()) *
                                    trainImage.clientFromImageXform() * unitToImage);

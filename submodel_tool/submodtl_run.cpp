@@ -507,6 +507,8 @@ void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
     r->score(er.score());
     r->measures(er.contrast(), er.fitError(), er.coverage(), er.clutter());
     r->accepted(er.accepted());
+    r->uncertainty(vc_submodtl::clientCovariance(image, er.positionCovariance()), er.angleSigma(),
+                   er.positionWeak());
     if (params.saveMatchInfo()) r->matchInfo(&er);
     r->matchRegion(vcAffineRectangle(er.matchRegionXform()));
     r->imageRegion(er.imageRegion());

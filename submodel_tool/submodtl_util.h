@@ -1,6 +1,8 @@
 // Helpers shared by the sub-model tool's sources.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "platform/core/vc2XformBase.h"
@@ -64,6 +66,22 @@ vcPtrHandle<Result> blankResult(const vc2XformBase& startPose) {
   r->accepted(true);
   r->score(1.0);
   return r;
+}
+
+// An engine's position covariance (image pixels squared) in client units squared: L C L^T
+// with L the image's client-from-image linear part.
+inline vcMatrix<2> clientCovariance(const vcPelBuffer_const<unsigned char>& image,
+                                    const vcMatrix<2>& c) {
+  const vcMatrix<2> L = image.clientFromImageXform().matrix();
+  return L * c * L.transpose();
+}
+
+// The share of position information along the weakest direction against the strongest: the
+// covariance's eigenvalue ratio (1 for a round ellipse, 0 for a line).
+inline double informationShare(const vcMatrix<2>& c) {
+  const double a = c(0, 0), b = c(0, 1), d = c(1, 1);
+  const double h = std::sqrt(0.25 * (a - d) * (a - d) + b * b), m = 0.5 * (a + d);
+  return m + h > 0 ? std::max(0.0, m - h) / (m + h) : 1.0;
 }
 
 }  // namespace vc_submodtl

@@ -21,11 +21,51 @@ int nearestIndex(double v) { return int(std::max(v, 0.0) + 0.5); }
 // or the one two pixels to the dark side is black; (gx, gy) is the edge's unit gradient. A
 // reduced level is saturated only where all four of its pixels were, and rounds to 254 or 255.
 bool isClipped(const LevelImage& L, double x, double y, double gx, double gy, int level) {
-  auto at = [&](double px, double py) {
-    return L.pixel(nearestIndex(px), nearestIndex(py));
-  };
+  auto at = [&](double px, double py) { return L.pixel(nearestIndex(px), nearestIndex(py)); };
   const int hi = level == 0 ? 255 : 254, lo = level == 0 ? 0 : 1;
   return at(x + 2 * gx, y + 2 * gy) >= hi || at(x - 2 * gx, y - 2 * gy) <= lo;
+}
+
+// The covariance of a level-0 fit from its undamped normal matrix A (n x n, unknowns: the
+// centroid's translation, then the free DOFs) and the residual variance s2 of a point of unit
+// weight: C = s2 A^-1. The pose's tau is the centroid less B(v) pc, so its Jacobian has
+// columns e_x, e_y and -dB_k pc, and its covariance is J C J^T. A direction the points do not
+// see at all gets a tiny ridge (1e-6 of the strongest) so that it comes out huge, not singular.
+void fitCovariance(const double* A, int n, double s2, const std::array<int, kMaxDofs>& freeIdx,
+                   const std::array<vcMatrix<2>, kMaxDofs>& dB, const vcVector<2>& pc,
+                   const double* rim, FitStats& st) {
+  constexpr int kN = 2 + kMaxDofs;
+  double C[kN * kN];
+  const double transDiag = A[0] + A[n + 1];
+  for (int c = 0; c < n; ++c) {
+    double M[kN * kN], e[kN] = {};
+    std::copy(A, A + n * n, M);
+    for (int r = 0; r < n; ++r)
+      M[r * n + r] += 1e-6 * (r < 2 ? transDiag : transDiag * rim[r - 2] * rim[r - 2]) + 1e-300;
+    e[c] = 1.0;
+    if (!vfSolveLinearSystem(M, e, n, 1e-15)) return;
+    for (int r = 0; r < n; ++r) C[r * n + c] = s2 * e[r];
+  }
+  vcVector<2> col[kN];
+  col[0] = vcVector<2>(1, 0), col[1] = vcVector<2>(0, 1);
+  for (int k = 2; k < n; ++k) col[k] = -(dB[std::size_t(k - 2)] * pc);
+  double xx = 0, xy = 0, yy = 0;
+  for (int a = 0; a < n; ++a)
+    for (int b = 0; b < n; ++b) {
+      xx += col[a].x() * C[a * n + b] * col[b].x();
+      xy += col[a].x() * C[a * n + b] * col[b].y();
+      yy += col[a].y() * C[a * n + b] * col[b].y();
+    }
+  st.positionCov = vcMatrix<2>(xx, xy, xy, yy);
+  st.dofSigma.fill(0.0);
+  for (int k = 2; k < n; ++k)
+    st.dofSigma[std::size_t(freeIdx[std::size_t(k - 2)])] = std::sqrt(std::max(0.0, C[k * n + k]));
+  // The information the edges give the centroid's translation, the other DOFs free: the
+  // inverse of the translation block of C, whose eigenvalues' ratio is that of the block's.
+  const double a = C[0], b = C[1], d = C[n + 1];
+  const double h = std::sqrt(0.25 * (a - d) * (a - d) + b * b), m = 0.5 * (a + d);
+  st.informationShare = m + h > 0 ? std::max(0.0, m - h) / (m + h) : 1.0;
+  st.haveCov = true;
 }
 
 }  // namespace
@@ -55,8 +95,8 @@ EdgeProbe probeAround(const PatPoints& pts, const vcMatrix<2>& B, double tx, dou
 }
 
 bool findEdge(const EdgeProbe& E, double px, double py, double nx, double ny, double R,
-              bool ignorePolarity, double thr, int maxSteps, double& t, double& mag,
-              float* width2, bool precise) {
+              bool ignorePolarity, double thr, int maxSteps, double& t, double& mag, float* width2,
+              bool precise) {
   const int n = int(std::ceil(R));
   const int cap = std::min(maxSteps, vc_GFTuning::kProbeStepsLimit);
   float f[2 * vc_GFTuning::kProbeStepsLimit + 3];
@@ -145,6 +185,12 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
   constexpr double kWidthPerBin = 0.25;  // px^2
   std::array<std::uint32_t, kWidthBins> widths{};
   bool converged = false;
+  // The level-0 fit's covariance takes its normal matrix on the last pass from the matched
+  // image edges' own normals: a model point at a bar's corner that matched the bar's side
+  // fixes the position across the side only, whatever its model normal says.
+  const bool wantCov = stats && level == 0;
+  double Afit[(2 + kMaxDofs) * (2 + kMaxDofs)] = {};
+  if (stats) stats->haveCov = false;
   for (int it = 0; it <= iterations; ++it) {
     const bool last = it == iterations;
     const double R = last ? T.matchBand + el
@@ -197,9 +243,18 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
         sumC += pts.w[i] * mag;
         ++matched;
         ++widths[std::size_t(std::min(double(kWidthBins - 1), w2 / kWidthPerBin))];
-        if (stats && level == 0) {
+        if (wantCov) {
           stats->modelPts.emplace_back(px, py);
           stats->imagePts.emplace_back(ex, ey);
+          double J[2 + kMaxDofs];
+          J[0] = gx / gm;
+          J[1] = gy / gm;
+          for (std::size_t k = 0; k < nFree; ++k) {
+            const vcVector<2> d = dB[k] * vcVector<2>(ux - pc.x(), uy - pc.y());
+            J[2 + k] = J[0] * d.x() + J[1] * d.y();
+          }
+          for (int r = 0; r < n; ++r)
+            for (int c = r; c < n; ++c) Afit[r * n + c] += pts.w[i] * J[r] * J[c];
         }
         continue;
       }
@@ -241,6 +296,14 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
           }
           below += widths[b];
         }
+        // Residual variance of a point of unit weight, sum w t^2 / (m - n), with the points'
+        // own weights, as in the matrix.
+        if (wantCov && matched > std::size_t(n)) {
+          for (int r = 0; r < n; ++r)
+            for (int c = 0; c < r; ++c) Afit[r * n + c] = Afit[c * n + r];
+          const double s2 = sumR2 / double(matched - std::size_t(n)) * T.pointsPerSample;
+          fitCovariance(Afit, n, s2, freeIdx, dB, pc, rim, *stats);
+        }
       }
       break;
     }
@@ -278,8 +341,7 @@ void refine(const Problem& P, const PatPoints& pts, const LevelImage& L0, int le
     // pyramid levels above, a twentieth is plenty for the next level's capture.
     const double tiny = (level == 0 ? T.convergedLevel0 : T.convergedAbove) * f;
     bool still = step < tiny;
-    for (std::size_t k = 0; k < nFree && still; ++k)
-      still = std::fabs(dx[2 + k]) * rim[k] < tiny;
+    for (std::size_t k = 0; k < nFree && still; ++k) still = std::fabs(dx[2 + k]) * rim[k] < tiny;
     if (still) it = iterations - 1;
     converged = still;
   }

@@ -11,6 +11,30 @@ using vc_gfrun::dofMatrix;
 using vc_gfrun::Found;
 using vc_gfrun::Problem;
 
+// The fit's covariance on the result; the weak direction is the covariance's longest axis.
+void vc_GFRunner::setUncertainty(vcGFAlignResult& res, const Problem& P,
+                                 const vc_gfrun::FitStats& st) {
+  const vcMatrix<2>& C = st.positionCov;
+  res.positionCov_ = C;
+  for (std::size_t k = 0; k < P.dofs.size(); ++k) {
+    const auto kind = P.dofs[k].dof->kind();
+    if (kind == vxGeorapidDOF::eAngle) res.angleSigma_ = st.dofSigma[k];
+    if (kind == vxGeorapidDOF::eScale || kind == vxGeorapidDOF::eScaleLinear)
+      res.scaleSigma_ = st.dofSigma[k];
+  }
+  const double a = C(0, 0), b = C(0, 1), d = C(1, 1);
+  const double h = std::sqrt(0.25 * (a - d) * (a - d) + b * b);
+  const double longest = 0.5 * (a + d) + h;
+  // The eigenvector of the larger eigenvalue: (b, longest - a), or an axis when b vanishes.
+  vcVector<2> v = std::fabs(b) > 1e-12 * (a + d) ? vcVector<2>(b, longest - a)
+                  : a >= d                       ? vcVector<2>(1, 0)
+                                                 : vcVector<2>(0, 1);
+  res.weakDirection_ = v.unit();
+  res.weakSigma_ = std::sqrt(std::max(0.0, longest));
+  res.positionWeak_ = st.informationShare < P.tune.weakInformationShare;
+  res.ambiguous_ = longest > P.tune.maxSigmaPx * P.tune.maxSigmaPx;
+}
+
 std::vector<vcGFAlignResult> vc_GFRunner::assemble(const Problem& P,
                                                    const std::vector<Found>& found,
                                                    const vc_GFModel& m, const vcXform<2>& G,
@@ -39,6 +63,7 @@ std::vector<vcGFAlignResult> vc_GFRunner::assemble(const Problem& P,
     res.accepted_ = fd.score >= params.acceptThreshold() &&
                     fd.st.contrast >= (fd.look.thr >= 0 ? fd.look.thr : P.contrast);
     for (std::size_t k = 0; k < P.dofs.size(); ++k) res.dofValues_.push_back(fd.p.v[k]);
+    if (fd.st.haveCov) setUncertainty(res, P, fd.st);
     res.matchRegion_ = res.pose_ * G * unitToTrain;
     double a0 = 1e300, b0 = 1e300, a1 = -1e300, b1 = -1e300;
     for (const vcVector<2>& c : res.matchRegionCorners()) {

@@ -185,6 +185,13 @@ struct FitStats {
   // Median squared width of the matched edges' gradient profiles (px^2, 0 when none matched).
   double width2 = 0;
   std::vector<vcVector<2>> modelPts, imagePts;  // window pixels
+  // From the level-0 fit's normal equations and residuals: the 1-sigma covariance of tau
+  // (window pixels squared), each free DOF's sigma (0 for a fixed one), and the share of
+  // position information along the weakest direction against the strongest (1: round).
+  vcMatrix<2> positionCov{0.0, 0.0, 0.0, 0.0};
+  std::array<double, kMaxDofs> dofSigma{};
+  double informationShare = 1.0;
+  bool haveCov = false;
 };
 
 // A candidate measured on level 0.
@@ -239,8 +246,8 @@ struct EdgeProbe {
   // along(px, py, nx, ny, t0 + (k0 + j)) for j = 0 .. n - 1 into out[j], |values| when
   // `absolute`: the edge search's inner loop, with the window's constants loaded once.
   // Projecting the four neighbours first shares one bilinear weighting between both planes.
-  void alongRun(double px, double py, double nx, double ny, double t0, int k0, int n,
-                bool absolute, float* out) const {
+  void alongRun(double px, double py, double nx, double ny, double t0, int k0, int n, bool absolute,
+                float* out) const {
     const std::size_t sw = stride;
     const double xmax = w - 1.001, ymax = h - 1.001;
     const float ax = float(nx), ay = float(ny);
@@ -352,14 +359,14 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
                                int level, const DofGrid& grid, double thr, std::size_t keep);
 // The coarse search of a prediction: the peaks of the mean direction cosine over the origins
 // `box` allows (whole pixels of the level) and the DOF grid, each pose scored directly from the
-// level's gradient, best first, at most `keep` places as coarseSearch keeps them. Its cost follows the poses the prediction
-// allows, where the full search pays for orientation planes over the whole window.
+// level's gradient, best first, at most `keep` places as coarseSearch keeps them. Its cost follows
+// the poses the prediction allows, where the full search pays for orientation planes over the whole
+// window.
 std::vector<Cand> localSearch(const Problem& P, const PatPoints& pts, const LevelImage& L,
                               int level, const DofGrid& grid, const Prediction& box,
                               std::size_t keep);
 // Rough operation counts of the two, to pick the cheaper.
-double localSearchCost(const PatPoints& pts, int level, const DofGrid& grid,
-                       const Prediction& box);
+double localSearchCost(const PatPoints& pts, int level, const DofGrid& grid, const Prediction& box);
 double coarseSearchCost(const Problem& P, const PatPoints& pts, const LevelImage& L,
                         const DofGrid& grid);
 
@@ -420,6 +427,8 @@ struct vc_GFRunner {
                   const vc_GFTuning& tuning, vcGFAlignResultSet& results);
   // Results in client coordinates from the measured candidates (best first), without those
   // that overlap a stronger one, at most numToFind (gfResults.cpp).
+  static void setUncertainty(vcGFAlignResult& res, const vc_gfrun::Problem& P,
+                             const vc_gfrun::FitStats& st);
   static std::vector<vcGFAlignResult> assemble(const vc_gfrun::Problem& P,
                                                const std::vector<vc_gfrun::Found>& found,
                                                const vc_GFModel& m, const vcXform<2>& G,

@@ -173,6 +173,18 @@ struct vc_GFTuning {
   // plenty for the next level's capture.
   double convergedLevel0 = 0.01;
   double convergedAbove = 0.05;
+  // 2: matched points per independent sample in the fit's covariance. Neighbouring model points
+  // lie about a pixel apart and their edges share the gradient's 3 x 3 support, so their
+  // residuals are not independent; counting them all would understate the uncertainty.
+  double pointsPerSample = 2.0;
+  // 0.1: a found pose's position is weak along a direction when the edges fix it there with
+  // less than a tenth of the information they give across it (1-sigma ellipse more than about
+  // 3 times longer than wide): a bar, a text line, a straight connector edge, which a little
+  // clutter at its ends slides along its length.
+  double weakInformationShare = 0.1;
+  // 1 px: a result whose 1-sigma position ellipse is longer than this is ambiguous: its edges
+  // do not tell where along them the pattern lies.
+  double maxSigmaPx = 1.0;
   // 4 px: extra margin of the gradient window around a fit's points and capture band; the
   // fine fit of a candidate then usually lies inside the window its coarse fit just took.
   double fitWindowMargin = 4.0;

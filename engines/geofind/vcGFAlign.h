@@ -346,6 +346,23 @@ class vcGFAlignResult {
   // With saveMatchInfo: the matched model points in client coordinates and their image edges.
   const std::vector<vcVector<2>>& matchModelPoints() const { return matchModel_; }
   const std::vector<vcVector<2>>& matchImagePoints() const { return matchImage_; }
+  // Uncertainty, from the final fit's normal equations and its residuals (neighbouring edge
+  // points counted as one sample in two). Covariance of the pose's translation in run image
+  // pixels squared (xx, xy, yx, yy), and the 1-sigma of the angle DOF in degrees and of the
+  // scale DOF (0 for a DOF the run did not search).
+  const vcMatrix<2>& positionCovariance() const { return positionCov_; }
+  double angleSigma() const { return angleSigma_; }
+  double scaleSigma() const { return scaleSigma_; }
+  // The direction (unit, image pixels) along which the position is least fixed, and its
+  // 1-sigma there; the other direction is across it.
+  const vcVector<2>& weakDirection() const { return weakDirection_; }
+  double weakSigma() const { return weakSigma_; }
+  // The edges fix the position along weakDirection() with less than a tenth of the
+  // information they give across it (a bar, a text line): clutter at its ends can slide it.
+  bool positionWeak() const { return positionWeak_; }
+  // The 1-sigma position ellipse is longer than a pixel: the image does not tell where along
+  // it the pattern lies.
+  bool ambiguous() const { return ambiguous_; }
   // Appends, in client coordinates: the match region's outline (cyan), and per matched model
   // point a short line to the image edge it matched (yellow) ending in a cross (green).
   void draw(vcGraphicList& list) const;
@@ -360,6 +377,11 @@ class vcGFAlignResult {
   float coverage_ = 0.0f;
   float clutter_ = 0.0f;
   bool accepted_ = false;
+  vcMatrix<2> positionCov_{0.0, 0.0, 0.0, 0.0};
+  double angleSigma_ = 0.0, scaleSigma_ = 0.0;
+  vcVector<2> weakDirection_{1.0, 0.0};
+  double weakSigma_ = 0.0;
+  bool positionWeak_ = false, ambiguous_ = false;
   std::vector<double> dofValues_;
   vcXform<2> matchRegion_;
   vcPelRect imageRegion_;

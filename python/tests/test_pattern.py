@@ -156,13 +156,21 @@ def test_results_pickle_with_every_field(pattern):
     assert back.time == rs.time and summary(back) == summary(rs)
     r, b = rs[0], pickle.loads(pickle.dumps(rs[0]))
     assert (b.x, b.y, b.x_scale, b.y_scale, b.info) == (r.x, r.y, r.x_scale, r.y_scale, r.info)
-    fields = [(i.index, i.name, i.offset, i.turn) for i in r.instances]
-    assert [(i.index, i.name, i.offset, i.turn) for i in b.instances] == fields
+    fields = [(i.index, i.name, i.offset, i.turn, i.sigma_major, i.sigma_minor, i.sigma_direction,
+               i.angle_sigma) for i in r.instances]
+    assert [(i.index, i.name, i.offset, i.turn, i.sigma_major, i.sigma_minor, i.sigma_direction,
+             i.angle_sigma) for i in b.instances] == fields
     assert pickle.loads(pickle.dumps(r.instances[0])).name == r.instances[0].name
     # Pieces are drawn up to 4 px and 3 degrees off their layout; the hidden one reports none.
     found = [i for i in r.instances if i.found and i.offset > 0]
     assert found and all(i.offset < 6 and abs(i.turn) < 4 for i in found)
     assert not r.instances[4].found and r.instances[4].offset == 0
+    # A found piece's 1-sigma ellipse and angle come from its fit: small, and not zero for a
+    # searched one (a blank piece has none).
+    sigmas = [(i.sigma_minor, i.sigma_major, i.angle_sigma) for i in r.instances if i.found]
+    assert all(0 <= lo <= hi < 0.5 and 0 <= a < 1 for lo, hi, a in sigmas), sigmas
+    assert sum(lo > 0 and a > 0 for lo, _, a in sigmas) >= 5, sigmas
+    assert r.instances[4].sigma_major == 0
 
 
 def test_two_threads_run_faster_than_one_with_identical_results(pattern):

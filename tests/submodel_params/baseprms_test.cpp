@@ -1,6 +1,7 @@
 // The shared parts of sub-model parameters and results, seen through both concrete kinds.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 
 #include "params_test_util.h"
@@ -211,3 +212,32 @@ TEST(SubModelResultSet, ArchiveRoundTripAndOlderVersion) {
 }
 
 }  // namespace
+
+// The uncertainty travels in version 1 of a result, after the older fields: a version-0 result
+// loads with none, and a covariance that is not one is damage.
+TEST(SubModelResultBase, UncertaintyArchiveAndOlderVersion) {
+  vcFlexSubModelCorResult r;
+  r.uncertainty(vcMatrix<2>(4.0, 1.0, 1.0, 0.5), 0.25, true);
+  EXPECT_NEAR(r.positionEllipse().major, std::sqrt(2.25 + std::sqrt(3.0625 + 1.0)), 1e-12);
+  EXPECT_GT(r.weakDirection().x(), 0.9);
+  const Bytes b = vcTest::storeBytes(r);
+  ASSERT_EQ(b[2], 1);  // the base level's version, after the correlation level's two bytes
+  vcFlexSubModelCorResult back;
+  EXPECT_EQ(vcTest::loadBytes(b, back), 0u);
+  EXPECT_EQ(back.positionCovariance()(0, 1), 1.0);
+  EXPECT_EQ(back.angleSigma(), 0.25);
+  EXPECT_TRUE(back.positionWeak());
+
+  Bytes v0 = b;
+  v0[2] = 0;
+  v0.resize(v0.size() - 4 * 8 - 1);
+  vcFlexSubModelCorResult old;
+  EXPECT_EQ(vcTest::loadBytes(v0, old), 0u);
+  EXPECT_EQ(old.positionCovariance()(0, 0), 0.0);
+  EXPECT_FALSE(old.positionWeak());
+
+  vcFlexSubModelCorResult bad;
+  bad.uncertainty(vcMatrix<2>(-1.0, 0.0, 0.0, 1.0), 0.0, false);
+  EXPECT_THROW(vcTest::loadBytes(vcTest::storeBytes(bad), back), vcArchive::BadData);
+  EXPECT_EQ(back.angleSigma(), 0.25);  // left as it was
+}

@@ -101,8 +101,8 @@ std::string partTable(const vcPartView& p, const std::string& label) {
              p.yScale);
   if (!p.found && !p.status.text.empty()) t += "    why: " + vfPrintable(p.status.text) + "\n";
   for (const std::string& s : p.info) t += "    " + vfPrintable(s) + "\n";
-  t += format("    %-12s %9s %9s %8s %6s %6s %11s %9s\n", "piece", "x", "y", "angle", "scale",
-              "score", "off layout", "turned");
+  t += format("    %-12s %9s %9s %8s %6s %6s %11s %9s  %s\n", "piece", "x", "y", "angle", "scale",
+              "score", "off layout", "turned", "1-sigma: ellipse px @ deg, angle deg");
   for (const vcInstanceView& in : p.instances) {
     if (!in.found) {
       t += format(
@@ -111,9 +111,10 @@ std::string partTable(const vcPartView& p, const std::string& label) {
           vfPrintable(in.status.text.empty() ? "(no reason recorded)" : in.status.text).c_str());
       continue;
     }
-    t += format("    %-12s %9.2f %9.2f %8.3f %6.4f %6.3f %8.2f px %5.2f deg\n",
-                vfPrintable(in.name).c_str(), in.x, in.y, in.angle, in.scale, in.score, in.offset,
-                in.turn);
+    t += format(
+        "    %-12s %9.2f %9.2f %8.3f %6.4f %6.3f %8.2f px %5.2f deg  %.3f x %.3f @ %.0f, %.3f\n",
+        vfPrintable(in.name).c_str(), in.x, in.y, in.angle, in.scale, in.score, in.offset, in.turn,
+        in.sigmaMajor, in.sigmaMinor, in.sigmaDirection, in.angleSigma);
   }
   return t;
 }

@@ -29,7 +29,13 @@ nlohmann::json vfPartRecord(const vcPartView& p, const std::vector<double>* disp
                          {"angle", in.angle}, {"scale", in.scale},
                          {"score", in.score}, {"weight", in.weight},
                          {"share", in.share}, {"status", vfStatusRecord(in.status)}};
-    if (in.found) ij.update({{"offset", in.offset}, {"turn", in.turn}});
+    if (in.found)
+      ij.update({{"offset", in.offset},
+                 {"turn", in.turn},
+                 {"sigma_major", in.sigmaMajor},
+                 {"sigma_minor", in.sigmaMinor},
+                 {"sigma_direction", in.sigmaDirection},
+                 {"angle_sigma", in.angleSigma}});
     if (displacement && std::size_t(in.index) < displacement->size())
       ij["displacement"] = (*displacement)[std::size_t(in.index)];
     pj["instances"].push_back(ij);

@@ -40,6 +40,8 @@ const char* reasonOf(vcFlexAlignStatus::Kind k) {
       return "outsideRange";
     case S::eTooFewPieces:
       return "tooFewPieces";
+    case S::eBeyondUncertainty:
+      return "beyondUncertainty";
   }
   return "unknown";
 }
@@ -153,6 +155,11 @@ vcPartView partView(const vcFlexAlignResult& r, const vcFlexArrangement& a,
       const vcXform<2> placed = at0(sub->arrangementFromSubModel());
       in.offset = placed.trans().distance(nominal.trans());
       in.turn = std::remainder(vfPoseAngle(placed) - vfPoseAngle(nominal), 360.0);
+      const vcFlexSubModelResult::Ellipse e = sub->positionEllipse();
+      in.sigmaMajor = e.major;
+      in.sigmaMinor = e.minor;
+      in.sigmaDirection = e.angle;
+      in.angleSigma = sub->angleSigma();
     } else {
       in.pose = at0(*fromArrangement->composeBase(*a.positions()[k]));
     }

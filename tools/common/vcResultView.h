@@ -14,7 +14,7 @@
 struct vcStatusView {
   // "found", "notSearched", "noCandidate", "belowThreshold", "outsideImage", "windowTooSmall",
   // "overlapped", "atZoneEdge", "inconsistent", "requiredMissing", "clamped", "outsideRange",
-  // "tooFewPieces"; empty when the result carries no status (an old archive).
+  // "tooFewPieces", "beyondUncertainty"; empty when the result carries no status (an old archive).
   std::string reason;
   std::string text;   // one line for people, pieces named
   double score = -1;  // the best candidate's score; -1 when there was none
@@ -40,6 +40,10 @@ struct vcInstanceView {
   // arrangement's features (the weights sum to 1), `share` its weight times its score (0 when
   // not found).
   double weight = 0, share = 0;
+  // Found pieces: the 1-sigma ellipse of the position from the engine's fit (semi-axes in
+  // image pixels, the major axis' angle in degrees) and the angle's 1-sigma in degrees (0 when
+  // the angle was not searched); all 0 for a result that carries no uncertainty.
+  double sigmaMajor = 0, sigmaMinor = 0, sigmaDirection = 0, angleSigma = 0;
   vcStatusView status;
 };
 
