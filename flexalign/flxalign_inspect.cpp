@@ -50,13 +50,23 @@ long pieceAt(const vcFlexAlignDeformation& d, const vcVector<2>& p) {
 
 }  // namespace
 
+void vcFlexGoldenModel::checkImage_(const vcPelBuffer_const<unsigned char>& image) const {
+  if (!isTrained()) throw FD::BadParams("The golden model is not trained");
+  if (!image.isBound()) throw FD::BadImage("The runtime image is unbound");
+  if (image.width() != imageWidth_ || image.height() != imageHeight_)
+    throw FD::BadImage("The image is " + std::to_string(image.width()) + " x " +
+                       std::to_string(image.height()) + "; the golden model was trained on " +
+                       std::to_string(imageWidth_) + " x " + std::to_string(imageHeight_) +
+                       " images");
+}
+
 vcFlexInspection vcFlexGoldenModel::inspect(const vcFlexArrangement& arrangement,
                                             const vcFlexAlignResultSet& found,
                                             const vcPelBuffer_const<unsigned char>& image,
                                             bool keepDifference) const {
+  checkImage_(image);
   if (!found.results().empty() && found.results()[0].found())
     return inspect(arrangement, found.results()[0], image, keepDifference);
-  if (!isTrained()) throw FD::BadParams("The golden model is not trained");
   vcFlexInspection out;
   out.verdict = vcFlexInspection::eNotFound;
   if (!found.results().empty())
@@ -73,8 +83,7 @@ vcFlexInspection vcFlexGoldenModel::inspect(const vcFlexAlignPattern& pattern,
                                             const vc2XformBase& startPose,
                                             const vcPelBuffer_const<unsigned char>& image,
                                             bool keepDifference) const {
-  if (!isTrained()) throw FD::BadParams("The golden model is not trained");
-  if (!image.isBound()) throw FD::BadImage("The runtime image is unbound");
+  checkImage_(image);
   vcFlexAlignResultSet set;
   pattern.run(image, startPose, {}, runParams, set);
   return inspect(pattern.arrangement(), set, image, keepDifference);
@@ -84,13 +93,7 @@ vcFlexInspection vcFlexGoldenModel::inspect(const vcFlexArrangement& arrangement
                                             const vcFlexAlignResult& result,
                                             const vcPelBuffer_const<unsigned char>& image,
                                             bool keepDifference) const {
-  if (!isTrained()) throw FD::BadParams("The golden model is not trained");
-  if (!image.isBound()) throw FD::BadImage("The runtime image is unbound");
-  if (image.width() != imageWidth_ || image.height() != imageHeight_)
-    throw FD::BadImage("The image is " + std::to_string(image.width()) + " x " +
-                       std::to_string(image.height()) + "; the golden model was trained on " +
-                       std::to_string(imageWidth_) + " x " + std::to_string(imageHeight_) +
-                       " images");
+  checkImage_(image);
   const vcFlexAlignDeformation d(result, arrangement);
   if (vfFlexArrangementKey(d) != key_)
     throw FD::BadParams("The golden model was trained with another pattern");

@@ -142,6 +142,8 @@ class vcFlexGoldenModel {
 
  private:
   void computeTolerance_();
+  // BadParams untrained, BadImage unbound or of another size than the good images.
+  void checkImage_(const vcPelBuffer_const<unsigned char>& image) const;
 
   vcFlexGoldenParams params_;
   long imageCount_ = 0, imageWidth_ = 0, imageHeight_ = 0;
