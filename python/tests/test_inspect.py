@@ -3,6 +3,7 @@ where it lies, the difference image, files and pickles, refused input, and batch
 with inspect=."""
 import os
 import pickle
+import re
 
 import numpy as np
 import pytest
@@ -96,3 +97,22 @@ def test_batch_inspects_a_folder(model, tmp_path):
     assert records[1]["defects"][0]["piece"] == "body" and "error" in records[2]
     with pytest.raises(TypeError, match="leave out"):
         batch.run_images(None, paths, inspect=model, params=run_params())
+
+
+def test_the_readme_program_prints_its_figures(tmp_path):
+    from test_readme import readme_section, run_python
+
+    section = readme_section("Inspecting against good parts")
+    blocks = re.findall(r"(?:^(?: {4}.*)?\n)+", section, flags=re.M)
+    code = [re.sub(r"^ {4}", "", b, flags=re.M).strip() for b in blocks]
+    found = [c for c in code if "import vcflexalign as vf" in c]
+    assert len(found) == 1
+    done = run_python(found[0], tmp_path, os.environ.get("PYTHONPATH", ""))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == [
+        "False 0 0", "True 48 268",
+        "{'defects': [{'area': 427, 'bbox': [178, 203, 47, 71], 'excess': 113.0, 'piece': "
+        "'body', 'x': 200.971, 'y': 238.069}], 'found': True, 'image': 'scratched', "
+        "'verdict': 'fail'}",
+        "[200.9 238. ]"]
+    assert (tmp_path / "part.fxg").exists()
