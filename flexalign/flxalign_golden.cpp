@@ -16,6 +16,7 @@
 #include <string>
 
 #include "flexalign/flxalign_archive.h"
+#include "flexalign/flxalign_footprint.h"
 #include "vcFlexInspect.h"
 
 namespace {
@@ -54,23 +55,6 @@ struct Hash {
   void add(double v) { add(static_cast<std::uint64_t>(std::llround(v * 1024.0))); }
 };
 
-// Distance from p to a convex polygon (0 inside).
-double distanceTo(const vcPolygon& poly, const vcVector<2>& p) {
-  const std::vector<vcVector<2>>& v = poly.vertices();
-  if (v.size() < 3) return 1e300;
-  const double orient = poly.signedArea() >= 0 ? 1.0 : -1.0;
-  bool inside = true;
-  double best = 1e300;
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    const vcVector<2>& a = v[i];
-    const vcVector<2> e = v[(i + 1) % v.size()] - a, ap = p - a;
-    if (orient * (e.x() * ap.y() - e.y() * ap.x()) < 0) inside = false;
-    const double t = std::clamp(ap.dot(e) / std::max(e.dot(e), 1e-300), 0.0, 1.0);
-    best = std::min(best, p.distance(a + e * t));
-  }
-  return inside ? 0.0 : best;
-}
-
 // Running extreme of `v` (rows of width W) over +-r along x (step 1) or y (step W).
 void runningExtreme(std::vector<float>& v, long W, long H, long r, bool alongX, bool takeMax) {
   const std::vector<float> in = v;
@@ -106,7 +90,8 @@ vcFlexFieldImage envelope(const vcFlexFieldImage& mean, const std::vector<vcPoly
     for (long x = 0; x < W; ++x) {
       const vcVector<2> p(double(rc.x() + x), double(rc.y() + y));
       int near = 0;
-      for (const vcPolygon& f : footprints) near += distanceTo(f, p) <= margin + slack;
+      for (const vcPolygon& f : footprints)
+        near += vc_flxalign::footprintDistance(f, p) <= margin + slack;
       if (near < 2) continue;
       const std::size_t i = std::size_t(y * W + x);
       out.values[i] = std::max(hi[i] - mean.values[i], mean.values[i] - lo[i]);

@@ -8,29 +8,12 @@
 #include <limits>
 #include <string>
 
+#include "flexalign/flxalign_footprint.h"
 #include "vcFlexInspect.h"
 
 namespace {
 
 using FD = vcFlexAlignDefs;
-
-// Distance from p to a convex polygon (0 inside).
-double distanceTo(const vcPolygon& poly, const vcVector<2>& p) {
-  const std::vector<vcVector<2>>& v = poly.vertices();
-  if (v.size() < 3) return std::numeric_limits<double>::infinity();
-  const double orient = poly.signedArea() >= 0 ? 1.0 : -1.0;
-  bool inside = true;
-  double best = std::numeric_limits<double>::infinity();
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    const vcVector<2>& a = v[i];
-    const vcVector<2>& b = v[(i + 1) % v.size()];
-    const vcVector<2> e = b - a, ap = p - a;
-    if (orient * (e.x() * ap.y() - e.y() * ap.x()) < 0) inside = false;
-    const double t = std::clamp(ap.dot(e) / std::max(e.dot(e), 1e-300), 0.0, 1.0);
-    best = std::min(best, p.distance(a + e * t));
-  }
-  return inside ? 0.0 : best;
-}
 
 // The piece a defect lies on: the footprint holding its centroid (the deepest of several is
 // not needed: footprints of one part overlap little), else the nearest within this distance.
@@ -41,7 +24,7 @@ long pieceAt(const vcFlexAlignDeformation& d, const vcVector<2>& p) {
   double nearest = kPieceReach;
   for (std::size_t k = 0; k < d.pieces().size(); ++k) {
     if (d.pieces()[k].blank) continue;
-    const double dist = distanceTo(d.pieces()[k].footprint, p);
+    const double dist = vc_flxalign::footprintDistance(d.pieces()[k].footprint, p);
     if (dist <= nearest) best = static_cast<long>(k), nearest = dist;
     if (dist == 0.0) break;
   }
@@ -141,11 +124,9 @@ vcFlexInspection vcFlexGoldenModel::inspect(const vcFlexArrangement& arrangement
     members.clear();
     stack.assign(1, start);
     vcFlexDefect defect;
-    double worst = -1, sx = 0, sy = 0;
+    double worst = excess[std::size_t(start)], sx = 0, sy = 0;
     long worstAt = start;
-    const float seed = excess[std::size_t(start)];
     excess[std::size_t(start)] = 0;
-    worst = seed;
     while (!stack.empty()) {
       const long i = stack.back();
       stack.pop_back();
