@@ -39,7 +39,7 @@ struct vcFlexGoldenParams {
   double slack = 0.0;
   // Connected (8-neighbour) out-of-tolerance pixels fewer than this are not a defect. 1 to 1e9.
   long minArea = 20;
-  // How the images are rectified (its region is ignored: the model's is the arrangement's box).
+  // How the images are rectified; its region is the model's (by default the arrangement's box).
   // poseOnly undoes the part's fitted pose alone, as a rigid tool would, for comparison.
   vcFlexRectifyParams rectify;
 };
