@@ -8,6 +8,7 @@ inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }
 #include "vcDofData.h"
 #include "vcFlexErrors.h"
 #include "vcFlexGeometry.h"
+#include "vcFlexInspect.h"
 #include "vcFlexModels.h"
 #include "vcFlexRectify.h"
 #include "vcFlexSubModelParams.h"

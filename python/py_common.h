@@ -94,5 +94,6 @@ void bindParams(py::module_& m);
 void bindResults(py::module_& m);
 void bindPattern(py::module_& m);
 void bindSamples(py::module_& m);
+void bindInspect(py::module_& m);  // py_inspect.cpp
 
 }  // namespace vcpy

@@ -15,6 +15,7 @@ const vcCliCommand kCommands[] = {
     {"run", "find the part in images", vfRunCommand},
     {"info", "show what a pattern holds", vfInfoCommand},
     {"preview", "draw what a part description describes over its training image", vfPreviewCommand},
+    {"inspect", "compare found parts with good ones after the flex is undone", vfInspectCommand},
     {"teach", "describe a part in the browser: draw, check, try and save", vfTeachCommand},
 };
 

@@ -7,7 +7,9 @@
 Each record is the plain dict that ``flexalign run --json`` prints for an image (see
 ``record``); an image that cannot be read or run gives an error record instead of an exception.
 A pattern runs with its own run settings and start pose (``pattern.run_params``,
-``pattern.start_pose``) unless ``params=`` or ``start_pose=`` are given.
+``pattern.start_pose``) unless ``params=`` or ``start_pose=`` are given. With
+``inspect=golden_model`` every image is inspected instead, and its record is the one
+``flexalign inspect run --json`` prints.
 """
 import copy
 import os
@@ -38,9 +40,10 @@ def error_record(image_name, error):
 class _Job:
     """What every image of a batch shares; sent to each worker once."""
 
-    def __init__(self, pattern, settings):
+    def __init__(self, pattern, settings, golden=None):
         self.pattern = pattern
         self.settings = settings
+        self.golden = golden
 
 
 _local = threading.local()
@@ -55,14 +58,24 @@ def _own_pattern(pattern):
     return _local.pattern
 
 
+def _own_golden(golden):
+    # A golden model runs its pattern, which takes one run at a time: each thread has a copy.
+    if getattr(_local, "golden_source", None) is not golden:
+        _local.golden = copy.copy(golden)
+        _local.golden_source = golden
+    return _local.golden
+
+
 def run_image(job, path):
-    """Reads and runs one image; an image that cannot be read or run (a file that is not
-    there, a mask of another size, a name with a NUL byte) gives an error record."""
+    """Reads and runs (or inspects) one image; an image that cannot be read or run (a file that
+    is not there, a mask of another size, a name with a NUL byte) gives an error record."""
     # A name that is not UTF-8 comes from os.listdir as a str with surrogate escapes; its
     # bytes name the file.
     name = os.fsdecode(path)
     try:
         image = _vf.read_image(os.fsencode(name))
+        if job.golden is not None:
+            return _own_golden(job.golden).inspect(image).to_dict(name)
         return record(name, image, _own_pattern(job.pattern).run(image, **job.settings))
     except Exception as e:  # noqa: BLE001 -- one image's failure is that image's record
         return error_record(name, e)
@@ -82,7 +95,7 @@ def _progress_bar(total, wanted):
 
 
 def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_size=None,
-               **run_settings):
+               inspect=None, **run_settings):
     """Runs ``pattern`` on every image file of ``paths``; returns one record per path, in order.
 
     run_settings go to ``Pattern.run`` for every image: start_pose, params, mask, fixtures
@@ -91,12 +104,21 @@ def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_
     each worker reads its images itself (so the paths must be readable there) and only the
     records come back. Without one, images run on ``threads`` local threads (default: one per
     processor), each with its own copy of the pattern. ``progress=True`` shows a tqdm bar.
+    ``inspect``: a ``GoldenModel``; each image is inspected with it (it runs the pattern and
+    settings it was trained with, so ``pattern`` may be None and run settings are refused) and
+    its record is ``Inspection.to_dict``: image, found, verdict, reason, defects.
     """
     unknown = set(run_settings) - set(_RUN_SETTINGS)
     if unknown:
         raise TypeError(f"run_images: unknown run settings {sorted(unknown)}; "
                         f"Pattern.run takes {', '.join(_RUN_SETTINGS)}")
-    if not pattern.trained:
+    if inspect is not None:
+        if not isinstance(inspect, _vf.GoldenModel):
+            raise TypeError(f"run_images: inspect must be a GoldenModel, not {type(inspect).__name__}")
+        if run_settings:
+            raise TypeError("run_images: an inspection runs the golden model's own pattern and "
+                            f"settings; leave out {sorted(run_settings)}")
+    elif pattern is None or not pattern.trained:
         raise _vf.FlexAlignError("run_images: the pattern is not trained")
     if isinstance(paths, (str, bytes, os.PathLike)):
         raise TypeError("run_images: paths must be a list of paths, not one path "
@@ -104,11 +126,11 @@ def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_
     if chunk_size is not None and (not isinstance(chunk_size, int) or chunk_size < 1):
         raise ValueError("run_images: chunk_size must be a whole number of at least 1, "
                          f"not {chunk_size!r}")
-    if run_settings.get("start_pose") is None and pattern.start_pose is None:
+    if inspect is None and run_settings.get("start_pose") is None and pattern.start_pose is None:
         raise _vf.ParamsError("run_images: no start pose: pass start_pose=, or set "
                               "pattern.start_pose (a pattern trained here holds none)")
     paths = [os.fspath(p) for p in paths]
-    job = _Job(pattern, run_settings)
+    job = _Job(pattern, run_settings, inspect)
     bar = _progress_bar(len(paths), progress)
     try:
         if client is None:
@@ -138,8 +160,8 @@ def _run_on_cluster(client, job, paths, chunk_size, bar):
     chunks = [paths[i:i + chunk_size] for i in range(0, len(paths), chunk_size)]
     # The workers rebuild the pattern from its archive; a subclass of Pattern (with its own
     # attributes, or defined where the workers cannot import it) travels as a plain one.
-    if type(job.pattern) is not _vf.Pattern:
-        job = _Job(_vf.Pattern.from_bytes(job.pattern.to_bytes()), job.settings)
+    if job.pattern is not None and type(job.pattern) is not _vf.Pattern:
+        job = _Job(_vf.Pattern.from_bytes(job.pattern.to_bytes()), job.settings, job.golden)
     # Scattered to every worker once; each task then names it instead of carrying the pattern.
     shared = client.scatter(job, broadcast=True, hash=False)
     futures = client.map(run_chunk, [shared] * len(chunks), chunks, pure=False)

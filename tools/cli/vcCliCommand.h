@@ -29,6 +29,7 @@ vcCliRunner vfTrainCommand(CLI::App& command);
 vcCliRunner vfRunCommand(CLI::App& command);
 vcCliRunner vfInfoCommand(CLI::App& command);
 vcCliRunner vfPreviewCommand(CLI::App& command);
+vcCliRunner vfInspectCommand(CLI::App& command);
 vcCliRunner vfTeachCommand(CLI::App& command);  // tools/teach/teach.cpp
 
 // Help texts start with `usage` (in place of CLI11's generated line) and `about`; the command's
