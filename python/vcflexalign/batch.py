@@ -75,7 +75,9 @@ def run_image(job, path):
     try:
         image = _vf.read_image(os.fsencode(name))
         if job.golden is not None:
-            return _own_golden(job.golden).inspect(image).to_dict(name)
+            out = _own_golden(job.golden).inspect(image).to_dict("")
+            out["image"] = name  # set here for the reason record() gives
+            return out
         return record(name, image, _own_pattern(job.pattern).run(image, **job.settings))
     except Exception as e:  # noqa: BLE001 -- one image's failure is that image's record
         return error_record(name, e)
