@@ -87,7 +87,9 @@ class TeachHostileTest(unittest.TestCase):
         status, body = answer(self.teach.port, (start + "Transfer-Encoding: chunked\r\n\r\n").encode() + chunks)
         self.assertEqual(status, 413)
         self.assertIn("more than the 67108864 bytes", json.loads(body)["error"])
-        self.assertLess(peak_mb(self.teach.proc.pid), 250)
+        # The body held is at most the 64 MiB limit; a sanitized server adds its redzones and
+        # its quarantine of freed blocks (64 MB in CI).
+        self.assertLess(peak_mb(self.teach.proc.pid), 400 if os.environ.get("VCFLEX_SANITIZED") else 250)
         # Compressed bodies would be inflated past every limit; bodies without a length read
         # until the connection closed.
         status, body = answer(self.teach.port, (start + "Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\n").encode() + b"abc")
