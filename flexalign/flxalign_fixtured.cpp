@@ -356,9 +356,13 @@ void vcFlexAlignPattern::polishInstances_(RunContext& rc, const vc2XformBase& st
         r.score_ += static_cast<float>(vcFlexArrangementHelper::subModelFraction(arrangement_, p) *
                                        (c->score() - old->score()));
         r.subModelResults_[at] = c;
+        // One score per piece: the status reads what the result reads.
+        vcFlexAlignStatus& st = r.instanceStatus_[static_cast<std::size_t>(p)];
+        if (st.kind == vcFlexAlignStatus::eFound) st.score = c->score();
         break;
       }
     }
+    if (r.status_.kind == vcFlexAlignStatus::eFound) r.status_.score = r.score_;
   }
   rc.carryScale = true;
 }

@@ -162,6 +162,14 @@ TEST_F(Cli, JobsAndThreadsGiveTheSameResultsAsOneThread) {
   ASSERT_EQ(one.status, 1) << one.err;
   const auto a = lines(one.out);
   ASSERT_EQ(a.size(), 5u);
+  // One score per piece and part: a found one's status reads what its result reads, after the
+  // polish has searched the pieces again.
+  for (const json& image : a)
+    for (const json& r : image["results"]) {
+      if (r["found"]) EXPECT_NEAR(double(r["score"]), double(r["status"]["score"]), 1e-9);
+      for (const json& i : r["instances"])
+        if (i["found"]) EXPECT_NEAR(double(i["score"]), double(i["status"]["score"]), 1e-9);
+    }
   for (const std::string more : {" --jobs 3", " --threads 3", " --jobs 2 --threads 2"}) {
     const Ran two = run(all + more);
     ASSERT_EQ(two.status, 1) << more << two.err;
