@@ -52,7 +52,10 @@ std::size_t piecesFor(int count) { return count > 4 ? 3 : count > 2 ? 2 : 1; }
 // A clamp that moves no piece by more than this (client units) is rounding, not a clamp.
 constexpr double kClampNoticed = 0.01;
 
-double ownTranslationUncertainty(const vcFlexSubModelRunParams& p) {
+
+}  // namespace
+
+double vc_flxalign::pieceTranslationUncertainty(const vcFlexSubModelRunParams& p) {
   if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p))
     return std::max(g->xUncertainty(), g->yUncertainty());
   if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p))
@@ -60,7 +63,21 @@ double ownTranslationUncertainty(const vcFlexSubModelRunParams& p) {
   return 0.0;
 }
 
-}  // namespace
+double vc_flxalign::angleHalfWidth(const vcFlexSubModelRunParams& p) {
+  using SD = vcFlexSubModelParamsDefs;
+  using GD = vcFlexSubModelGfndDefs;
+  double lo = 0.0, hi = 0.0;
+  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) {
+    if (g->dofMode() == GD::eAdvanced && (g->zoneEnable() & SD::eRotation))
+      lo = g->zoneLowRelAdvanced(SD::eRotation), hi = g->zoneHighRelAdvanced(SD::eRotation);
+    else if (g->dofMode() == GD::eStandard && (g->zoneEnable() & SD::eAngle))
+      lo = g->zoneLowRelStandard(SD::eAngle), hi = g->zoneHighRelStandard(SD::eAngle);
+  } else if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) {
+    if (c->zoneEnable() & SD::eAngle)
+      lo = c->zoneLowRelStandard(SD::eAngle), hi = c->zoneHighRelStandard(SD::eAngle);
+  }
+  return std::max(0.0, 0.5 * (hi - lo));
+}
 
 std::size_t vcFlexAlignPattern::piecesForFinalFit_(const vcFlexAlignRunParams& rp) {
   if (rp.finalFitMode() == FD::eNone) return 0;
@@ -249,7 +266,7 @@ void vcFlexAlignPattern::clampArrangementPoseToRuntimeDOFRanges(
         originInverse->mapPoint(arrangement_.positions()[static_cast<std::size_t>(q)]->mapPoint(
             vcFlexSubModelHelper::centerPt(sm)));
     const double d = clamped->mapPoint(c).distance(result.pose_->mapPoint(c));
-    const double own = std::max(1.0, ownTranslationUncertainty(rp.subModelInstanceParams(q)));
+    const double own = std::max(1.0, pieceTranslationUncertainty(rp.subModelInstanceParams(q)));
     most = std::max(most, d);
     if (d - own > excess) excess = d - own, moved = d, allowed = own;
   }

@@ -18,6 +18,7 @@
 
 namespace {
 
+using vc_flxalign::angleHalfWidth;
 using vc_flxalign::isBlank;
 using vc_flxalign::kTooMuchOverlap;
 using vc_flxalign::overlapFraction;
@@ -64,21 +65,6 @@ std::size_t countPieces(const vcFlexArrangement& a, const std::vector<long>& pos
   for (long q : positions)
     if (!isBlank(subModelOf(a, q))) ++n;
   return n;
-}
-
-// Half the width of the angle zone of a sub-model search (degrees), 0 without one.
-double angleHalfWidth(const vcFlexSubModelRunParams& p) {
-  double lo = 0.0, hi = 0.0;
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) {
-    if (g->dofMode() == GD::eAdvanced && (g->zoneEnable() & SD::eRotation))
-      lo = g->zoneLowRelAdvanced(SD::eRotation), hi = g->zoneHighRelAdvanced(SD::eRotation);
-    else if (g->dofMode() == GD::eStandard && (g->zoneEnable() & SD::eAngle))
-      lo = g->zoneLowRelStandard(SD::eAngle), hi = g->zoneHighRelStandard(SD::eAngle);
-  } else if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) {
-    if (c->zoneEnable() & SD::eAngle)
-      lo = c->zoneLowRelStandard(SD::eAngle), hi = c->zoneHighRelStandard(SD::eAngle);
-  }
-  return std::max(0.0, 0.5 * (hi - lo));
 }
 
 struct Frame {

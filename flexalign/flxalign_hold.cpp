@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "flexalign/flxalign_run.h"
+#include "platform/core/vcAngle.h"
 #include "vcFlexAlignTool.h"
 
 namespace {
@@ -17,6 +18,8 @@ using ResultHandle = vcPtrHandle<vcFlexSubModelResult>;
 using Xf = vcPtrHandle<vc2XformBase>;
 using vc_flxalign::isBlank;
 using vc_flxalign::subModelOf;
+using vc_flxalign::angleHalfWidth;
+using vc_flxalign::pieceTranslationUncertainty;
 
 // 3: a piece lying more than 3 sigma (along the line to its prediction) plus what its own
 // translation uncertainty and angle zone let it move from where the others put it is refused.
@@ -30,31 +33,6 @@ constexpr int kHoldPasses = 8;
 // 0.02 px: least scatter of the pieces about a rigid fit (a rigid part still has its pieces'
 // own measurement noise), so a held piece is not pinned on a perfect fit of a few pieces.
 constexpr double kFlexFloor = 0.02;
-
-double pieceTranslationUncertainty(const vcFlexSubModelRunParams& p) {
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p))
-    return std::max(g->xUncertainty(), g->yUncertainty());
-  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p))
-    return std::max(c->xUncertainty(), c->yUncertainty());
-  return 0.0;
-}
-
-// Half the width of a piece's angle zone, radians (0 without one).
-double angleHalfWidthRad(const vcFlexSubModelRunParams& p) {
-  using SD = vcFlexSubModelParamsDefs;
-  using GD = vcFlexSubModelGfndDefs;
-  double lo = 0.0, hi = 0.0;
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) {
-    if (g->dofMode() == GD::eAdvanced && (g->zoneEnable() & SD::eRotation))
-      lo = g->zoneLowRelAdvanced(SD::eRotation), hi = g->zoneHighRelAdvanced(SD::eRotation);
-    else if (g->dofMode() == GD::eStandard && (g->zoneEnable() & SD::eAngle))
-      lo = g->zoneLowRelStandard(SD::eAngle), hi = g->zoneHighRelStandard(SD::eAngle);
-  } else if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) {
-    if (c->zoneEnable() & SD::eAngle)
-      lo = c->zoneLowRelStandard(SD::eAngle), hi = c->zoneHighRelStandard(SD::eAngle);
-  }
-  return std::max(0.0, 0.5 * (hi - lo)) * 3.14159265358979323846 / 180.0;
-}
 
 // sigma of a covariance along the unit direction u: sqrt(u^T C u).
 double covSigmaAlong(const vcMatrix<2>& c, const vcVector<2>& u) {
@@ -165,7 +143,7 @@ void vcFlexAlignPattern::holdWeakPieces_(vcFlexAlignResult& r, const vc2XformBas
       if (!(allow > 0.0)) allow = std::max(p.xUncertainty(), p.yUncertainty());
       // A piece turned within its angle zone about its origin moves its centre too.
       const vcFlexSubModel& sm = subModelOf(arrangement_, q);
-      allow += angleHalfWidthRad(own) * vcFlexSubModelHelper::centerPt(sm).len();
+      allow += angleHalfWidth(own) * vcPi / 180.0 * vcFlexSubModelHelper::centerPt(sm).len();
       const double lim =
           kRefuseSigmas * covSigmaAlong(sr.positionCovariance(), off * (1.0 / len)) + allow;
       if (len / lim > worst) worst = len / lim, who = k, dist = len, limit = lim;

@@ -26,13 +26,6 @@ using Xf = vcPtrHandle<vc2XformBase>;
 // How many of the nearest instances already in a combination a candidate is checked against.
 constexpr std::size_t kNeighboursChecked = 6;
 
-double ownUncertainty(const vcFlexSubModelRunParams& p) {
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p))
-    return std::max(g->xUncertainty(), g->yUncertainty());
-  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p))
-    return std::max(c->xUncertainty(), c->yUncertainty());
-  return 0.0;
-}
 
 // The factors the run lets the part's size change by: the uniform scale zone (the scale of the
 // advanced set), else the tolerance of the uncertainty test.
@@ -70,7 +63,7 @@ void vcFlexAlignPattern::runIndependentSubModelMode_(RunContext& rc, const vc2Xf
     const Xf placed =
         arrangement_.origin()->inverseBase()->composeBase(*arrangement_.positions()[p]);
     centre[p] = placed->mapPoint(vcFlexSubModelHelper::centerPt(subModelOf(arrangement_, long(p))));
-    uncertainty[p] = ownUncertainty(params.subModelInstanceParams(long(p)));
+    uncertainty[p] = vc_flxalign::pieceTranslationUncertainty(params.subModelInstanceParams(long(p)));
   }
   const double startScale =
       std::sqrt(std::fabs(startPose.linearXform(vcVector<2>(0.0, 0.0)).matrix().det()));

@@ -22,6 +22,12 @@ double overlapFraction(const vcAffineRectangle& r1, const vcAffineRectangle& r2)
 // The status of an instance whose best candidate was rejected for overlapping `other`.
 vcFlexAlignStatus overlapped(double score, long other, double fraction);
 
+// A piece's own translation uncertainty (the larger of x and y, client units), 0 without one.
+double pieceTranslationUncertainty(const vcFlexSubModelRunParams& p);
+
+// Half the width of a piece's angle zone (degrees), 0 without one.
+double angleHalfWidth(const vcFlexSubModelRunParams& p);
+
 inline bool isBlank(const vcFlexSubModel& s) { return s.modelType() == vcFlexModelDefs::eBlank; }
 
 inline const vcFlexSubModel& subModelOf(const vcFlexArrangement& a, long position) {
