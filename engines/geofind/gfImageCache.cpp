@@ -10,6 +10,19 @@
 using vc_gfrun::CachedLevel;
 using vc_gfrun::PixRect;
 
+namespace {
+
+// Whether every tile of `made` (one flag a tile of L) that r (clipped to L) touches is made.
+bool allMade(const CachedLevel& L, const std::atomic<std::uint8_t>* made, const PixRect& r) {
+  const int T = L.tile;
+  for (int ty = r.y0 / T; ty <= (r.y1 - 1) / T; ++ty)
+    for (int tx = r.x0 / T; tx <= (r.x1 - 1) / T; ++tx)
+      if (made[std::size_t(ty) * L.tilesX + tx].load(std::memory_order_acquire) == 0) return false;
+  return true;
+}
+
+}  // namespace
+
 vc_GFImageData::vc_GFImageData(const vcPelBuffer_const<unsigned char>& image,
                                const vcPelBuffer_const<unsigned char>* mask)
     : image_(image) {
@@ -165,12 +178,7 @@ void vc_GFImageData::ensurePixels(int l, const PixRect& r0) {
   const PixRect r = r0.clippedTo(L.w, L.h);
   if (r.area() == 0) return;
   // Most calls find every tile made: no lock then.
-  const int T = L.tile;
-  bool all = true;
-  for (int ty = r.y0 / T; ty <= (r.y1 - 1) / T && all; ++ty)
-    for (int tx = r.x0 / T; tx <= (r.x1 - 1) / T && all; ++tx)
-      all = L.pixMade[std::size_t(ty) * L.tilesX + tx].load(std::memory_order_acquire) != 0;
-  if (all) return;
+  if (allMade(L, L.pixMade.get(), r)) return;
   std::lock_guard<std::mutex> lock(mutex_);
   ensurePixelsLocked_(l, r);
 }
@@ -179,12 +187,8 @@ void vc_GFImageData::ensureGradient(int l, const PixRect& r0) {
   const CachedLevel& L = level(l);
   const PixRect r = r0.clippedTo(L.w, L.h);
   if (r.area() == 0) return;
+  if (allMade(L, L.gradMade.get(), r)) return;
   const int T = L.tile;
-  bool all = true;
-  for (int ty = r.y0 / T; ty <= (r.y1 - 1) / T && all; ++ty)
-    for (int tx = r.x0 / T; tx <= (r.x1 - 1) / T && all; ++tx)
-      all = L.gradMade[std::size_t(ty) * L.tilesX + tx].load(std::memory_order_acquire) != 0;
-  if (all) return;
   std::lock_guard<std::mutex> lock(mutex_);
   for (int ty = r.y0 / T; ty <= (r.y1 - 1) / T; ++ty)
     for (int tx = r.x0 / T; tx <= (r.x1 - 1) / T; ++tx) {
