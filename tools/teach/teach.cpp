@@ -1,7 +1,8 @@
 // `flexalign teach TRAIN_IMAGE [DESCRIPTION]`: teaches a part in the browser. Starts the teach
 // server on 127.0.0.1 and prints the address to open; the page draws the pieces over the
 // training image, shows what each will match, tries the description on images and saves it
-// for `flexalign train`. Runs until interrupted (Ctrl-C).
+// for `flexalign train`, and trains and tries a golden model of the part. Runs until
+// interrupted (Ctrl-C).
 #include <pthread.h>
 
 #include <atomic>
@@ -64,7 +65,8 @@ vcCliRunner vfTeachCommand(CLI::App& app) {
       app, "flexalign teach TRAIN_IMAGE [DESCRIPTION] [options]",
       "  Starts a local web page for describing a part on its training image: draw the\n"
       "  pieces, see the edges or template each will match, try the description on images\n"
-      "  and save it for `flexalign train`. DESCRIPTION is opened when it exists and written\n"
+      "  and save it for `flexalign train`; train a golden model from good images and\n"
+      "  inspect images with it. DESCRIPTION is opened when it exists and written\n"
       "  by Save (default: <TRAIN_IMAGE stem>-part.json beside the image). The server listens\n"
       "  on 127.0.0.1 only and serves only the training image's folder, the description's,\n"
       "  the --images folders and those of the masks a description names. See the README,\n"

@@ -146,6 +146,17 @@ vcTeachRequest requestOf(const httplib::Request& req) {
   return r;
 }
 
+// The image a request names ("image", a file of the folders: unbound, `name` set) or brings
+// ("upload": decoded, `name` its file name).
+vcPelBuffer<unsigned char> imageOf(const httplib::Request& req, std::string& name) {
+  name = req.has_file("image") ? req.get_file_value("image").content : "";
+  if (!req.has_file("upload")) return {};
+  const auto& f = req.get_file_value("upload");
+  name = f.filename.empty() ? "dropped image" : f.filename;
+  return vfDecodeImage(reinterpret_cast<const std::uint8_t*>(f.content.data()), f.content.size(),
+                       name);
+}
+
 }  // namespace
 
 struct vcTeachServer::Impl {
@@ -177,15 +188,27 @@ struct vcTeachServer::Impl {
     });
     server.Post("/api/try", [this](const httplib::Request& req, httplib::Response& res) {
       guarded(res, [&] {
-        vcPelBuffer<unsigned char> upload;
-        std::string name = req.has_file("image") ? req.get_file_value("image").content : "";
-        if (req.has_file("upload")) {
-          const auto& f = req.get_file_value("upload");
-          name = f.filename.empty() ? "dropped image" : f.filename;
-          upload = vfDecodeImage(reinterpret_cast<const std::uint8_t*>(f.content.data()),
-                                 f.content.size(), name);
-        }
+        std::string name;
+        const vcPelBuffer<unsigned char> upload = imageOf(req, name);
         reply(res, 200, session.tryImage(requestOf(req), name, upload));
+      });
+    });
+    server.Post("/api/golden", [this](const httplib::Request& req, httplib::Response& res) {
+      guarded(res, [&] {
+        std::vector<std::string> good;
+        const auto picked = req.files.equal_range("good");
+        for (auto it = picked.first; it != picked.second; ++it) good.push_back(it->second.content);
+        reply(res, 200, session.trainGolden(requestOf(req), good));
+      });
+    });
+    server.Post("/api/golden/save", [this](const httplib::Request&, httplib::Response& res) {
+      guarded(res, [&] { reply(res, 200, session.saveGolden()); });
+    });
+    server.Post("/api/inspect", [this](const httplib::Request& req, httplib::Response& res) {
+      guarded(res, [&] {
+        std::string name;
+        const vcPelBuffer<unsigned char> upload = imageOf(req, name);
+        reply(res, 200, session.inspect(name, upload));
       });
     });
     server.Post("/api/save", [this](const httplib::Request& req, httplib::Response& res) {

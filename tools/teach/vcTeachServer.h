@@ -8,6 +8,10 @@
 //   POST /api/pieces           multipart: "description" (JSON text), "mask" files named as
 //   POST /api/try              the description names them; /api/try also "image" (a name) or
 //   POST /api/save             an "upload" file
+//   POST /api/golden           the golden model: the description and masks as above, and a
+//                              "good" field (an image's name) per good image
+//   POST /api/inspect          "image" (a name) or an "upload" file, inspected with it
+//   POST /api/golden/save      writes it beside the description (no body)
 // Every /api/ request must carry the session's token: the address printed holds it, and the
 // page keeps it in a same-site cookie, so neither another local user nor a web page the
 // browser shows can read or save through the server; requests naming another host (DNS
@@ -16,7 +20,7 @@
 // is bounded in bytes and time as it arrives (vcTeachConnection.h). Errors are JSON
 // {"error": text}: 400 not what the page sends, 403 refused (token, host, origin, a path
 // outside the folders), 404 no such file, 408 too slow, 413 too large, 415 compressed, 422
-// the description or an image refused (the command's own message).
+// the description, an image or a golden model request refused (the command's own message).
 #pragma once
 
 #include <cstdint>

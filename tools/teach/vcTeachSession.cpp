@@ -134,7 +134,9 @@ vcTeachSession::vcTeachSession(const std::string& trainImage, std::string descri
         if (!fs::is_directory(dir.empty() ? "." : dir, ec))
           throw vcCliUsage(description_ + ": its folder does not exist");
         return vcTeachFolders(dir);
-      }()) {
+      }()),
+      golden_(folders_, fs::path(description_).replace_extension(".fxg"),
+              {description_, trainImage}) {
   folders_.add(fs::path(trainImage).parent_path());
   for (const std::string& f : imageFolders) {
     std::error_code ec;
@@ -251,6 +253,18 @@ json vcTeachSession::tryImage(const vcTeachRequest& r, const std::string& name,
     const vcTeachPicture pic = reduced(img, kVcTeachShownSide);
     out["picture"] = vfTeachPngDataUrl(pic.png);
   }
+  return out;
+}
+
+json vcTeachSession::trainGolden(const vcTeachRequest& r, const std::vector<std::string>& good) {
+  const vcCliTrainJob job = read(r);
+  return golden_.train(trained(r, job), good);
+}
+
+json vcTeachSession::inspect(const std::string& name,
+                             const vcPelBuffer<unsigned char>& upload) const {
+  json out = golden_.inspect(name, upload);
+  if (upload.isBound()) out["picture"] = vfTeachPngDataUrl(reduced(upload, kVcTeachShownSide).png);
   return out;
 }
 

@@ -18,6 +18,7 @@
 #include "tools/cli/vcCliDescription.h"
 #include "tools/common/vcPatternFile.h"
 #include "tools/teach/vcTeachFolders.h"
+#include "tools/teach/vcTeachGolden.h"
 
 // Images larger than this a side go to the page reduced by a whole factor; the page draws
 // them at their full size, so every coordinate stays the image's own.
@@ -43,6 +44,9 @@ class vcTeachSession {
   // another image.
   vcTeachSession(const std::string& trainImage, std::string description,
                  const std::vector<std::string>& imageFolders);
+  // The golden model holds the session's folders.
+  vcTeachSession(const vcTeachSession&) = delete;
+  vcTeachSession& operator=(const vcTeachSession&) = delete;
 
   const vcTeachFolders& folders() const { return folders_; }
   const std::string& descriptionPath() const { return description_; }
@@ -58,6 +62,12 @@ class vcTeachSession {
   // prints it), "drawing" (outlines in image pixels), "picture" (upload only: a data URL)}.
   nlohmann::json tryImage(const vcTeachRequest& r, const std::string& name,
                           const vcPelBuffer<unsigned char>& upload);
+  // The golden model (vcTeachGolden): trained from the images `good` with the request's
+  // pattern, tried on an image as tryImage() takes it ("picture" too for an upload), saved
+  // beside the description as <description stem>.fxg.
+  nlohmann::json trainGolden(const vcTeachRequest& r, const std::vector<std::string>& good);
+  nlohmann::json inspect(const std::string& name, const vcPelBuffer<unsigned char>& upload) const;
+  nlohmann::json saveGolden() { return golden_.save(); }
   // Writes the painted masks and the description, after the reader has accepted them:
   // {"saved" (path), "files" (every file written)}.
   nlohmann::json save(const vcTeachRequest& r);
@@ -87,4 +97,5 @@ class vcTeachSession {
 
   std::string trainedKey_;
   vcPatternFile trained_;
+  vcTeachGolden golden_;
 };

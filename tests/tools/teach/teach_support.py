@@ -80,11 +80,13 @@ class Teach:
             return e.code, e.read(), e.headers
 
     def post(self, path, description, masks=None, fields=None):
-        """A multipart request as the page sends it: the description text, mask files, fields."""
+        """A multipart request as the page sends it: the description text, mask files, fields
+        (a dict, or (name, value) pairs for a name repeated)."""
         boundary = uuid.uuid4().hex
         parts = [("description", None, description.encode())]
         parts += [("mask", name, data) for name, data in (masks or {}).items()]
-        parts += [(k, None, v.encode()) for k, v in (fields or {}).items()]
+        fields = fields or {}
+        parts += [(k, None, v.encode()) for k, v in (fields.items() if isinstance(fields, dict) else fields)]
         body = b""
         for name, filename, data in parts:
             disp = 'form-data; name="%s"' % name + ('; filename="%s"' % filename if filename else "")

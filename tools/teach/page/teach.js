@@ -4,6 +4,7 @@
 // refused if it is), and saves it.
 import * as api from './api.js';
 import {Editor} from './edit.js';
+import {InspectPanel} from './inspect.js';
 import {Part} from './model.js';
 import {Panels} from './panels.js';
 import {TryPanel} from './try.js';
@@ -108,6 +109,8 @@ async function main() {
   const panels = new Panels(part, editor, rerender => changed(rerender), message);
   const tryPanel = new TryPanel(view, request, entry => showTab('try', entry), message);
   tryPanel.setImages(s.images, usedMasks());
+  const inspectPanel = new InspectPanel(view, request, entry => showTab('inspect', entry), message);
+  inspectPanel.setImages(s.images, usedMasks());
 
   function changed(rerender = true) {
     ++version;
@@ -179,6 +182,7 @@ async function main() {
       title(true);
       const again = await api.session();
       tryPanel.setImages(again.images, usedMasks());
+      inspectPanel.setImages(again.images, usedMasks());
     } catch (e) {
       busy.done();
       message(`not saved: ${e.message}`, true);
@@ -186,15 +190,21 @@ async function main() {
     }
   }
 
+  // The training image (the tools act on it), a tried image or an inspected one.
   function showTab(mode, entry) {
-    const trying = mode === 'try' && entry;
+    const trying = mode === 'try' && entry, inspecting = mode === 'inspect' && entry;
     tryPanel.active = !!trying;
-    editor.enabled = !trying;
-    $('tab-train').classList.toggle('on', !trying);
+    inspectPanel.active = !!inspecting;
+    editor.enabled = !trying && !inspecting;
+    $('tab-train').classList.toggle('on', editor.enabled);
     $('tab-try').classList.toggle('on', !!trying);
+    $('tab-inspect').classList.toggle('on', !!inspecting);
     $('tab-try').hidden = !tryPanel.current;
     if (tryPanel.current) $('tab-try').textContent = `Try: ${tryPanel.current.name}`;
+    $('tab-inspect').hidden = !inspectPanel.current;
+    if (inspectPanel.current) $('tab-inspect').textContent = `Inspect: ${inspectPanel.current.name}`;
     if (trying) view.show(entry.picture, [entry.result.run.width, entry.result.run.height], true);
+    else if (inspecting) view.show(entry.picture, [entry.result.width, entry.result.height], true);
     else view.show(training, size, true);
   }
 
@@ -210,6 +220,7 @@ async function main() {
   $('save').onclick = save;
   $('tab-train').onclick = () => showTab('train');
   $('tab-try').onclick = () => tryPanel.current && showTab('try', tryPanel.current);
+  $('tab-inspect').onclick = () => inspectPanel.current && showTab('inspect', inspectPanel.current);
   document.addEventListener('keydown', e => {
     if ((e.ctrlKey || e.metaKey) && e.key === 's') {
       e.preventDefault();
@@ -235,7 +246,7 @@ async function main() {
   }
   train();
   // For tests and the curious: the page's state, read only.
-  window.teach = {part, view, editor};
+  window.teach = {part, view, editor, inspectPanel};
 }
 
 main();
