@@ -24,7 +24,11 @@ export class InspectPanel {
     $('golden-train').onclick = () => this.train();
     $('golden-save').onclick = () => this.save();
     $('inspect-one').onclick = () => this.inspect($('inspect-image').value, null);
-    $('inspect-file').onchange = e => e.target.files[0] && this.inspect(e.target.files[0].name, e.target.files[0]);
+    $('inspect-file').onchange = e => {
+      const file = e.target.files[0];
+      e.target.value = '';  // the same file picked again is inspected again
+      if (file) this.inspect(file.name, file);
+    };
     this.names = [];
   }
 
@@ -66,7 +70,6 @@ export class InspectPanel {
         `${m.region[0]} x ${m.region[1]} pixels` + (m.left.length ? `; part not found in ${m.left.join(', ')}` : '');
       $('golden-save').disabled = false;
       $('golden-save').title = `Write ${m.target} for flexalign inspect run`;
-      $('inspect-one').disabled = false;
     } catch (e) {
       busy.done();
       $('golden-state').className = 'error';
