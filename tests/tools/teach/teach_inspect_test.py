@@ -79,7 +79,7 @@ class TeachInspectTest(unittest.TestCase):
         return answer[0], json.loads(answer[1])
 
     def test_trains_finds_the_drawn_defects_and_saves_what_the_command_reads(self):
-        self.session()
+        s = self.session()
         status, model = self.train(GOOD)
         self.assertEqual((status, model["used"], model["given"], model["left"]), (200, 10, 10, []), model)
         self.assertGreater(model["coverage"], 0.95)
@@ -92,6 +92,12 @@ class TeachInspectTest(unittest.TestCase):
             self.assertLess(np.hypot(d["x"] - truth[0], d["y"] - truth[1]), 3, d)
             x, y, w, h = d["bbox"]
             self.assertTrue(x <= d["x"] < x + w and y <= d["y"] < y + h, d)
+        with open(os.path.join(self.ex, DEFECTS), "rb") as f:  # the same image dropped on the page
+            body = b'--%s\r\nContent-Disposition: form-data; name="upload"; filename="d.png"\r\n\r\n%s\r\n--%s--\r\n'
+            status, dropped = self.ask(s.request("/api/inspect", body % (b"b0und", f.read(), b"b0und"),
+                                                 {"Content-Type": "multipart/form-data; boundary=b0und"}))
+        self.assertEqual((status, dropped["inspection"]["defects"]), (200, record["defects"]))
+        self.assertTrue(dropped["picture"].startswith("data:image/png;base64,"))
         status, clean = self.inspect("../try/good.png")
         self.assertEqual((status, clean["inspection"]["verdict"], clean["inspection"]["defects"]),
                          (200, "pass", []))
