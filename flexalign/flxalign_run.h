@@ -29,7 +29,8 @@ double pieceTranslationUncertainty(const vcFlexSubModelRunParams& p);
 double angleHalfWidth(const vcFlexSubModelRunParams& p);
 
 // A piece's rotational symmetry as its training found it: `order` 1 none, 0 round, n n-fold
-// (its angle defined only modulo 360/n), and the centre it turns about, sub-model coordinates.
+// (its angle defined only modulo 360/n), and the centre it turns about, sub-model coordinates
+// (an n-fold piece's edge centroid, a round piece's window centre).
 struct PieceSymmetry {
   long order = 1;
   vcVector<2> centre;

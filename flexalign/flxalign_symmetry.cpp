@@ -18,10 +18,14 @@ vc_flxalign::PieceSymmetry vc_flxalign::pieceSymmetry(const vc_SubModelTool& too
   const vc_GFConstraints& c = g->constraints();
   if (c.symmetry == 1) return out;
   out.order = c.symmetry;
-  // The centre is in training pixels: the sub-model's image frame, then its own coordinates.
+  // An n-fold piece turns about the centroid of its edges, which its symmetry puts on its
+  // centre exactly (a turn by 360/n about any other point would move it). A round piece turns
+  // only by the few degrees its prediction differs, about the middle of its window: its edge
+  // centroid is pulled off its centre by the very relief (and edges of neighbours in its window)
+  // that keep it from being a perfect circle, by pixels on a photographed coin.
   const vcPtrHandle_const<vc2XformBase> cfi = subModel.clientFromImage();
-  out.centre = cfi ? subModel.originInverse()->mapPoint(cfi->mapPoint(c.centre))
-                   : vcFlexSubModelHelper::centerPt(subModel);
+  out.centre = c.symmetry > 1 && cfi ? subModel.originInverse()->mapPoint(cfi->mapPoint(c.centre))
+                                     : vcFlexSubModelHelper::centerPt(subModel);
   return out;
 }
 
