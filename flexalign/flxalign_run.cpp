@@ -233,8 +233,9 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
   R.rejected_.clear();
   RunContext rc{image, mask, useMask, p, diag, diagFlags};
   // A recorder takes its records in the order of the searches: one thread then.
-  const unsigned threads =
-      diag ? 1u : p.threads() > 0 ? unsigned(p.threads()) : vcThreadPool::hardwareThreads();
+  const unsigned threads = diag              ? 1u
+                           : p.threads() > 0 ? unsigned(p.threads())
+                                             : vcThreadPool::hardwareThreads();
   vcThreadPool pool(threads);
   if (threads > 1) rc.pool = &pool;
   if (p.runStrategy() == FD::eIndependentSubModels)
@@ -348,6 +349,19 @@ void vcFlexAlignPattern::fitResults_(std::vector<vcFlexAlignResult>& res,
     r.infoIds_ = fit[i].infoIds_;
     if (!fit[i].found_ && r.found_) r.found_ = false, r.status_ = fit[i].status_;
     r.poseToDofValue(p.dofMode(), startLin);
+    // A symmetric piece's angle is where the fitted part puts it (or the nearest of its n).
+    const vcPtrHandle<vc2XformBase> fromArrangement =
+        r.pose_->composeBase(*arrangement_.origin()->inverseBase());
+    for (std::size_t k = 0; k < r.positionIndices_.size(); ++k) {
+      const long q = r.positionIndices_[k];
+      const std::size_t at = static_cast<std::size_t>(q);
+      const vc_flxalign::PieceSymmetry sym =
+          vc_flxalign::pieceSymmetry(tools_[static_cast<std::size_t>(instanceToTool_[at])],
+                                     vc_flxalign::subModelOf(arrangement_, q));
+      if (sym.order == 1) continue;
+      r.subModelResults_[k] = vc_flxalign::alignToPrediction(
+          r.subModelResults_[k], sym, *fromArrangement->composeBase(*arrangement_.positions()[at]));
+    }
     for (std::size_t k = 0; k < fit[i].positionIndices_.size(); ++k) {
       const auto at = std::find(r.positionIndices_.begin(), r.positionIndices_.end(),
                                 fit[i].positionIndices_[k]);

@@ -28,6 +28,23 @@ double pieceTranslationUncertainty(const vcFlexSubModelRunParams& p);
 // Half the width of a piece's angle zone (degrees), 0 without one.
 double angleHalfWidth(const vcFlexSubModelRunParams& p);
 
+// A piece's rotational symmetry as its training found it: `order` 1 none, 0 round, n n-fold
+// (its angle defined only modulo 360/n), and the centre it turns about, sub-model coordinates
+// (an n-fold piece's edge centroid, a round piece's window centre).
+struct PieceSymmetry {
+  long order = 1;
+  vcVector<2> centre;
+};
+PieceSymmetry pieceSymmetry(const vc_SubModelTool& tool, const vcFlexSubModel& subModel);
+
+// A found piece whose edges do not fix its angle, turned about its symmetry centre to agree with
+// `predicted` (client from sub-model, where the other pieces put it): a round piece takes the
+// predicted angle, an n-fold one the turn of its n that lies nearest it, so that a symmetric
+// piece never turns the part. Returns `found` itself for a piece with an angle of its own.
+vcPtrHandle<vcFlexSubModelResult> alignToPrediction(const vcPtrHandle<vcFlexSubModelResult>& found,
+                                                    const PieceSymmetry& symmetry,
+                                                    const vc2XformBase& predicted);
+
 inline bool isBlank(const vcFlexSubModel& s) { return s.modelType() == vcFlexModelDefs::eBlank; }
 
 inline const vcFlexSubModel& subModelOf(const vcFlexArrangement& a, long position) {

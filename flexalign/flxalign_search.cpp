@@ -171,8 +171,8 @@ void vcFlexAlignPattern::RunContext::checkTime() const {
 
 std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
     RunContext& rc, const vc2XformBase& start, const vc2XformBase& windowStart, long position,
-    bool cutWindow, const std::vector<vcVector<2>>& points, double widenBy,
-    vcFlexAlignStatus& miss, const vcVector<2>* expectedAt, double expectedWithin) const {
+    bool cutWindow, const std::vector<vcVector<2>>& points, double widenBy, vcFlexAlignStatus& miss,
+    const vcVector<2>* expectedAt, double expectedWithin) const {
   const vcFlexAlignRunParams& rp = rc.params;
   const vc_SubModelTool& tool =
       tools_[static_cast<std::size_t>(instanceToTool_[static_cast<std::size_t>(position)])];
@@ -213,6 +213,10 @@ std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
     context.expectedWithin = expectedWithin;
   }
 
+  // A symmetric piece's found angle is brought to the prediction before anything reads it (the
+  // zone's edges, the overlaps, the branch's prediction of the next pieces, the fit).
+  const vc_flxalign::PieceSymmetry symmetry =
+      vc_flxalign::pieceSymmetry(tool, vc_flxalign::subModelOf(arrangement_, position));
   auto runTool = [&](const vcFlexSubModelRunParams& p) {
     rc.checkTime();
     ++rc.searches;
@@ -231,7 +235,9 @@ std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
       miss.kind = vcFlexAlignStatus::eBelowThreshold;
       miss.score = std::max(miss.score, note.bestRejected);
     }
-    return found.results();
+    std::vector<ResultHandle> out = found.results();
+    for (ResultHandle& r : out) r = vc_flxalign::alignToPrediction(r, symmetry, start);
+    return out;
   };
   std::vector<ResultHandle> found = runTool(*eff);
 

@@ -165,6 +165,10 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
     double major = 0.0, minor = 0.0, angle = 0.0;
   };
   Ellipse positionEllipse() const;
+  // How far the found angle is the piece's own, from its trained rotational symmetry: 1 it is;
+  // 0 the piece is round and has none, so the angle is the one the other pieces predict; n > 1
+  // it is defined only modulo 360/n degrees and is the turn of those nearest the prediction.
+  long angleSymmetry() const { return angleSymmetry_; }
 
   // Flag 1: the sub-model under the found pose (first drawing mode); flag 2: the label and the
   // sub-model in its second drawing mode.
@@ -182,6 +186,8 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
   void arrangementFromSubModel(const vcPtrHandle_const<vc2XformBase>& p);
   // The weak direction follows from the covariance (its longest axis).
   void uncertainty(const vcMatrix<2>& positionCov, double angleSigma, bool positionWeak);
+  // Throws vcFlexAlignDefs::BadParams for a negative order.
+  void angleSymmetry(long n);
 
   void dispatchSerialize(vcArchive& ar) override;
 
@@ -204,6 +210,7 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
   double angleSigma_ = 0.0;
   vcVector<2> weakDirection_{1.0, 0.0};
   bool positionWeak_ = false;
+  long angleSymmetry_ = 1;
 };
 
 // What a sub-model tool run saw beyond the results it kept: whether it could search at all,

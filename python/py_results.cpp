@@ -50,10 +50,10 @@ vcStatusView plainStatus(bool found) {
 py::tuple stateOf(const vcInstanceView& r) {
   return py::make_tuple(r.index, r.name, r.found, r.score, xformState(r.pose), r.offset, r.turn,
                         r.weight, r.share, stateOf(r.status), r.sigmaMajor, r.sigmaMinor,
-                        r.sigmaDirection, r.angleSigma);
+                        r.sigmaDirection, r.angleSigma, r.angleSymmetry);
 }
 vcInstanceView instanceFrom(const py::tuple& t) {
-  if (t.size() != 7 && t.size() != 10 && t.size() != 14)
+  if (t.size() != 7 && t.size() != 10 && t.size() != 14 && t.size() != 15)
     throw py::value_error("not a pickled InstanceResult");
   vcInstanceView r;
   r.index = t[0].cast<long>();
@@ -71,12 +71,13 @@ vcInstanceView instanceFrom(const py::tuple& t) {
     r.weight = t[7].cast<double>();
     r.share = t[8].cast<double>();
     r.status = statusFrom(t[9].cast<py::tuple>());
-    if (t.size() == 14) {
+    if (t.size() >= 14) {
       r.sigmaMajor = t[10].cast<double>();
       r.sigmaMinor = t[11].cast<double>();
       r.sigmaDirection = t[12].cast<double>();
       r.angleSigma = t[13].cast<double>();
     }
+    if (t.size() == 15) r.angleSymmetry = t[14].cast<long>();
   } else {
     r.status = plainStatus(r.found);
   }
@@ -245,7 +246,13 @@ void bindResults(py::module_& m) {
                     "the ellipse's longer axis, degrees from x (-90 to 90): where the piece's "
                     "edges fix it least")
       .def_readonly("angle_sigma", &vcInstanceView::angleSigma,
-                    "a found piece's 1-sigma angle, degrees; 0 when its angle was not searched")
+                    "a found piece's 1-sigma angle, degrees; 0 when its angle was not searched "
+                    "or the piece is round")
+      .def_readonly("angle_symmetry", &vcInstanceView::angleSymmetry,
+                    "how far a found piece's angle is its own, from its trained symmetry: 1 it "
+                    "is; 0 the piece is round and has none (its angle is where the other pieces "
+                    "put it); n its angle is defined only modulo 360/n degrees (the turn nearest "
+                    "the other pieces')")
       .def_readonly("weight", &vcInstanceView::weight,
                     "the piece's part of the part score (the weights sum to 1)")
       .def_readonly("share", &vcInstanceView::share,

@@ -154,7 +154,8 @@ vcFlexSubModelResult::vcFlexSubModelResult(const vcFlexSubModelResult& o)
       positionCov_(o.positionCov_),
       angleSigma_(o.angleSigma_),
       weakDirection_(o.weakDirection_),
-      positionWeak_(o.positionWeak_) {}
+      positionWeak_(o.positionWeak_),
+      angleSymmetry_(o.angleSymmetry_) {}
 
 vcFlexSubModelResult& vcFlexSubModelResult::operator=(const vcFlexSubModelResult& o) {
   if (this == &o) return *this;
@@ -173,6 +174,7 @@ vcFlexSubModelResult& vcFlexSubModelResult::operator=(const vcFlexSubModelResult
   angleSigma_ = o.angleSigma_;
   weakDirection_ = o.weakDirection_;
   positionWeak_ = o.positionWeak_;
+  angleSymmetry_ = o.angleSymmetry_;
   return *this;
 }
 
@@ -251,12 +253,13 @@ std::string vcFlexSubModelResult::toDebugString() const {
 }
 
 // Version 1 adds the uncertainty after the version-0 fields; a version-0 result loads with
-// none (a zero covariance).
+// none (a zero covariance). Version 2 adds the angle's symmetry; older results load with an
+// angle of their own.
 void vcFlexSubModelResult::dispatchSerialize(vcArchive& ar) {
   if (ar.haveVisited(this, typeid(vcFlexSubModelResult))) return;
-  unsigned char version = 1;
+  unsigned char version = 2;
   ar || version;
-  if (version > 1) throw vcArchive::UnknownVersion("baseprms", __LINE__);
+  if (version > 2) throw vcArchive::UnknownVersion("baseprms", __LINE__);
   serialize_(ar, version);
   ar.setVisited(this, typeid(vcFlexSubModelResult));
 }
@@ -275,9 +278,12 @@ void vcFlexSubModelResult::serialize_(vcArchive& ar, unsigned char version) {
   double angleSigma = angleSigma_;
   bool weak = positionWeak_;
   if (version >= 1) ar || xx || xy || yy || angleSigma || weak;
+  long symmetry = angleSymmetry_;
+  if (version >= 2) ar || symmetry;
   if (ar.isLoading()) {
     if (!(xx >= 0 && yy >= 0 && xx * yy >= xy * xy * (1 - 1e-9) && angleSigma >= 0))
       throw vcArchive::BadData("baseprms: the position covariance is not one");
+    if (symmetry < 0) throw vcArchive::BadData("baseprms: the angle's symmetry order is negative");
     mutating_();
     pose_ = pose;
     arrangementFromSubModel_ = arr;
@@ -286,7 +292,14 @@ void vcFlexSubModelResult::serialize_(vcArchive& ar, unsigned char version) {
     matchRegion_ = match;
     imageRegion_ = image;
     uncertainty(vcMatrix<2>(xx, xy, xy, yy), angleSigma, weak);
+    angleSymmetry_ = symmetry;
   }
+}
+
+void vcFlexSubModelResult::angleSymmetry(long n) {
+  if (n < 0) throw vcFlexAlignDefs::BadParams("The angle's symmetry order must not be negative");
+  mutating_();
+  angleSymmetry_ = n;
 }
 
 void vcFlexSubModelResult::uncertainty(const vcMatrix<2>& positionCov, double angleSigma,
@@ -299,8 +312,8 @@ void vcFlexSubModelResult::uncertainty(const vcMatrix<2>& positionCov, double an
   const double longest = 0.5 * (a + d) + std::sqrt(0.25 * (a - d) * (a - d) + b * b);
   // The eigenvector of the larger eigenvalue, or an axis when the covariance is diagonal.
   const vcVector<2> v = std::fabs(b) > 1e-12 * (a + d) ? vcVector<2>(b, longest - a)
-                        : a >= d                        ? vcVector<2>(1.0, 0.0)
-                                                        : vcVector<2>(0.0, 1.0);
+                        : a >= d                       ? vcVector<2>(1.0, 0.0)
+                                                       : vcVector<2>(0.0, 1.0);
   weakDirection_ = v.unit();
 }
 

@@ -157,10 +157,18 @@ def test_results_pickle_with_every_field(pattern):
     r, b = rs[0], pickle.loads(pickle.dumps(rs[0]))
     assert (b.x, b.y, b.x_scale, b.y_scale, b.info) == (r.x, r.y, r.x_scale, r.y_scale, r.info)
     fields = [(i.index, i.name, i.offset, i.turn, i.sigma_major, i.sigma_minor, i.sigma_direction,
-               i.angle_sigma) for i in r.instances]
+               i.angle_sigma, i.angle_symmetry) for i in r.instances]
     assert [(i.index, i.name, i.offset, i.turn, i.sigma_major, i.sigma_minor, i.sigma_direction,
-             i.angle_sigma) for i in b.instances] == fields
+             i.angle_sigma, i.angle_symmetry) for i in b.instances] == fields
     assert pickle.loads(pickle.dumps(r.instances[0])).name == r.instances[0].name
+    # The angle's symmetry travels in the state's last place; an older state has none.
+    state = r.instances[0].__getstate__()
+    four_fold = vf.InstanceResult.__new__(vf.InstanceResult)
+    four_fold.__setstate__(state[:-1] + (4,))
+    older = vf.InstanceResult.__new__(vf.InstanceResult)
+    older.__setstate__(state[:-1])
+    assert (four_fold.angle_symmetry, older.angle_symmetry) == (4, 1)
+    assert older.angle_sigma == r.instances[0].angle_sigma
     # Pieces are drawn up to 4 px and 3 degrees off their layout; the hidden one reports none.
     found = [i for i in r.instances if i.found and i.offset > 0]
     assert found and all(i.offset < 6 and abs(i.turn) < 4 for i in found)

@@ -213,22 +213,35 @@ TEST(SubModelResultSet, ArchiveRoundTripAndOlderVersion) {
 
 }  // namespace
 
-// The uncertainty travels in version 1 of a result, after the older fields: a version-0 result
-// loads with none, and a covariance that is not one is damage.
+// The uncertainty travels in version 1 of a result, after the older fields, and the angle's
+// symmetry in version 2: older results load with none (a zero covariance, an angle of their
+// own), and a covariance that is not one or a negative symmetry order is damage.
 TEST(SubModelResultBase, UncertaintyArchiveAndOlderVersion) {
   vcFlexSubModelCorResult r;
   r.uncertainty(vcMatrix<2>(4.0, 1.0, 1.0, 0.5), 0.25, true);
+  r.angleSymmetry(4);
   EXPECT_NEAR(r.positionEllipse().major, std::sqrt(2.25 + std::sqrt(3.0625 + 1.0)), 1e-12);
   EXPECT_GT(r.weakDirection().x(), 0.9);
+  EXPECT_THROW(r.angleSymmetry(-1), vcFlexAlignDefs::BadParams);
+  EXPECT_EQ(r.angleSymmetry(), 4);
   const Bytes b = vcTest::storeBytes(r);
-  ASSERT_EQ(b[2], 1);  // the base level's version, after the correlation level's two bytes
+  ASSERT_EQ(b[2], 2);  // the base level's version, after the correlation level's two bytes
   vcFlexSubModelCorResult back;
   EXPECT_EQ(vcTest::loadBytes(b, back), 0u);
   EXPECT_EQ(back.positionCovariance()(0, 1), 1.0);
   EXPECT_EQ(back.angleSigma(), 0.25);
   EXPECT_TRUE(back.positionWeak());
+  EXPECT_EQ(back.angleSymmetry(), 4);
 
-  Bytes v0 = b;
+  Bytes v1 = b;
+  v1[2] = 1;
+  v1.resize(v1.size() - 8);
+  vcFlexSubModelCorResult older;
+  EXPECT_EQ(vcTest::loadBytes(v1, older), 0u);
+  EXPECT_EQ(older.angleSigma(), 0.25);
+  EXPECT_EQ(older.angleSymmetry(), 1);
+
+  Bytes v0 = v1;
   v0[2] = 0;
   v0.resize(v0.size() - 4 * 8 - 1);
   vcFlexSubModelCorResult old;
@@ -239,5 +252,9 @@ TEST(SubModelResultBase, UncertaintyArchiveAndOlderVersion) {
   vcFlexSubModelCorResult bad;
   bad.uncertainty(vcMatrix<2>(-1.0, 0.0, 0.0, 1.0), 0.0, false);
   EXPECT_THROW(vcTest::loadBytes(vcTest::storeBytes(bad), back), vcArchive::BadData);
+  Bytes negative = b;
+  for (std::size_t k = negative.size() - 8; k < negative.size(); ++k) negative[k] = 0xFF;
+  EXPECT_THROW(vcTest::loadBytes(negative, back), vcArchive::BadData);
   EXPECT_EQ(back.angleSigma(), 0.25);  // left as it was
+  EXPECT_EQ(back.angleSymmetry(), 4);
 }

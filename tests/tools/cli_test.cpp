@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -73,8 +74,10 @@ TEST_F(Cli, TheReadmeExampleGivesTheDemosAnswers) {
   EXPECT_EQ(hidden["name"], "key 2");
   EXPECT_FALSE(hidden["found"]);
   EXPECT_NEAR(double(hidden["x"]), 265, 5);
-  for (const char* k : {"name", "found", "x", "y", "angle", "scale", "score", "offset", "turn"})
+  for (const char* k : {"name", "found", "x", "y", "angle", "scale", "score", "offset", "turn",
+                        "sigma_major", "angle_symmetry"})
     EXPECT_TRUE(four["instances"][0].contains(k)) << k;
+  EXPECT_EQ(four["instances"][0]["angle_symmetry"], 1) << "the body has an angle of its own";
 }
 
 TEST_F(Cli, DemoFindsEveryPartAndReportsTheHiddenRequiredPiece) {
@@ -98,6 +101,16 @@ TEST_F(Cli, DemoFindsEveryPartAndReportsTheHiddenRequiredPiece) {
     EXPECT_TRUE(fs::exists(dir / "demo" / ("image-" + std::to_string(i) + "-overlay.png")));
   const std::string page = readFile(dir / "demo" / "report" / "index.html");
   EXPECT_NE(page.find("id=\"openAll\""), std::string::npos);
+  // Each found result shows its pieces' position ellipses, enlarged by a stated power of ten
+  // (the sample's pieces are fixed to a few hundredths of a pixel).
+  const auto legend = page.find("1-sigma position ellipse (yellow)");
+  ASSERT_NE(legend, std::string::npos);
+  double enlarged = 0;
+  const auto drawn = page.find("drawn ", legend);
+  ASSERT_NE(drawn, std::string::npos);
+  ASSERT_EQ(std::sscanf(page.c_str() + drawn, "drawn %lf times its size", &enlarged), 1);
+  EXPECT_GE(enlarged, 100.0);
+  EXPECT_EQ(std::fmod(std::log10(enlarged), 1.0), 0.0);
   // The relative scale range 1.2 - 1 is shown as 0.2, not 0.19999999999999996.
   EXPECT_EQ(page.find("9999999999"), std::string::npos);
 }

@@ -151,7 +151,7 @@ int demo(const Options& o) {
       const vcCliImageRun r =
           vfRunCliImage(pattern, name, img.image, vcPelBuffer<unsigned char>(), pattern.startPose,
                         pattern.runParams, &report, kReportFlags);
-      vfRecordCliReasons(report, r);
+      vfRecordCliReasons(report, r, img.image);
       const int m = demoMisses(sample, d, img, r);
       misses += m;
       if (o.json) {

@@ -191,7 +191,7 @@ int run(const Options& o) {
       if (diag) {
         vcDiagFolderRecorder report(outputs.report[i], vfPngDiagEncoder());
         vfReadableParams(*diag, report, own, start);
-        vfRecordCliReasons(report, r);
+        vfRecordCliReasons(report, r, img);
         report.flush();
         out.report = vfCliReportEntry(r, fs::path(outputs.report[i]).filename().string());
       }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/core/vcAngle.h"
 #include "platform/display/vc2Wireframe.h"
 #include "tools/cli/vcCliCanvas.h"
 #include "tools/cli/vcCliText.h"
@@ -69,7 +70,53 @@ void vfWriteCliRectified(const std::string& path, const vcPelBuffer_const<unsign
   r.rectifiedRegion = rect.region;
 }
 
-void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r) {
+namespace {
+
+// The ellipses are drawn this many image pixels long at most (their longest semi-axis), and
+// enlarged by at most kMostEnlarged: a piece fixed to a hundredth of a pixel still shows a
+// few pixels wide, and one that can slide does not cover the image.
+constexpr double kLongestDrawn = 30.0;
+constexpr double kMostEnlarged = 1000.0;
+
+// The power of ten by which the found pieces' ellipses are drawn: the largest that keeps the
+// longest under kLongestDrawn pixels (1 when none has a size).
+double ellipseEnlargement(const vcPartView& p) {
+  double longest = 0.0;
+  for (const vcInstanceView& in : p.instances)
+    if (in.found) longest = std::max(longest, in.sigmaMajor);
+  if (!(longest > 0.0)) return 1.0;
+  const double e = std::pow(10.0, std::floor(std::log10(kLongestDrawn / longest)));
+  return std::clamp(e, 1.0, kMostEnlarged);
+}
+
+// The image with each found piece's 1-sigma position ellipse, enlarged, about where it was
+// found, and the legend saying by how much.
+void recordEllipses(vcDiagRecord& rec, const vcPartView& p,
+                    const vcPelBuffer_const<unsigned char>& image) {
+  const double enlarged = ellipseEnlargement(p);
+  vcGraphicList list;
+  bool any = false;
+  for (const vcInstanceView& in : p.instances) {
+    if (!in.found || !(in.sigmaMajor > 0.0)) continue;
+    const vcEllipse e({in.x, in.y}, in.sigmaMajor * enlarged, in.sigmaMinor * enlarged,
+                      vcRadian(in.sigmaDirection * vcRadPerDeg));
+    list.append(new vcGraphicSimple<vcEllipse>(e, vcColor::yellow));
+    list.append(new vcGraphicCross({in.x, in.y}, 6.0, vcRadian(0.0), vcColor::green));
+    any = true;
+  }
+  if (!any) return;
+  rec.image(image, false);
+  rec.graphics(list, vcDisplay::eImageCoords, "position ellipses");
+  rec.text("Position ellipses",
+           format("each found piece's 1-sigma position ellipse (yellow) about where it was found "
+                  "(green cross), drawn %g times its size",
+                  enlarged));
+}
+
+}  // namespace
+
+void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r,
+                        const vcPelBuffer_const<unsigned char>& image) {
   auto record = [&](const vcPartView& p, const std::string& label) {
     std::string missed;
     for (const vcInstanceView& in : p.instances)
@@ -82,6 +129,7 @@ void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r) {
       rec.text(in.name, in.found ? format("found at (%.2f, %.2f), score %.3f", in.x, in.y, in.score)
                                  : format("not found (the part places it at (%.2f, %.2f)): %s",
                                           in.x, in.y, in.status.text.c_str()));
+    if (image.isBound()) recordEllipses(rec, p, image);
   };
   for (std::size_t i = 0; i < r.parts.size(); ++i)
     record(r.parts[i], "Result " + std::to_string(i + 1));
@@ -111,10 +159,15 @@ std::string partTable(const vcPartView& p, const std::string& label) {
           vfPrintable(in.status.text.empty() ? "(no reason recorded)" : in.status.text).c_str());
       continue;
     }
+    // A symmetric piece's angle is not its own: say whose it is.
+    const std::string whose = in.angleSymmetry == 0 ? " (round: the part's angle)"
+                              : in.angleSymmetry > 1
+                                  ? format(" (modulo %g)", 360.0 / double(in.angleSymmetry))
+                                  : std::string();
     t += format(
-        "    %-12s %9.2f %9.2f %8.3f %6.4f %6.3f %8.2f px %5.2f deg  %.3f x %.3f @ %.0f, %.3f\n",
+        "    %-12s %9.2f %9.2f %8.3f %6.4f %6.3f %8.2f px %5.2f deg  %.3f x %.3f @ %.0f, %.3f%s\n",
         vfPrintable(in.name).c_str(), in.x, in.y, in.angle, in.scale, in.score, in.offset, in.turn,
-        in.sigmaMajor, in.sigmaMinor, in.sigmaDirection, in.angleSigma);
+        in.sigmaMajor, in.sigmaMinor, in.sigmaDirection, in.angleSigma, whose.c_str());
   }
   return t;
 }

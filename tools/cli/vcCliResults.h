@@ -30,8 +30,10 @@ vcCliImageRun vfRunCliImage(const vcPatternFile& p, const std::string& name,
                             vcDiagObject* diag = nullptr, unsigned long flags = 0);
 // Appends to a report one record per result (and per dropped combination when none was
 // found) whose title says whether the part was found and which pieces were missed and why,
-// with a text per piece.
-void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r);
+// with a text per piece. Given the run's image, a found result's record shows it with each
+// found piece's 1-sigma position ellipse, enlarged by a power of ten its legend states.
+void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r,
+                        const vcPelBuffer_const<unsigned char>& image = {});
 
 // Writes the image rectified through the best part's pieces into the arrangement's frame as a
 // grey PNG (nothing when no part was found; pixels from outside the image are 0), and notes in

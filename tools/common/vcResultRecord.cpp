@@ -35,7 +35,8 @@ nlohmann::json vfPartRecord(const vcPartView& p, const std::vector<double>* disp
                  {"sigma_major", in.sigmaMajor},
                  {"sigma_minor", in.sigmaMinor},
                  {"sigma_direction", in.sigmaDirection},
-                 {"angle_sigma", in.angleSigma}});
+                 {"angle_sigma", in.angleSigma},
+                 {"angle_symmetry", in.angleSymmetry}});
     if (displacement && std::size_t(in.index) < displacement->size())
       ij["displacement"] = (*displacement)[std::size_t(in.index)];
     pj["instances"].push_back(ij);

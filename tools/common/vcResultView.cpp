@@ -160,6 +160,7 @@ vcPartView partView(const vcFlexAlignResult& r, const vcFlexArrangement& a,
       in.sigmaMinor = e.minor;
       in.sigmaDirection = e.angle;
       in.angleSigma = sub->angleSigma();
+      in.angleSymmetry = sub->angleSymmetry();
     } else {
       in.pose = at0(*fromArrangement->composeBase(*a.positions()[k]));
     }

@@ -44,6 +44,10 @@ struct vcInstanceView {
   // image pixels, the major axis' angle in degrees) and the angle's 1-sigma in degrees (0 when
   // the angle was not searched); all 0 for a result that carries no uncertainty.
   double sigmaMajor = 0, sigmaMinor = 0, sigmaDirection = 0, angleSigma = 0;
+  // Found pieces: how far `angle` is the piece's own, from its trained symmetry. 1 it is; 0 the
+  // piece is round and has none (the angle is where the other pieces put it, angleSigma 0); n
+  // its angle is defined only modulo 360/n (the turn of the n nearest the other pieces').
+  long angleSymmetry = 1;
   vcStatusView status;
 };
 
