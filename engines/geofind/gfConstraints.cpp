@@ -58,7 +58,9 @@ double vc_GFConstraints::angleShare() const {
 std::vector<std::string> vc_GFConstraints::warnings() const {
   std::vector<std::string> out;
   if (symmetry == 0) {
-    out.push_back("it is round: its edges fix no angle; set its angle range to [0, 0]");
+    out.push_back(
+        "it is round: its edges fix no angle (a part takes it from its other pieces; searched "
+        "alone, search it at one angle)");
     return out;  // a round pattern's edges fix every direction alike
   }
   if (weakShare() < kVcGFWeakShare)

@@ -13,7 +13,7 @@ from vcflexalign import samples
 
 BUILD = os.environ.get("VCFLEX_BUILD_DIR", os.path.join(os.path.dirname(vf.__file__), "..", ".."))
 FLEXALIGN = os.path.join(BUILD, "flexalign")
-ROUND = "it is round: its edges fix no angle; set its angle range to [0, 0]"
+ROUND = "it is round: its edges fix no angle (a part takes it from its other pieces; searched alone, search it at one angle)"
 
 
 def test_a_finder_knows_what_its_edges_fix():

@@ -35,7 +35,8 @@ TEST_F(CliTrainWarnings, TrainPreviewAndInfoSayWhatEdgesCannotFix) {
     d["instances"].push_back({{"pose", {{"x", 420}, {"y", 420}}}, {"subModel", "bar"}});
   });
   const std::string round =
-      "piece \"coin\": it is round: its edges fix no angle; set its angle range to [0, 0]";
+      "piece \"coin\": it is round: its edges fix no angle (a part takes it from its other pieces; "
+      "searched alone, search it at one angle)";
   const std::string slides = "piece \"bar\": its edges barely fix its position along 30 degrees";
   const std::string twofold =
       "piece \"bar\": it is 2-fold symmetric: its angle is defined only modulo 180 degrees";

@@ -64,9 +64,10 @@ TEST(GeofindConstraints, KnownPieces) {
     EXPECT_EQ(round->constraints().symmetry, 0);
     EXPECT_LT(round->constraints().angleShare(), kVcGFRoundShare);
     EXPECT_GT(round->constraints().weakShare(), 0.9);
-    EXPECT_EQ(round->trainingWarnings(),
-              std::vector<std::string>{
-                  "it is round: its edges fix no angle; set its angle range to [0, 0]"});
+    EXPECT_EQ(
+        round->trainingWarnings(),
+        std::vector<std::string>{"it is round: its edges fix no angle (a part takes it from its "
+                                 "other pieces; searched alone, search it at one angle)"});
   }
 
   const vcGFAlignPattern pad =

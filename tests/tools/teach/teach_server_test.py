@@ -131,7 +131,7 @@ class TeachServerTest(unittest.TestCase):
         status, body, _ = self.teach.post("/api/pieces", description(subModels=pieces, instances=instances))
         self.assertEqual(status, 200, body)
         coin = json.loads(body)["pieces"][1]
-        self.assertEqual(coin["warnings"], ["it is round: its edges fix no angle; set its angle range to [0, 0]"])
+        self.assertEqual(coin["warnings"], ["it is round: its edges fix no angle (a part takes it from its other pieces; searched alone, search it at one angle)"])
 
     def test_listens_on_loopback_only_and_needs_its_token(self):
         port = self.teach.port
