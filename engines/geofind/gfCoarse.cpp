@@ -33,14 +33,44 @@ int dirBin(double gx, double gy, int nb, bool ignorePolarity) {
   return b < 0 ? b + nb : b;
 }
 
+// The 3 x 3 maximum of a w x h plane (rows `ss` apart) into another (rows `ds` apart):
+// separable, along rows into `rowMax` (w x h), then down columns.
+void max3x3(const std::uint8_t* src, std::size_t ss, std::uint8_t* dst, std::size_t ds, int w,
+            int h, std::uint8_t* rowMax) {
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* __restrict s = src + std::size_t(y) * ss;
+    std::uint8_t* __restrict d = rowMax + std::size_t(y) * w;
+    if (w == 1) {
+      d[0] = s[0];
+      continue;
+    }
+    d[0] = max3(s[0], s[0], s[1]);
+    for (int x = 1; x + 1 < w; ++x) d[x] = max3(s[x - 1], s[x], s[x + 1]);
+    d[w - 1] = max3(s[w - 2], s[w - 1], s[w - 1]);
+  }
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* __restrict a0 = rowMax + std::size_t(std::max(y - 1, 0)) * w;
+    const std::uint8_t* __restrict a1 = rowMax + std::size_t(y) * w;
+    const std::uint8_t* __restrict a2 = rowMax + std::size_t(std::min(y + 1, h - 1)) * w;
+    std::uint8_t* __restrict d = dst + std::size_t(y) * ds;
+    for (int x = 0; x < w; ++x) d[x] = max3(a0[x], a1[x], a2[x]);
+  }
+}
+
 // Per orientation bin o: K max(0, cos(theta - theta_o)) (|cos| when polarity is ignored) of the
-// pixels whose gradient reaches the contrast threshold, then a 3x3 maximum so that the coarse
-// grid of poses tolerates one pixel of displacement.
-void buildResponses(const Grad& g, const Problem& P, int level, int pad, ResponseMaps& R) {
-  R.nb = P.ignorePolarity ? P.tune.orientationBins / 2 : P.tune.orientationBins;
-  R.w = g.w, R.h = g.h, R.pad = pad, R.stride = g.w + 2 * pad;
-  const std::size_t planeSize = std::size_t(R.stride) * (R.h + 2 * pad);
-  R.buf.assign(planeSize * R.nb, 0);
+// pixels whose gradient reaches the contrast threshold, then a (2 r + 1)^2 maximum for each
+// spread r asked for (1: the coarse grid of poses tolerates one pixel of displacement; wider
+// for the scan of a band of sizes). `R` holds one set of maps per spread.
+void buildResponses(const Grad& g, const Problem& P, int level, int pad,
+                    const std::vector<int>& spreads, std::vector<ResponseMaps>& R) {
+  const int nb = P.ignorePolarity ? P.tune.orientationBins / 2 : P.tune.orientationBins;
+  const int stride = g.w + 2 * pad;
+  const std::size_t planeSize = std::size_t(stride) * (g.h + 2 * pad);
+  R.resize(spreads.size());
+  for (ResponseMaps& m : R) {
+    m.nb = nb, m.w = g.w, m.h = g.h, m.pad = pad, m.stride = stride;
+    m.buf.assign(planeSize * nb, 0);
+  }
   const std::size_t n = std::size_t(g.w) * g.h;
   // Unit gradient directions once; weak pixels get a zero vector and so no response.
   std::vector<float> ux(n), uy(n);
@@ -55,36 +85,30 @@ void buildResponses(const Grad& g, const Problem& P, int level, int pad, Respons
     }
   const double period = P.ignorePolarity ? kPi : 2 * kPi;
   const float K = float(P.tune.responseMax);
-  std::vector<std::uint8_t> tmp(n), rowMax(n);
+  std::vector<std::uint8_t> tmp(n), rowMax(n), colMax(n);
   // The loops below have no branch inside and vectorize.
-  for (int b = 0; b < R.nb; ++b) {
-    const float cx = float(std::cos(b * period / R.nb)), cy = float(std::sin(b * period / R.nb));
+  for (int b = 0; b < nb; ++b) {
+    const float cx = float(std::cos(b * period / nb)), cy = float(std::sin(b * period / nb));
     if (P.ignorePolarity)
       for (std::size_t i = 0; i < n; ++i)
         tmp[i] = std::uint8_t(std::fabs(ux[i] * cx + uy[i] * cy) * K + 0.5f);
     else
       for (std::size_t i = 0; i < n; ++i)
         tmp[i] = std::uint8_t(std::max(ux[i] * cx + uy[i] * cy, 0.0f) * K + 0.5f);
-    // Separable 3x3 maximum: along rows, then down columns into the padded plane.
-    for (int y = 0; y < g.h; ++y) {
-      const std::uint8_t* s = &tmp[std::size_t(y) * g.w];
-      std::uint8_t* d = &rowMax[std::size_t(y) * g.w];
-      if (g.w == 1) {
-        d[0] = s[0];
-        continue;
+    // Each spread is the 3 x 3 maximum of the one below it, so the wider maps continue from
+    // the narrower ones (spreads ascend).
+    const std::uint8_t* cur = tmp.data();
+    std::size_t curStride = std::size_t(g.w);
+    int done = 0;
+    for (std::size_t si = 0; si < spreads.size(); ++si)
+      while (done < spreads[si]) {
+        const bool hit = done + 1 == spreads[si];
+        std::uint8_t* out = hit ? R[si].buf.data() + planeSize * b + std::size_t(pad) * stride + pad
+                                : (cur == colMax.data() ? tmp.data() : colMax.data());
+        const std::size_t outStride = hit ? std::size_t(stride) : std::size_t(g.w);
+        max3x3(cur, curStride, out, outStride, g.w, g.h, rowMax.data());
+        cur = out, curStride = outStride, ++done;
       }
-      d[0] = max3(s[0], s[0], s[1]);
-      for (int x = 1; x + 1 < g.w; ++x) d[x] = max3(s[x - 1], s[x], s[x + 1]);
-      d[g.w - 1] = max3(s[g.w - 2], s[g.w - 1], s[g.w - 1]);
-    }
-    std::uint8_t* dst = R.buf.data() + planeSize * b;
-    for (int y = 0; y < g.h; ++y) {
-      const std::uint8_t* a0 = &rowMax[std::size_t(std::max(y - 1, 0)) * g.w];
-      const std::uint8_t* a1 = &rowMax[std::size_t(y) * g.w];
-      const std::uint8_t* a2 = &rowMax[std::size_t(std::min(y + 1, g.h - 1)) * g.w];
-      std::uint8_t* d = dst + std::size_t(y + pad) * R.stride + pad;
-      for (int x = 0; x < g.w; ++x) d[x] = max3(a0[x], a1[x], a2[x]);
-    }
   }
 }
 
@@ -173,8 +197,8 @@ std::vector<Cand> strongestPlaces(const Problem& P, const DofGrid& grid, std::ve
         bool near = true;
         for (std::size_t q = 0; q < P.dofs.size() && near; ++q) {
           if (P.dofs[q].fixed) continue;
-          const double tol = isSizeDof(P.dofs[q]) && sizesApart ? T.suppressSizeSteps
-                                                                  : T.suppressSteps;
+          const double tol =
+              isSizeDof(P.dofs[q]) && sizesApart ? T.suppressSizeSteps : T.suppressSteps;
           near = circDiff(cd.v[q], out[k].v[q], P.dofs[q].dof->circular()) <= tol * grid.steps[q];
         }
         same = same || near;
@@ -210,6 +234,62 @@ DofGrid coarseGrid(const Problem& P, const PatPoints& pts, int level) {
   return grid;
 }
 
+namespace {
+
+// The poses the coarse scan visits when sizes are searched. Neighbouring sizes differ by a
+// pixel at the rim, which is most of what the 3 x 3 spread of the maps tolerates, so a size
+// range multiplies the scan by the number of sizes. Instead each free size DOF's grid values
+// are gathered into bands of up to 2 reach + 1 neighbours, and a band is scanned once, at its
+// middle, against maps spread reach pixels further: its members lie within reach pixels of the
+// middle at the rim, so their peaks show in the band's. Only where the band's scan peaks are
+// its members scored exactly, on the 3 x 3 maps, so the candidates are those of a scan of
+// every size.
+struct SizeBands {
+  DofGrid scan;
+  // Per DOF and scanned value: the grid values it stands for.
+  std::vector<std::vector<std::vector<double>>> members;
+  int spread = 1;  // of the maps the scan reads
+};
+
+SizeBands sizeBands(const Problem& P, const DofGrid& grid, int reach) {
+  SizeBands b;
+  b.scan.steps = grid.steps;
+  for (std::size_t k = 0; k < grid.values.size(); ++k) {
+    const std::vector<double>& vals = grid.values[k];
+    std::vector<double> scan;
+    std::vector<std::vector<double>> members;
+    const bool banded = reach > 0 && !P.dofs[k].fixed && isSizeDof(P.dofs[k]) && vals.size() > 1;
+    const std::size_t width = banded ? std::size_t(2 * reach + 1) : 1;
+    for (std::size_t i = 0; i < vals.size(); i += width) {
+      const std::size_t last = std::min(vals.size(), i + width) - 1;
+      scan.push_back(0.5 * (vals[i] + vals[last]));
+      members.emplace_back(vals.begin() + long(i), vals.begin() + long(last) + 1);
+    }
+    if (banded && scan.size() < vals.size()) b.spread = 1 + reach;
+    b.scan.values.push_back(std::move(scan));
+    b.members.push_back(std::move(members));
+  }
+  return b;
+}
+
+// Where each point of a pose lands relative to the centroid on the level, and its bin.
+// `withBins` false keeps the bins as they are (a pose that only scales another uniformly).
+void shiftsOf(const Problem& P, const PatPoints& pts, const vcMatrix<2>& B, double f, int nb,
+              bool withBins, std::vector<int>& dx, std::vector<int>& dy, std::vector<int>& bin) {
+  const vcMatrix<2> Bit = invTranspose(B);
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    const vcVector<2> q =
+        B * vcVector<2>(pts.ux[i] - pts.centroid.x(), pts.uy[i] - pts.centroid.y());
+    dx[i] = int(std::lround(q.x() / f));
+    dy[i] = int(std::lround(q.y() / f));
+    if (!withBins) continue;
+    const vcVector<2> n = Bit * vcVector<2>(pts.nx[i], pts.ny[i]);
+    bin[i] = dirBin(n.x(), n.y(), nb, P.ignorePolarity);
+  }
+}
+
+}  // namespace
+
 std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const LevelImage& L,
                                int level, const DofGrid& grid, double thr, std::size_t keep) {
   const double f = double(1 << level), c = 0.5 * (f - 1.0);
@@ -218,17 +298,27 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   double maxR = 0;
   Pose probe;
   const std::size_t nCombos = grid.count();
-  std::vector<vcMatrix<2>> Bs(nCombos);
   for (std::size_t ci = 0; ci < nCombos; ++ci) {
     grid.at(ci, probe.v);
-    Bs[ci] = poseB(P, probe);
-    const double s = std::sqrt(std::fabs(Bs[ci].det())) +
-                     std::hypot(Bs[ci](0, 0) - Bs[ci](1, 1), Bs[ci](0, 1) + Bs[ci](1, 0));
+    const vcMatrix<2> B = poseB(P, probe);
+    const double s =
+        std::sqrt(std::fabs(B.det())) + std::hypot(B(0, 0) - B(1, 1), B(0, 1) + B(1, 0));
     maxR = std::max(maxR, pts.rim * s / f);
   }
-  const int pad = int(std::ceil(maxR)) + 3;
-  ResponseMaps R;
-  buildResponses(g, P, level, pad, R);
+  // Bands pay where the scans they save (a vector add per point and pose over the window)
+  // outweigh the wider maps they need (a few operations per pixel, orientation and spread):
+  // over a full circle of angles, not for the few poses of a narrow search.
+  SizeBands bands = sizeBands(P, grid, P.tune.sizeBandReach);
+  const double saved = double(nCombos - bands.scan.count()) * double(pts.size()) / 16.0;
+  const double planes = P.ignorePolarity ? P.tune.orientationBins / 2 : P.tune.orientationBins;
+  if (saved < 6.0 * planes * bands.spread) bands = sizeBands(P, grid, 0);
+  const bool banded = bands.spread > 1;
+  const int pad = int(std::ceil(maxR)) + 2 + bands.spread;
+  std::vector<ResponseMaps> maps;
+  buildResponses(g, P, level, pad, banded ? std::vector<int>{1, bands.spread} : std::vector<int>{1},
+                 maps);
+  const ResponseMaps& exact = maps.front();
+  const ResponseMaps& R = maps.back();
   // Positions are scanned over the run's window on this level.
   const int W = g.w, H = g.h;
   // The accumulator has the response planes' row stride, so that each point adds one shifted
@@ -241,25 +331,19 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
   const std::size_t AS = std::size_t(R.stride), run = AS * std::size_t(H);
   std::vector<std::uint16_t> acc(run), rowPeak(static_cast<std::size_t>(H));
   std::vector<int> dx(pts.size()), dy(pts.size()), bin(pts.size());
+  std::vector<int> fdx(pts.size()), fdy(pts.size()), fbin(pts.size());
+  std::vector<const std::uint8_t*> base(pts.size());  // each point's plane, shifted
   const double totalW = double(pts.size()) * P.tune.responseMax;
   const std::uint16_t thrInt = std::uint16_t(std::min(65535.0, std::ceil(thr * totalW)));
   std::vector<Cand> cands;
+  std::vector<std::pair<int, int>> peaks;
   const RowKernels& rows = rowKernels();
-  for (std::size_t ci = 0; ci < nCombos; ++ci) {
+  const std::size_t nScan = bands.scan.count();
+  for (std::size_t ci = 0; ci < nScan; ++ci) {
     P.deadline.check();
-    const vcMatrix<2>& B = Bs[ci];
-    const vcMatrix<2> Bit = invTranspose(B);
-    // The accumulator is indexed by the centroid's position, which lies on the pattern, so the
-    // scan covers every placement that overlaps the image wherever the origin is.
-    const vcVector<2> Bc = B * pts.centroid;
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-      const vcVector<2> q =
-          B * vcVector<2>(pts.ux[i] - pts.centroid.x(), pts.uy[i] - pts.centroid.y());
-      dx[i] = int(std::lround(q.x() / f));
-      dy[i] = int(std::lround(q.y() / f));
-      const vcVector<2> n = Bit * vcVector<2>(pts.nx[i], pts.ny[i]);
-      bin[i] = dirBin(n.x(), n.y(), R.nb, P.ignorePolarity);
-    }
+    bands.scan.at(ci, probe.v);
+    const vcMatrix<2> B = poseB(P, probe);
+    shiftsOf(P, pts, B, f, R.nb, true, dx, dy, bin);
     std::fill(acc.begin(), acc.end(), 0);
     for (std::size_t i = 0; i < pts.size(); ++i) {
       const int y0 = std::max(0, -dy[i]), y1 = std::min(H, H - dy[i]);
@@ -276,6 +360,7 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
       }
     }
     for (int y = 0; y < H; ++y) rowPeak[std::size_t(y)] = rows.max(&acc[std::size_t(y) * AS], W);
+    peaks.clear();
     for (int y = 0; y < H; ++y) {
       // Most rows hold no score above the threshold; their maximum tells without a scan.
       if (rowPeak[std::size_t(y)] < thrInt) continue;
@@ -293,14 +378,88 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
             }
           }
         if (!peak) continue;
+        if (banded) {
+          peaks.emplace_back(x, y);
+          continue;
+        }
         Cand cd;
         cd.score = s / totalW;
         cd.cx = (x + g.x0) * f + c;
         cd.cy = (y + g.y0) * f + c;
+        const vcVector<2> Bc = B * pts.centroid;
         cd.x = cd.cx - Bc.x();
         cd.y = cd.cy - Bc.y();
         grid.at(ci, cd.v);
         cands.push_back(cd);
+      }
+    }
+    if (banded && !peaks.empty()) {
+      // Each member pose of the band, at the best of the 3 x 3 positions around each of the
+      // band's peaks; a member peaks once per position.
+      std::array<std::size_t, kMaxDofs> at{}, member{};
+      for (std::size_t k = 0, idx = ci; k < bands.members.size(); ++k) {
+        at[k] = idx % bands.members[k].size();
+        idx /= bands.members[k].size();
+      }
+      for (bool more = true; more;) {
+        Pose m;
+        for (std::size_t k = 0; k < bands.members.size(); ++k)
+          m.v[k] = bands.members[k][at[k]][member[k]];
+        const vcMatrix<2> Bm = poseB(P, m);
+        // A member that only scales the band's pose uniformly turns no normal: same bins.
+        const double k = std::sqrt(std::fabs(Bm.det() / B.det()));
+        const bool uniform = std::fabs(Bm(0, 0) - k * B(0, 0)) + std::fabs(Bm(0, 1) - k * B(0, 1)) +
+                                 std::fabs(Bm(1, 0) - k * B(1, 0)) +
+                                 std::fabs(Bm(1, 1) - k * B(1, 1)) <
+                             1e-12 * k;
+        if (uniform) fbin = bin;
+        shiftsOf(P, pts, Bm, f, exact.nb, !uniform, fdx, fdy, fbin);
+        const vcVector<2> Bc = Bm * pts.centroid;
+        const std::size_t first = cands.size();
+        for (std::size_t i = 0; i < pts.size(); ++i)
+          base[i] = exact.plane(fbin[i]) + std::size_t(fdy[i] + pad) * AS + pad + fdx[i];
+        auto exactAt = [&](int x, int y) {
+          const std::size_t at = std::size_t(y) * AS + std::size_t(x);
+          int sum = 0;
+          for (const std::uint8_t* b : base) sum += b[at];
+          return sum;
+        };
+        for (const auto& [px, py] : peaks) {
+          // Uphill from the band's peak to the member's own: the member's peak lies within the
+          // band's spread of it.
+          int bx = px, by = py, best = exactAt(px, py);
+          for (int step = 0; step <= bands.spread; ++step) {
+            int nx = bx, ny = by, top = best;
+            for (int y = std::max(0, by - 1); y <= std::min(H - 1, by + 1); ++y)
+              for (int x = std::max(0, bx - 1); x <= std::min(W - 1, bx + 1); ++x) {
+                if (x == bx && y == by) continue;
+                const int sc = exactAt(x, y);
+                if (sc > top) top = sc, nx = x, ny = y;
+              }
+            if (nx == bx && ny == by) break;
+            bx = nx, by = ny, best = top;
+          }
+          if (best < int(thrInt)) continue;
+          const double cx = (bx + g.x0) * f + c, cy = (by + g.y0) * f + c;
+          bool seen = false;
+          for (std::size_t j = first; j < cands.size() && !seen; ++j)
+            seen = cands[j].cx == cx && cands[j].cy == cy;
+          if (seen) continue;
+          Cand cd;
+          cd.score = best / totalW;
+          cd.cx = cx, cd.cy = cy;
+          cd.x = cx - Bc.x(), cd.y = cy - Bc.y();
+          cd.v = m.v;
+          cands.push_back(cd);
+        }
+        // The next member: a counter over the DOFs' member lists.
+        more = false;
+        for (std::size_t k = 0; k < bands.members.size() && !more; ++k) {
+          if (++member[k] < bands.members[k][at[k]].size())
+            more = true;
+          else
+            member[k] = 0;
+        }
       }
     }
     // Bound memory on cluttered images: keep the best few per pass.
