@@ -4,10 +4,14 @@
 // reversed polarity and a textured patch over each piece (tools/common/vcPhotoEval.h). Then the
 // same with correlation pieces, on those scenes and two more of print and pictures
 // (handwriting, an astronaut's portrait; 49 pieces), with pieces moved by up to 5 px as well.
+// The Geofind cases end with two dark and soft exposures and the whole scene enlarged 3 and 6
+// times (soft edges, with sensor noise), whose errors are also printed divided by the
+// enlargement.
 // Timing: a run that finds the camera part against a run of the same pattern on a photograph
 // without it, in the same process (a failing search should cost no more than twice a found one).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -88,25 +92,38 @@ int main(int argc, char** argv) {
   for (const vcPhotoCondition& c : vfPhotoConditions()) {
     if (!geofind || (only && c.name.find(only) == std::string::npos)) continue;
     std::vector<const vcPhotoTrained*> parts;
-    for (const auto& p : c.ignorePolarity ? d.polarityFree : d.normal) parts.push_back(p.get());
-    const vcPhotoStats s = vfRunPhotoCondition(parts, c, scenes);
+    // An enlarged scene trains its own parts on the enlarged photographs; at 6x they hold 9
+    // megapixels each, so it runs at most two scenes per photograph.
+    std::vector<std::unique_ptr<vcPhotoTrained>> enlarged;
+    if (c.enlarge != 1.0)
+      for (const std::string& p : vfPhotoNames()) {
+        enlarged.push_back(
+            std::make_unique<vcPhotoTrained>(vfTrainEnlargedPhotoPart(p, c.enlarge)));
+        parts.push_back(enlarged.back().get());
+      }
+    else
+      for (const auto& p : c.ignorePolarity ? d.polarityFree : d.normal) parts.push_back(p.get());
+    const vcPhotoStats s =
+        vfRunPhotoCondition(parts, c, c.enlarge > 3.0 ? std::min(scenes, 2) : scenes);
     const bool goal = c.goalFound > 0 || c.goalRmsPx > 0;
+    // Errors of an enlarged scene are also given in the photograph's own pixels.
+    const double k = c.enlarge;
     std::printf(
         "photo %-14s found %3d/%3d (%5.1f%%), wrong %d, RMS %.4f px (worst %.3f), angle RMS "
         "%.4f deg; runs %.1f ms found all (%d), %.1f ms missing some (%d); left out: %d outside "
-        "the image, %d saturated%s\n",
+        "the image, %d saturated",
         c.name.c_str(), s.found, s.pieces, 100.0 * s.foundRate(), s.wrong, s.rmsPx, s.worstPx,
-        s.angleRmsDeg, s.msAll, s.runsAll, s.msShort, s.runsShort, s.outside, s.saturated,
-        !goal          ? ""
-        : s.goalMet(c) ? " (goal met)"
-                       : " (goal NOT met)");
+        s.angleRmsDeg, s.msAll, s.runsAll, s.msShort, s.runsShort, s.outside, s.saturated);
+    if (k != 1.0) std::printf("; RMS / %g = %.4f px", k, s.rmsPx / k);
+    std::printf("%s\n", !goal ? "" : s.goalMet(c) ? " (goal met)" : " (goal NOT met)");
     std::printf(
         "RESULT photo case=%s found=%d pieces=%d wrong=%d rms_px=%.4f worst_px=%.4f "
         "angle_rms_deg=%.4f ms_all=%.2f runs_all=%d ms_short=%.2f runs_short=%d outside=%d "
-        "saturated=%d goal_found=%.2f goal_rms_px=%.2f goal_met=%d\n",
+        "saturated=%d enlarge=%g rms_over_enlarge=%.4f goal_found=%.2f goal_rms_px=%.2f "
+        "goal_met=%d\n",
         c.name.c_str(), s.found, s.pieces, s.wrong, s.rmsPx, s.worstPx, s.angleRmsDeg, s.msAll,
-        s.runsAll, s.msShort, s.runsShort, s.outside, s.saturated, c.goalFound, c.goalRmsPx,
-        goal ? int(s.goalMet(c)) : -1);
+        s.runsAll, s.msShort, s.runsShort, s.outside, s.saturated, k, s.rmsPx / k, c.goalFound,
+        c.goalRmsPx, goal ? int(s.goalMet(c)) : -1);
   }
   // The same scenes with every piece a correlation piece, two more scenes of print and
   // pictures, and the engine's own goals.

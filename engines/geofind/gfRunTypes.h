@@ -337,9 +337,13 @@ void smoothSobel(const LevelImage& L, double sigma, const PixRect& r, Grad& g);
 double smoothedNoiseGain(double sigma);
 // The image's edges around a candidate: the median squared width of their gradient profiles
 // and their median strength, over the edge pixels (maxima across the edge above the level-0
-// threshold) of the gradient window around the pattern's points at p.
+// threshold, or above a lower one when too few pass it) of the gradient window around the
+// pattern's points at p.
 struct EdgeStats {
   double width2 = 0, magnitude = 0;
+  // Share of the window's pixels at 254 or 255 (sampled); -1 where the edges are not weaker
+  // than trained, which leaves the exposure alone.
+  double saturated = -1;
   std::size_t count = 0;
 };
 EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelImage& L0,

@@ -56,9 +56,10 @@ double smoothedNoiseGain(double sigma) {
   return std::sqrt(squaredSum(diff) * squaredSum(mean));
 }
 
-EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelImage& L0,
-                          const Pose& p, double margin, Grad& scratch) {
-  const EdgeProbe E = probeAround(pts, poseB(P, p), p.tx, p.ty, margin, L0, scratch);
+namespace {
+
+// The statistics over the edge pixels of E at least `thr` strong.
+EdgeStats edgeStatsOver(const Problem& P, const EdgeProbe& E, double thr) {
   const EdgeProbe& g = E;
   const int xa = 1, xb = g.w - 1, ya = 1, yb = g.h - 1;
   // A large window tells the medians as well from every second row and column.
@@ -68,7 +69,7 @@ EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelIma
   constexpr double kMagPerBin = 2.0;     // grey levels per pixel
   std::array<std::uint32_t, kBins> widths{}, mags{};
   std::size_t n = 0;
-  const float thr2 = float(P.contrast * P.contrast);
+  const float thr2 = float(thr * thr);
   for (int y = ya; y < yb; y += step)
     for (int x = xa; x < xb; x += step) {
       const std::size_t i = std::size_t(y) * g.stride + x;
@@ -113,6 +114,40 @@ EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelIma
   return st;
 }
 
+}  // namespace
+
+EdgeStats edgeStatsAround(const Problem& P, const PatPoints& pts, const LevelImage& L0,
+                          const Pose& p, double margin, Grad& scratch) {
+  const EdgeProbe E = probeAround(pts, poseB(P, p), p.tx, p.ty, margin, L0, scratch);
+  EdgeStats st = edgeStatsOver(P, E, P.contrast);
+  // A dark and soft image can leave its edges under the threshold set by the sharp training
+  // image's strength (a gain of 0.4 and a blur of 2 px leave about a fifth of it): their
+  // widths, which tell the blur, are then taken from weaker edges, halving the threshold down
+  // to weakEdgeShare of it and the noise threshold. The strongest that are enough come first:
+  // a weak edge's peak sample rides on its noise, which makes the edge look narrower.
+  const double noiseThr = P.tune.noiseFactor * P.noise0;
+  for (double thr = 0.5 * P.contrast;
+       st.count < P.tune.minWidthSamples && thr >= P.tune.weakEdgeShare * P.contrast - 1e-9 &&
+       thr > noiseThr;
+       thr *= 0.5)
+    st = edgeStatsOver(P, E, thr);
+  // The share of saturated pixels, which the exposure needs where the edges are weaker than
+  // trained: an overexposed image's clipped edges are weak too, yet it is not dark. Every third
+  // pixel of every third row tells whether it passes maxSaturated.
+  const std::vector<vc_GFScale>& scales = P.m->scales;
+  if (!scales.empty() && st.magnitude < scales.front().medianMag && E.w > 0 && E.h > 0) {
+    const CachedLevel& d = *L0.data;
+    constexpr int step = 3;
+    long bright = 0, all = 0;
+    for (int y = E.y0; y < E.y0 + E.h; y += step) {
+      const std::uint8_t* row = &d.pix[std::size_t(y) * d.w];
+      for (int x = E.x0; x < E.x0 + E.w; x += step) bright += row[x] >= 254, ++all;
+    }
+    st.saturated = double(bright) / double(all);
+  }
+  return st;
+}
+
 Look chooseLook(const Problem& P, const EdgeStats& rank) {
   const vc_GFTuning& T = P.tune;
   const std::vector<vc_GFScale>& scales = P.m->scales;
@@ -125,10 +160,19 @@ Look chooseLook(const Problem& P, const EdgeStats& rank) {
   const double b2 = synthetic ? 0.0 : std::max(0.0, w2 - scales.front().width2);
   const double noise0 = P.noise0;
   const double edge = rank.magnitude > 0 ? rank.magnitude : P.contrast;
-  auto thresholdFor = [&](const vc_GFScale& sc, double smooth) {
+  // The floor of the threshold is a share of the scale's trained strength, lowered with the
+  // exposure of the image around the candidate (its edges' median strength at the look against
+  // the trained one, at least minExposure): a dark image keeps the pattern's weaker edges above
+  // it, as the direction cosines that make the score do not depend on the exposure.
+  auto thresholdFor = [&](const vc_GFScale& sc, double smooth, double peak) {
     const double trained = sc.medianMag;
-    const double floor =
-        trained > 0 ? std::min(P.userContrast, T.trainedContrastShare * trained) : P.userContrast;
+    const double exposure =
+        measured && trained > 0 && rank.saturated >= 0 && rank.saturated <= T.maxSaturated
+            ? std::clamp(peak / trained, T.minExposure, 1.0)
+            : 1.0;
+    const double floor = trained > 0
+                             ? std::min(P.userContrast, T.trainedContrastShare * trained * exposure)
+                             : P.userContrast;
     return std::max(floor,
                     T.noiseFactor * noise0 * smoothedNoiseGain(smooth) / smoothedNoiseGain(0));
   };
@@ -146,7 +190,7 @@ Look chooseLook(const Problem& P, const EdgeStats& rank) {
     if (lastScale || peak >= T.fineSnr * noise) {
       look.scale = k;
       look.smooth = s < T.minSmooth ? 0.0 : s;
-      look.thr = thresholdFor(scales[k], look.smooth);
+      look.thr = thresholdFor(scales[k], look.smooth, peak);
       return look;
     }
   }

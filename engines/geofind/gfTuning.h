@@ -24,6 +24,15 @@ struct vc_GFTuning {
   // contrast threshold does not go. A quarter keeps the median edge of an exposure at 0.3 to
   // 0.4 of the training one above the threshold, and with it most of the pattern.
   double trainedContrastShare = 0.25;
+  // 0.3: the fine stage lowers that floor with the exposure it measures around a candidate (the
+  // median strength of the edges there against the trained one), down to this share: a dark
+  // exposure (gain 0.4, or 0.4 and a blur of 2 px) then keeps most of the pattern above it, and
+  // the floor still stands at 0.075 of the trained strength where noise does not set it.
+  double minExposure = 0.3;
+  // 0.02: a candidate's window with more than this share of saturated pixels keeps the trained
+  // floor. Clipping flattens the edges against the bright side (an overexposed cup rim): they
+  // are weak for that reason, and a lower floor lets the fit take the wrong edges beside them.
+  double maxSaturated = 0.02;
 
   // ----------------------------------------------------------------------- coarse search
 
@@ -204,6 +213,11 @@ struct vc_GFTuning {
   // 12: matched edges the ranking fit needs before their widths tell the image's blur; with
   // fewer the image is taken to be as sharp as the training one.
   std::size_t minWidthSamples = 12;
+  // 0.25: with fewer edges than that above the level-0 contrast threshold, the widths are taken
+  // from weaker edges, the threshold halved until enough pass, down to this share of it (and
+  // never under the noise threshold). The threshold follows the sharp training image's
+  // strength, which a dark, soft run image's edges fall far below.
+  double weakEdgeShare = 0.25;
   // 0.15 px: a blurred scale may be this much sharper than the run image's extra blur; sharper
   // ones match detail the image has lost and pull its edges off their place (a soft image
   // matched half a pixel too sharp is off by a few tenths of a pixel).

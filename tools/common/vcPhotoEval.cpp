@@ -53,6 +53,24 @@ std::vector<vcPhotoCondition> vfPhotoConditions() {
   dark.degrade.blurSigma = 1.0;
   dark.degrade.gain = 0.4;
   v.push_back(dark);
+  vcPhotoCondition darkSoft = cond("blur2_gain0.4", 1.0, 0.0);
+  darkSoft.degrade.blurSigma = 2.0;
+  darkSoft.degrade.gain = 0.4;
+  v.push_back(darkSoft);
+  vcPhotoCondition worst = cond("blur2_noise15_gain0.5", 0.0, 0.0);
+  worst.degrade.blurSigma = 2.0;
+  worst.degrade.noiseSigma = 15.0;
+  worst.degrade.gain = 0.5;
+  v.push_back(worst);
+  // Soft edges: the scene enlarged, under the sensor noise of a camera of that resolution;
+  // every piece within a tenth of a pixel of the photograph's resolution, i.e. the enlargement
+  // times 0.1 px.
+  for (double k : {3.0, 6.0}) {
+    vcPhotoCondition big = cond("enlarged" + std::to_string(int(k)), 1.0, 0.1 * k);
+    big.enlarge = k;
+    big.degrade.noiseSigma = 5.0;
+    v.push_back(big);
+  }
   return v;
 }
 
@@ -89,6 +107,15 @@ vcPhotoTrained vfTrainPhotoPart(const std::string& photo, bool ignorePolarity) {
   vcFlexSubModelGfndTrainParams tp;
   tp.ignorePolarity(ignorePolarity);
   t.pattern.train(t.part.arrangement, vcFlexAlignTrainParams(tp));
+  return t;
+}
+
+vcPhotoTrained vfTrainEnlargedPhotoPart(const std::string& photo, double enlarge) {
+  const vcPelBuffer<unsigned char> original = vfReadPhoto(photo);
+  vcPhotoTrained t;
+  t.part = vfMakeScaledPhotoPart(photo, enlarge, long(std::floor(enlarge * original.width())),
+                                 long(std::floor(enlarge * original.height())));
+  t.pattern.train(t.part.arrangement, vcFlexAlignTrainParams(vcFlexSubModelGfndTrainParams()));
   return t;
 }
 

@@ -14,6 +14,10 @@ struct vcPhotoCondition {
   std::string name;             // e.g. "blur2", "noise15", "gain0.4", "inverted", "patch25"
   vcPhotoSceneOptions degrade;  // only the degradation fields are used
   bool ignorePolarity = false;  // trains the pieces so (the reversed-polarity condition)
+  // The whole scene, training image included, enlarged this many times (cubic interpolation: a
+  // lens that does not resolve single pixels); 1: the photograph's own resolution. The parts of
+  // such a condition come from vfTrainEnlargedPhotoPart.
+  double enlarge = 1.0;
   // Goals: share of pieces found, RMS location error of the found ones, largest error of a
   // found one (0: none).
   double goalFound = 1.0, goalRmsPx = 0.0, goalWorstPx = 0.0;
@@ -54,6 +58,8 @@ struct vcPhotoTrained {
   bool ignorePolarity = false;
 };
 vcPhotoTrained vfTrainPhotoPart(const std::string& photo, bool ignorePolarity);
+// The part of the photograph enlarged `enlarge` times as a whole (vfMakeScaledPhotoPart).
+vcPhotoTrained vfTrainEnlargedPhotoPart(const std::string& photo, double enlarge);
 
 // The run settings of the evaluation: the start pose is the nominal one, the part may lie up to
 // 20 px, 6 degrees and 5 % away from it; each piece keeps the default settings but for its
