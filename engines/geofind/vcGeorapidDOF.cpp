@@ -9,15 +9,6 @@ namespace {
 
 constexpr double kDegToRad = 0.017453292519943295;
 
-const vc_Instantiator regAngle(typeid(vcGeorapidAngle), &vcGeorapidAngle::make);
-const vc_Instantiator regScale(typeid(vcGeorapidScale), &vcGeorapidScale::make);
-const vc_Instantiator regXScale(typeid(vcGeorapidXScale), &vcGeorapidXScale::make);
-const vc_Instantiator regYScale(typeid(vcGeorapidYScale), &vcGeorapidYScale::make);
-const vc_Instantiator regScaleLin(typeid(vcGeorapidScaleLinear), &vcGeorapidScaleLinear::make);
-const vc_Instantiator regAspectLin(typeid(vcGeorapidAspectLinear), &vcGeorapidAspectLinear::make);
-const vc_Instantiator regSkew(typeid(vcGeorapidSkew), &vcGeorapidSkew::make);
-const vc_Instantiator regStart(typeid(vcGeorapidStartPose), &vcGeorapidStartPose::make);
-
 // Relative overlap tolerance of a multiplicative DOF around its range centre.
 double multiplicativeTolerance(const vxGeorapidDOF& d) {
   const double centre = 0.5 * (std::fabs(d.low()) + std::fabs(d.high()));
