@@ -3,11 +3,10 @@
 #include <cmath>
 #include <typeinfo>
 
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcArchive.h"
 
 namespace {
-
-constexpr double kDegToRad = 0.017453292519943295;
 
 // Relative overlap tolerance of a multiplicative DOF around its range centre.
 double multiplicativeTolerance(const vxGeorapidDOF& d) {
@@ -113,11 +112,11 @@ VC_GEORAPID_DOF_LEVEL(vcGeorapidSkew, vxGeorapidDOF)
 #undef VC_GEORAPID_DOF_LEVEL
 
 vcMatrix<2> vcGeorapidAngle::matrix(double v) const {
-  const double a = v * kDegToRad, c = std::cos(a), s = std::sin(a);
+  const double a = v * vcRadPerDeg, c = std::cos(a), s = std::sin(a);
   return {c, -s, s, c};
 }
 vcMatrix<2> vcGeorapidAngle::derivative(double v) const {
-  const double a = v * kDegToRad, c = std::cos(a) * kDegToRad, s = std::sin(a) * kDegToRad;
+  const double a = v * vcRadPerDeg, c = std::cos(a) * vcRadPerDeg, s = std::sin(a) * vcRadPerDeg;
   return {-s, -c, c, -s};
 }
 
@@ -140,12 +139,12 @@ vcMatrix<2> vcGeorapidAspectLinear::derivative(double) const { return {0, 0, 0, 
 
 // The y axis image is (-sin v, cos v): the per-axis form with xRot 0 and yRot v.
 vcMatrix<2> vcGeorapidSkew::matrix(double v) const {
-  const double a = v * kDegToRad;
+  const double a = v * vcRadPerDeg;
   return {1, -std::sin(a), 0, std::cos(a)};
 }
 vcMatrix<2> vcGeorapidSkew::derivative(double v) const {
-  const double a = v * kDegToRad;
-  return {0, -std::cos(a) * kDegToRad, 0, -std::sin(a) * kDegToRad};
+  const double a = v * vcRadPerDeg;
+  return {0, -std::cos(a) * vcRadPerDeg, 0, -std::sin(a) * vcRadPerDeg};
 }
 
 vcGeorapidStartPose::vcGeorapidStartPose(vxGeorapidDOF* inner, const vcXform<2>& pose)
