@@ -11,6 +11,7 @@
 
 #include "bench/vcBenchCollector.h"
 #include "engines/correlation/vcPatCor.h"
+#include "platform/core/vcAngle.h"
 #include "tests/engines/correlation/corr_images.h"
 
 #ifdef VCFLEX_HAVE_OPENCV
@@ -29,7 +30,7 @@ constexpr double kCx = 288 + (kT - 1) * 0.5, kCy = 208 + (kT - 1) * 0.5;
 
 Pose around(double deg, double tx, double ty) {
   Pose p;
-  p.theta = deg * M_PI / 180;
+  p.theta = deg * vcPi / 180;
   p.tx = tx;
   p.ty = ty;
   p.cx = kCx;

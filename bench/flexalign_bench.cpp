@@ -16,10 +16,11 @@
 
 #include "bench/vcBenchCollector.h"
 #include "bench/vcBenchScenes.h"
+#include "platform/core/vcAngle.h"
 #include "tools/common/vcFlexSample.h"
-#include "tools/common/vcPhotoEval.h"
 #include "tools/common/vcLargePhotoScene.h"
 #include "tools/common/vcPatternFile.h"
+#include "tools/common/vcPhotoEval.h"
 #include "vcFlexAlignTool.h"
 
 namespace {
@@ -348,7 +349,7 @@ void accuracy(int n, D::RunStrategy strategy, const char* name) {
       const double dp = pose.mapPoint({0, 0}).distance(img.truth[k].mapPoint({0, 0}));
       const double da = (pose.linearXform({0, 0}).matrix().rotation().toDouble() -
                          img.truth[k].matrix().rotation().toDouble()) *
-                        57.29577951308232;
+                        vcDegPerRad;
       ++pieces;
       se += dp * dp, sa += da * da, worst = std::max(worst, dp);
     }

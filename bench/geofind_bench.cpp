@@ -21,6 +21,7 @@
 #include "bench/vcBenchCollector.h"
 #include "bench/vcBenchScenes.h"
 #include "engines/geofind/vcGFAlign.h"
+#include "platform/core/vcAngle.h"
 #include "tools/common/vcSampleImages.h"
 #include "vcDofData.h"
 
@@ -108,10 +109,10 @@ vcPelBuffer<unsigned char> render(const vcXform<2>& pose, const Options& o) {
     if (kind == 0) {
       sc.discs.push_back({c.x(), c.y(), r, grey});
     } else {
-      const double a = 6.283185307179586 * U(g), k = kind == 1 ? 4 : 3;
+      const double a = 2 * vcPi * U(g), k = kind == 1 ? 4 : 3;
       Poly p{{}, grey};
       for (int j = 0; j < k; ++j) {
-        const double b = a + j * 6.283185307179586 / k;
+        const double b = a + j * 2 * vcPi / k;
         p.v.emplace_back(c.x() + r * std::cos(b), c.y() + r * std::sin(b));
       }
       sc.clutter.push_back(p);

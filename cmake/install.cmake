@@ -50,14 +50,8 @@ foreach(h IN LISTS VCFLEX_INSTALLED_HEADERS)
   install(FILES ${h} DESTINATION ${dest})
 endforeach()
 
-# Class registration lives in static objects that nothing else references, so users link the
-# archive whole: vcflexalign::vcflexalign wraps the archive (exported as vcflexalign_static).
-# The package config makes the same wrapper, since an export keeps target names inside
-# $<LINK_LIBRARY:...> as they are.
-add_library(vcflexalign_whole INTERFACE)
-target_link_libraries(vcflexalign_whole INTERFACE "$<LINK_LIBRARY:WHOLE_ARCHIVE,vcflexalign>")
-add_library(vcflexalign::vcflexalign ALIAS vcflexalign_whole)
-set_target_properties(vcflexalign PROPERTIES EXPORT_NAME vcflexalign_static)
+# The same name in the build tree as in the installed package.
+add_library(vcflexalign::vcflexalign ALIAS vcflexalign)
 
 set(VCFLEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vcflexalign)
 install(TARGETS vcflexalign EXPORT vcflexalignTargets

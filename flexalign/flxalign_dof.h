@@ -12,29 +12,26 @@
 
 namespace vc_flxalign {
 
-inline constexpr double kDegPerRad = vcDegPerRad;
-inline constexpr double kRadPerDeg = vcRadPerDeg;
-
 inline std::array<double, 4> standardDofValues(const vcMatrix<2>& m) {
   const double xs = m.xScale(), ys = m.yScale();
   const double uniform = std::sqrt(std::abs(xs * ys));
-  return {m.xRot().toDouble() * kDegPerRad, uniform, xs / uniform, ys / uniform};
+  return {m.xRot().toDouble() * vcDegPerRad, uniform, xs / uniform, ys / uniform};
 }
 
 inline std::array<double, 4> advancedDofValues(const vcMatrix<2>& m) {
-  return {m.rotation().toDouble() * kDegPerRad, m.scale(), m.shear().toDouble() * kDegPerRad,
+  return {m.rotation().toDouble() * vcDegPerRad, m.scale(), m.shear().toDouble() * vcDegPerRad,
           m.aspect()};
 }
 
 inline vcMatrix<2> standardMatrix(double rotationDeg, double uniform, double xRel, double yRel) {
-  const vcRadian r(rotationDeg * kRadPerDeg);
+  const vcRadian r(rotationDeg * vcRadPerDeg);
   return vcMatrix<2>(r, r, xRel * uniform, yRel * uniform);
 }
 
 inline vcMatrix<2> advancedMatrix(double rotationDeg, double scale, double shearDeg,
                                   double aspect) {
-  return vcMatrix<2>(scale, aspect, vcRadian(shearDeg * kRadPerDeg),
-                     vcRadian(rotationDeg * kRadPerDeg));
+  return vcMatrix<2>(scale, aspect, vcRadian(shearDeg * vcRadPerDeg),
+                     vcRadian(rotationDeg * vcRadPerDeg));
 }
 
 }  // namespace vc_flxalign

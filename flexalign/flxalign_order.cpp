@@ -11,7 +11,6 @@
 namespace {
 
 using Xf = vcPtrHandle<vc2XformBase>;
-constexpr double kDegToRad = vcRadPerDeg;
 
 bool isBlank(const vcFlexSubModel& s) { return s.modelType() == vcFlexModelDefs::eBlank; }
 
@@ -136,11 +135,11 @@ template <class Low, class High>
 Sweep zones(unsigned long enabled, bool advanced, bool fourDofs, Low low, High high) {
   Sweep s;
   s.advanced = advanced;
-  if (enabled & 1) s.a0 = low(1) * kDegToRad, s.a1 = high(1) * kDegToRad;
+  if (enabled & 1) s.a0 = low(1) * vcRadPerDeg, s.a1 = high(1) * vcRadPerDeg;
   if (enabled & 2) s.s0 = 1.0 + low(2), s.s1 = 1.0 + high(2);
   if (!fourDofs) return s;
   if (advanced) {
-    if (enabled & 4) s.k0 = low(4) * kDegToRad, s.k1 = high(4) * kDegToRad;
+    if (enabled & 4) s.k0 = low(4) * vcRadPerDeg, s.k1 = high(4) * vcRadPerDeg;
     if (enabled & 8) s.x0 = 1.0 + low(8), s.x1 = 1.0 + high(8);
   } else {
     if (enabled & 4) s.x0 = 1.0 + low(4), s.x1 = 1.0 + high(4);

@@ -172,7 +172,7 @@ std::string vcFlexAlignResult::toDebugString() const {
   s += ind + "pose = \n" + ind + "   " + vfStr(m(0, 0)) + " " + vfStr(m(0, 1)) + " " +
        vfStr(loc.x()) + "\n" + ind + "   " + vfStr(m(1, 0)) + " " + vfStr(m(1, 1)) + " " +
        vfStr(loc.y()) + "\n";
-  s += ind + "angle = " + vfStr(m.xRot().toDouble() * kDegPerRad) + "\n";
+  s += ind + "angle = " + vfStr(m.xRot().toDouble() * vcDegPerRad) + "\n";
   s += ind + "xScale = " + vfStr(m.xScale()) + "\n";
   s += ind + "yScale = " + vfStr(m.yScale()) + "\n";
   s += ind + "score = " + vfStr(score()) + "\n";

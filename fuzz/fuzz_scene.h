@@ -3,14 +3,13 @@
 #pragma once
 
 #include "fuzz/fuzz_input.h"
+#include "platform/core/vcAngle.h"
 #include "tools/common/vcSampleImages.h"
 
 namespace fuzz_scene {
 
-inline constexpr double kDeg = 3.14159265358979323846 / 180.0;
-
 inline vcXform<2> poseOf(FuzzInput& in, double shift) {
-  const double scale = in.mostly(0.7, 1.4), angle = in.mostly(-180, 180) * kDeg;
+  const double scale = in.mostly(0.7, 1.4), angle = in.mostly(-180, 180) * vcRadPerDeg;
   return vcXform<2>(vcMatrix<2>(scale, in.mostly(0.8, 1.25), vcRadian(0.0), vcRadian(angle)),
                     {in.mostly(-shift, shift), in.mostly(-shift, shift)});
 }

@@ -9,8 +9,6 @@
 #include "platform/core/vcArchive.h"
 #include "vcFlexGeometry.h"
 
-const vc_Instantiator MST::instantiator_(typeid(MST), &MST::make);
-
 MST::MST() = default;
 MST::MST(const MST& other)
     : vcPersistent(other), order_(other.order_), parent_(other.parent_), size_(other.size_) {}

@@ -12,12 +12,6 @@
 
 namespace {
 
-const vc_Instantiator gBadParamsInstantiator(typeid(vc2XformInterpMap::BadParams),
-                                             &vc2XformInterpMap::BadParams::make);
-const vc_Instantiator gNotImplementedInstantiator(typeid(vc2XformInterpMap::NotImplemented),
-                                                  &vc2XformInterpMap::NotImplemented::make);
-const vc_Instantiator gInterpMapInstantiator(typeid(vc2XformInterpMap), &vc2XformInterpMap::make);
-
 constexpr const char* kSourceName = "xfinterp";
 
 // Inside this radius of a key point the exponential scheme uses that key alone.

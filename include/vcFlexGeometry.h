@@ -15,7 +15,6 @@
 #include "platform/core/vcVector.h"
 
 class vcArchive;
-class vc_Instantiator;
 
 // Minimum spanning tree of a complete graph given as a row-major square distance matrix,
 // grown by Prim's method from one or more roots. Ties go to the lowest outside vertex, then to
@@ -40,19 +39,17 @@ class MST : public virtual vcPersistent {
   // Number of vertices of the last computation.
   int size() const { return size_; }
   void erase();
+  static vcPersistent* make();
 
  protected:
   void dispatchSerialize(vcArchive& ar) override;
 
  private:
-  static vcPersistent* make();
   void serialize_(vcArchive& ar, unsigned char version);
 
   std::vector<std::int32_t> order_;
   std::vector<std::int32_t> parent_;
   std::int32_t size_ = 0;
-
-  static const vc_Instantiator instantiator_;
 };
 
 // Non-linear transform blended from linear key transforms attached to key points. At a point p

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/core/vcAngle.h"
 #include "python/py_common.h"
 #include "tools/common/vcImageCodecs.h"
 
@@ -142,8 +143,6 @@ py::array_t<double> fromXform(const vcXform<2>& x) {
   return out;
 }
 
-double angleDeg(const vcXform<2>& x) {
-  return x.matrix().rotation().toDouble() * 180.0 / 3.14159265358979323846;
-}
+double angleDeg(const vcXform<2>& x) { return x.matrix().rotation().toDouble() * 180.0 / vcPi; }
 
 }  // namespace vcpy

@@ -1,6 +1,7 @@
 // The sample-data generator, for examples and tests: synthetic images with known poses.
 #include <vector>
 
+#include "platform/core/vcAngle.h"
 #include "python/py_common.h"
 #include "tools/common/vcFlexSample.h"
 #include "tools/common/vcSampleImages.h"
@@ -9,10 +10,8 @@ namespace vcpy {
 
 namespace {
 
-constexpr double kDegToRad = 0.017453292519943295;
-
 vcXform<2> poseOf(double x, double y, double angleDeg, double scale) {
-  return vcXform<2>(vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(angleDeg * kDegToRad)),
+  return vcXform<2>(vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(angleDeg * vcRadPerDeg)),
                     vcVector<2>(x, y));
 }
 

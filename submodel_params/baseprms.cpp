@@ -14,18 +14,16 @@
 
 namespace {
 
-constexpr double kRadToDeg = vcDegPerRad;
-
 // The pose items of a result's debug text, from the transform's linear form at the origin.
 std::string poseLines(const vc2XformBase& x, bool withTrans) {
   const vc2XformLinear lin = x.linearXform(vcVector<2>(0, 0));
   const vcMatrix<2>& m = lin.matrix();
   std::string s;
-  s += kDbgSubIndent + "angle = " + vfDbl(m.rotation().toDouble() * kRadToDeg, 3) + "\n";
+  s += kDbgSubIndent + "angle = " + vfDbl(m.rotation().toDouble() * vcDegPerRad, 3) + "\n";
   s += kDbgSubIndent + "xScale = " + vfDbl(m.xScale(), 4) + "\n";
   s += kDbgSubIndent + "yScale = " + vfDbl(m.yScale(), 4) + "\n";
   s += kDbgSubIndent + "aspect = " + vfDbl(m.aspect(), 4) + "\n";
-  s += kDbgSubIndent + "skew = " + vfDbl(m.shear().toDouble() * kRadToDeg, 3) + "\n";
+  s += kDbgSubIndent + "skew = " + vfDbl(m.shear().toDouble() * vcDegPerRad, 3) + "\n";
   if (withTrans)
     s += kDbgSubIndent + "trans = (" + vfDbl(lin.trans().x(), 3) + ", " +
          vfDbl(lin.trans().y(), 3) + ")\n";
@@ -182,7 +180,7 @@ vcVector<2> vcFlexSubModelResult::location() const { return pose().mapPoint(vcVe
 
 vcDegree vcFlexSubModelResult::angle() const {
   const vc2XformLinear lin = pose().linearXform(vcVector<2>(0, 0));
-  return vcDegree(lin.matrix().rotation().toDouble() * kRadToDeg);
+  return vcDegree(lin.matrix().rotation().toDouble() * vcDegPerRad);
 }
 
 double vcFlexSubModelResult::xScale() const {
@@ -323,7 +321,7 @@ vcFlexSubModelResult::Ellipse vcFlexSubModelResult::positionEllipse() const {
   Ellipse e;
   e.major = std::sqrt(std::max(0.0, m + h));
   e.minor = std::sqrt(std::max(0.0, m - h));
-  e.angle = std::atan2(weakDirection_.y(), weakDirection_.x()) * 180.0 / 3.14159265358979323846;
+  e.angle = std::atan2(weakDirection_.y(), weakDirection_.x()) * 180.0 / vcPi;
   if (e.angle > 90.0) e.angle -= 180.0;
   if (e.angle <= -90.0) e.angle += 180.0;
   return e;

@@ -8,8 +8,6 @@
 #include "platform/core/vcAngle.h"
 #include "platform/core/vcShapes.h"
 
-constexpr double kSubModelRadToDeg = vcDegPerRad;
-
 // The box enclosing a sub-model's extent (`encloseRect`, client coordinates of the sub-model)
 // once placed by a found pose: back to sub-model coordinates through `originInverse`, then
 // into the run image through `pose`.

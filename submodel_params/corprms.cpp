@@ -409,12 +409,3 @@ void vcFlexSubModelCorResult::serialize_(vcArchive& ar, unsigned char version) {
 }
 
 vcPersistent* vcFlexSubModelCorResult::make() { return new vcFlexSubModelCorResult; }
-
-namespace {
-const vc_Instantiator registerCorTrain(typeid(vcFlexSubModelCorTrainParams),
-                                       &vcFlexSubModelCorTrainParams::make);
-const vc_Instantiator registerCorRun(typeid(vcFlexSubModelCorRunParams),
-                                     &vcFlexSubModelCorRunParams::make);
-const vc_Instantiator registerCorResult(typeid(vcFlexSubModelCorResult),
-                                        &vcFlexSubModelCorResult::make);
-}  // namespace

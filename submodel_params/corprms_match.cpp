@@ -37,8 +37,8 @@ bool vcFlexSubModelCorResult::isOverlapping(const vcRect& extent, const vc2Xform
 
   const vcMatrix<2> m1 = pose().linearXform(vcVector<2>(0, 0)).matrix();
   const vcMatrix<2> m2 = o->pose().linearXform(vcVector<2>(0, 0)).matrix();
-  const double angleDiff = vfDofDifference(m1.rotation().toDouble() * kSubModelRadToDeg,
-                                           m2.rotation().toDouble() * kSubModelRadToDeg, 360.0);
+  const double angleDiff = vfDofDifference(m1.rotation().toDouble() * vcDegPerRad,
+                                           m2.rotation().toDouble() * vcDegPerRad, 360.0);
   if (p.dofData().getOverlap(Defs::eAngle) < angleDiff) return false;
   const double scaleDiff = std::fabs(m1.scale() - m2.scale());
   if (p.dofData().getOverlap(Defs::eUniformScale) < scaleDiff) return false;
@@ -60,7 +60,7 @@ bool vcFlexSubModelCorResult::isWithinDofUncertainty(const vcFlexSubModel&,
     lo = t.getMin(Defs::eAngle) - kAngleSlack;
     hi = t.getMax(Defs::eAngle) + kAngleSlack;
   }
-  const double angle = vfAngleNear(rel.rotation().toDouble() * kSubModelRadToDeg, 0.5 * (lo + hi));
+  const double angle = vfAngleNear(rel.rotation().toDouble() * vcDegPerRad, 0.5 * (lo + hi));
   if (!within(angle, lo, hi)) return false;
 
   const double s = rel.scale();

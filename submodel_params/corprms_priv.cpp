@@ -45,10 +45,3 @@ void vc_SubModelCorRunParams::serialize_(vcArchive& ar, unsigned char version) {
 }
 
 vcPersistent* vc_SubModelCorRunParams::make() { return new vc_SubModelCorRunParams; }
-
-namespace {
-const vc_Instantiator registerCorTrainPriv(typeid(vc_SubModelCorTrainParams),
-                                           &vc_SubModelCorTrainParams::make);
-const vc_Instantiator registerCorRunPriv(typeid(vc_SubModelCorRunParams),
-                                         &vc_SubModelCorRunParams::make);
-}  // namespace

@@ -560,15 +560,6 @@ void vcFlexSubModelGfndResult::serialize_(vcArchive& ar, unsigned char version) 
 
 vcPersistent* vcFlexSubModelGfndResult::make() { return new vcFlexSubModelGfndResult; }
 
-namespace {
-const vc_Instantiator registerGfndTrain(typeid(vcFlexSubModelGfndTrainParams),
-                                        &vcFlexSubModelGfndTrainParams::make);
-const vc_Instantiator registerGfndRun(typeid(vcFlexSubModelGfndRunParams),
-                                      &vcFlexSubModelGfndRunParams::make);
-const vc_Instantiator registerGfndResult(typeid(vcFlexSubModelGfndResult),
-                                         &vcFlexSubModelGfndResult::make);
-}  // namespace
-
 void vcFlexSubModelGfndResult::drawMatch(vcGraphicList& list) const {
   if (matchInfo_) matchInfo_->draw(list);
 }

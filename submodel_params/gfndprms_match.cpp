@@ -21,13 +21,13 @@ const vcFlexSubModelGfndRunParams& gfndParams(const vcFlexSubModelRunParams& p) 
 void relativeDofValues(GDefs::DOFMode mode, const vcMatrix<2>& m, double v[4]) {
   if (mode == GDefs::eCustom) throw vcFlexAlignDefs::NotImplemented();
   const double s = m.scale();
-  v[0] = m.rotation().toDouble() * kSubModelRadToDeg;
+  v[0] = m.rotation().toDouble() * vcDegPerRad;
   v[1] = s;
   if (mode == GDefs::eStandard) {
     v[2] = s > 0.0 ? m.xScale() / s : 0.0;
     v[3] = s > 0.0 ? m.yScale() / s : 0.0;
   } else {
-    v[2] = m.shear().toDouble() * kSubModelRadToDeg;
+    v[2] = m.shear().toDouble() * vcDegPerRad;
     v[3] = m.aspect();
   }
 }

@@ -71,8 +71,3 @@ void vc_SubModelGfndRunParams::serialize_(vcArchive& ar, unsigned char version) 
 }
 
 vcPersistent* vc_SubModelGfndRunParams::make() { return new vc_SubModelGfndRunParams; }
-
-namespace {
-const vc_Instantiator registerGfndRunPriv(typeid(vc_SubModelGfndRunParams),
-                                          &vc_SubModelGfndRunParams::make);
-}  // namespace

@@ -62,7 +62,7 @@ const DofEntry kAdvanced[] = {{1, "Rotation", true, 0},
 vcXform<2> dofXform(const DofEntry& e, double v) {
   switch (e.kind) {
     case 0:
-      return vcXform<2>(vcMatrix<2>(1.0, 1.0, vcRadian(0.0), vcRadian(v * kDegToRad)), {0, 0});
+      return vcXform<2>(vcMatrix<2>(1.0, 1.0, vcRadian(0.0), vcRadian(v * vcRadPerDeg)), {0, 0});
     case 1:
       return vcXform<2>(vcMatrix<2>(v, 0, 0, v), {0, 0});
     case 2:
@@ -70,7 +70,7 @@ vcXform<2> dofXform(const DofEntry& e, double v) {
     case 3:
       return vcXform<2>(vcMatrix<2>(1, 0, 0, v), {0, 0});
     default:
-      return vcXform<2>(vcMatrix<2>(1, -std::sin(v * kDegToRad), 0, std::cos(v * kDegToRad)),
+      return vcXform<2>(vcMatrix<2>(1, -std::sin(v * vcRadPerDeg), 0, std::cos(v * vcRadPerDeg)),
                         {0, 0});
   }
 }

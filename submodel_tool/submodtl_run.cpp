@@ -13,8 +13,6 @@
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
 
-using vc_submodtl::kDegToRad;
-using vc_submodtl::kRadToDeg;
 using vc_submodtl::linearAtOrigin;
 using vc_submodtl::messageOf;
 using Std = vcFlexSubModelParamsDefs;
@@ -86,7 +84,7 @@ vcRange vc_SubModelTool::rotationRange(double d, const vcFlexSubModel& subModel,
     if (r == 0.0) continue;
     const double a = (2.0 * r * r - d * d) / (2.0 * r);
     const double h = std::sqrt(std::max(0.0, r * r - a * a));
-    t = std::min(t, std::fabs(std::atan(h / a)) * kRadToDeg);
+    t = std::min(t, std::fabs(std::atan(h / a)) * vcDegPerRad);
   }
   return {-t, t};
 }
@@ -121,7 +119,7 @@ vcRange vc_SubModelTool::skewRange(double d, const vcFlexSubModel& subModel,
   // the highest corner: t = atan(d / Y) = 90 - atan(Y / d).
   double mx = -360.0 + 90.0;
   for (const vcVector<2>& q : m.q)
-    mx = std::max(mx, std::atan(std::fabs((q - m.k).y()) / d) * kRadToDeg);
+    mx = std::max(mx, std::atan(std::fabs((q - m.k).y()) / d) * vcDegPerRad);
   const double t = 90.0 - mx;
   return {-t, t};
 }
@@ -209,8 +207,8 @@ struct Bounds {
 // stores them), or the identity when the DOF is not searched.
 void angleBounds(const vc_DofData& t, unsigned long en, long dof, double& lo, double& hi) {
   if (!enabled(en, dof)) return;
-  lo = t.getMinOffset(dof) * kDegToRad;
-  hi = t.getMaxOffset(dof) * kDegToRad;
+  lo = t.getMinOffset(dof) * vcRadPerDeg;
+  hi = t.getMaxOffset(dof) * vcRadPerDeg;
 }
 
 void scaleBounds(const vc_DofData& t, unsigned long en, long dof, double& lo, double& hi) {

@@ -22,9 +22,6 @@ class vcFlexSubModelRunParams;
 
 namespace vc_submodtl {
 
-constexpr double kDegToRad = vcRadPerDeg;
-constexpr double kRadToDeg = vcDegPerRad;
-
 // The text an engine failure carries on into the tool's own error.
 std::string messageOf(const vcException& e);
 

@@ -126,7 +126,7 @@ bool vc_PatCorRunner::fit(vc_pcrun::FitPose& f, bool angleFree, bool scaleFree,
   std::vector<float>& wt = fitWeights_;
   for (int it = 0;; ++it) {
     const vcMatrix<2> A =
-        base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vc_pcrun::kDegToRad));
+        base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vcRadPerDeg));
     const double a00 = A(0, 0), a01 = A(0, 1), a10 = A(1, 0), a11 = A(1, 1);
     const unsigned char* mk = imask.empty() ? nullptr : imask.data();
     // Sampling: the image under every template pixel that lands inside the window.
@@ -278,11 +278,11 @@ bool vc_PatCorRunner::fit(vc_pcrun::FitPose& f, bool angleFree, bool scaleFree,
     const double ds = is >= 0 ? d[is] : 0.0, da = ia >= 0 ? d[ia] : 0.0;
     if (!(1.0 + ds > 0.5)) return false;
     f.scale /= 1.0 + ds;
-    f.angle -= da / vc_pcrun::kDegToRad;
+    f.angle -= da / vcRadPerDeg;
     f.scale = std::clamp(f.scale, lo[1], hi[1]);
     f.angle = std::clamp(f.angle, lo[0], hi[0]);
     const vcMatrix<2> A2 =
-        base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vc_pcrun::kDegToRad));
+        base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vcRadPerDeg));
     const vcVector<2> move = A2 * vcVector<2>(d[0], d[1]);
     f.cx -= move.x();
     f.cy -= move.y();

@@ -12,7 +12,7 @@ void vc_PatCorRunner::place(vc_PatCorResult& out, const vc_pcrun::FitPose& f) co
   out.scale_ = f.scale;
   // Pixel map training -> run (root pixels): p -> A (p - c_t) + c_run.
   const vcMatrix<2> A =
-      base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vc_pcrun::kDegToRad));
+      base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vcRadPerDeg));
   const vcVector<2> ct(D.offset.x() + (D.W - 1) * 0.5, D.offset.y() + (D.H - 1) * 0.5);
   const vcVector<2> cr(image.offset().x() + f.cx - padX, image.offset().y() + f.cy - padY);
   const vcXform<2> runFromTrain(A, cr - A * ct);
@@ -38,9 +38,8 @@ void vc_PatCorRunner::place(vc_PatCorResult& out, const vc_pcrun::FitPose& f) co
     }
   const double u = f.unexplained;
   out.positionCov_ = vcMatrix<2>(u * xx, u * xy, u * xy, u * yy);
-  out.angleSigma_ = f.angleIndex >= 0
-                        ? std::sqrt(u * f.cov[f.angleIndex][f.angleIndex]) / vc_pcrun::kDegToRad
-                        : 0.0;
+  out.angleSigma_ =
+      f.angleIndex >= 0 ? std::sqrt(u * f.cov[f.angleIndex][f.angleIndex]) / vcRadPerDeg : 0.0;
   out.scaleSigma_ =
       f.scaleIndex >= 0 ? f.scale * std::sqrt(u * f.cov[f.scaleIndex][f.scaleIndex]) : 0.0;
 }
@@ -200,7 +199,7 @@ void vc_PatCorModel<unsigned char>::run(const vcPelBuffer_const<unsigned char>& 
     // bounded turns and scales.
     const double angle = 0.5 * (R.lo[0] + R.hi[0]), scale = 0.5 * (R.lo[1] + R.hi[1]);
     const vcMatrix<2> A =
-        R.base * vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(angle * vc_pcrun::kDegToRad));
+        R.base * vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(angle * vcRadPerDeg));
     const double hx = (D.W - 1) * 0.5, hy = (D.H - 1) * 0.5;
     const double ex = std::fabs(A(0, 0)) * hx + std::fabs(A(0, 1)) * hy;
     const double ey = std::fabs(A(1, 0)) * hx + std::fabs(A(1, 1)) * hy;

@@ -30,13 +30,12 @@
 
 #include "engines/correlation/pcTuning.h"
 #include "engines/correlation/vcPatCor.h"
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcMatrix.h"
 #include "platform/core/vcPair.h"
 #include "platform/core/vcXform.h"
 
 namespace vc_pcrun {
-
-constexpr double kDegToRad = 0.017453292519943295;
 
 // The tuning every run and training takes.
 const vc_PatCorTuning& defaultTuning();

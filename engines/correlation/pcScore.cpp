@@ -187,7 +187,7 @@ double vc_PatCorRunner::localSearch(const Tpl& T, double cx, double cy, long r, 
 vc_pcrun::Tpl vc_PatCorRunner::warpedAt(const vc_pcrun::FitPose& f, const float* pix, long& x,
                                         long& y) const {
   const vcMatrix<2> A =
-      base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vc_pcrun::kDegToRad));
+      base * vcMatrix<2>(f.scale, 1.0, vcRadian(0.0), vcRadian(f.angle * vcRadPerDeg));
   long w, h;
   vc_pcrun::tplSize(D, A, w, h);
   const double cx = (w - 1) * 0.5, cy = (h - 1) * 0.5;

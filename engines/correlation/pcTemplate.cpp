@@ -183,7 +183,7 @@ Tpl cropValid(const Tpl& T, const vc_PatCorTuning& tune) {
 
 Tpl makeTpl(const vc_PatCorTrained& D, const vcMatrix<2>& base, double angle, double scale,
             double dx, double dy, const float* pix) {
-  const vcMatrix<2> Z(scale, 1.0, vcRadian(0.0), vcRadian(angle * kDegToRad));
+  const vcMatrix<2> Z(scale, 1.0, vcRadian(0.0), vcRadian(angle * vcRadPerDeg));
   Tpl T = warp(D, base * Z, dx, dy, pix);
   T.angle = angle;
   T.scale = scale;

@@ -27,8 +27,8 @@ inline std::uint8_t max3(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
 
 int dirBin(double gx, double gy, int nb, bool ignorePolarity) {
   double a = std::atan2(gy, gx);
-  const double period = ignorePolarity ? kPi : 2 * kPi;
-  a = std::fmod(a + 2 * kPi, period);
+  const double period = ignorePolarity ? vcPi : 2 * vcPi;
+  a = std::fmod(a + 2 * vcPi, period);
   int b = int(std::lround(a / period * nb)) % nb;
   return b < 0 ? b + nb : b;
 }
@@ -83,7 +83,7 @@ void buildResponses(const Grad& g, const Problem& P, int level, int pad,
       ux[i] = gx * inv;
       uy[i] = gy * inv;
     }
-  const double period = P.ignorePolarity ? kPi : 2 * kPi;
+  const double period = P.ignorePolarity ? vcPi : 2 * vcPi;
   const float K = float(P.tune.responseMax);
   std::vector<std::uint8_t> tmp(n), rowMax(n), colMax(n);
   // The loops below have no branch inside and vectorize.
@@ -126,7 +126,7 @@ DofGrid makeGrid(const Problem& P, double radiusPx) {
       // tolerance of the response maps.
       const double rel = P.tune.gridStepAtRim / r;
       if (d.dof->kind() == vxGeorapidDOF::eAngle || d.dof->kind() == vxGeorapidDOF::eSkew)
-        step = rel * 180.0 / kPi;
+        step = rel * 180.0 / vcPi;
       else
         step = rel * std::max(std::fabs(d.low), std::fabs(d.high));
       const double span = d.high - d.low;

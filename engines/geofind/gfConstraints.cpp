@@ -6,10 +6,9 @@
 #include <limits>
 
 #include "engines/geofind/gfModel.h"
+#include "platform/core/vcAngle.h"
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // Eigenvalues of S, larger first, and the direction (radians) of the larger one's eigenvector.
 struct Eigen {
@@ -23,7 +22,7 @@ Eigen eigenOf(const vc_GFConstraints& c) {
 }
 
 double degreesIn180(double rad) {
-  double d = std::fmod(rad * 180.0 / kPi, 180.0);
+  double d = std::fmod(rad * 180.0 / vcPi, 180.0);
   if (d < 0) d += 180.0;
   return d >= 179.95 ? 0.0 : d;  // shown to one decimal: 179.96 is 0.0
 }
@@ -42,7 +41,7 @@ std::string format(const char* fmt, auto... args) {
 
 double vc_GFConstraints::strongDirection() const { return degreesIn180(eigenOf(*this).angle); }
 double vc_GFConstraints::weakDirection() const {
-  return degreesIn180(eigenOf(*this).angle + 0.5 * kPi);
+  return degreesIn180(eigenOf(*this).angle + 0.5 * vcPi);
 }
 double vc_GFConstraints::strongSigma() const { return inverseRoot(eigenOf(*this).large); }
 double vc_GFConstraints::weakSigma() const { return inverseRoot(eigenOf(*this).small); }
@@ -50,7 +49,7 @@ double vc_GFConstraints::weakShare() const {
   const Eigen e = eigenOf(*this);
   return e.large > 0 ? e.small / e.large : 0.0;
 }
-double vc_GFConstraints::angleSigma() const { return inverseRoot(leverage) * 180.0 / kPi; }
+double vc_GFConstraints::angleSigma() const { return inverseRoot(leverage) * 180.0 / vcPi; }
 double vc_GFConstraints::angleShare() const {
   return spread > 0 ? std::clamp(leverage / spread, 0.0, 1.0) : 0.0;
 }

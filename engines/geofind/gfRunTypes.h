@@ -28,6 +28,7 @@
 #include "engines/geofind/gfTuning.h"
 #include "engines/geofind/vcGFAlign.h"
 #include "engines/geofind/vcGeorapidDOF.h"
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcMatrix.h"
 #include "platform/core/vcThreadPool.h"
 #include "platform/core/vcVector.h"
@@ -39,7 +40,6 @@ using Clock = std::chrono::steady_clock;
 
 // Most DOFs a run searches besides translation; sizes the pose and the normal equations.
 constexpr int kMaxDofs = 8;
-constexpr double kPi = 3.14159265358979323846;
 
 struct Deadline {
   bool active = false;

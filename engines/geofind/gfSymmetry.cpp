@@ -5,10 +5,10 @@
 #include <unordered_map>
 
 #include "engines/geofind/gfModel.h"
+#include "platform/core/vcAngle.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kMatch = 0.8;  // weighted fraction of points that must map onto the model
 
 struct Grid {
@@ -61,7 +61,7 @@ struct SelfMatcher {
     for (std::size_t i = 0; i < s.size(); ++i) g.map.emplace(g.key(s.x[i], s.y[i]), i);
   }
   double rot(double deg) const {
-    const double a = deg * kPi / 180.0;
+    const double a = deg * vcPi / 180.0;
     return selfMatch(s, g, cx, cy, std::cos(a), -std::sin(a), std::sin(a), std::cos(a),
                      ignorePolarity);
   }
@@ -92,7 +92,7 @@ void vf_GFSymmetry(const vc_GFModel& m, vc_GFPatternInfo& info) {
   const Grid& g = sm.g;
   auto rot = [&](double deg) { return sm.rot(deg); };
   auto mirror = [&](double deg) {  // reflection about the axis at `deg`
-    const double a = 2 * deg * kPi / 180.0;
+    const double a = 2 * deg * vcPi / 180.0;
     return selfMatch(s, g, cx, cy, std::cos(a), std::sin(a), std::sin(a), -std::cos(a),
                      m.ignorePolarity);
   };

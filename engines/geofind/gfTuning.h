@@ -232,8 +232,8 @@ struct vc_GFTuning {
   // of them, and a large pattern's window holds tens of thousands.
   long edgeStatsDense = 4096;
   // 8: the fine fit smooths the run image until the edges around the candidate stand this many
-  // gradient noise deviations high. Ten keeps the edge positions' scatter under a twentieth of
-  // a pixel on edges a few pixels wide.
+  // gradient noise deviations high: enough that noise hardly moves the edge positions, with no
+  // more smoothing than that takes.
   double fineSnr = 8.0;
   // 0.3 px: smoothing below this is not worth a smoothed gradient window; the plain one serves.
   double minSmooth = 0.3;

@@ -6,6 +6,11 @@
 
 namespace {
 
+// 3 degrees: chords this short keep the sagitta well below a pixel for radii < 1000. The value
+// lies about 5e-17 under 3 degrees (it came from pi cut to 15 digits), so an arc of exactly 180
+// degrees gets 61 chords, not 60; kept as it is so that trained wireframe models do not move.
+constexpr double kChordStep = 0.052359877559829834;
+
 std::vector<vcVector<2>> flatten(const vc2Wireframe& wf) {
   const vcGenPoly& g = wf.poly();
   std::vector<vcVector<2>> out;
@@ -16,8 +21,7 @@ std::vector<vcVector<2>> flatten(const vc2Wireframe& wf) {
     if (g.isArc(s)) {
       const vcVector<2> c = g.arcCenter(s), a = g.segmentStart(s) - c;
       const double sweep = g.sweep(s).toDouble();
-      // Chords of at most 3 degrees keep the sagitta well below a pixel for radii < 1000.
-      const int n = std::max(2, int(std::ceil(std::fabs(sweep) / (3.0 * 3.14159265358979 / 180))));
+      const int n = std::max(2, int(std::ceil(std::fabs(sweep) / kChordStep)));
       for (int k = 1; k < n; ++k) {
         const double t = sweep * k / n, cs = std::cos(t), sn = std::sin(t);
         out.push_back(c + vcVector<2>(cs * a.x() - sn * a.y(), sn * a.x() + cs * a.y()));

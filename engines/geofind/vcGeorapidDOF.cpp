@@ -3,20 +3,10 @@
 #include <cmath>
 #include <typeinfo>
 
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcArchive.h"
 
 namespace {
-
-constexpr double kDegToRad = 0.017453292519943295;
-
-const vc_Instantiator regAngle(typeid(vcGeorapidAngle), &vcGeorapidAngle::make);
-const vc_Instantiator regScale(typeid(vcGeorapidScale), &vcGeorapidScale::make);
-const vc_Instantiator regXScale(typeid(vcGeorapidXScale), &vcGeorapidXScale::make);
-const vc_Instantiator regYScale(typeid(vcGeorapidYScale), &vcGeorapidYScale::make);
-const vc_Instantiator regScaleLin(typeid(vcGeorapidScaleLinear), &vcGeorapidScaleLinear::make);
-const vc_Instantiator regAspectLin(typeid(vcGeorapidAspectLinear), &vcGeorapidAspectLinear::make);
-const vc_Instantiator regSkew(typeid(vcGeorapidSkew), &vcGeorapidSkew::make);
-const vc_Instantiator regStart(typeid(vcGeorapidStartPose), &vcGeorapidStartPose::make);
 
 // Relative overlap tolerance of a multiplicative DOF around its range centre.
 double multiplicativeTolerance(const vxGeorapidDOF& d) {
@@ -122,11 +112,11 @@ VC_GEORAPID_DOF_LEVEL(vcGeorapidSkew, vxGeorapidDOF)
 #undef VC_GEORAPID_DOF_LEVEL
 
 vcMatrix<2> vcGeorapidAngle::matrix(double v) const {
-  const double a = v * kDegToRad, c = std::cos(a), s = std::sin(a);
+  const double a = v * vcRadPerDeg, c = std::cos(a), s = std::sin(a);
   return {c, -s, s, c};
 }
 vcMatrix<2> vcGeorapidAngle::derivative(double v) const {
-  const double a = v * kDegToRad, c = std::cos(a) * kDegToRad, s = std::sin(a) * kDegToRad;
+  const double a = v * vcRadPerDeg, c = std::cos(a) * vcRadPerDeg, s = std::sin(a) * vcRadPerDeg;
   return {-s, -c, c, -s};
 }
 
@@ -149,12 +139,12 @@ vcMatrix<2> vcGeorapidAspectLinear::derivative(double) const { return {0, 0, 0, 
 
 // The y axis image is (-sin v, cos v): the per-axis form with xRot 0 and yRot v.
 vcMatrix<2> vcGeorapidSkew::matrix(double v) const {
-  const double a = v * kDegToRad;
+  const double a = v * vcRadPerDeg;
   return {1, -std::sin(a), 0, std::cos(a)};
 }
 vcMatrix<2> vcGeorapidSkew::derivative(double v) const {
-  const double a = v * kDegToRad;
-  return {0, -std::cos(a) * kDegToRad, 0, -std::sin(a) * kDegToRad};
+  const double a = v * vcRadPerDeg;
+  return {0, -std::cos(a) * vcRadPerDeg, 0, -std::sin(a) * vcRadPerDeg};
 }
 
 vcGeorapidStartPose::vcGeorapidStartPose(vxGeorapidDOF* inner, const vcXform<2>& pose)

@@ -11,12 +11,6 @@
 
 namespace {
 
-const vc_Instantiator gLinearInstantiator(typeid(vc2XformLinear), &vc2XformLinear::make);
-const vc_Instantiator gPolyInstantiator(typeid(vc2XformPoly), &vc2XformPoly::make);
-const vc_Instantiator gPolyInverseInstantiator(typeid(vc2XformPolyInverse),
-                                               &vc2XformPolyInverse::make);
-const vc_Instantiator gComposedInstantiator(typeid(vc2XformComposed), &vc2XformComposed::make);
-
 // Monomials 1, x, y, x^2, xy, y^2, x^3, x^2y, xy^2, y^3 and their partial derivatives.
 void monomials(const vcVector<2>& u, double m[10]) {
   const double x = u.x(), y = u.y();

@@ -3,10 +3,13 @@
 
 #include <cmath>
 
+// The one pi and degree factor of the library, its tools and tests: no file keeps its own.
 constexpr double vcPi = 3.14159265358979323846;
-// Degrees to radians and back, for plain doubles (the factors the parameters are defined by).
+// Degrees to radians and back, for plain doubles (the factors the parameters are defined by):
+// degrees * vcRadPerDeg are radians, radians * vcDegPerRad are degrees.
 constexpr double vcRadPerDeg = 0.017453292519943295;
 constexpr double vcDegPerRad = 57.29577951308232;
+static_assert(vcRadPerDeg == vcPi / 180.0 && vcDegPerRad == 180.0 / vcPi);
 
 class vcDegree;
 

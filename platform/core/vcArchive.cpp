@@ -6,21 +6,38 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <mutex>
+#include <typeindex>
 #include <unordered_map>
 
 namespace {
 
-// Registry of persistent factories by type name. Filled by static vc_Instantiator objects
-// before main, read afterwards; the mutex covers registration from several libraries.
+// The archivable classes by the names archives hold (fixed and older ones) and by type. Built
+// once from the class list on first use and never changed after, so lookups need no lock.
 struct Registry {
-  std::mutex mutex;
   std::unordered_map<std::string, vcPersistentFactory> byName;
+  std::unordered_map<std::type_index, const char*> nameOf;
+  std::vector<std::string> names;
 };
 
-Registry& registry() {
-  static Registry r;
+const Registry& registry() {
+  static const Registry r = [] {
+    Registry out;
+    for (const vcPersistentClass& c : vf_PersistentClasses()) {
+      out.byName.emplace(c.name, c.make);
+      out.byName.emplace(c.olderName, c.make);
+      out.nameOf.emplace(std::type_index(*c.type), c.name);
+      out.names.emplace_back(c.name);
+    }
+    std::sort(out.names.begin(), out.names.end());
+    return out;
+  }();
   return r;
+}
+
+// The fixed name of an object's class, or its type name when it has none (for messages).
+std::string classNameOf(const vcPersistent& obj) {
+  const char* name = vfPersistentName(typeid(obj));
+  return name ? name : typeid(obj).name();
 }
 
 // Fixed little-endian layout so archives move between machines.
@@ -49,27 +66,19 @@ enum PointerTag : unsigned char { eNullPointer = 0, eSeenPointer = 1, eNewPointe
 
 }  // namespace
 
-vc_Instantiator::vc_Instantiator(const std::type_info& type, vcPersistentFactory make) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  r.byName[type.name()] = make;
-}
-
 vcPersistentFactory vfFindPersistentFactory(const char* typeName) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
+  const Registry& r = registry();
   const auto it = r.byName.find(typeName);
   return it == r.byName.end() ? nullptr : it->second;
 }
 
-std::vector<std::string> vfRegisteredPersistentNames() {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  std::vector<std::string> names;
-  for (const auto& entry : r.byName) names.push_back(entry.first);
-  std::sort(names.begin(), names.end());
-  return names;
+const char* vfPersistentName(const std::type_info& type) {
+  const Registry& r = registry();
+  const auto it = r.nameOf.find(std::type_index(type));
+  return it == r.nameOf.end() ? nullptr : it->second;
 }
+
+std::vector<std::string> vfRegisteredPersistentNames() { return registry().names; }
 
 void vcPersistent::loadSimple(vcArchive& ar) {
   reInit();
@@ -273,9 +282,11 @@ void vfSerializePointerBase(vcArchive& ar, const vcPersistent*, vcPersistent*& p
       return;
     }
     tag = eNewPointer;
-    std::string name = typeid(*p).name();
-    if (!vfFindPersistentFactory(name.c_str()))
-      throw vcArchive::UnknownClass("class is not registered for archiving: " + name);
+    const char* fixed = vfPersistentName(typeid(*p));
+    if (!fixed)
+      throw vcArchive::UnknownClass(std::string("class is not registered for archiving: ") +
+                                    typeid(*p).name());
+    std::string name = fixed;
     const auto index = static_cast<std::uint32_t>(stored.size());
     stored.emplace(p, index);
     ar || tag || name;
@@ -296,12 +307,11 @@ void vfSerializePointerBase(vcArchive& ar, const vcPersistent*, vcPersistent*& p
       throw vcArchive::BadData("archive refers to an unknown object");
     vcPersistent* seen = loaded[index];
     if (!dynamic_cast<const vcRepBase*>(seen))
-      throw vcArchive::BadData("archive refers twice to an object of class " +
-                               std::string(typeid(*seen).name()) + ", which has one owner");
+      throw vcArchive::BadData("archive refers twice to an object of class " + classNameOf(*seen) +
+                               ", which has one owner");
     if (!accepts(seen))
-      throw vcArchive::BadData("archive refers to an object of class " +
-                               std::string(typeid(*seen).name()) + " where " + expected +
-                               " is expected");
+      throw vcArchive::BadData("archive refers to an object of class " + classNameOf(*seen) +
+                               " where " + expected + " is expected");
     p = seen;
     return;
   }

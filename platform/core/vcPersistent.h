@@ -6,9 +6,10 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
-#include <vector>
 #include <typeinfo>
+#include <vector>
 
 class vcArchive;
 
@@ -41,14 +42,25 @@ class vcPersistent {
 
 using vcPersistentFactory = vcPersistent* (*)();
 
-// Registers a factory under a class's run-time type so that archives can recreate it by name.
-class vc_Instantiator {
- public:
-  vc_Instantiator(const std::type_info& type, vcPersistentFactory make);
+// One archivable class: the fixed name archives carry for it, the name archives written before
+// fixed names carry for it (g++'s mangled type name), its type and its factory.
+struct vcPersistentClass {
+  const char* name;
+  const char* olderName;
+  const std::type_info* type;
+  vcPersistentFactory make;
 };
 
-// Looks up a registered factory by type name; null when unknown.
+// Every archivable class of the library, in one list defined above all the classes it names
+// (flexalign/flxalign_classes.cpp). The archive reads it on first use rather than relying on
+// registrations in static initialisers, which the linker drops with an unreferenced object.
+std::span<const vcPersistentClass> vf_PersistentClasses();
+
+// Looks up a factory by the name an archive holds, fixed or older; null when unknown.
 vcPersistentFactory vfFindPersistentFactory(const char* typeName);
 
-// The type names of every registered class, sorted (for tools that walk all of them).
+// The fixed name archives carry for a class; null for a class that cannot be archived.
+const char* vfPersistentName(const std::type_info& type);
+
+// The fixed names of every archivable class, sorted (for tools that walk all of them).
 std::vector<std::string> vfRegisteredPersistentNames();

@@ -8,7 +8,6 @@
 #include "platform/core/vcException.h"
 
 namespace {
-const vc_Instantiator wireframeInstantiator(typeid(vc2Wireframe), &vc2Wireframe::make);
 
 double scaleTol(double tol, double s) { return tol >= 0 ? tol * s : tol; }
 }  // namespace

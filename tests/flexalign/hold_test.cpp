@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/core/vcAngle.h"
 #include "tests/flexalign/three_pieces.h"
 #include "vcFlexAlignTool.h"
 
@@ -102,7 +103,7 @@ TEST(FlexAlignHold, DiscDoesNotTurnThePart) {
   const vcFlexAlignResult& r = rs.results()[0];
   EXPECT_TRUE(r.found());
   EXPECT_EQ(r.subModelResults().size(), 4u);
-  const double turned = r.pose().linearXform({0, 0}).matrix().rotation().toDouble() * 180 / kPi;
+  const double turned = r.pose().linearXform({0, 0}).matrix().rotation().toDouble() * 180 / vcPi;
   EXPECT_NEAR(turned, -4.0, 0.3);
   for (long q = 0; q < 4; ++q) {
     const vcFlexSubModelResult* p = pieceAt(r, q);

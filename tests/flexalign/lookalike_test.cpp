@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "platform/core/vcAngle.h"
 #include "support/lookalike_part.h"
 #include "support/resources.h"
 #include "tests/flexalign/flexalign_access.h"
@@ -15,8 +16,6 @@ using FD = vcFlexAlignDefs;
 using SD = vcFlexSubModelParamsDefs;
 using St = vcFlexAlignStatus;
 using namespace vcTest;
-
-constexpr double kDeg = 57.29577951308232;
 
 vcFlexAlignRunParams runParams(FD::RunStrategy strategy, double uncertainty, double zone,
                                double ownZone = 4.0) {
@@ -137,7 +136,7 @@ TEST(FlexAlignLookAlike, NoPieceIsReportedAtAnAnglePinnedToItsZone) {
       const std::size_t k = static_cast<std::size_t>(r.positionIndices()[j]);
       const double found =
           r.subModelResults()[j]->pose().linearXform({0, 0}).matrix().rotation().toDouble();
-      EXPECT_LT(std::fabs(found - img.truth[k].matrix().rotation().toDouble()) * kDeg, 0.5)
+      EXPECT_LT(std::fabs(found - img.truth[k].matrix().rotation().toDouble()) * vcDegPerRad, 0.5)
           << "image " << i << " piece " << k;
       ++pieces;
     }

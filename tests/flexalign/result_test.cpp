@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "platform/core/vcAngle.h"
 #include "support/archive_check.h"
 #include "tests/flexalign/flexalign_access.h"
 #include "vcFlexAlignTool.h"
@@ -10,10 +11,9 @@ namespace {
 
 using A = vcFlexAlignTestAccess;
 using D = vcFlexAlignDefs;
-constexpr double kPi = 3.14159265358979323846;
 
 vcXform<2> rigid(double x, double y, double deg) {
-  const double a = deg * kPi / 180.0;
+  const double a = deg * vcPi / 180.0;
   return vcXform<2>(vcMatrix<2>(std::cos(a), -std::sin(a), std::sin(a), std::cos(a)), {x, y});
 }
 

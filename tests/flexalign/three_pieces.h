@@ -6,6 +6,7 @@
 #include <cmath>
 #include <random>
 
+#include "platform/core/vcAngle.h"
 #include "tools/common/vcSampleImages.h"
 #include "vcFlexAlignTool.h"
 
@@ -13,13 +14,12 @@ namespace vcTestThree {
 
 using FD = vcFlexAlignDefs;
 using Xf = vcPtrHandle_const<vc2XformBase>;
-inline constexpr double kPi = 3.14159265358979323846;
 
 // Sub-model client coordinates are training-image pixels; the pattern's centre is at (48, 48).
 inline const vcXform<2> kTrainPose(vcMatrix<2>(0.6, 0, 0, 0.6), vcVector<2>(48, 48));
 
 inline vcXform<2> rigid(double x, double y, double deg) {
-  const double a = deg * kPi / 180.0;
+  const double a = deg * vcPi / 180.0;
   return vcXform<2>(vcMatrix<2>(std::cos(a), -std::sin(a), std::sin(a), std::cos(a)),
                     vcVector<2>(x, y));
 }

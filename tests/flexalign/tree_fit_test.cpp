@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "platform/core/vcAngle.h"
 #include "support/archive_check.h"
 #include "tests/flexalign/flexalign_access.h"
 #include "vcFlexAlignTool.h"
@@ -12,10 +13,9 @@ using A = vcFlexAlignTestAccess;
 using D = vcFlexAlignDefs;
 using Node = vc_ResTreeElem::Handle;
 using Res = vcPtrHandle<vcFlexSubModelResult>;
-constexpr double kPi = 3.14159265358979323846;
 
 vcXform<2> rigid(double x, double y, double deg, double s = 1.0) {
-  const double a = deg * kPi / 180.0;
+  const double a = deg * vcPi / 180.0;
   return vcXform<2>(
       vcMatrix<2>(s * std::cos(a), -s * std::sin(a), s * std::sin(a), s * std::cos(a)), {x, y});
 }
@@ -110,11 +110,11 @@ TEST(FlexAlignFit, ModesDofSetsAndClamping) {
   A::fit(pat, t, rp, D::eLinearTranslationRotation, rp.zoneEnable());
   lin = t.pose().linearXform({0, 0});
   EXPECT_NEAR(lin.matrix().xScale(), 1.0, 1e-9);
-  EXPECT_NEAR(lin.matrix().rotation().toDouble() * 180 / kPi, 10.0, 1e-6);
+  EXPECT_NEAR(lin.matrix().rotation().toDouble() * 180 / vcPi, 10.0, 1e-6);
   // Outside the angle zone the fit is clamped to its edge.
   rp.zoneRelStandard(D::eAngle, -4, 4);
   A::fit(pat, t, rp, D::eAutomatic, rp.zoneEnable());
-  EXPECT_NEAR(t.pose().linearXform({0, 0}).matrix().rotation().toDouble() * 180 / kPi, 4.0, 1e-6);
+  EXPECT_NEAR(t.pose().linearXform({0, 0}).matrix().rotation().toDouble() * 180 / vcPi, 4.0, 1e-6);
   rp.zoneEnable(D::eUniformScale);
   A::fit(pat, t, rp, D::eAutomatic, rp.zoneEnable());
   EXPECT_NEAR(t.pose().linearXform({0, 0}).matrix().rotation().toDouble(), 0.0, 1e-9);
@@ -210,7 +210,7 @@ vcFlexSubModel withSymmetry(const vcFlexSubModel& s, unsigned long code) {
 TEST(FlexAlignFit, SymmetryBitsEachTakeTheirComponentFromThePlacement) {
   const vcFlexArrangement base = pair();
   const vcXform<2> nominal = rigid(100, 50, 10);
-  const vcXform<2> found(vcMatrix<2>(1.2, 1.1, vcRadian(0.1), vcRadian(30 * kPi / 180)), {98, 47});
+  const vcXform<2> found(vcMatrix<2>(1.2, 1.1, vcRadian(0.1), vcRadian(30 * vcPi / 180)), {98, 47});
   const vcVector<2> c = vcFlexSubModelHelper::centerPt(base.subModels()[0]);
   for (unsigned long code : {1ul, 2ul, 4ul, 8ul, 3ul, 15ul}) {
     const vcFlexSubModel sym = withSymmetry(base.subModels()[0], code);

@@ -2,6 +2,7 @@
 // fixtures.
 #include <gtest/gtest.h>
 
+#include "platform/core/vcAngle.h"
 #include "tests/flexalign/flexalign_access.h"
 #include "tests/flexalign/three_pieces.h"
 #include "vcFlexAlignTool.h"
@@ -38,7 +39,7 @@ TEST(FlexAlignWindow, RoundsOutwardTakesDegreesGrowsByModeAndIsEmptyForABlank) {
   rp.zoneRelStandard(FD::eAngle, -10, 10);
   const vcPelRect turned = A::window(pat, rp, identity, identity, 0);
   const double far = std::hypot(50.3, 5.6), at = std::atan2(5.6, 50.3);
-  EXPECT_EQ(turned.y(), static_cast<long>(std::floor(far * std::sin(at - 10 * kPi / 180) - 2)));
+  EXPECT_EQ(turned.y(), static_cast<long>(std::floor(far * std::sin(at - 10 * vcPi / 180) - 2)));
   // Uncertainty of 5 x 3 in a client frame turned by 45 degrees: an ellipse's box is narrower
   // than a rectangle's, and either grows the window on both sides.
   rp.zoneEnable(0);

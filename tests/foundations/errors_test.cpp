@@ -102,8 +102,10 @@ TEST(ErrorFamilies, NumbersFactoriesAndRegistration) {
     auto* e = dynamic_cast<vcExceptionWithString*>(p);
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->message(false), "");
-    // The archive can recreate the class by its run-time type name.
-    vcPersistentFactory f = vfFindPersistentFactory(typeid(*p).name());
+    // The archive can recreate the class by its fixed name.
+    const char* name = vfPersistentName(typeid(*p));
+    ASSERT_NE(name, nullptr);
+    vcPersistentFactory f = vfFindPersistentFactory(name);
     ASSERT_NE(f, nullptr);
     vcPersistent* q = f();
     EXPECT_EQ(typeid(*q), typeid(*p));

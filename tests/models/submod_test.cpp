@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcArchive.h"
 #include "platform/display/vc2Wireframe.h"
 #include "support/archive_check.h"
@@ -209,8 +210,8 @@ TEST(SubModel, SymmetricShapesReportTheirSymmetry) {
   vc2Wireframe disc;  // two half-circle arcs of radius 20
   const vcDimTol none;
   disc.insertVertex({20, 0}, -1, vcRadian(0), none);
-  disc.insertVertex({-20, 0}, -1, vcRadian(M_PI), none);
-  disc.close(vcRadian(M_PI), none);
+  disc.insertVertex({-20, 0}, -1, vcRadian(vcPi), none);
+  disc.close(vcRadian(vcPi), none);
   const vcFlexSubModel round({disc}, identity, "disc");
   EXPECT_NE(round.symmetry() & 8u, 0u) << round.symmetry();
 

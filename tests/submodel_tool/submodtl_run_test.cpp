@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/core/vcAngle.h"
 #include "tool_scenes.h"
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
@@ -15,8 +16,6 @@ using tool_scenes::render;
 using tool_scenes::rigid;
 using Std = vcFlexSubModelParamsDefs;
 using Gfnd = vcFlexSubModelGfndDefs;
-
-constexpr double kDeg = 57.29577951308232;
 
 vcFlexSubModelGfndTrainParams gfndTrain() {
   vcFlexSubModelGfndTrainParams p;
@@ -250,7 +249,7 @@ TEST(SubModelToolDistortion, RangesFollowTheMappedRectangle) {
     const double d = 2.0;
     const vcRange rot = vc_SubModelTool::rotationRange(d, sm, pose);
     // The chord of length d on a circle of radius R subtends 2 asin(d / 2R).
-    const double t = 2 * std::asin(d / (2 * r * scale)) * kDeg;
+    const double t = 2 * std::asin(d / (2 * r * scale)) * vcDegPerRad;
     EXPECT_NEAR(rot.start(), -t, 1e-9);
     EXPECT_NEAR(rot.end(), t, 1e-9);
     const vcRange us = vc_SubModelTool::uScaleRange(d, sm, pose);
@@ -264,7 +263,7 @@ TEST(SubModelToolDistortion, RangesFollowTheMappedRectangle) {
     EXPECT_NEAR(ys.end(), 1 + d / (10 * scale), 1e-12);
     EXPECT_EQ(vc_SubModelTool::aspectRange(d, sm, pose), ys);
     const vcRange sk = vc_SubModelTool::skewRange(d, sm, pose);
-    EXPECT_NEAR(sk.end(), std::atan(d / (10 * scale)) * kDeg, 1e-9);
+    EXPECT_NEAR(sk.end(), std::atan(d / (10 * scale)) * vcDegPerRad, 1e-9);
     EXPECT_NEAR(sk.start(), -sk.end(), 1e-12);
   }
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcXform.h"
@@ -58,7 +59,7 @@ inline vcPelBuffer<unsigned char> render(long w, long h, const vcXform<2>& clien
 }
 
 inline vcXform<2> rigid(double deg, double tx, double ty) {
-  const double a = deg * 3.14159265358979323846 / 180.0;
+  const double a = deg * vcPi / 180.0;
   return vcXform<2>(vcMatrix<2>(std::cos(a), -std::sin(a), std::sin(a), std::cos(a)), {tx, ty});
 }
 

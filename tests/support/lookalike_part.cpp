@@ -4,20 +4,20 @@
 #include <cmath>
 #include <random>
 
+#include "platform/core/vcAngle.h"
 #include "tools/common/vcSampleImages.h"
 
 namespace vcTest {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kPitch = 60.0;
 constexpr double kGround = 40.0;
 
 vcXform<2> translation(const vcVector<2>& t) { return vcXform<2>(vcMatrix<2>(), t); }
 
 vcXform<2> turnAbout(const vcVector<2>& c, double deg, const vcVector<2>& shift) {
-  const double a = deg * kPi / 180.0;
+  const double a = deg * vcPi / 180.0;
   const vcMatrix<2> r(std::cos(a), -std::sin(a), std::sin(a), std::cos(a));
   return vcXform<2>(r, c + shift - r * c);
 }

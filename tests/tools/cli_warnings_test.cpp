@@ -4,6 +4,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "platform/core/vcAngle.h"
 #include "support/flexalign_cli.h"
 
 // Named: the folder's tests compile in unity batches.
@@ -22,8 +23,8 @@ TEST_F(CliTrainWarnings, TrainPreviewAndInfoSayWhatEdgesCannotFix) {
   const std::string desc = variant("pieces.json", [](json& d) {
     json coin = json::array(), bar = json::array();
     for (int i = 0; i < 48; ++i)
-      coin.push_back({40 * std::cos(M_PI * i / 24), 40 * std::sin(M_PI * i / 24)});
-    const double c = std::cos(M_PI / 6), s = std::sin(M_PI / 6);
+      coin.push_back({40 * std::cos(vcPi * i / 24), 40 * std::sin(vcPi * i / 24)});
+    const double c = std::cos(vcPi / 6), s = std::sin(vcPi / 6);
     for (auto [x, y] : {std::pair{-70, -5}, {70, -5}, {70, 5}, {-70, 5}})
       bar.push_back({x * c - y * s, x * s + y * c});
     for (auto [name, points] : {std::pair{"coin", coin}, {"bar", bar}})

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "platform/core/vcAngle.h"
 #include "tools/common/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
@@ -9,7 +10,6 @@
 namespace {
 
 using D = vcFlexAlignDefs;
-constexpr double kRadToDeg = 57.29577951308232;
 
 const vcFlexSample& sample() {
   static const vcFlexSample s = vfMakeFlexSample();
@@ -44,7 +44,7 @@ int expectAtTruth(const vcFlexAlignResult& r, const std::vector<vcXform<2>>& tru
     EXPECT_LT(found.mapPoint(c).distance(truth[k].mapPoint(c)), 0.1) << sample().instanceNames[k];
     const double da = (found.linearXform({0, 0}).matrix().rotation().toDouble() -
                        truth[k].matrix().rotation().toDouble()) *
-                      kRadToDeg;
+                      vcDegPerRad;
     EXPECT_LT(std::fabs(da), 0.5) << sample().instanceNames[k];
     ++checked;
   }

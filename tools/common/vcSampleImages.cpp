@@ -4,6 +4,8 @@
 #include <cmath>
 #include <random>
 
+#include "platform/core/vcAngle.h"
+
 vcSampleShape vfSamplePolygon(std::vector<vcVector<2>> vertices, double grey) {
   vcSampleShape s;
   s.vertices = std::move(vertices);
@@ -21,8 +23,6 @@ vcSampleShape vfSampleCircle(const vcVector<2>& centre, double radius, double gr
 }
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // Signed distance to a shape (negative inside), pattern units.
 double signedDistance(const vcSampleShape& s, const vcVector<2>& p) {
@@ -170,8 +170,8 @@ vcPelBuffer<unsigned char> vfRenderSample(const vcSamplePattern& pat, const vcXf
   if (opt.occludeFraction > 0) {
     // A flat block over one side of the pattern's box: covers that fraction of its area.
     const double side = 2 * pat.halfSize;
-    const double a = U(rng) * 2 * kPi;
-    const double dir = std::floor(a / (kPi / 2));
+    const double a = U(rng) * 2 * vcPi;
+    const double dir = std::floor(a / (vcPi / 2));
     std::vector<vcVector<2>> v;
     const double h = pat.halfSize, cut = -h + side * opt.occludeFraction;
     if (dir == 0)

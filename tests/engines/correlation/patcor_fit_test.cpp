@@ -7,6 +7,7 @@
 #include <random>
 
 #include "engines/correlation/vcPatCor.h"
+#include "platform/core/vcAngle.h"
 #include "tests/engines/correlation/corr_images.h"
 #include "tools/common/vcPhotoSample.h"
 
@@ -36,7 +37,7 @@ vc_PatCorModelU8 trainedOn(const vcPelBuffer<unsigned char>& img, const vcPelRec
 
 Pose around(double deg, double s, double tx, double ty) {
   Pose p;
-  p.theta = deg * M_PI / 180;
+  p.theta = deg * vcPi / 180;
   p.s = s;
   p.tx = tx;
   p.ty = ty;
@@ -75,7 +76,7 @@ TEST(PatCorFit, TurnedAndScaledAtTheUprightAccuracy) {
     m.run(render(field(), kW, kH, truth), rp, rs);
     ASSERT_EQ(rs.numFound(), 1) << i;
     (up ? upright : turned) += std::pow(centreError(rs[0], truth).len(), 2) / 8;
-    worstAngle = std::max(worstAngle, std::fabs(rs[0].angle() - truth.theta * 180 / M_PI));
+    worstAngle = std::max(worstAngle, std::fabs(rs[0].angle() - truth.theta * 180 / vcPi));
     worstScale = std::max(worstScale, std::fabs(rs[0].scale() - truth.s));
   }
   EXPECT_LT(std::sqrt(upright), 0.01);

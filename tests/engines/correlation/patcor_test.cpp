@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engines/correlation/vcPatCor.h"
+#include "platform/core/vcAngle.h"
 #include "tests/engines/correlation/corr_images.h"
 
 using corrtest::Field;
@@ -49,7 +50,7 @@ vc_PatCorModelU8 trained(const vc_PatCorTrainParams& p,
 
 Pose around(double deg, double s, double tx, double ty) {
   Pose p;
-  p.theta = deg * M_PI / 180;
+  p.theta = deg * vcPi / 180;
   p.s = s;
   p.tx = tx;
   p.ty = ty;
@@ -67,7 +68,7 @@ double centreError(const vc_PatCorResult& r, const Pose& truth) {
 }
 
 double poseAngleDeg(const vc_PatCorResult& r) {
-  return r.pose().matrix().rotation().toDouble() * 180 / M_PI;
+  return r.pose().matrix().rotation().toDouble() * 180 / vcPi;
 }
 
 }  // namespace
@@ -156,7 +157,7 @@ TEST(PatCorFind, ZoneDisabledSearchesStartPoseOnly) {
   EXPECT_NEAR(poseAngleDeg(rs[0]), 0.0, 1e-9);
   EXPECT_LT(rs[0].score(), 0.9);
   // The start pose's own rotation is searched around instead.
-  rp.startPose = vcXform<2>(vcMatrix<2>(1.0, 1.0, vcRadian(0.0), vcRadian(10 * M_PI / 180)),
+  rp.startPose = vcXform<2>(vcMatrix<2>(1.0, 1.0, vcRadian(0.0), vcRadian(10 * vcPi / 180)),
                             vcVector<2>(0, 0));
   rp.startPoseType = 2;
   m.run(img, rp, rs);

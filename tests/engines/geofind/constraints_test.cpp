@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "engines/geofind/vcGFAlign.h"
+#include "platform/core/vcAngle.h"
 #include "platform/core/vcArchive.h"
 #include "tools/common/vcSampleImages.h"
 
@@ -25,7 +26,7 @@ vcGFAlignPattern trained(const vcSamplePattern& p, double deg = 0) {
   vcGFAlignPattern g;
   g.train(
       vfRenderSample(
-          p, vcXform<2>(vcMatrix<2>(1, 1, vcRadian(0), vcRadian(deg * M_PI / 180)), {80, 80}), r),
+          p, vcXform<2>(vcMatrix<2>(1, 1, vcRadian(0), vcRadian(deg * vcPi / 180)), {80, 80}), r),
       2, nullptr, 0);
   return g;
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr double kDeg = 3.14159265358979323846 / 180.0;
-
 // Pattern rendered centred in a 160 x 160 training image.
 const vcXform<2> kTrainPose(vcMatrix<2>(), vcVector<2>(80, 80));
 
@@ -23,7 +21,7 @@ vcPelBuffer<unsigned char> trainImage(const vcSamplePattern& p) {
 }
 
 vcXform<2> poseAt(double x, double y, double deg, double scale) {
-  return vcXform<2>(vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(deg * kDeg)), {x, y});
+  return vcXform<2>(vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(deg * vcRadPerDeg)), {x, y});
 }
 
 vcGFAlignRunParams paramsFor(double angleLo, double angleHi, double sLo, double sHi) {
@@ -47,7 +45,8 @@ void expectPose(const vcGFAlignResult& r, const vcXform<2>& truth, double tolPx,
   const vcVector<2> c = expect.mapPoint({80, 80}), f = r.pose().mapPoint({80, 80});
   EXPECT_LT(c.distance(f), tolPx);
   const double da =
-      vfNormalizeAngle(r.pose().matrix().rotation() - expect.matrix().rotation()).toDouble() / kDeg;
+      vfNormalizeAngle(r.pose().matrix().rotation() - expect.matrix().rotation()).toDouble() /
+      vcRadPerDeg;
   EXPECT_LT(std::fabs(da), tolDeg);
   EXPECT_LT(std::fabs(r.pose().matrix().scale() / expect.matrix().scale() - 1), tolScale);
 }
@@ -251,7 +250,7 @@ TEST(GeofindRun, SeparateAxisScalesAndSkewAreRecovered) {
   list.assign(xs);
   vcGFAlignRunParams rp;
   rp.customizeDOFs(&list);
-  const double sk = 3.0 * kDeg, an = 6.5 * kDeg;
+  const double sk = 3.0 * vcRadPerDeg, an = 6.5 * vcRadPerDeg;
   const vcMatrix<2> truthM = vcMatrix<2>(1.05, 0.0, 0.0, 0.96) *
                              vcMatrix<2>(1.0, -std::sin(sk), 0.0, std::cos(sk)) *
                              vcMatrix<2>(std::cos(an), -std::sin(an), std::sin(an), std::cos(an));
@@ -498,6 +497,7 @@ TEST(GeofindDofList, ArchiveKeepsEveryLevel) {
 
 }  // namespace
 
+#include "platform/core/vcAngle.h"
 #include "platform/display/vc2Wireframe.h"
 
 namespace {
@@ -507,9 +507,8 @@ TEST(GeofindRun, WireframeWithArcsFindsRenderedCircles) {
   auto circleWf = [](double r) {
     vc2Wireframe w;
     w.insertVertex({80 + r, 80}, -1, vcRadian(0), vcDimTol(0, 0, 0, vcDimTol::eAbsolute));
-    w.insertVertex({80 - r, 80}, -1, vcRadian(3.14159265358979),
-                   vcDimTol(0, 0, 0, vcDimTol::eAbsolute));
-    w.close(vcRadian(3.14159265358979), vcDimTol(0, 0, 0, vcDimTol::eAbsolute));
+    w.insertVertex({80 - r, 80}, -1, vcRadian(vcPi), vcDimTol(0, 0, 0, vcDimTol::eAbsolute));
+    w.close(vcRadian(vcPi), vcDimTol(0, 0, 0, vcDimTol::eAbsolute));
     return w;
   };
   vcGFAlignPattern pat;

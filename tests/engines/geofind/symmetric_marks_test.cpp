@@ -6,6 +6,7 @@
 #include <random>
 
 #include "engines/geofind/vcGFAlign.h"
+#include "platform/core/vcAngle.h"
 #include "tools/common/vcSampleImages.h"
 
 // Named: the folder's tests compile in one unity batch.
@@ -32,7 +33,7 @@ vcSamplePattern cross(double grey, double background) {
 }
 
 vcXform<2> poseAt(double x, double y, double deg, double scale) {
-  return vcXform<2>(vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(deg * M_PI / 180)), {x, y});
+  return vcXform<2>(vcMatrix<2>(scale, 1.0, vcRadian(0.0), vcRadian(deg * vcPi / 180)), {x, y});
 }
 
 struct Strip {
