@@ -37,10 +37,13 @@ void checkParams(const vcFlexGoldenParams& p) {
   };
   if (!within(p.floor, 0, 255))
     throw FD::BadParams("The tolerance floor must be 0 to 255 grey levels; it is " + num(p.floor));
-  if (!within(p.spreadFactor, 0, 100))
-    throw FD::BadParams("The spread factor must be 0 to 100; it is " + num(p.spreadFactor));
-  if (!within(p.gradientFactor, 0, 100))
-    throw FD::BadParams("The gradient factor must be 0 to 100; it is " + num(p.gradientFactor));
+  const double most = vcFlexLimits::kMaxToleranceFactor;
+  if (!within(p.spreadFactor, 0, most))
+    throw FD::BadParams("The spread factor must be 0 to " + num(most) + "; it is " +
+                        num(p.spreadFactor));
+  if (!within(p.gradientFactor, 0, most))
+    throw FD::BadParams("The gradient factor must be 0 to " + num(most) + "; it is " +
+                        num(p.gradientFactor));
   if (!within(p.slack, 0, 64))
     throw FD::BadParams("The slack must be 0 to 64 units; it is " + num(p.slack));
   if (p.minArea < 1 || p.minArea > vcFlexLimits::kMaxDefectArea)

@@ -40,4 +40,7 @@ struct vcFlexLimits {
   static constexpr double kMaxRectifyDistance = kMaxCoordinate;
   // The smallest defect area an inspection may be told to report, pixels at most.
   static constexpr long kMaxDefectArea = 1000000000L;
+  // An inspection's tolerance per grey level of spread and per grey level a pixel of gradient:
+  // at 100 a spread or gradient of 2.55 already allows the whole grey range.
+  static constexpr double kMaxToleranceFactor = 100.0;
 };

@@ -23,6 +23,7 @@ void bindLimits(py::module_& m) {
   d["max_rectify_grid_step"] = L::kMaxRectifyGridStep;
   d["max_rectify_distance"] = L::kMaxRectifyDistance;
   d["max_defect_area"] = L::kMaxDefectArea;
+  d["max_tolerance_factor"] = L::kMaxToleranceFactor;
   // A named tuple: read as vf.limits.max_uncertainty, and not assignable, since a script
   // changing one would only fool itself.
   const py::object type =

@@ -188,10 +188,10 @@ vcCliRunner vfInspectCommand(CLI::App& app) {
       ->check(CLI::Range(0.0, 255.0).description(""));
   t->add_option("--spread-factor", o->params.spreadFactor,
                 "tolerance per unit of a pixel's spread over the good images (default 3)")
-      ->check(CLI::Range(0.0, 100.0).description(""));
+      ->check(CLI::Range(0.0, vcFlexLimits::kMaxToleranceFactor).description(""));
   t->add_option("--gradient-factor", o->params.gradientFactor,
                 "tolerance per grey level per pixel of the image's gradient (default 0.5)")
-      ->check(CLI::Range(0.0, 100.0).description(""));
+      ->check(CLI::Range(0.0, vcFlexLimits::kMaxToleranceFactor).description(""));
   t->add_option("--min-area", o->params.minArea, "smallest defect, pixels (default 20)")
       ->check(CLI::Range(1L, vcFlexLimits::kMaxDefectArea).description(""));
   t->add_flag("--pose-only", o->params.rectify.poseOnly,
