@@ -11,6 +11,7 @@
 #include "flexalign/flxalign_archive.h"
 #include "platform/core/vcText.h"
 #include "vcFlexAlignTool.h"
+#include "vcFlexLimits.h"
 
 namespace vc_flxalign {
 
@@ -19,7 +20,7 @@ namespace {
 // Share of a point lying on a footprint's boundary when several footprints hold it, so that the
 // shares never all vanish.
 constexpr double kBoundaryShare = 1e-9;
-constexpr double kMaxDistance = 1e6;
+constexpr double kMaxDistance = vcFlexLimits::kMaxRectifyDistance;
 
 }  // namespace
 
@@ -27,11 +28,11 @@ DeformBlend::DeformBlend(const vcFlexAlignDeformation& d, const vcFlexRectifyPar
     : d_(d) {
   if (!(params.reach >= 0 && params.reach <= kMaxDistance))
     throw vcFlexAlignDefs::BadParams(
-        "The rectify reach must be 0 (the pieces' own size) or a distance up to 1e6; it is " +
-        vfStr(params.reach));
+        "The rectify reach must be 0 (the pieces' own size) or a distance up to " +
+        vfBoundStr(kMaxDistance) + "; it is " + vfStr(params.reach));
   if (!(params.margin >= 0 && params.margin <= kMaxDistance))
-    throw vcFlexAlignDefs::BadParams("The rectify margin must be 0 to 1e6; it is " +
-                                     vfStr(params.margin));
+    throw vcFlexAlignDefs::BadParams("The rectify margin must be 0 to " + vfBoundStr(kMaxDistance) +
+                                     "; it is " + vfStr(params.margin));
   const double r = params.reach > 0 ? params.reach : d.defaultReach();
   invReach2_ = 1.0 / (r * r);
   const double m = params.margin;

@@ -17,7 +17,9 @@
 
 #include "flexalign/flxalign_archive.h"
 #include "flexalign/flxalign_footprint.h"
+#include "platform/core/vcText.h"
 #include "vcFlexInspect.h"
+#include "vcFlexLimits.h"
 
 namespace {
 
@@ -35,14 +37,18 @@ void checkParams(const vcFlexGoldenParams& p) {
   };
   if (!within(p.floor, 0, 255))
     throw FD::BadParams("The tolerance floor must be 0 to 255 grey levels; it is " + num(p.floor));
-  if (!within(p.spreadFactor, 0, 100))
-    throw FD::BadParams("The spread factor must be 0 to 100; it is " + num(p.spreadFactor));
-  if (!within(p.gradientFactor, 0, 100))
-    throw FD::BadParams("The gradient factor must be 0 to 100; it is " + num(p.gradientFactor));
+  const double most = vcFlexLimits::kMaxToleranceFactor;
+  if (!within(p.spreadFactor, 0, most))
+    throw FD::BadParams("The spread factor must be 0 to " + num(most) + "; it is " +
+                        num(p.spreadFactor));
+  if (!within(p.gradientFactor, 0, most))
+    throw FD::BadParams("The gradient factor must be 0 to " + num(most) + "; it is " +
+                        num(p.gradientFactor));
   if (!within(p.slack, 0, 64))
     throw FD::BadParams("The slack must be 0 to 64 units; it is " + num(p.slack));
-  if (p.minArea < 1 || p.minArea > 1000000000L)
-    throw FD::BadParams("The smallest defect area must be 1 to 1e9 pixels; it is " +
+  if (p.minArea < 1 || p.minArea > vcFlexLimits::kMaxDefectArea)
+    throw FD::BadParams("The smallest defect area must be 1 to " +
+                        vfBoundStr(double(vcFlexLimits::kMaxDefectArea)) + " pixels; it is " +
                         std::to_string(p.minArea));
 }
 
@@ -321,8 +327,10 @@ vcArchive& operator||(vcArchive& ar, vcFlexGoldenModel& m) {
     throw vcArchive::BadData(std::string("flxalign golden model: ") + e.what());
   }
   const vcFlexRectifyParams& r = p.rectify;
-  if (r.gridStep < 1 || r.gridStep > 64 || !(r.margin >= 0 && r.margin <= 1e6) ||
-      !(r.reach >= 0 && r.reach <= 1e6))
+  using L = vcFlexLimits;
+  if (r.gridStep < 1 || r.gridStep > L::kMaxRectifyGridStep ||
+      !(r.margin >= 0 && r.margin <= L::kMaxRectifyDistance) ||
+      !(r.reach >= 0 && r.reach <= L::kMaxRectifyDistance))
     throw vcArchive::BadData("flxalign golden model: damaged rectify settings");
   x.mean_.rect = x.spread_.rect = x.envelope_.rect = x.region_;
   x.computeTolerance_();

@@ -14,16 +14,16 @@
 
 #include "flexalign/flxalign_deform.h"
 #include "vcFlexAlignTool.h"
+#include "vcFlexLimits.h"
 
 namespace {
 
 using vc_flxalign::DeformBlend;
 using FD = vcFlexAlignDefs;
 
-// 64 Mpixels of output take 640 MB with the mask and the field (10 bytes a pixel; the grid
-// holds two rows of nodes only); more is a mistake.
-constexpr long kMaxPixels = 1L << 26;
-constexpr long kMaxCoordinate = 1000000000L;
+// The mask and the field take 10 bytes a pixel; the grid holds two rows of nodes only.
+constexpr long kMaxPixels = vcFlexLimits::kMaxRectifyPixels;
+constexpr long kMaxCoordinate = vcFlexLimits::kMaxRectifyStart;
 
 // One grid node: where the deformation puts it in the run image's window (pixels), the field
 // there, and where the fitted pose puts it (client coordinates).
@@ -153,8 +153,9 @@ vcPelRect checkedRegion(const vcPelRect& given, const vcPelRect& nominal) {
 vcFlexRectified vcFlexAlignDeformation::rectify(const vcPelBuffer_const<unsigned char>& image,
                                                 const vcFlexRectifyParams& params) const {
   if (!image.isBound()) throw FD::BadImage("The runtime image is unbound");
-  if (params.gridStep < 1 || params.gridStep > 64)
-    throw FD::BadParams("The rectify grid step must be 1 to 64 pixels; it is " +
+  if (params.gridStep < 1 || params.gridStep > vcFlexLimits::kMaxRectifyGridStep)
+    throw FD::BadParams("The rectify grid step must be 1 to " +
+                        std::to_string(vcFlexLimits::kMaxRectifyGridStep) + " pixels; it is " +
                         std::to_string(params.gridStep));
   const vcPelRect region = checkedRegion(params.region, nominalRegion_);
   const vcXform<2> winFromRoot(vcMatrix<2>(),

@@ -9,7 +9,10 @@
 #include <functional>
 #include <limits>
 
+#include "platform/core/vcText.h"
+#include "platform/core/vcXform.h"
 #include "vcFlexGeometry.h"
+#include "vcFlexLimits.h"
 
 namespace {
 
@@ -19,7 +22,11 @@ using Node = vc_ResTreeElem::Handle;
 using ResultHandle = vcPtrHandle<vcFlexSubModelResult>;
 using vc_flxalign::isBlank;
 
-// A start pose the run can search from: finite, within 1e6 client units of the client origin,
+// The engines' own bound on positions (the platform cannot see the public table) is the table's.
+static_assert(kVcMaxCoordinate == vcFlexLimits::kMaxCoordinate &&
+              kVcMaxScale == vcFlexLimits::kMaxPoseScale);
+
+// A start pose the run can search from: finite, within kMaxCoordinate of the client origin,
 // its scale neither vanishing nor absurd. Anything else would give windows of nothing or of
 // everything, and a "not found" that hides the mistake.
 void checkStartPose(const vc2XformBase& startPose) {
@@ -31,9 +38,11 @@ void checkStartPose(const vc2XformBase& startPose) {
                       std::isfinite(m.element(1, 0)) && std::isfinite(m.element(1, 1)) &&
                       std::isfinite(t.x()) && std::isfinite(t.y());
   if (!finite) throw FD::BadParams("The start pose is not finite");
-  if (std::fabs(t.x()) > 1e6 || std::fabs(t.y()) > 1e6)
-    throw FD::BadParams("The start pose lies more than 1e6 client units from the origin (" +
-                        std::to_string(t.x()) + ", " + std::to_string(t.y()) + ")");
+  constexpr double kFar = vcFlexLimits::kMaxCoordinate;
+  if (std::fabs(t.x()) > kFar || std::fabs(t.y()) > kFar)
+    throw FD::BadParams("The start pose lies more than " + vfBoundStr(kFar) +
+                        " client units from the origin (" + std::to_string(t.x()) + ", " +
+                        std::to_string(t.y()) + ")");
   if (!(scale >= 1e-6 && scale <= 1e6))
     throw FD::BadParams("The start pose's scale " + std::to_string(scale) +
                         " is outside 1e-6 to 1e6");

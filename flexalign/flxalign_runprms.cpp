@@ -7,6 +7,7 @@
 #include "flexalign/flxalign_archive.h"
 #include "platform/core/vcText.h"
 #include "vcFlexAlignTool.h"
+#include "vcFlexLimits.h"
 
 namespace {
 
@@ -100,10 +101,10 @@ void vcFlexAlignRunParams::xyUncertaintyMode(Defs::XYUncertaintyMode m) {
 void vcFlexAlignRunParams::xyUncertainty(double x, double y) {
   if (!(x >= 0.0)) throw Defs::BadParams("Illegal x-translation uncertainty");
   if (!(y >= 0.0)) throw Defs::BadParams("Illegal y-translation uncertainty");
-  if (!(x <= kMaxUncertainty))
-    throw Defs::BadParams("Illegal x-translation uncertainty: at most 1e6 client units");
-  if (!(y <= kMaxUncertainty))
-    throw Defs::BadParams("Illegal y-translation uncertainty: at most 1e6 client units");
+  if (!(x <= kMaxUncertainty) || !(y <= kMaxUncertainty))
+    throw Defs::BadParams(std::string("Illegal ") + (x <= kMaxUncertainty ? "y" : "x") +
+                          "-translation uncertainty: at most " + vfBoundStr(kMaxUncertainty) +
+                          " client units");
   d_->xUncertainty = x;
   d_->yUncertainty = y;
 }
@@ -146,7 +147,9 @@ void vcFlexAlignRunParams::timeout(double seconds) {
 }
 
 void vcFlexAlignRunParams::threads(long n) {
-  if (n < 0 || n > kMaxThreads) throw Defs::BadParams("threads must be 0 (the hardware's count) to 256");
+  if (n < 0 || n > kMaxThreads)
+    throw Defs::BadParams("threads must be 0 (the hardware's count) to " +
+                          std::to_string(kMaxThreads));
   d_->threads = n;
 }
 
@@ -196,8 +199,10 @@ namespace {
 void checkZoneValues(bool angleLike, double low, double high) {
   if (!std::isfinite(low) || !std::isfinite(high))
     throw vcFlexAlignDefs::BadParams("Illegal zone value(s): must be finite numbers");
-  if (angleLike && (std::fabs(low) > 360.0 || std::fabs(high) > 360.0))
-    throw vcFlexAlignDefs::BadParams("Illegal zone value(s): angles within -360 to 360 degrees");
+  constexpr double turn = vcFlexLimits::kMaxAngle;
+  if (angleLike && (std::fabs(low) > turn || std::fabs(high) > turn))
+    throw vcFlexAlignDefs::BadParams("Illegal zone value(s): angles within " + vfStr(-turn) +
+                                     " to " + vfStr(turn) + " degrees");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ inline const char* vfFlexAlignVersion() { return VCFLEX_VERSION_STRING; }
 #include "vcFlexErrors.h"
 #include "vcFlexGeometry.h"
 #include "vcFlexInspect.h"
+#include "vcFlexLimits.h"
 #include "vcFlexModels.h"
 #include "vcFlexRectify.h"
 #include "vcFlexSubModelParams.h"

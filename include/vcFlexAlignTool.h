@@ -20,6 +20,7 @@
 #include "platform/diag/vcDiagFwd.h"
 #include "vcDofData.h"
 #include "vcFlexErrors.h"
+#include "vcFlexLimits.h"
 #include "vcFlexModels.h"
 #include "vcFlexRectify.h"
 #include "vcFlexSubModelParams.h"
@@ -253,7 +254,7 @@ class vcFlexAlignRunParams {
   void xyUncertaintyMode(Defs::XYUncertaintyMode m);
   // Translation uncertainty of the start pose, in run-image client units; both from 0 to
   // kMaxUncertainty.
-  static constexpr double kMaxUncertainty = 1e6;
+  static constexpr double kMaxUncertainty = vcFlexLimits::kMaxUncertainty;
   double xUncertainty() const { return d_->xUncertainty; }
   double yUncertainty() const { return d_->yUncertainty; }
   void xyUncertainty(double x, double y);
@@ -292,7 +293,7 @@ class vcFlexAlignRunParams {
   // stored in archives nor compared by operator==.
   long threads() const { return d_->threads; }
   void threads(long n);  // 0 .. kMaxThreads
-  static constexpr long kMaxThreads = 256;
+  static constexpr long kMaxThreads = vcFlexLimits::kMaxThreads;
 
   // Groups of instance positions searched in turn; no position may repeat. The flat form
   // makes each position a group of its own.
@@ -716,7 +717,7 @@ class vcFlexAlignPattern {
   // The most sub-model instances an arrangement may hold. A run costs about one sub-model
   // search per instance (a millisecond or so each) plus work growing with the square of the
   // instance count (each prediction interpolates the instances found so far).
-  static constexpr long kMaxInstances = 4096;
+  static constexpr long kMaxInstances = vcFlexLimits::kMaxInstances;
 
   // Validates the arrangement first (BadArrangement, also for more than kMaxInstances
   // instances), which leaves an earlier training intact. A failure after that leaves the

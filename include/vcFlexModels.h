@@ -18,6 +18,7 @@
 #include "platform/display/vc2Wireframe.h"
 #include "platform/display/vcGraphic.h"
 #include "vcFlexErrors.h"
+#include "vcFlexLimits.h"
 
 class vcArchive;
 
@@ -29,7 +30,7 @@ class vcFlexSubModel {
   // The widest and highest a synthetic sub-model's shapes may span, in its image pixels: an
   // engine trains on every pixel their outlines cross, so a careless coordinate of 1e7 would
   // cost minutes and gigabytes. Wider shapes are refused with BadParams naming the sub-model.
-  static constexpr double kMaxExtent = 4096.0;
+  static constexpr double kMaxExtent = vcFlexLimits::kMaxPieceExtent;
 
   // Blank.
   explicit vcFlexSubModel(const std::string& name = std::string());

@@ -16,6 +16,7 @@ PYBIND11_MODULE(_vcflexalign, m) {
   vcpy::bindPattern(m);
   vcpy::bindSamples(m);
   vcpy::bindInspect(m);
+  vcpy::bindLimits(m);
   // Every class that pickles its state pickles through __reduce__: without it protocols 0
   // and 1 (and __reduce__ itself) rebuild the object through copyreg's base-class path,
   // which a pybind11 object cannot take, and the interpreter aborted. copyreg.__newobj__ is

@@ -61,25 +61,27 @@ Range angleRange(Range r, const char* what) {
 
 Range scaleRange(Range r, const char* what) {
   // Factors, so a range that leaves out 1 is most likely a relative change typed as a factor.
-  if (!finite(r) || r.first < 1 / kVcMaxScale || r.first > 1 || r.second < 1 ||
-      r.second > kVcMaxScale)
-    badArgument(std::string(what) + " must be (low, high) factors with " + number(1 / kVcMaxScale) +
-                " <= low <= 1 <= high <= " + number(kVcMaxScale) + ", not " + text(r));
+  if (!finite(r) || r.first < 1 / vcFlexLimits::kMaxPoseScale || r.first > 1 || r.second < 1 ||
+      r.second > vcFlexLimits::kMaxPoseScale)
+    badArgument(std::string(what) + " must be (low, high) factors with " +
+                number(1 / vcFlexLimits::kMaxPoseScale) + " <= low <= 1 <= high <= " +
+                number(vcFlexLimits::kMaxPoseScale) + ", not " + text(r));
   return r;
 }
 
 Range uncertainty(Range r, const char* what) {
-  if (!finite(r) || r.first < 0 || r.second < 0 || r.first > kVcMaxCoordinate ||
-      r.second > kVcMaxCoordinate)
-    badArgument(std::string(what) + " must be (x, y) pixels from 0 to " + number(kVcMaxCoordinate) +
-                ", not " + text(r));
+  constexpr double most = vcFlexLimits::kMaxUncertainty;
+  if (!finite(r) || r.first < 0 || r.second < 0 || r.first > most || r.second > most)
+    badArgument(std::string(what) + " must be (x, y) pixels from 0 to " + number(most) + ", not " +
+                text(r));
   return r;
 }
 
 vcVector<2> checkedPoint(Range p, const char* what) {
-  if (!finite(p) || std::fabs(p.first) > kVcMaxCoordinate || std::fabs(p.second) > kVcMaxCoordinate)
-    badArgument(std::string(what) + " must be (x, y) pixels within " + number(kVcMaxCoordinate) +
-                " of 0, not " + text(p));
+  if (!finite(p) || std::fabs(p.first) > vcFlexLimits::kMaxCoordinate ||
+      std::fabs(p.second) > vcFlexLimits::kMaxCoordinate)
+    badArgument(std::string(what) + " must be (x, y) pixels within " +
+                number(vcFlexLimits::kMaxCoordinate) + " of 0, not " + text(p));
   return vcVector<2>(p.first, p.second);
 }
 

@@ -14,6 +14,7 @@
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcXform.h"
+#include "vcFlexLimits.h"
 
 namespace vcpy {
 
@@ -41,7 +42,8 @@ py::array_t<unsigned char> adoptArray(vcPelBuffer<unsigned char>&& img);
 
 // Poses are 2 x 3 float arrays [[a, b, tx], [c, d, ty]]: p' = [[a, b], [c, d]] p + t. A 3 x 3
 // array with last row (0, 0, 1) is taken too. A pose that is not finite, moves by more than
-// kVcMaxCoordinate or scales outside [1 / kVcMaxScale, kVcMaxScale] raises vf.ParamsError.
+// kMaxCoordinate or scales outside [1 / kMaxPoseScale, kMaxPoseScale] (vcFlexLimits) raises
+// vf.ParamsError.
 vcXform<2> toXform(const py::handle& obj, const char* what);
 py::array_t<double> fromXform(const vcXform<2>& x);
 // The rotation of the pose's matrix (its x axis), degrees.
@@ -50,7 +52,7 @@ double angleDeg(const vcXform<2>& x);
 // Checks of numbers from Python. Each failure raises vf.ParamsError (also a ValueError) with one
 // line naming `what`, the rule and the value; a passing value is returned as it is.
 using Range = std::pair<double, double>;
-inline constexpr double kMaxAngle = 360.0;  // degrees either way; more only repeats the circle
+inline constexpr double kMaxAngle = vcFlexLimits::kMaxAngle;
 [[noreturn]] void badArgument(const std::string& text);
 std::string number(double v);  // the shortest text that reads back as v
 double checkedIn(double v, double low, double high, const char* what);
@@ -58,9 +60,9 @@ double finiteAtLeastZero(double v, const char* what);
 long atLeastOne(long n, const char* what);
 long instanceIndex(long i);                           // an instance position: 0 or more
 Range angleRange(Range r, const char* what);          // finite, low <= high, within kMaxAngle
-Range scaleRange(Range r, const char* what);          // factors holding 1, within kVcMaxScale
-Range uncertainty(Range r, const char* what);         // 0 to kVcMaxCoordinate pixels
-vcVector<2> checkedPoint(Range p, const char* what);  // within kVcMaxCoordinate of 0
+Range scaleRange(Range r, const char* what);          // factors holding 1, within kMaxPoseScale
+Range uncertainty(Range r, const char* what);         // 0 to kMaxUncertainty pixels
+vcVector<2> checkedPoint(Range p, const char* what);  // within kMaxCoordinate of 0
 
 // Objects pickled as their own archive bytes, so a pickle holds what a file would.
 template <class T>
@@ -95,5 +97,6 @@ void bindResults(py::module_& m);
 void bindPattern(py::module_& m);
 void bindSamples(py::module_& m);
 void bindInspect(py::module_& m);  // py_inspect.cpp
+void bindLimits(py::module_& m);   // py_limits.cpp
 
 }  // namespace vcpy

@@ -126,11 +126,12 @@ vcXform<2> toXform(const py::handle& obj, const char* what) {
   const vcXform<2> x(vcMatrix<2>(a.at(0, 0), a.at(0, 1), a.at(1, 0), a.at(1, 1)),
                      vcVector<2>(a.at(0, 2), a.at(1, 2)));
   if (!vfIsSaneXform(x))
-    badArgument(std::string(what) + " must be finite, move by at most " + number(kVcMaxCoordinate) +
-                " pixels and scale by " + number(1 / kVcMaxScale) + " to " + number(kVcMaxScale) +
-                ", not [[" + number(a.at(0, 0)) + ", " + number(a.at(0, 1)) + ", " +
-                number(a.at(0, 2)) + "], [" + number(a.at(1, 0)) + ", " + number(a.at(1, 1)) +
-                ", " + number(a.at(1, 2)) + "]]");
+    badArgument(std::string(what) + " must be finite, move by at most " +
+                number(vcFlexLimits::kMaxCoordinate) + " pixels and scale by " +
+                number(1 / vcFlexLimits::kMaxPoseScale) + " to " +
+                number(vcFlexLimits::kMaxPoseScale) + ", not [[" + number(a.at(0, 0)) + ", " +
+                number(a.at(0, 1)) + ", " + number(a.at(0, 2)) + "], [" + number(a.at(1, 0)) +
+                ", " + number(a.at(1, 1)) + ", " + number(a.at(1, 2)) + "]]");
   return x;
 }
 

@@ -22,8 +22,8 @@ namespace vcpy {
 
 namespace {
 
-// Far more than any trained pattern needs; a bigger file is not one of ours.
-constexpr std::uintmax_t kMaxPatternBytes = std::uintmax_t(1) << 30;
+// The command's bound: a bigger file is not one of ours.
+constexpr std::uintmax_t kMaxPatternBytes = kVcPatternFileMaxBytes;
 
 // Python objects are changed only by calls that hold the GIL, and a pattern's train and run let
 // go of it. So they first copy, with the GIL held, what they were handed: another thread may

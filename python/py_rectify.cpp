@@ -34,18 +34,16 @@ py::array_t<double> outlineArray(const vcPolygon& p) {
   return out;
 }
 
-// Pixels a region may hold, as the library allows.
-constexpr long kMaxRegionPixels = 1L << 26;
-
 vcPelRect checkedRegion(const std::tuple<long, long, long, long>& r) {
   const auto [x, y, w, h] = r;
   // Compared, not std::labs: the smallest long has no positive counterpart.
-  constexpr long kFar = 1000000000L;
-  if (w < 1 || h < 1 || w > kMaxRegionPixels / h || x < -kFar || x > kFar || y < -kFar || y > kFar)
+  constexpr long kFar = vcFlexLimits::kMaxRectifyStart;
+  constexpr long kMost = vcFlexLimits::kMaxRectifyPixels;
+  if (w < 1 || h < 1 || w > kMost / h || x < -kFar || x > kFar || y < -kFar || y > kFar)
     badArgument("region must be (x, y, width, height) with width and height at least 1, at most " +
-                std::to_string(kMaxRegionPixels) + " pixels, x and y within 1000000000; not (" +
-                std::to_string(x) + ", " + std::to_string(y) + ", " + std::to_string(w) + ", " +
-                std::to_string(h) + ")");
+                std::to_string(kMost) + " pixels, x and y within " + std::to_string(kFar) +
+                "; not (" + std::to_string(x) + ", " + std::to_string(y) + ", " +
+                std::to_string(w) + ", " + std::to_string(h) + ")");
   return vcPelRect(x, y, w, h);
 }
 
@@ -62,9 +60,11 @@ Rectified rectify(const PartResult& r, const py::handle& image,
   if (region) p.region = checkedRegion(*region);
   p.fill = static_cast<unsigned char>(checkedIn(fill, 0, 255, "fill"));
   p.poseOnly = poseOnly;
-  p.margin = checkedIn(margin, 0, 1e6, "margin");
-  p.reach = checkedIn(reach, 0, 1e6, "reach");
-  p.gridStep = static_cast<long>(checkedIn(static_cast<double>(gridStep), 1, 64, "grid_step"));
+  using L = vcFlexLimits;
+  p.margin = checkedIn(margin, 0, L::kMaxRectifyDistance, "margin");
+  p.reach = checkedIn(reach, 0, L::kMaxRectifyDistance, "reach");
+  p.gridStep = static_cast<long>(
+      checkedIn(static_cast<double>(gridStep), 1, double(L::kMaxRectifyGridStep), "grid_step"));
   vcFlexRectified out;
   {
     py::gil_scoped_release nogil;
@@ -104,17 +104,20 @@ void bindRectify(py::module_& m, py::class_<PartResult>& result) {
                     "per instance, the largest length of the field over its footprint")
       .def_readonly("region", &Rectified::region, "(x, y, width, height), arrangement units");
 
-  result.def(
-      "rectify", &rectify, py::arg("image"), py::arg("region") = py::none(), py::arg("fill") = 0,
-      py::arg("pose_only") = false, py::arg("margin") = 3.0, py::arg("reach") = 0.0,
-      py::arg("grid_step") = 8, py::arg("channels") = py::none(),
+  static const std::string doc =
       "The run image this result was found in, rectified into the arrangement's frame "
       "through the pieces as found: region (x, y, width, height) in arrangement units, "
       "one pixel each (default the arrangement's box); pose_only undoes only the fitted "
       "part pose; margin and reach (arrangement units, 0: the pieces' mean "
       "half-diagonal) say how far each piece's own move holds exactly and counts at all; "
-      "grid_step (1 to 64 pixels) the grid the map is evaluated on between pieces; channels: "
-      "a colour image's channel order, as Pattern.run takes it.");
+      "grid_step (1 to " +
+      std::to_string(vcFlexLimits::kMaxRectifyGridStep) +
+      " pixels) the grid the map is evaluated on between pieces; channels: "
+      "a colour image's channel order, as Pattern.run takes it.";
+  result.def("rectify", &rectify, py::arg("image"), py::arg("region") = py::none(),
+             py::arg("fill") = 0, py::arg("pose_only") = false, py::arg("margin") = 3.0,
+             py::arg("reach") = 0.0, py::arg("grid_step") = 8, py::arg("channels") = py::none(),
+             doc.c_str());
 }
 
 }  // namespace vcpy

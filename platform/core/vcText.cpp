@@ -34,6 +34,15 @@ std::string vfStr(double v) {
   return std::string(buf, r.ptr);
 }
 
+std::string vfBoundStr(double v) {
+  std::string s = vfStr(v);
+  const std::size_t e = s.find("e+");
+  if (e == std::string::npos) return s;
+  std::size_t digits = e + 2;
+  while (digits + 1 < s.size() && s[digits] == '0') ++digits;
+  return s.substr(0, e + 1) + s.substr(digits);
+}
+
 std::string vfStr(float v) {
   if (!std::isfinite(v)) return special(v);
   char buf[64];

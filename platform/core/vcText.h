@@ -14,6 +14,8 @@ std::string vfStr(unsigned long long v);
 // Shortest form that reads back to the same value ("0.1", "1e+20", "-3").
 std::string vfStr(double v);
 std::string vfStr(float v);
+// A bound as messages write it: a large power of ten as "1e6", anything else as vfStr.
+std::string vfBoundStr(double v);
 // `digits` digits after the decimal point (clamped to 0..30), fixed notation, or scientific
 // notation when `scientific` is set: vfDbl(2.5, 2, false) == "2.50", vfDbl(1234.5, 1, true)
 // == "1.2e+03". NaN and infinities print as "nan", "inf" and "-inf".

@@ -127,3 +127,18 @@ def test_files_that_are_not_patterns_are_refused_before_they_are_read(tmp_path):
     with pytest.raises(OSError, match="missing.fxp: cannot open"):
         vf.Pattern.load(str(tmp_path / "missing.fxp"))
     assert time.perf_counter() - t0 < 1
+
+
+def test_limits_are_the_library_table():
+    """Python takes each bound the table gives and refuses just past it."""
+    rp = vf.RunParams()
+    most = vf.limits.max_uncertainty
+    rp.xy_uncertainty = (most, most)
+    assert rp.xy_uncertainty == (most, most)
+    with pytest.raises(vf.ParamsError, match="xy_uncertainty"):
+        rp.xy_uncertainty = (0, np.nextafter(most, 2 * most))
+    rp.threads = vf.limits.max_threads
+    with pytest.raises(vf.FlexAlignError, match=f"to {vf.limits.max_threads}$"):
+        rp.threads = vf.limits.max_threads + 1
+    with pytest.raises(AttributeError):
+        vf.limits.max_uncertainty = 0

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/text_files.h"
+#include "vcFlexLimits.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ TEST_F(CliHostile, NoOutputReplacesAnInputUnderAnyName) {
 TEST_F(CliHostile, DescriptionsAreBoundedAsTheyAreRead) {
   // 4000 unused whole-image sub-models took 130 s and 2.8 GB.
   const std::string many = variant("many.json", [](json& d) {
-    for (int i = 0; i < 1001; ++i)
+    for (long i = 0; i <= vcFlexLimits::kMaxSubModels; ++i)
       d["subModels"].push_back(
           {{"name", "p" + std::to_string(i)}, {"kind", "image"}, {"region", {0, 0, 400, 300}}});
   });
@@ -120,7 +121,9 @@ TEST_F(CliHostile, DescriptionsAreBoundedAsTheyAreRead) {
   });
   expectRefused("train " + nul + " -o x.fxp", "a file name may not hold a NUL byte");
   const auto t0 = std::chrono::steady_clock::now();
-  expectRefused("train " + many + " -o x.fxp", "at /subModels: expected at most 1000 sub-models");
+  expectRefused("train " + many + " -o x.fxp", "at /subModels: expected at most " +
+                                                   std::to_string(vcFlexLimits::kMaxSubModels) +
+                                                   " sub-models");
   expectRefused("train " + wide + " -o x.fxp", "more than 16 times the training image's 120000");
   expectRefused("train " + unused + " -o x.fxp",
                 "at /subModels/6: no instance places the sub-model \"spare\"");

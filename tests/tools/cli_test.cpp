@@ -17,6 +17,7 @@
 #include "tools/common/vcFlexSample.h"
 #include "tools/common/vcImageFile.h"
 #include "tools/common/vcPatternFile.h"
+#include "vcFlexLimits.h"
 
 namespace {
 
@@ -259,7 +260,8 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileOrOptionAndStatusTwo) {
   const std::string ctrl =
       variant("ctrl.json", [](json& d) { d["subModels"][0]["name"] = "a\x1b[2J"; });
   const std::string many = variant("many.json", [](json& d) {
-    for (int i = 0; i < 1001; ++i) d["instances"].push_back(d["instances"][3]);
+    while (d["instances"].size() <= std::size_t(vcFlexLimits::kMaxInstances))
+      d["instances"].push_back(d["instances"][3]);
   });
   const std::string outline = variant("outline.json", [](json& d) {
     d["subModels"][1]["shapes"][0]["points"][0] = {1e7, 1e7};  // trained for 30 s before
@@ -298,7 +300,9 @@ TEST_F(Cli, BadInputGivesOneLineNamingTheFileOrOptionAndStatusTwo) {
       {"train " + far + " -o x.fxp", "at /run/start/x: expected a number from"},
       {"train " + unc + " -o x.fxp", "at /run/xyUncertainty/0: expected a number from 0"},
       {"train " + ctrl + " -o x.fxp", "at /subModels/0/name: a name may not hold control"},
-      {"train " + many + " -o x.fxp", "at /instances: expected at most 1000 instances"},
+      {"train " + many + " -o x.fxp", "at /instances: expected at most " +
+                                          std::to_string(vcFlexLimits::kMaxInstances) +
+                                          " instances"},
       {"train " + outline + " -o x.fxp", "at /subModels/1/shapes/0/points/0/0: expected a number"},
       {"demo --write-example " + (dir / "taken").string(),
        (dir / "taken" / "part.json").string() + ": cannot create the file"},

@@ -12,6 +12,7 @@
 #include "tools/cli/vcCliText.h"
 #include "tools/common/vcGoldenFile.h"
 #include "tools/common/vcImageFile.h"
+#include "vcFlexLimits.h"
 
 // The run command's image list: files and folders, the folders' images sorted.
 namespace run_command {
@@ -187,12 +188,12 @@ vcCliRunner vfInspectCommand(CLI::App& app) {
       ->check(CLI::Range(0.0, 255.0).description(""));
   t->add_option("--spread-factor", o->params.spreadFactor,
                 "tolerance per unit of a pixel's spread over the good images (default 3)")
-      ->check(CLI::Range(0.0, 100.0).description(""));
+      ->check(CLI::Range(0.0, vcFlexLimits::kMaxToleranceFactor).description(""));
   t->add_option("--gradient-factor", o->params.gradientFactor,
                 "tolerance per grey level per pixel of the image's gradient (default 0.5)")
-      ->check(CLI::Range(0.0, 100.0).description(""));
+      ->check(CLI::Range(0.0, vcFlexLimits::kMaxToleranceFactor).description(""));
   t->add_option("--min-area", o->params.minArea, "smallest defect, pixels (default 20)")
-      ->check(CLI::Range(1L, 1000000000L).description(""));
+      ->check(CLI::Range(1L, vcFlexLimits::kMaxDefectArea).description(""));
   t->add_flag("--pose-only", o->params.rectify.poseOnly,
               "undo only the part's rigid pose, as a rigid tool would (to compare)");
   CLI::App* r = app.add_subcommand("run", "inspect images with a golden model");

@@ -20,6 +20,7 @@
 #include "tools/common/vcPatternFile.h"
 #include "tools/common/vcPose.h"
 #include "tools/common/vcResultRecord.h"
+#include "vcFlexLimits.h"
 
 // Named rather than anonymous: the command files compile in one batch, each with its own
 // Options and helpers.
@@ -50,9 +51,11 @@ vcXform<2> parseStart(const std::string& s) {
     std::snprintf(buf, sizeof buf, "%g", x);
     return std::string(buf);
   };
-  if (!(std::fabs(v[2]) <= 360)) problem = "the angle " + g(v[2]) + " is not within 360 degrees";
-  if (!(v[3] >= 1e-3 && v[3] <= 1e3))
-    problem = "the scale " + g(v[3]) + " is outside 0.001 to 1000";
+  const double turn = vcFlexLimits::kMaxAngle, most = vcFlexLimits::kMaxPoseScale;
+  if (!(std::fabs(v[2]) <= turn))
+    problem = "the angle " + g(v[2]) + " is not within " + g(turn) + " degrees";
+  if (!(v[3] >= 1 / most && v[3] <= most))
+    problem = "the scale " + g(v[3]) + " is outside " + g(1 / most) + " to " + g(most);
   const vcXform<2> pose = vfPoseFrom(v[0], v[1], v[2], v[3]);
   if (problem.empty()) problem = vfPoseProblem(pose);
   if (!problem.empty()) throw vcCliUsage("--start " + s + ": " + problem);
@@ -288,13 +291,15 @@ vcCliRunner vfRunCommand(CLI::App& app) {
                  "search only where this image (the size of every run image) is not 0")
       ->type_name("MASK")
       ->check(vfCliNotEmpty("an image file"));
-  app.add_option("--jobs", o->jobs, "run images on N threads, 1 to 256 (default 1)")
+  const long most = vcFlexLimits::kMaxThreads;
+  app.add_option("--jobs", o->jobs,
+                 "run images on N threads, 1 to " + std::to_string(most) + " (default 1)")
       ->type_name("N")
-      ->check(CLI::Range(1, 256).description(""));
+      ->check(CLI::Range(1L, most).description(""));
   app.add_option("--threads", o->threads,
                  "threads of one image's run, 0 for the machine's (default: the machine's with "
                  "--jobs 1, else 1); results do not depend on it")
       ->type_name("N")
-      ->check(CLI::Range(0, 256).description(""));
+      ->check(CLI::Range(0L, most).description(""));
   return [o] { return run(*o); };
 }

@@ -16,6 +16,7 @@ namespace {
 
 using nlohmann::json;
 using SD = vcFlexSubModelParamsDefs;
+using L = vcFlexLimits;
 
 // A field of the document with its JSON path, so every complaint can say where it is.
 struct Field {
@@ -95,10 +96,13 @@ struct Field {
     if (r[0] > r[1]) fail(std::string("expected [low, high] ") + what + " with low <= high");
     return {r[0], r[1]};
   }
-  std::pair<double, double> angleRange() const { return range(-180, 180, "degrees"); }
-  // Scale ranges are factors around the unscaled size: the range must hold 1.
+  std::pair<double, double> angleRange() const {
+    return range(-L::kMaxAngle, L::kMaxAngle, "degrees");
+  }
+  // Scale ranges are factors around the unscaled size: the range must hold 1. Any number within
+  // the coordinate bound passes the first check, so the factor rule is what a user reads.
   std::pair<double, double> scaleRange() const {
-    const auto r = numbers(2, -1e6, 1e6);
+    const auto r = numbers(2, -L::kMaxCoordinate, L::kMaxCoordinate);
     if (!(0.25 <= r[0] && r[0] <= 1 && 1 <= r[1] && r[1] <= 4))
       fail(
           "expected [low, high] scale factors with 0.25 <= low <= 1 <= high <= 4 (e.g. [0.9, "
@@ -106,17 +110,19 @@ struct Field {
     return {r[0], r[1]};
   }
   std::pair<double, double> uncertainty() const {
-    const auto u = numbers(2, 0, kVcMaxUncertainty);
+    const auto u = numbers(2, 0, L::kMaxUncertainty);
     return {u[0], u[1]};
   }
   // {"x", "y", "angle" (degrees), "scale" (factor)}: a similarity; `fallback` gives x and y
   // where they may be left out.
   vcXform<2> pose(const vcVector<2>* fallback = nullptr) const {
     only({"x", "y", "angle", "scale"});
-    const double a = has("angle") ? at("angle").number(-360, 360) : 0.0;
-    const double s = has("scale") ? at("scale").number(1e-3, 1e3) : 1.0;
-    const double x = fallback && !has("x") ? fallback->x() : at("x").number(-1e6, 1e6);
-    const double y = fallback && !has("y") ? fallback->y() : at("y").number(-1e6, 1e6);
+    const double far = L::kMaxCoordinate;
+    const double a = has("angle") ? at("angle").number(-L::kMaxAngle, L::kMaxAngle) : 0.0;
+    const double s =
+        has("scale") ? at("scale").number(1 / L::kMaxPoseScale, L::kMaxPoseScale) : 1.0;
+    const double x = fallback && !has("x") ? fallback->x() : at("x").number(-far, far);
+    const double y = fallback && !has("y") ? fallback->y() : at("y").number(-far, far);
     return vfPoseFrom(x, y, a, s);
   }
 };
@@ -138,11 +144,12 @@ struct SubModelSpec {
 
 vcPelBuffer_const<unsigned char> region(const Field& f, const vcPelBuffer<unsigned char>& image,
                                         const vcVector<2>& centre) {
-  const auto r = f.numbers(4, -1e6, 1e6);
+  const auto r = f.numbers(4, -L::kMaxCoordinate, L::kMaxCoordinate);
   for (double v : r)
     if (v != std::floor(v)) f.fail("expected whole pixel numbers");
-  // The smallest pattern the engines train.
-  if (r[2] < 8 || r[3] < 8) f.fail("the region must be at least 8 x 8 pixels");
+  const std::string side = std::to_string(L::kMinRegionSide);
+  if (r[2] < L::kMinRegionSide || r[3] < L::kMinRegionSide)
+    f.fail("the region must be at least " + side + " x " + side + " pixels");
   if (r[0] < 0 || r[1] < 0 || r[0] + r[2] > image.width() || r[1] + r[3] > image.height())
     f.fail("the region reaches outside the " + std::to_string(image.width()) + " x " +
            std::to_string(image.height()) + " training image");
@@ -229,10 +236,10 @@ SubModelSpec subModel(const Field& f, const vcPelBuffer<unsigned char>& train,
   }
   if (kind == "image" || kind == "masked") {
     const Field rf = f.at("region");
-    const auto r = rf.numbers(4, -1e6, 1e6);
+    const auto r = rf.numbers(4, -L::kMaxCoordinate, L::kMaxCoordinate);
     s.hasCentre = true;
-    s.centre =
-        f.has("centre") ? f.at("centre").point(1e6) : vcVector<2>(r[0] + r[2] / 2, r[1] + r[3] / 2);
+    s.centre = f.has("centre") ? f.at("centre").point(L::kMaxCoordinate)
+                               : vcVector<2>(r[0] + r[2] / 2, r[1] + r[3] / 2);
     const auto window = region(rf, train, s.centre);
     if (kind == "image") {
       s.model = vcFlexSubModel(window, name);
@@ -321,7 +328,7 @@ void partRun(const Field& run, vcFlexAlignRunParams& rp, vcXform<2>& start) {
   run.only({"start", "numToFind", "acceptThreshold", "strategy", "xyUncertainty", "angle", "scale",
             "subModels"});
   if (run.has("start")) start = run.at("start").pose();
-  if (run.has("numToFind")) rp.numToFind(run.at("numToFind").whole(1, 1000));
+  if (run.has("numToFind")) rp.numToFind(run.at("numToFind").whole(1, L::kMaxNumToFind));
   if (run.has("acceptThreshold")) rp.acceptThreshold(run.at("acceptThreshold").number(0, 1));
   if (run.has("strategy")) {
     const std::string s = run.at("strategy").text();
@@ -361,9 +368,9 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
 
   const Field subs = root.at("subModels");
   if (subs.array().empty()) subs.fail("expected at least one sub-model");
-  // Every sub-model is trained and stored, so they are bounded like the instances.
-  if (subs.v.size() > kVcMaxSubModels)
-    subs.fail("expected at most " + std::to_string(kVcMaxSubModels) + " sub-models");
+  // Every sub-model is trained and stored, so their count is bounded as well.
+  if (subs.v.size() > std::size_t(L::kMaxSubModels))
+    subs.fail("expected at most " + std::to_string(L::kMaxSubModels) + " sub-models");
   std::vector<SubModelSpec> specs;
   std::set<std::string> names;
   for (std::size_t i = 0; i < subs.v.size(); ++i) {
@@ -374,8 +381,8 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
 
   const Field inst = root.at("instances");
   if (inst.array().empty()) inst.fail("expected at least one instance");
-  if (inst.v.size() > kVcMaxInstances)
-    inst.fail("expected at most " + std::to_string(kVcMaxInstances) + " instances");
+  if (inst.v.size() > std::size_t(L::kMaxInstances))
+    inst.fail("expected at most " + std::to_string(L::kMaxInstances) + " instances");
   std::vector<vcFlexSubModel> models;
   for (const SubModelSpec& s : specs) models.push_back(s.model);
   std::vector<long> indices;
@@ -417,7 +424,7 @@ vcCliTrainJob vfParseDescription(const json& doc, const std::string& source,
     inst.fail(std::string("the arrangement is refused: ") + e.what());
   }
   if (root.has("origin"))
-    job.arrangement.origin(vc2XformLinear(translation(root.at("origin").point(1e6))));
+    job.arrangement.origin(vc2XformLinear(translation(root.at("origin").point(L::kMaxCoordinate))));
   job.instanceNames = vfDefaultInstanceNames(job.arrangement);
 
   // Run settings: the defaults, the part's, then each piece's over the defaults of every piece.

@@ -14,21 +14,20 @@
 #include "platform/core/vcException.h"
 #include "platform/core/vcPelBuffer.h"
 #include "tools/common/vcPatternFile.h"
+#include "vcFlexLimits.h"
 #include "vcFlexModels.h"
 
 // Bounds on what a description may ask for, checked as it is read.
 constexpr std::uint64_t kVcMaxDescriptionBytes = 16u << 20;
 constexpr int kVcMaxDescriptionDepth = 16;
-constexpr std::size_t kVcMaxInstances = 1000;
-constexpr std::size_t kVcMaxSubModels = 1000;  // each placed by an instance: all are trained
 // The image pieces' regions together, in training images: each region is trained, and 998
 // whole-image pieces of a 400 x 300 image took 13 minutes and 1.25 GB (on a loaded machine).
 constexpr long kVcMaxTrainedImages = 16;
 // Keys of one JSON object: more than any object of a description has (its own fields, a
 // sub-model's, the run settings'); refused as they are read, so no parse costs more.
 constexpr std::size_t kVcMaxDescriptionKeys = 64;
-constexpr double kVcMaxUncertainty = 1e5;  // pixels, a search's x and y uncertainty
-constexpr double kVcMaxOutline = 2048;     // pixels, a wireframe point from the piece's origin
+// Pixels, a wireframe point from the piece's origin: half the widest piece either way.
+constexpr double kVcMaxOutline = vcFlexLimits::kMaxPieceExtent / 2;
 
 // What a description trains: the arrangement and its train parameters, plus what the pattern
 // file keeps for runs (run parameters, start pose, instance names).

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/core/vcAngle.h"
+#include "vcFlexLimits.h"
 
 namespace {
 
@@ -34,15 +35,17 @@ double vfPoseScale(const vcXform<2>& pose) { return pose.matrix().scale(); }
 std::string vfPoseProblem(const vcXform<2>& pose) {
   const vcMatrix<2>& m = pose.matrix();
   const double t[2] = {pose.trans().x(), pose.trans().y()};
+  const double far = vcFlexLimits::kMaxCoordinate, most = vcFlexLimits::kMaxPoseScale;
   for (double v : t) {
     if (!std::isfinite(v)) return "the position " + number(v) + " is not a finite number";
-    if (std::fabs(v) > 1e6) return "the position " + number(v) + " is more than 1000000 from 0";
+    if (std::fabs(v) > far)
+      return "the position " + number(v) + " is more than " + std::to_string(long(far)) + " from 0";
   }
   for (double v : {m(0, 0), m(0, 1), m(1, 0), m(1, 1)})
     if (!std::isfinite(v)) return "the angle or scale is not a finite number";
   const double det = m(0, 0) * m(1, 1) - m(0, 1) * m(1, 0);
   const double scale = std::sqrt(std::fabs(det));
-  if (!(det != 0) || scale < 1e-3 || scale > 1e3)
-    return "the scale " + number(scale) + " is outside 0.001 to 1000";
+  if (!(det != 0) || scale < 1 / most || scale > most)
+    return "the scale " + number(scale) + " is outside " + number(1 / most) + " to " + number(most);
   return "";
 }

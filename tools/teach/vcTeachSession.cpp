@@ -14,6 +14,7 @@
 #include "tools/common/vcImageFile.h"
 #include "tools/common/vcResultRecord.h"
 #include "tools/teach/vcTeachPieces.h"
+#include "vcFlexLimits.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -187,7 +188,14 @@ json vcTeachSession::start() const {
           {"doc", opened_.is_null() ? "" : opened_.dump()},
           {"problem", problem},
           {"images", runImages()},
-          {"shownSide", kVcTeachShownSide}};
+          {"shownSide", kVcTeachShownSide},
+          // The bounds the description reader checks, so the page's inputs and handles keep to
+          // them rather than to copies of their own.
+          {"limits",
+           {{"minRegionSide", vcFlexLimits::kMinRegionSide},
+            {"maxUncertainty", vcFlexLimits::kMaxUncertainty},
+            {"maxAngle", vcFlexLimits::kMaxAngle},
+            {"maxNumToFind", vcFlexLimits::kMaxNumToFind}}}};
 }
 
 vcCliTrainJob vcTeachSession::read(const vcTeachRequest& r) const {

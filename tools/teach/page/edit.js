@@ -4,7 +4,7 @@
 // click the first corner or double-click to close; Escape drops it) and origin (click where
 // the part's origin lies). Draws the pieces, their masks, the trained edge points and the
 // warnings over the picture.
-import {MIN_REGION} from './model.js';
+import {limits} from './model.js';
 
 const HANDLE = 5;  // half size of a resize handle, screen pixels
 const COLOURS = {piece: '#2ee86a', selected: '#ffd400', warn: '#ff9f1a', clash: '#ff4040',
@@ -178,9 +178,10 @@ export class Editor {
     if (d.kind === 'rect') {
       const x = Math.min(d.from[0], d.to[0]), y = Math.min(d.from[1], d.to[1]);
       const w = Math.abs(d.to[0] - d.from[0]) + 1, h = Math.abs(d.to[1] - d.from[1]) + 1;
-      if (w < MIN_REGION || h < MIN_REGION) {
+      const side = limits.minRegionSide;
+      if (w < side || h < side) {
         this.view.redraw();
-        return this.notify('message', `a piece needs a region of at least ${MIN_REGION} x ${MIN_REGION} pixels`);
+        return this.notify('message', `a piece needs a region of at least ${side} x ${side} pixels`);
       }
       this.select(this.part.addPiece([x, y, w, h]));
     }
@@ -384,12 +385,14 @@ function nearLine(p, line, r) {
   return false;
 }
 
-// A region dragged by one of its handles, kept at least MIN_REGION a side and inside the image.
+// A region dragged by one of its handles, kept at least limits.minRegionSide a side and inside
+// the image.
 function resized(r, handle, dx, dy, W, H) {
   let x0 = r[0], y0 = r[1], x1 = r[0] + r[2] - 1, y1 = r[1] + r[3] - 1;
-  if (handle.includes('w')) x0 = Math.min(Math.max(0, x0 + dx), x1 - MIN_REGION + 1);
-  if (handle.includes('e')) x1 = Math.max(Math.min(W - 1, x1 + dx), x0 + MIN_REGION - 1);
-  if (handle.includes('n')) y0 = Math.min(Math.max(0, y0 + dy), y1 - MIN_REGION + 1);
-  if (handle.includes('s')) y1 = Math.max(Math.min(H - 1, y1 + dy), y0 + MIN_REGION - 1);
+  const side = limits.minRegionSide;
+  if (handle.includes('w')) x0 = Math.min(Math.max(0, x0 + dx), x1 - side + 1);
+  if (handle.includes('e')) x1 = Math.max(Math.min(W - 1, x1 + dx), x0 + side - 1);
+  if (handle.includes('n')) y0 = Math.min(Math.max(0, y0 + dy), y1 - side + 1);
+  if (handle.includes('s')) y1 = Math.max(Math.min(H - 1, y1 + dy), y0 + side - 1);
   return [x0, y0, x1 - x0 + 1, y1 - y0 + 1];
 }

@@ -5,7 +5,9 @@
 // settings) as it was. Coordinates are the training image's pixels, pixel centres at whole
 // numbers, as the description gives them.
 
-export const MIN_REGION = 8;  // the smallest region the engines train
+// The bounds the server's description reader checks (the session's `limits`), filled in as the
+// page loads, before any piece is made.
+export const limits = {};
 
 // A plain file name for a mask painted on the page: the server writes it beside the
 // description.
@@ -137,7 +139,7 @@ export class Part {
       const piece = new Piece({name: String(s.name), kind: s.kind, engine: s.engine,
                                region: Array.isArray(s.region) ? s.region.slice() : null,
                                centre: Array.isArray(s.centre) ? s.centre.slice() : null, extra});
-      if (piece.isImage() && !piece.region) piece.region = [0, 0, MIN_REGION, MIN_REGION];
+      if (piece.isImage() && !piece.region) piece.region = [0, 0, limits.minRegionSide, limits.minRegionSide];
       // An explicit centre that is the region's own is left implicit: it then follows resizes.
       if (piece.centre && piece.region) {
         const [x, y, w, h] = piece.region;

@@ -3,6 +3,8 @@
 // and the warnings. Edits go into the part at once; `changed()` says a new training or check
 // is due.
 
+import {limits} from './model.js';
+
 export function el(tag, attrs, ...children) {
   const e = document.createElement(tag);
   for (const [k, v] of Object.entries(attrs || {})) {
@@ -100,7 +102,8 @@ export class Panels {
         next[i] = Math.round(v);
         if (!Number.isFinite(next[i])) return this.render();
         const [W, H] = part.size;
-        next[2] = Math.max(8, Math.min(next[2], W)), next[3] = Math.max(8, Math.min(next[3], H));
+        const side = limits.minRegionSide;
+        next[2] = Math.max(side, Math.min(next[2], W)), next[3] = Math.max(side, Math.min(next[3], H));
         next[0] = Math.max(0, Math.min(next[0], W - next[2])), next[1] = Math.max(0, Math.min(next[1], H - next[3]));
         if (i < 2) piece.moveRegion(next[0] - r[0], next[1] - r[1], part.size); else piece.resizeRegion(next);
         this.changed();

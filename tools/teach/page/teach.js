@@ -5,7 +5,7 @@
 import * as api from './api.js';
 import {Editor} from './edit.js';
 import {InspectPanel} from './inspect.js';
-import {Part} from './model.js';
+import {Part, limits} from './model.js';
 import {Panels} from './panels.js';
 import {TryPanel} from './try.js';
 import {View, loadPicture} from './view.js';
@@ -74,6 +74,10 @@ async function main() {
   } catch (e) {
     return message(e.message, true);
   }
+  Object.assign(limits, s.limits);
+  for (const id of ['unc-x', 'unc-y']) $(id).max = limits.maxUncertainty;
+  for (const id of ['angle-low', 'angle-high']) $(id).min = -limits.maxAngle, $(id).max = limits.maxAngle;
+  $('num-to-find').max = limits.maxNumToFind;
   const size = [s.width, s.height];
   const title = exists => { $('file').textContent = `${s.description}${exists ? '' : ' (new)'} — ${s.trainImage}, ${s.width} x ${s.height}`; };
   title(s.exists);
