@@ -83,7 +83,7 @@ struct Part {
 };
 
 double degrees(const vc2XformBase& x) {
-  return x.linearXform({0, 0}).matrix().rotation().toDouble() * 180.0 / kPi;
+  return x.linearXform({0, 0}).matrix().rotation().toDouble() * vcDegPerRad;
 }
 
 // Coins and washers lying at any turn among ordinary pieces: at the default settings every
