@@ -394,8 +394,8 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
       }
     }
     if (banded && !peaks.empty()) {
-      // Each member pose of the band, at the best of the 3 x 3 positions around each of the
-      // band's peaks; a member peaks once per position.
+      // Each member pose of the band at its own local maxima, found uphill from the band's
+      // peaks on the 3 x 3 maps; a member peaks once per position.
       std::array<std::size_t, kMaxDofs> at{}, member{};
       for (std::size_t k = 0, idx = ci; k < bands.members.size(); ++k) {
         at[k] = idx % bands.members[k].size();
@@ -407,11 +407,11 @@ std::vector<Cand> coarseSearch(const Problem& P, const PatPoints& pts, const Lev
           m.v[k] = bands.members[k][at[k]][member[k]];
         const vcMatrix<2> Bm = poseB(P, m);
         // A member that only scales the band's pose uniformly turns no normal: same bins.
-        const double k = std::sqrt(std::fabs(Bm.det() / B.det()));
-        const bool uniform = std::fabs(Bm(0, 0) - k * B(0, 0)) + std::fabs(Bm(0, 1) - k * B(0, 1)) +
-                                 std::fabs(Bm(1, 0) - k * B(1, 0)) +
-                                 std::fabs(Bm(1, 1) - k * B(1, 1)) <
-                             1e-12 * k;
+        const double r = std::sqrt(std::fabs(Bm.det() / B.det()));
+        const bool uniform = std::fabs(Bm(0, 0) - r * B(0, 0)) + std::fabs(Bm(0, 1) - r * B(0, 1)) +
+                                 std::fabs(Bm(1, 0) - r * B(1, 0)) +
+                                 std::fabs(Bm(1, 1) - r * B(1, 1)) <
+                             1e-12 * r;
         if (uniform) fbin = bin;
         shiftsOf(P, pts, Bm, f, exact.nb, !uniform, fdx, fdy, fbin);
         const vcVector<2> Bc = Bm * pts.centroid;

@@ -54,10 +54,11 @@ struct vc_GFTuning {
   // 200000: most coarse poses (products of the DOF grid values) a run may scan. A run beyond
   // it would take seconds on every window; the caller is told to narrow the ranges instead.
   std::size_t maxCoarsePoses = 200000;
-  // 1: with sizes searched, the coarse scan gathers up to 2 x 1 + 1 neighbouring sizes into one
-  // band, scanned at its middle on maps spread one pixel further, and scores the band's sizes
-  // exactly only where it peaks: a size range then costs about a third of the scan per size.
-  // A wider band spreads the maps further, and clutter peaks with them.
+  // 2: with sizes searched, the coarse scan gathers up to five neighbouring sizes (two either
+  // side of the middle) into one band, scanned at its middle on maps spread two pixels
+  // further, and scores the band's sizes exactly only where it peaks. A 0.9-1.1 range over the
+  // full circle is then one band for the benchmark's parts (a quarter of the scans);
+  // a wider spread lets more clutter peak in the band's maps, each climbed for every size.
   int sizeBandReach = 2;
   // 4: a caller's prediction is searched on its own (each pose scored directly, no orientation
   // planes) while that costs less than four times the estimated scan of the whole window: the
