@@ -69,10 +69,6 @@ void trackDown(const Problem& P, const std::vector<PatPoints>& lv,
   for (int l = topLevel; l >= 1; --l) {
     vfParallelFor(P.pool, poses.size(), [&](std::size_t i, unsigned slot) {
       P.deadline.check();
-      // Size-held copies go from singleCandidateLevel to level 0's fit, as a single candidate
-      // does: they stand for sizes a free fit may have left, and what level 1 would sharpen
-      // lies within level 0's capture; fitting each of them there costs most of the tracking.
-      if (poses[i].holdSize && l < T.singleCandidateLevel) return;
       refine(P, lv[l], pyr[l], l, T.levelIterations, T.levelCapture, poses[i], scratch[slot],
              &stats[slot]);
       poses[i].score = stats[slot].score;
