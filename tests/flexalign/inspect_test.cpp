@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "support/archive_check.h"
+#include "support/flex_sample_once.h"
 #include "tools/common/vcFlexSample.h"
 #include "vcFlexInspect.h"
 
@@ -16,19 +17,8 @@ namespace golden_test {
 
 using D = vcFlexAlignDefs;
 
-const vcFlexSample& sample() {
-  static const vcFlexSample s = vfMakeFlexSample();
-  return s;
-}
-
-const vcFlexAlignPattern& pattern() {
-  static const vcFlexAlignPattern p = [] {
-    vcFlexAlignPattern pat;
-    pat.train(sample().arrangement, vfFlexSampleTrainParams(sample()));
-    return pat;
-  }();
-  return p;
-}
+using flex_sample_once::pattern;
+using flex_sample_once::sample;
 
 const vcFlexAlignRunParams& runParams() {
   static const vcFlexAlignRunParams rp = vfFlexSampleRunParams(D::eLocallyFixturedSubModels, 0.5);

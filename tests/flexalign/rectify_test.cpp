@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "support/archive_check.h"
+#include "support/flex_sample_once.h"
 #include "tests/flexalign/flexalign_access.h"
 #include "tools/common/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
@@ -16,19 +17,8 @@ namespace {
 using A = vcFlexAlignTestAccess;
 using D = vcFlexAlignDefs;
 
-const vcFlexSample& sample() {
-  static const vcFlexSample s = vfMakeFlexSample();
-  return s;
-}
-
-const vcFlexAlignPattern& pattern() {
-  static const vcFlexAlignPattern p = [] {
-    vcFlexAlignPattern pat;
-    pat.train(sample().arrangement, vfFlexSampleTrainParams(sample()));
-    return pat;
-  }();
-  return p;
-}
+using flex_sample_once::pattern;
+using flex_sample_once::sample;
 
 // The scratch of the inspection example: a dark line across the body's leg, arrangement units.
 const vcVector<2> kScratchA(60, 120), kScratchB(105, 185);

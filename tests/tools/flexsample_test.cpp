@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/core/vcAngle.h"
+#include "support/flex_sample_once.h"
 #include "tools/common/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
@@ -11,19 +12,8 @@ namespace {
 
 using D = vcFlexAlignDefs;
 
-const vcFlexSample& sample() {
-  static const vcFlexSample s = vfMakeFlexSample();
-  return s;
-}
-
-const vcFlexAlignPattern& pattern() {
-  static const vcFlexAlignPattern p = [] {
-    vcFlexAlignPattern pat;
-    pat.train(sample().arrangement, vfFlexSampleTrainParams(sample()));
-    return pat;
-  }();
-  return p;
-}
+using flex_sample_once::pattern;
+using flex_sample_once::sample;
 
 vcFlexSubModelGfndRunParams subParams() { return vfFlexSamplePieceParams(0.6); }
 
