@@ -366,6 +366,9 @@ TEST(ImageFile, WhatDecodingWouldHoldIsBoundedBeforeAllocating) {
       {"tiff-grey16-spp4000-16384x1.tif", "TIFF with 4000 samples a pixel"},
       // Interlaced 16-bit colour, read whole by libpng's own interlace handling: 1.6 GB.
       {"png-interlaced-rgb16-16384sq-17KB.png", "damaged or truncated PNG (Not enough image data)"},
+      // A text chunk libpng would allocate whole before reading it: 587 MB.
+      {"png-5KB-text-chunk-declares-587MB.png",
+       "damaged or truncated PNG (its tEXt chunk declares 587219064 bytes, more than the 5656"},
       // A progressive file's coefficients: 512 MB.
       {"jpeg-progressive-17KB-declares-16384sq.jpg",
        "refused JPEG (a progressive image of 16384 x 16384 pixels takes more than the 67108864"}};

@@ -4,7 +4,9 @@
 // simplified one.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -129,9 +131,34 @@ void checkWritable(const std::string& what, const vcPelBuffer_const<unsigned cha
     fail(what, "cannot write an empty image");
 }
 
+// Each chunk's length against the bytes the file still holds, before libpng sees it: libpng
+// allocates a text chunk's whole declared length before reading it, so a few kilobytes that
+// declare a 587 MB chunk would have it hold 587 MB.
+void checkChunkLengths(const vcImageBytes& in) {
+  constexpr std::size_t kSignature = 8, kHeader = 8, kCrc = 4;
+  if (in.size < kSignature) return;  // libpng says what is wrong with the signature
+  for (std::size_t at = kSignature; in.size - at >= kHeader;) {
+    const std::uint8_t* p = in.data + at;
+    const bool named = std::all_of(p + 4, p + 8, [](std::uint8_t c) {
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    });
+    const std::uint64_t length = std::uint64_t(p[0]) << 24 | std::uint64_t(p[1]) << 16 |
+                                 std::uint64_t(p[2]) << 8 | std::uint64_t(p[3]);
+    const std::size_t left = in.size - at - kHeader;
+    if (length + kCrc > left)
+      fail(in.name, "damaged or truncated PNG (" +
+                        (named ? "its " + std::string(p + 4, p + 8) + " chunk" : "a chunk") +
+                        " declares " + std::to_string(length) + " bytes, more than the " +
+                        std::to_string(left < kCrc ? 0 : left - kCrc) + " left in the file)");
+    if (std::memcmp(p + 4, "IEND", 4) == 0) return;
+    at += kHeader + std::size_t(length) + kCrc;
+  }
+}
+
 }  // namespace
 
 vcPelBuffer<unsigned char> vfDecodePng(const vcImageBytes& in) {
+  checkChunkLengths(in);
   auto r = std::make_unique<PngRead>(in);
   r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, r.get(), onError, onWarning);
   if (r->png) r->info = png_create_info_struct(r->png);
