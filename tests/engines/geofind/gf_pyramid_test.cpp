@@ -64,9 +64,9 @@ TEST(GeofindPyramid, LevelsHoldTheWholeBlocksOfTheWindow) {
 
 // Level l's pixel centres sit at 2^l x + c_l in level-0 pixels, c_l = (2^l - 1) / 2, so an edge
 // at level-0 position e lies at (e - c_l) / 2^l on level l. The centroid of the gradient across
-// a softened edge finds it to a few thousandths of a pixel; the gradient points to the bright
-// side whatever the edge's direction, to within Sobel's own error of a degree or so on a soft
-// edge.
+// a softened edge finds it to about a hundredth of a pixel (a shifted reduction moves it by a
+// quarter of one or more). The gradient points to the bright side whatever the edge's
+// direction, to within Sobel's own error of a degree or so on a soft edge.
 TEST(GeofindPyramid, ReductionKeepsEdgePositionAndDirection) {
   const double e = 61.3;
   vcPelBuffer<unsigned char> img = halfPlane(128, 64, {e, 0}, 0);
