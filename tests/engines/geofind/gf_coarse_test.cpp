@@ -62,12 +62,12 @@ TEST(GeofindCoarse, EachCopyLeadsItsPlaceAndItsNeighboursAreSuppressed) {
     const vcVector<2> at = sc.s.centre(t, 2);
     const Cand* lead = nullptr;
     for (const Cand* p : {places[0], places[1]})
-      if (std::hypot(p->cx - at.x(), p->cy - at.y()) < 8) lead = p;
+      if (std::hypot(p->cx - at.x(), p->cy - at.y()) < 1.5 * 4 * std::sqrt(2.0)) lead = p;
     ASSERT_NE(lead, nullptr) << "no place at " << at.x() << "," << at.y();
     sc.expectAt(*lead, t);
     EXPECT_GT(lead->score, 0.8);  // every edge of the plate is there
-    // Within a third of the plate's radius every candidate is a variant of the one place, and
-    // no two of them are neighbouring grid poses.
+    // Closer than suppressOfRim of the plate's radius (beyond it one rival may stand) every
+    // candidate is a variant of the one place, and no two of them are neighbouring grid poses.
     std::vector<const Cand*> near;
     for (const Cand& c : cands)
       if (std::hypot(c.cx - at.x(), c.cy - at.y()) < 0.3 * sc.s.lv[0].rim) near.push_back(&c);
