@@ -58,7 +58,9 @@ def test_local_threads_give_the_serial_records_in_order_with_one_per_bad_file(pa
         f.write(b"\x89PNG\r\n\x1a\n not really")
     missing = os.path.join(folder, "missing.png")
     mixed = paths[:10] + [missing] + paths[10:20] + [broken]
+    asked = settings["params"].threads
     records = batch.run_images(pattern, mixed, threads=2, progress=True, **settings)
+    assert settings["params"].threads == asked  # the one-thread runs are copies
     assert [r["image"] for r in records] == mixed
     assert timeless(records[:10] + records[11:21]) == timeless(serial[:20])
     for r, name in [(records[10], missing), (records[21], broken)]:

@@ -40,10 +40,13 @@ def error_record(image_name, error):
 class _Job:
     """What every image of a batch shares; sent to each worker once."""
 
-    def __init__(self, pattern, settings, golden=None):
+    def __init__(self, pattern, settings, golden=None, side_by_side=False):
         self.pattern = pattern
         self.settings = settings
         self.golden = golden
+        # Images run side by side: each run then keeps to one thread, as runs spread over every
+        # core on each of several threads only take turns for the cores.
+        self.side_by_side = side_by_side
 
 
 _local = threading.local()
@@ -66,6 +69,27 @@ def _own_golden(golden):
     return _local.golden
 
 
+def _run_settings(job):
+    # A run whose parameters leave its thread count to the machine (0) gets a copy set to one
+    # thread when images run side by side; made once per thread and job. The caller's
+    # parameters are not touched, and a count they set stays.
+    if not job.side_by_side:
+        return job.settings
+    cached = getattr(_local, "settings", None)
+    if cached is not None and cached[0]() is job:
+        return cached[1]
+    settings = dict(job.settings)
+    params = settings.get("params")
+    if params is None:
+        params = job.pattern.run_params
+    if params.threads == 0:
+        params = copy.copy(params)
+        params.threads = 1
+        settings["params"] = params
+    _local.settings = (weakref.ref(job), settings)
+    return settings
+
+
 def run_image(job, path):
     """Reads and runs (or inspects) one image; an image that cannot be read or run (a file that
     is not there, a mask of another size, a name with a NUL byte) gives an error record."""
@@ -78,7 +102,7 @@ def run_image(job, path):
             out = _own_golden(job.golden).inspect(image).to_dict("")
             out["image"] = name  # set here for the reason record() gives
             return out
-        return record(name, image, _own_pattern(job.pattern).run(image, **job.settings))
+        return record(name, image, _own_pattern(job.pattern).run(image, **_run_settings(job)))
     except Exception as e:  # noqa: BLE001 -- one image's failure is that image's record
         return error_record(name, e)
 
@@ -105,7 +129,9 @@ def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_
     With a ``distributed.Client`` the pattern and settings are scattered to every worker once,
     each worker reads its images itself (so the paths must be readable there) and only the
     records come back. Without one, images run on ``threads`` local threads (default: one per
-    processor), each with its own copy of the pattern. ``progress=True`` shows a tqdm bar.
+    processor), each with its own copy of the pattern. Images running side by side (more than
+    one thread, or a cluster), each run keeps to one thread unless its parameters set a count.
+    ``progress=True`` shows a tqdm bar.
     ``inspect``: a ``GoldenModel``; each image is inspected with it (it runs the pattern and
     settings it was trained with, so ``pattern`` may be None and run settings are refused) and
     its record is ``Inspection.to_dict``: image, found, verdict, reason, defects.
@@ -132,7 +158,8 @@ def run_images(pattern, paths, client=None, progress=False, threads=None, chunk_
         raise _vf.ParamsError("run_images: no start pose: pass start_pose=, or set "
                               "pattern.start_pose (a pattern trained here holds none)")
     paths = [os.fspath(p) for p in paths]
-    job = _Job(pattern, run_settings, inspect)
+    workers = threads or len(os.sched_getaffinity(0))
+    job = _Job(pattern, run_settings, inspect, side_by_side=client is not None or workers > 1)
     bar = _progress_bar(len(paths), progress)
     try:
         if client is None:
@@ -163,7 +190,8 @@ def _run_on_cluster(client, job, paths, chunk_size, bar):
     # The workers rebuild the pattern from its archive; a subclass of Pattern (with its own
     # attributes, or defined where the workers cannot import it) travels as a plain one.
     if job.pattern is not None and type(job.pattern) is not _vf.Pattern:
-        job = _Job(_vf.Pattern.from_bytes(job.pattern.to_bytes()), job.settings, job.golden)
+        job = _Job(_vf.Pattern.from_bytes(job.pattern.to_bytes()), job.settings, job.golden,
+                   job.side_by_side)
     # Scattered to every worker once; each task then names it instead of carrying the pattern.
     shared = client.scatter(job, broadcast=True, hash=False)
     futures = client.map(run_chunk, [shared] * len(chunks), chunks, pure=False)
