@@ -25,11 +25,7 @@ namespace {
 
 using FD = vcFlexAlignDefs;
 
-std::string num(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", v);
-  return buf;
-}
+std::string num(double v) { return vfFormat("%g", v); }
 
 void checkParams(const vcFlexGoldenParams& p) {
   auto within = [](double v, double lo, double hi) {

@@ -7,6 +7,7 @@
 
 #include "engines/geofind/gfModel.h"
 #include "platform/core/vcAngle.h"
+#include "platform/core/vcText.h"
 
 namespace {
 
@@ -29,12 +30,6 @@ double degreesIn180(double rad) {
 
 double inverseRoot(double v) {
   return v > 0 ? 1.0 / std::sqrt(v) : std::numeric_limits<double>::infinity();
-}
-
-std::string format(const char* fmt, auto... args) {
-  std::string out(std::size_t(std::snprintf(nullptr, 0, fmt, args...)), '\0');
-  std::snprintf(out.data(), out.size() + 1, fmt, args...);
-  return out;
 }
 
 }  // namespace
@@ -64,11 +59,11 @@ std::vector<std::string> vc_GFConstraints::warnings() const {
   }
   if (weakShare() < kVcGFWeakShare)
     out.push_back(
-        format("its edges barely fix its position along %.0f degrees (%.1f times less well than "
-               "across): it can slide that way; take in edges across that direction",
-               weakDirection(), std::sqrt(1.0 / std::max(weakShare(), 1e-12))));
+        vfFormat("its edges barely fix its position along %.0f degrees (%.1f times less well than "
+                 "across): it can slide that way; take in edges across that direction",
+                 weakDirection(), std::sqrt(1.0 / std::max(weakShare(), 1e-12))));
   if (symmetry > 1)
-    out.push_back(format(
+    out.push_back(vfFormat(
         "it is %ld-fold symmetric: its angle is defined only modulo %g degrees; keep its angle "
         "range narrower than that",
         symmetry, 360.0 / double(symmetry)));

@@ -2,6 +2,7 @@
 // '.' as decimal point and no digit grouping.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 std::string vfStr(bool v);  // "true" / "false"
@@ -20,3 +21,12 @@ std::string vfBoundStr(double v);
 // notation when `scientific` is set: vfDbl(2.5, 2, false) == "2.50", vfDbl(1234.5, 1, true)
 // == "1.2e+03". NaN and infinities print as "nan", "inf" and "-inf".
 std::string vfDbl(double v, int digits, bool scientific = false);
+
+// printf-style formatting into a string; numbers follow the C library's locale, which stays
+// "C" unless a program sets another.
+template <class... Args>
+std::string vfFormat(const char* fmt, Args... args) {
+  std::string out(std::size_t(std::snprintf(nullptr, 0, fmt, args...)), '\0');
+  std::snprintf(out.data(), out.size() + 1, fmt, args...);
+  return out;
+}

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/core/vcText.h"
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliRunSettings.h"
 #include "tools/cli/vcCliText.h"
@@ -16,15 +17,9 @@ namespace info_command {
 using SD = vcFlexSubModelParamsDefs;
 using FD = vcFlexAlignDefs;
 
-std::string format(const char* fmt, auto... args) {
-  std::string out(std::size_t(std::snprintf(nullptr, 0, fmt, args...)), '\0');
-  std::snprintf(out.data(), out.size() + 1, fmt, args...);
-  return out;
-}
-
 std::string pose(const vcXform<2>& x) {
-  return format("(%.2f, %.2f), angle %.3f deg, scale %.4f", x.trans().x(), x.trans().y(),
-                vfPoseAngle(x), vfPoseScale(x));
+  return vfFormat("(%.2f, %.2f), angle %.3f deg, scale %.4f", x.trans().x(), x.trans().y(),
+                  vfPoseAngle(x), vfPoseScale(x));
 }
 
 // What the piece is and where it comes from in the training image.
@@ -33,12 +28,12 @@ std::string region(const vcFlexSubModel& m) {
     case vcFlexModelDefs::eBlank:
       return "blank (a place holder, not searched)";
     case vcFlexModelDefs::eSynthetic:
-      return format("wireframe, %zu shapes spanning %.1f x %.1f", m.shapes().size(),
-                    m.encloseRect().width(), m.encloseRect().height());
+      return vfFormat("wireframe, %zu shapes spanning %.1f x %.1f", m.shapes().size(),
+                      m.encloseRect().width(), m.encloseRect().height());
     default: {
       const vcPelRect r = m.image().window();
-      return format("%s, region [%ld, %ld, %ld, %ld]", m.mask().isBound() ? "masked" : "image",
-                    r.x(), r.y(), r.width(), r.height());
+      return vfFormat("%s, region [%ld, %ld, %ld, %ld]", m.mask().isBound() ? "masked" : "image",
+                      r.x(), r.y(), r.width(), r.height());
     }
   }
 }
@@ -47,20 +42,20 @@ template <class P>
 std::string zones(const P& p) {
   std::string s;
   if (p.zoneEnable() & SD::eAngle)
-    s += format(", angle %g to %g deg", p.zoneLowRelStandard(SD::eAngle),
-                p.zoneHighRelStandard(SD::eAngle));
+    s += vfFormat(", angle %g to %g deg", p.zoneLowRelStandard(SD::eAngle),
+                  p.zoneHighRelStandard(SD::eAngle));
   if (p.zoneEnable() & SD::eUniformScale)
-    s += format(", scale %g to %g", 1 + p.zoneLowRelStandard(SD::eUniformScale),
-                1 + p.zoneHighRelStandard(SD::eUniformScale));
+    s += vfFormat(", scale %g to %g", 1 + p.zoneLowRelStandard(SD::eUniformScale),
+                  1 + p.zoneHighRelStandard(SD::eUniformScale));
   if constexpr (std::is_same_v<P, vcFlexSubModelGfndRunParams>)
-    s += format(", contrast %g", p.contrastThreshold());
+    s += vfFormat(", contrast %g", p.contrastThreshold());
   return s;
 }
 
 // One piece's run settings on either engine's class, without its uncertainty: where it is
 // searched is printed apart, as the run widens it.
 std::string pieceRun(const vcFlexSubModelRunParams& p) {
-  std::string s = format("accept %g", p.acceptThreshold());
+  std::string s = vfFormat("accept %g", p.acceptThreshold());
   if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) s += zones(*g);
   if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) s += zones(*c);
   if (p.required()) s += ", required";
@@ -68,8 +63,8 @@ std::string pieceRun(const vcFlexSubModelRunParams& p) {
 }
 
 std::string reach(const vcPieceReach& r) {
-  return format("+-%g x %g px", r.x, r.y) +
-         (r.angle ? format(", angle %g to %g deg", r.angleLow, r.angleHigh) : std::string());
+  return vfFormat("+-%g x %g px", r.x, r.y) +
+         (r.angle ? vfFormat(", angle %g to %g deg", r.angleLow, r.angleHigh) : std::string());
 }
 
 // Where the run looks for the piece: about the place the pieces found before predict (the
@@ -115,11 +110,11 @@ int info(const std::string& path) {
               rp.numToFind(), rp.acceptThreshold(), rp.xUncertainty(), rp.yUncertainty());
   std::string z;
   if (rp.zoneEnable() & FD::eAngle)
-    z += format("  angle %g to %g deg", rp.zoneLowRelStandard(FD::eAngle),
-                rp.zoneHighRelStandard(FD::eAngle));
+    z += vfFormat("  angle %g to %g deg", rp.zoneLowRelStandard(FD::eAngle),
+                  rp.zoneHighRelStandard(FD::eAngle));
   if (rp.zoneEnable() & FD::eUniformScale)
-    z += format("  scale %g to %g", 1 + rp.zoneLowRelStandard(FD::eUniformScale),
-                1 + rp.zoneHighRelStandard(FD::eUniformScale));
+    z += vfFormat("  scale %g to %g", 1 + rp.zoneLowRelStandard(FD::eUniformScale),
+                  1 + rp.zoneHighRelStandard(FD::eUniformScale));
   std::printf("%s\n", z.empty() ? "  angle and scale as the start pose" : z.c_str());
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/core/vcText.h"
 #include "platform/diag/vcDiag.h"
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliJobs.h"
@@ -46,11 +47,7 @@ vcXform<2> parseStart(const std::string& s) {
   if (std::sscanf(s.c_str(), "%lf,%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4)
     throw vcCliUsage("--start " + s + ": expected x,y,angle,scale (four numbers)");
   std::string problem;
-  auto g = [](double x) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%g", x);
-    return std::string(buf);
-  };
+  auto g = [](double x) { return vfFormat("%g", x); };
   const double turn = vcFlexLimits::kMaxAngle, most = vcFlexLimits::kMaxPoseScale;
   if (!(std::fabs(v[2]) <= turn))
     problem = "the angle " + g(v[2]) + " is not within " + g(turn) + " degrees";

@@ -4,15 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/core/vcText.h"
+
 namespace {
 
 using SD = vcFlexSubModelParamsDefs;
 
-std::string number(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", v);
-  return buf;
-}
+std::string number(double v) { return vfFormat("%g", v); }
 
 }  // namespace
 

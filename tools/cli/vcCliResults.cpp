@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/core/vcAngle.h"
+#include "platform/core/vcText.h"
 #include "platform/display/vc2Wireframe.h"
 #include "tools/cli/vcCliCanvas.h"
 #include "tools/cli/vcCliText.h"
@@ -14,12 +15,6 @@
 namespace {
 
 vcXform<2> plain(const vc2XformBase& x) { return x.linearXform({0, 0}).xform(); }
-
-std::string format(const char* fmt, auto... args) {
-  std::string out(std::size_t(std::snprintf(nullptr, 0, fmt, args...)), '\0');
-  std::snprintf(out.data(), out.size() + 1, fmt, args...);
-  return out;
-}
 
 }  // namespace
 
@@ -108,9 +103,9 @@ void recordEllipses(vcDiagRecord& rec, const vcPartView& p,
   rec.image(image, false);
   rec.graphics(list, vcDisplay::eImageCoords, "position ellipses");
   rec.text("Position ellipses",
-           format("each found piece's 1-sigma position ellipse (yellow) about where it was found "
-                  "(green cross), drawn %g times its size",
-                  enlarged));
+           vfFormat("each found piece's 1-sigma position ellipse (yellow) about where it was found "
+                    "(green cross), drawn %g times its size",
+                    enlarged));
 }
 
 }  // namespace
@@ -126,9 +121,10 @@ void vfRecordCliReasons(vcDiagObject& diag, const vcCliImageRun& r,
                          (p.found || p.status.text.empty() ? "" : ": " + p.status.text) +
                          (missed.empty() ? "" : "; missed " + missed));
     for (const vcInstanceView& in : p.instances)
-      rec.text(in.name, in.found ? format("found at (%.2f, %.2f), score %.3f", in.x, in.y, in.score)
-                                 : format("not found (the part places it at (%.2f, %.2f)): %s",
-                                          in.x, in.y, in.status.text.c_str()));
+      rec.text(in.name, in.found
+                            ? vfFormat("found at (%.2f, %.2f), score %.3f", in.x, in.y, in.score)
+                            : vfFormat("not found (the part places it at (%.2f, %.2f)): %s", in.x,
+                                       in.y, in.status.text.c_str()));
     if (image.isBound()) recordEllipses(rec, p, image);
   };
   for (std::size_t i = 0; i < r.parts.size(); ++i)
@@ -144,16 +140,16 @@ namespace {
 // part pose places it, with why it was missed.
 std::string partTable(const vcPartView& p, const std::string& label) {
   std::string t =
-      format("  %s: score %.3f, %s; part at (%.2f, %.2f), angle %.3f deg, scales %.4f %.4f\n",
-             label.c_str(), p.score, p.found ? "found" : "NOT FOUND", p.x, p.y, p.angle, p.xScale,
-             p.yScale);
+      vfFormat("  %s: score %.3f, %s; part at (%.2f, %.2f), angle %.3f deg, scales %.4f %.4f\n",
+               label.c_str(), p.score, p.found ? "found" : "NOT FOUND", p.x, p.y, p.angle, p.xScale,
+               p.yScale);
   if (!p.found && !p.status.text.empty()) t += "    why: " + vfPrintable(p.status.text) + "\n";
   for (const std::string& s : p.info) t += "    " + vfPrintable(s) + "\n";
-  t += format("    %-12s %9s %9s %8s %6s %6s %11s %9s  %s\n", "piece", "x", "y", "angle", "scale",
-              "score", "off layout", "turned", "1-sigma: ellipse px @ deg, angle deg");
+  t += vfFormat("    %-12s %9s %9s %8s %6s %6s %11s %9s  %s\n", "piece", "x", "y", "angle", "scale",
+                "score", "off layout", "turned", "1-sigma: ellipse px @ deg, angle deg");
   for (const vcInstanceView& in : p.instances) {
     if (!in.found) {
-      t += format(
+      t += vfFormat(
           "    %-12s %9.2f %9.2f %8.3f %6.4f  not found: %s\n", vfPrintable(in.name).c_str(), in.x,
           in.y, in.angle, in.scale,
           vfPrintable(in.status.text.empty() ? "(no reason recorded)" : in.status.text).c_str());
@@ -162,9 +158,9 @@ std::string partTable(const vcPartView& p, const std::string& label) {
     // A symmetric piece's angle is not its own: say whose it is.
     const std::string whose = in.angleSymmetry == 0 ? " (round: the part's angle)"
                               : in.angleSymmetry > 1
-                                  ? format(" (modulo %g)", 360.0 / double(in.angleSymmetry))
+                                  ? vfFormat(" (modulo %g)", 360.0 / double(in.angleSymmetry))
                                   : std::string();
-    t += format(
+    t += vfFormat(
         "    %-12s %9.2f %9.2f %8.3f %6.4f %6.3f %8.2f px %5.2f deg  %.3f x %.3f @ %.0f, %.3f%s\n",
         vfPrintable(in.name).c_str(), in.x, in.y, in.angle, in.scale, in.score, in.offset, in.turn,
         in.sigmaMajor, in.sigmaMinor, in.sigmaDirection, in.angleSigma, whose.c_str());
@@ -175,8 +171,8 @@ std::string partTable(const vcPartView& p, const std::string& label) {
 }  // namespace
 
 std::string vfCliTable(const vcRunView& r) {
-  std::string t = format("%s (%ld x %ld): %zu result(s), %.2f ms\n", vfPrintable(r.image).c_str(),
-                         r.width, r.height, r.parts.size(), r.ms);
+  std::string t = vfFormat("%s (%ld x %ld): %zu result(s), %.2f ms\n", vfPrintable(r.image).c_str(),
+                           r.width, r.height, r.parts.size(), r.ms);
   if (r.parts.empty())
     t += r.rejected.empty() ? "  no part found\n"
                             : "  no part found; the closest the run dropped:\n";
@@ -239,13 +235,13 @@ void vfWriteCliOverlay(const std::string& path, const vcPatternFile& p,
       if (m.modelType() == vcFlexModelDefs::eBlank) continue;
       const vcRect& e = m.encloseRect();
       c.label(in.pose.mapPoint(e.ul() + 0.5 * e.size()),
-              vfPrintable(in.name) + (in.found ? format(" %.2f", in.score) : " missing"),
+              vfPrintable(in.name) + (in.found ? vfFormat(" %.2f", in.score) : " missing"),
               in.found ? kGreen : kRed);
     }
   }
   if (r.parts.empty())
-    c.caption(dropped ? format("no part found; dashed: the closest dropped, score %.3f",
-                               shown.front().score)
+    c.caption(dropped ? vfFormat("no part found; dashed: the closest dropped, score %.3f",
+                                 shown.front().score)
                       : std::string("no part found, and no combination came close"));
   if (c.reduced())
     c.caption(std::to_string(image.width()) + " x " + std::to_string(image.height()) +

@@ -6,6 +6,7 @@
 
 #include "engines/correlation/vcPatCor.h"
 #include "engines/geofind/vcGFAlign.h"
+#include "platform/core/vcText.h"
 #include "tools/cli/vcCliOverlaps.h"
 #include "tools/cli/vcCliText.h"
 #include "tools/common/vcImageFile.h"
@@ -14,12 +15,6 @@
 namespace {
 
 using nlohmann::json;
-
-std::string format(const char* fmt, auto... args) {
-  std::string out(std::size_t(std::snprintf(nullptr, 0, fmt, args...)), '\0');
-  std::snprintf(out.data(), out.size() + 1, fmt, args...);
-  return out;
-}
 
 double round2(double v) { return std::round(v * 100) / 100; }
 
@@ -58,15 +53,15 @@ void geofind(json& out, const vcFlexSubModel& m, const vcGFAlignPattern& g) {
                   {"fineGrain", g.trainedFineGrain()},
                   {"coarseGrain", g.trainedCoarseGrain()}};
   if (fine < kVcTeachFewEdges)
-    out["warnings"].push_back(format(
+    out["warnings"].push_back(vfFormat(
         "only %ld edge points: with fewer than %ld a match is easily taken for clutter; take "
         "in more of the part's edges",
         fine, kVcTeachFewEdges));
   else if (coarse < kVcTeachFewCoarseEdges)
     out["warnings"].push_back(
-        format("only %ld edge points at the coarse grain (%.1f px): the first search may miss "
-               "it; a larger region or a lower coarseGrainLimit helps",
-               coarse, g.trainedCoarseGrain()));
+        vfFormat("only %ld edge points at the coarse grain (%.1f px): the first search may miss "
+                 "it; a larger region or a lower coarseGrainLimit helps",
+                 coarse, g.trainedCoarseGrain()));
 }
 
 // The template as the engine takes it: the region's pixels, those the mask leaves out (under
@@ -95,9 +90,9 @@ void correlation(json& out, const vcFlexSubModel& m, const vc_PatCorModelU8& c) 
                      {"png", vfTeachPngDataUrl(vfEncodePng(shown))}};
   if (contrast < kVcTeachFlatTemplate)
     out["warnings"].push_back(
-        format("the template is nearly flat (its grey levels spread %.1f): noise will place it "
-               "more than its pattern does",
-               contrast));
+        vfFormat("the template is nearly flat (its grey levels spread %.1f): noise will place it "
+                 "more than its pattern does",
+                 contrast));
 }
 
 json piece(const vcCliTrainJob& job, std::size_t s) {
@@ -145,9 +140,9 @@ json vfTeachPieces(const vcCliTrainJob& job) {
         {{"first", a},
          {"second", b},
          {"fraction", v.fraction},
-         {"text", format("pieces \"%s\" and \"%s\" overlap by %.0f %% of the smaller region; a "
-                         "run drops a piece whose match lies more than %.0f %% inside another's",
-                         a.c_str(), b.c_str(), 100 * v.fraction, 100 * kVcRunOverlapLimit)}});
+         {"text", vfFormat("pieces \"%s\" and \"%s\" overlap by %.0f %% of the smaller region; a "
+                           "run drops a piece whose match lies more than %.0f %% inside another's",
+                           a.c_str(), b.c_str(), 100 * v.fraction, 100 * kVcRunOverlapLimit)}});
   }
   return out;
 }
