@@ -12,7 +12,7 @@
 #include "bench/vcBenchCollector.h"
 #include "engines/correlation/vcPatCor.h"
 #include "platform/core/vcAngle.h"
-#include "tests/engines/correlation/corr_images.h"
+#include "tools/testing/vcCorrImages.h"
 
 #ifdef VCFLEX_HAVE_OPENCV
 #include <opencv2/core.hpp>

@@ -17,10 +17,10 @@
 #include "bench/vcBenchCollector.h"
 #include "bench/vcBenchScenes.h"
 #include "platform/core/vcAngle.h"
-#include "tools/common/vcFlexSample.h"
-#include "tools/common/vcLargePhotoScene.h"
-#include "tools/common/vcPatternFile.h"
-#include "tools/common/vcPhotoEval.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/testing/vcFlexSample.h"
+#include "tools/testing/vcLargePhotoScene.h"
+#include "tools/testing/vcPhotoEval.h"
 #include "vcFlexAlignTool.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include "bench/vcBenchScenes.h"
 #include "engines/geofind/vcGFAlign.h"
 #include "platform/core/vcAngle.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcDofData.h"
 
 #ifdef VCFLEX_HAVE_OPENCV

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "bench/vcBenchCollector.h"
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexInspect.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bench/vcBenchScenes.h"
-#include "tools/common/vcLargePhotoScene.h"
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/testing/vcLargePhotoScene.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The engines on real photographs: flexible parts cut from Debian's skimage sample photographs
 // (coins, the camera man, a printed page, a coffee cup, a motorcycle; 37 pieces), found by
 // FlexAlign runs with default settings but each piece's angle range, under blur, noise, gain,
-// reversed polarity and a textured patch over each piece (tools/common/vcPhotoEval.h). Then the
+// reversed polarity and a textured patch over each piece (tools/testing/vcPhotoEval.h). Then the
 // same with correlation pieces, on those scenes and two more of print and pictures
 // (handwriting, an astronaut's portrait; 49 pieces), with pieces moved by up to 5 px as well.
 // The Geofind cases end with two dark and soft exposures and the whole scene enlarged 3 and 6
@@ -19,7 +19,7 @@
 #include <string>
 
 #include "bench/vcBenchCollector.h"
-#include "tools/common/vcPhotoEval.h"
+#include "tools/testing/vcPhotoEval.h"
 
 namespace {
 

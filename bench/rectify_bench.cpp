@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 #include "vcFlexGeometry.h"
 

@@ -7,8 +7,8 @@
 
 #include "engines/geofind/vcGFAlign.h"
 #include "platform/core/vcAngle.h"
-#include "tools/common/vcFlexSample.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcFlexSample.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcFlexAlignTool.h"
 
 // The flexible sample part (8 instances of 6 sub-models) trained with Geofind, and a 640 x 480

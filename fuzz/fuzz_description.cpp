@@ -8,7 +8,7 @@
 
 #include "platform/core/vcException.h"
 #include "tools/cli/vcCliDescription.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/core/vcException.h"
-#include "tools/common/vcImageCodecs.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageCodecs.h"
+#include "tools/io/vcImageFile.h"
 
 namespace fuzz_image {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "platform/core/vcException.h"
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcPatternFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vcPatternFile p;

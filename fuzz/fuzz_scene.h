@@ -4,7 +4,7 @@
 
 #include "fuzz/fuzz_input.h"
 #include "platform/core/vcAngle.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 namespace fuzz_scene {
 

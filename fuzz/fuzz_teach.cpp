@@ -16,10 +16,10 @@
 #include <memory>
 #include <string>
 
-#include "tools/common/vcFileBytes.h"
-#include "tools/common/vcImageFile.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/io/vcFileBytes.h"
+#include "tools/io/vcImageFile.h"
 #include "tools/teach/vcTeachServer.h"
+#include "tools/testing/vcSampleImages.h"
 
 namespace {
 

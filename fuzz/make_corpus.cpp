@@ -14,8 +14,8 @@
 
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcPelBuffer.h"
-#include "tools/common/vcPatternFile.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcFlexAlign.h"
 
 namespace fs = std::filesystem;

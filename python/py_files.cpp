@@ -4,7 +4,7 @@
 
 #include "platform/core/vcException.h"
 #include "python/py_common.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 
 namespace vcpy {
 

@@ -5,7 +5,7 @@
 
 #include "platform/core/vcAngle.h"
 #include "python/py_common.h"
-#include "tools/common/vcImageCodecs.h"
+#include "tools/io/vcImageCodecs.h"
 
 namespace vcpy {
 

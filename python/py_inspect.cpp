@@ -7,8 +7,8 @@
 #include "platform/core/vcException.h"
 #include "python/py_common.h"
 #include "python/py_results.h"
-#include "tools/common/vcGoldenFile.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcGoldenFile.h"
+#include "tools/io/vcImageFile.h"
 
 namespace vcpy {
 

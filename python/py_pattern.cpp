@@ -14,8 +14,8 @@
 #include "python/py_results.h"
 #include "tools/cli/vcCliDescription.h"
 #include "tools/cli/vcCliPieceWarnings.h"
-#include "tools/common/vcFileBytes.h"
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcFileBytes.h"
+#include "tools/io/vcPatternFile.h"
 #include "vcFlexAlignTool.h"
 
 namespace vcpy {
@@ -193,7 +193,7 @@ class Pattern {
     return p;
   }
 
-  // The pattern file of the flexalign command (tools/common/vcPatternFile.h) with the run
+  // The pattern file of the flexalign command (tools/io/vcPatternFile.h) with the run
   // settings, start pose and names; load reads the command's files and bare archives alike.
   void save(const std::string& path) const {
     checkedPath(path);

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "tools/common/vcPose.h"
+#include "tools/io/vcPose.h"
 
 namespace vcpy {
 

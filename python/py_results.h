@@ -1,4 +1,4 @@
-// What a FlexAlign run gives Python: the tools' result views (tools/common/vcResultView.h),
+// What a FlexAlign run gives Python: the tools' result views (tools/io/vcResultView.h),
 // copied out of the library's result set, so that a Result says what `flexalign run --json`
 // says, field for field, and pickles on its own (it travels between processes without the
 // pattern).
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "python/py_common.h"
-#include "tools/common/vcResultRecord.h"
-#include "tools/common/vcResultView.h"
+#include "tools/io/vcResultRecord.h"
+#include "tools/io/vcResultView.h"
 #include "vcFlexAlignTool.h"
 
 namespace vcpy {

@@ -3,8 +3,8 @@
 
 #include "platform/core/vcAngle.h"
 #include "python/py_common.h"
-#include "tools/common/vcFlexSample.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcFlexSample.h"
+#include "tools/testing/vcSampleImages.h"
 
 namespace vcpy {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/diag/vcDiag.h"
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
 namespace {

@@ -5,9 +5,9 @@
 
 #include <limits>
 
-#include "support/lookalike_part.h"
 #include "support/resources.h"
 #include "tests/flexalign/three_pieces.h"
+#include "tools/testing/vcLookAlikePart.h"
 #include "vcFlexAlignTool.h"
 
 namespace {

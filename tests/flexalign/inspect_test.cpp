@@ -6,7 +6,7 @@
 
 #include "support/archive_check.h"
 #include "support/flex_sample_once.h"
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexInspect.h"
 
 // The golden model on the flexible sample part, flexed as the benchmarks flex it (pieces moved

@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "platform/core/vcAngle.h"
-#include "support/lookalike_part.h"
 #include "support/resources.h"
 #include "tests/flexalign/flexalign_access.h"
+#include "tools/testing/vcLookAlikePart.h"
 #include "vcFlexAlignTool.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "platform/diag/vcDiag.h"
 #include "support/archive_check.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcFlexAlignTool.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "support/archive_check.h"
 #include "support/flex_sample_once.h"
 #include "tests/flexalign/flexalign_access.h"
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
 // Rectification on the flexible sample part, whose arrangement coordinates are its training

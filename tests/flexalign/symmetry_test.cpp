@@ -4,7 +4,7 @@
 #include <random>
 
 #include "tests/flexalign/three_pieces.h"
-#include "tools/common/vcRunDefaults.h"
+#include "tools/io/vcRunDefaults.h"
 #include "vcFlexAlignTool.h"
 
 namespace {

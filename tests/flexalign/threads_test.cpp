@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "tools/common/vcFlexSample.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcFlexSample.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcFlexAlignTool.h"
 
 // One trained pattern serves several threads at once: a run changes nothing in the pattern,

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "platform/core/vcAngle.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcFlexAlignTool.h"
 
 namespace vcTestThree {

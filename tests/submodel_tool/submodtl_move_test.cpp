@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcSubModelTool.h"
 
 // Moving a tool hands its engine over; a list of tools can grow without retraining each one.

@@ -2,7 +2,7 @@
 // the tests of the sample only read them, and training it for each would cost seconds.
 #pragma once
 
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
 namespace flex_sample_once {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engines/geofind/gfRunTypes.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 namespace vcGfScene {
 

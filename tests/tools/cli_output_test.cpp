@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "support/flexalign_cli.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 
 #include "support/flexalign_cli.h"
 #include "support/text_files.h"
-#include "tools/common/vcFlexSample.h"
-#include "tools/common/vcImageFile.h"
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcImageFile.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexLimits.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "platform/core/vcAngle.h"
 #include "support/flex_sample_once.h"
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
 // The sample's written truth, checked against what the library finds in its pixels.

@@ -22,7 +22,7 @@
 #include "platform/core/vcException.h"
 #include "support/resources.h"
 #include "support/text_files.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 
 namespace {
 

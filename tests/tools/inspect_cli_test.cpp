@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "support/text_files.h"
-#include "tools/common/vcFlexSample.h"
-#include "tools/common/vcImageFile.h"
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcImageFile.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/testing/vcFlexSample.h"
 
 namespace inspect_cli_test {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/core/vcArchive.h"
-#include "tools/common/vcImageFile.h"
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcImageFile.h"
+#include "tools/io/vcPatternFile.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "platform/diag/vcDiag.h"
 #include "support/text_files.h"
-#include "tools/common/vcFlexSample.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexAlignTool.h"
 
 #if __has_include(<png.h>)

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 // A pose that puts the pattern far outside the image (or blows it up beyond any pixel range)
 // leaves the background alone; the bounds must not overflow on the way.

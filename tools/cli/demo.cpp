@@ -12,10 +12,10 @@
 #include "tools/cli/vcCliExample.h"
 #include "tools/cli/vcCliReport.h"
 #include "tools/cli/vcCliResults.h"
-#include "tools/common/vcFileBytes.h"
-#include "tools/common/vcFlexSample.h"
-#include "tools/common/vcImageFile.h"
-#include "tools/common/vcResultRecord.h"
+#include "tools/io/vcFileBytes.h"
+#include "tools/io/vcImageFile.h"
+#include "tools/io/vcResultRecord.h"
+#include "tools/testing/vcFlexSample.h"
 #include "vcFlexAlign.h"
 
 // Named rather than anonymous: the command files compile in one batch, each with its own

@@ -7,8 +7,8 @@
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliRunSettings.h"
 #include "tools/cli/vcCliText.h"
-#include "tools/common/vcPatternFile.h"
-#include "tools/common/vcPose.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/io/vcPose.h"
 
 // Named rather than anonymous: the command files compile in one batch, each with its own
 // Options and helpers.

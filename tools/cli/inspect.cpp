@@ -10,8 +10,8 @@
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliPaths.h"
 #include "tools/cli/vcCliText.h"
-#include "tools/common/vcGoldenFile.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcGoldenFile.h"
+#include "tools/io/vcImageFile.h"
 #include "vcFlexLimits.h"
 
 // The run command's image list: files and folders, the folders' images sorted.

@@ -17,10 +17,10 @@
 #include "tools/cli/vcCliReport.h"
 #include "tools/cli/vcCliResults.h"
 #include "tools/cli/vcCliText.h"
-#include "tools/common/vcImageFile.h"
-#include "tools/common/vcPatternFile.h"
-#include "tools/common/vcPose.h"
-#include "tools/common/vcResultRecord.h"
+#include "tools/io/vcImageFile.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/io/vcPose.h"
+#include "tools/io/vcResultRecord.h"
 #include "vcFlexLimits.h"
 
 // Named rather than anonymous: the command files compile in one batch, each with its own

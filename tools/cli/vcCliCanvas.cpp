@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 
 namespace {
 

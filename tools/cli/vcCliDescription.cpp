@@ -7,10 +7,10 @@
 #include "platform/core/vcException.h"
 #include "platform/display/vc2Wireframe.h"
 #include "tools/cli/vcCliRanges.h"
-#include "tools/common/vcFileBytes.h"
-#include "tools/common/vcImageFile.h"
-#include "tools/common/vcPose.h"
-#include "tools/common/vcRunDefaults.h"
+#include "tools/io/vcFileBytes.h"
+#include "tools/io/vcImageFile.h"
+#include "tools/io/vcPose.h"
+#include "tools/io/vcRunDefaults.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "platform/core/vcException.h"
 #include "platform/core/vcPelBuffer.h"
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcPatternFile.h"
 #include "vcFlexLimits.h"
 #include "vcFlexModels.h"
 

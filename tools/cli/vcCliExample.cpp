@@ -4,7 +4,7 @@
 
 #include "platform/core/vcException.h"
 #include "platform/display/vc2Wireframe.h"
-#include "tools/common/vcPose.h"
+#include "tools/io/vcPose.h"
 
 namespace {
 

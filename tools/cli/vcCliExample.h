@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/core/vcPelBuffer.h"
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 
 struct vcCliExample {
   nlohmann::json description;

@@ -5,7 +5,7 @@
 
 #include "platform/display/vcGraphic.h"
 #include "tools/cli/vcCliRunSettings.h"
-#include "tools/common/vcFileBytes.h"
+#include "tools/io/vcFileBytes.h"
 
 namespace {
 

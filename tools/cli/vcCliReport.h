@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/diag/vcDiag.h"
-#include "tools/common/vcPatternFile.h"
-#include "tools/common/vcResultView.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/io/vcResultView.h"
 
 // The records of `recorded`, each parameter text as the description's names and values: the
 // part's `run` (start pose, strategy, ranges, each piece's settings by name) where the run

@@ -10,7 +10,7 @@
 #include "platform/display/vc2Wireframe.h"
 #include "tools/cli/vcCliCanvas.h"
 #include "tools/cli/vcCliText.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // One image's run as the command reports it: a table for people (the JSON record for programs
-// is tools/common/vcResultRecord.h), and an overlay picture of what was found.
+// is tools/io/vcResultRecord.h), and an overlay picture of what was found.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/core/vcPelBuffer.h"
-#include "tools/common/vcPatternFile.h"
-#include "tools/common/vcResultView.h"
+#include "tools/io/vcPatternFile.h"
+#include "tools/io/vcResultView.h"
 #include "vcFlexAlignTool.h"
 
 // The run as the tools show it, and where each piece of each result went (which rectifying

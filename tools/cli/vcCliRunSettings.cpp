@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "tools/common/vcPose.h"
+#include "tools/io/vcPose.h"
 
 namespace {
 

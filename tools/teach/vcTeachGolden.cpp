@@ -6,7 +6,7 @@
 
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliText.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/core/vcPelBuffer.h"
-#include "tools/common/vcGoldenFile.h"
+#include "tools/io/vcGoldenFile.h"
 #include "tools/teach/vcTeachFolders.h"
 
 // At most this many good images a training, and this many pixels over all of them: the

@@ -9,7 +9,7 @@
 #include "platform/core/vcText.h"
 #include "tools/cli/vcCliOverlaps.h"
 #include "tools/cli/vcCliText.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 #include "vcSubModelTool.h"
 
 namespace {

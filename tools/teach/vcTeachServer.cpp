@@ -15,7 +15,7 @@
 #include "platform/core/vcException.h"
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliText.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 #include "tools/teach/vcTeachAssets.h"
 #include "tools/teach/vcTeachConnection.h"
 

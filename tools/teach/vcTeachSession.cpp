@@ -10,9 +10,9 @@
 #include "tools/cli/vcCliCommand.h"
 #include "tools/cli/vcCliResults.h"
 #include "tools/cli/vcCliText.h"
-#include "tools/common/vcFileBytes.h"
-#include "tools/common/vcImageFile.h"
-#include "tools/common/vcResultRecord.h"
+#include "tools/io/vcFileBytes.h"
+#include "tools/io/vcImageFile.h"
+#include "tools/io/vcResultRecord.h"
 #include "tools/teach/vcTeachPieces.h"
 #include "vcFlexLimits.h"
 

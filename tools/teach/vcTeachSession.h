@@ -16,7 +16,7 @@
 
 #include "platform/core/vcPelBuffer.h"
 #include "tools/cli/vcCliDescription.h"
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcPatternFile.h"
 #include "tools/teach/vcTeachFolders.h"
 #include "tools/teach/vcTeachGolden.h"
 

@@ -8,8 +8,8 @@
 
 #include "engines/correlation/vcPatCor.h"
 #include "platform/core/vcAngle.h"
-#include "tests/engines/correlation/corr_images.h"
-#include "tools/common/vcPhotoSample.h"
+#include "tools/testing/vcCorrImages.h"
+#include "tools/testing/vcPhotoSample.h"
 
 using corrtest::Field;
 using corrtest::Pose;

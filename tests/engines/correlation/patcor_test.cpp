@@ -4,7 +4,7 @@
 
 #include "engines/correlation/vcPatCor.h"
 #include "platform/core/vcAngle.h"
-#include "tests/engines/correlation/corr_images.h"
+#include "tools/testing/vcCorrImages.h"
 
 using corrtest::Field;
 using corrtest::Pose;

@@ -8,7 +8,7 @@
 #include "engines/geofind/vcGFAlign.h"
 #include "platform/core/vcAngle.h"
 #include "platform/core/vcArchive.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 // Named: the folder's tests compile in one unity batch.
 namespace geofind_constraints {

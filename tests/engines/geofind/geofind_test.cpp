@@ -7,7 +7,7 @@
 #include "engines/geofind/vcGFAlign.h"
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcThreadPool.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 namespace {
 

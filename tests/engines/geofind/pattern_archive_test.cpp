@@ -8,7 +8,7 @@
 #include "platform/core/vcArchive.h"
 #include "platform/display/vc2Wireframe.h"
 #include "support/archive_check.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcDofData.h"
 
 // A named namespace: the sanitizer trees build tests in unity batches.

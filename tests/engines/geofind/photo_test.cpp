@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engines/geofind/vcGFAlign.h"
-#include "tools/common/vcPhotoEval.h"
+#include "tools/testing/vcPhotoEval.h"
 
 namespace {
 

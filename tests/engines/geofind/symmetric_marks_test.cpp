@@ -7,7 +7,7 @@
 
 #include "engines/geofind/vcGFAlign.h"
 #include "platform/core/vcAngle.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 // Named: the folder's tests compile in one unity batch.
 namespace symmetric_marks {

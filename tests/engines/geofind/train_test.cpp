@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engines/geofind/vcGFAlign.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 // A named namespace: the sanitizer trees build tests in unity batches.
 namespace vcGeofindTrainTest {

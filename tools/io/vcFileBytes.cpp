@@ -1,4 +1,4 @@
-#include "tools/common/vcFileBytes.h"
+#include "tools/io/vcFileBytes.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -11,9 +11,9 @@
 #include <memory>
 #include <vector>
 
-#include "tools/common/vcFileBytes.h"
-#include "tools/common/vcImageCodecs.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcFileBytes.h"
+#include "tools/io/vcImageCodecs.h"
+#include "tools/io/vcImageFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/common/vcRunDefaults.h"
+#include "tools/io/vcRunDefaults.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/common/vcResultRecord.h"
+#include "tools/io/vcResultRecord.h"
 
 nlohmann::json vfStatusRecord(const vcStatusView& s) {
   nlohmann::json j = {{"reason", s.reason},

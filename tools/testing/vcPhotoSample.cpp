@@ -1,4 +1,4 @@
-#include "tools/common/vcPhotoSample.h"
+#include "tools/testing/vcPhotoSample.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "platform/core/vcAngle.h"
 #include "platform/core/vcException.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "platform/core/vcException.h"
-#include "tools/common/vcFileBytes.h"
-#include "tools/common/vcImageCodecs.h"
+#include "tools/io/vcFileBytes.h"
+#include "tools/io/vcImageCodecs.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// Synthetic scenes for the correlation tests: a smooth random grey-level field (a sum of
-// Gaussian blobs) that can be rendered under any similarity transform, so that images with
-// exactly known sub-pixel poses can be made.
+// Synthetic scenes for the correlation tests and benchmarks: a smooth random grey-level field
+// (a sum of Gaussian blobs) that can be rendered under any similarity transform, so that images
+// with exactly known sub-pixel poses can be made.
 #pragma once
 
 #include <algorithm>

@@ -1,10 +1,10 @@
-#include "tools/common/vcResultView.h"
+#include "tools/io/vcResultView.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "tools/common/vcPose.h"
+#include "tools/io/vcPose.h"
 
 namespace {
 

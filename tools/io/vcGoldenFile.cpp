@@ -1,11 +1,11 @@
-#include "tools/common/vcGoldenFile.h"
+#include "tools/io/vcGoldenFile.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcException.h"
-#include "tools/common/vcFileBytes.h"
+#include "tools/io/vcFileBytes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/common/vcPose.h"
+#include "tools/io/vcPose.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 #include <algorithm>
 #include <cmath>

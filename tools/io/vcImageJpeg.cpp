@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "tools/common/vcImageCodecs.h"
-#include "tools/common/vcImageFile.h"
+#include "tools/io/vcImageCodecs.h"
+#include "tools/io/vcImageFile.h"
 
 namespace {
 

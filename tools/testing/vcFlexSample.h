@@ -15,7 +15,7 @@
 
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcXform.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 #include "vcFlexAlignTool.h"
 #include "vcFlexModels.h"
 

@@ -1,11 +1,11 @@
-#include "support/lookalike_part.h"
+#include "tools/testing/vcLookAlikePart.h"
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 
 #include "platform/core/vcAngle.h"
-#include "tools/common/vcSampleImages.h"
+#include "tools/testing/vcSampleImages.h"
 
 namespace vcTest {
 

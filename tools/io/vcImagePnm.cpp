@@ -2,7 +2,7 @@
 // and the samples, one byte each for maxval < 256, else two, most significant first.
 #include <cctype>
 
-#include "tools/common/vcImageCodecs.h"
+#include "tools/io/vcImageCodecs.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/common/vcFlexSample.h"
+#include "tools/testing/vcFlexSample.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <random>
 
 #include "platform/display/vc2Wireframe.h"
-#include "tools/common/vcPose.h"
+#include "tools/io/vcPose.h"
 
 namespace {
 

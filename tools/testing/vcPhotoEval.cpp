@@ -1,4 +1,4 @@
-#include "tools/common/vcPhotoEval.h"
+#include "tools/testing/vcPhotoEval.h"
 
 #include <chrono>
 #include <cmath>

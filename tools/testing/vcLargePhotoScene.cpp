@@ -1,4 +1,4 @@
-#include "tools/common/vcLargePhotoScene.h"
+#include "tools/testing/vcLargePhotoScene.h"
 
 vcLargePhotoScene vfMakeLargePhotoScene(std::uint32_t seed) {
   constexpr double kScale = 6.0;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/vcResultView.h"
+#include "tools/io/vcResultView.h"
 
 nlohmann::json vfStatusRecord(const vcStatusView& s);
 // `displacement`, when given: per instance, the longest deformation field vector over it.

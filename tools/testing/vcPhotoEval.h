@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/vcPhotoSample.h"
+#include "tools/testing/vcPhotoSample.h"
 #include "vcFlexAlignTool.h"
 
 struct vcPhotoCondition {

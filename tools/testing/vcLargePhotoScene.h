@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "platform/core/vcXform.h"
-#include "tools/common/vcPhotoSample.h"
+#include "tools/testing/vcPhotoSample.h"
 #include "vcFlexAlignTool.h"
 
 struct vcLargePhotoScene {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcPatternFile.h"
 #include "vcFlexInspect.h"
 
 struct vcGoldenFile {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/common/vcImageCodecs.h"
+#include "tools/io/vcImageCodecs.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "tools/common/vcPatternFile.h"
+#include "tools/io/vcPatternFile.h"
 
 #include <algorithm>
 #include <map>
 
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcException.h"
-#include "tools/common/vcFileBytes.h"
-#include "tools/common/vcPose.h"
-#include "tools/common/vcRunDefaults.h"
+#include "tools/io/vcFileBytes.h"
+#include "tools/io/vcPose.h"
+#include "tools/io/vcRunDefaults.h"
 
 namespace {
 

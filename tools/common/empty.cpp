@@ -1,1 +1,0 @@
-// Keeps the helper libraries non-empty before their first sources land.
