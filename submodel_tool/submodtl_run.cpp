@@ -6,7 +6,7 @@
 
 #include "engines/geofind/vcGFAlign.h"
 #include "engines/geofind/vcGeorapidDOF.h"
-#include "geometry/encloserect.h"
+#include "geometry/searchwindow.h"
 #include "submodel_tool/submodtl_cor.h"
 #include "submodel_tool/submodtl_diag.h"
 #include "submodel_tool/submodtl_util.h"
@@ -194,35 +194,17 @@ vcPtrHandle<vcFlexSubModelRunParams> vc_SubModelTool::applyDistortionToDOFs(
 
 namespace {
 
-struct Bounds {
-  double a0 = 0, a1 = 0;  // angle or rotation, radians
-  double s0 = 1, s1 = 1;  // uniform scale
-  double x0 = 1, x1 = 1;  // x scale, or aspect in the advanced set
-  double y0 = 1, y1 = 1;  // y scale
-  double k0 = 0, k1 = 0;  // skew, radians
-  bool advanced = false;
-};
-
-// Relative range ends of the table entry of `dof` (offsets from the nominal as the table
-// stores them), or the identity when the DOF is not searched.
-void angleBounds(const vc_DofData& t, unsigned long en, long dof, double& lo, double& hi) {
-  if (!enabled(en, dof)) return;
-  lo = t.getMinOffset(dof) * vcRadPerDeg;
-  hi = t.getMaxOffset(dof) * vcRadPerDeg;
-}
-
-void scaleBounds(const vc_DofData& t, unsigned long en, long dof, double& lo, double& hi) {
-  if (!enabled(en, dof)) return;
-  lo = 1.0 + t.getMinOffset(dof);
-  hi = 1.0 + t.getMaxOffset(dof);
-}
-
-vcPelRect toPixels(const vcRect& r, const vcPelRect& window) {
-  const long x0 = static_cast<long>(std::floor(r.x()));
-  const long y0 = static_cast<long>(std::floor(r.y()));
-  const long x1 = static_cast<long>(std::ceil(r.x() + r.width()));
-  const long y1 = static_cast<long>(std::ceil(r.y() + r.height()));
-  return vcPelRect(x0, y0, x1 - x0, y1 - y0).intersect(window);
+// The sweep bounds of the enabled zones of a DOF table, as the table stores them (offsets from
+// the nominal).
+vcSearchZones tableZones(const vc_DofData& t, unsigned long en, bool advanced, unsigned long dofs) {
+  double lo[4] = {0.0, 0.0, 0.0, 0.0}, hi[4] = {0.0, 0.0, 0.0, 0.0};
+  for (int i = 0; i < 4; ++i) {
+    const long dof = 1L << i;
+    if (!(dofs & static_cast<unsigned long>(dof)) || !enabled(en, dof)) continue;
+    lo[i] = t.getMinOffset(dof);
+    hi[i] = t.getMaxOffset(dof);
+  }
+  return vfSearchZones(en & dofs, advanced, lo, hi);
 }
 
 }  // namespace
@@ -249,52 +231,21 @@ vcPelRect vc_submodtl::searchWindow(const vcPelBuffer_const<unsigned char>& imag
   else if (const auto* t = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&trainParams))
     margin = 2.0 * t->coarseGrainLimit();
 
-  Bounds b;
-  double ux = 0, uy = 0;
-  long mode = Std::eElliptical;
+  vcSearchZones zones;
+  vcSearchUncertainty u;
   if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&runParams)) {
-    const unsigned long en = c->zoneEnable();
-    angleBounds(c->dofData(), en, Std::eAngle, b.a0, b.a1);
-    scaleBounds(c->dofData(), en, Std::eUniformScale, b.s0, b.s1);
-    ux = c->xUncertainty();
-    uy = c->yUncertainty();
-    mode = c->xyUncertaintyMode();
+    zones = tableZones(c->dofData(), c->zoneEnable(), false, 3);
+    u = {c->xUncertainty(), c->yUncertainty(), c->xyUncertaintyMode()};
   } else if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&runParams)) {
     // A caller-made DOF list has no ranges the window could follow: search everything.
     if (g->dofMode() != Gfnd::eStandard && g->dofMode() != Gfnd::eAdvanced) return image.window();
-    const unsigned long en = g->zoneEnable();
-    const vc_DofData& t = g->dofData();
-    ux = g->xUncertainty();
-    uy = g->yUncertainty();
-    mode = g->xyUncertaintyMode();
-    switch (g->dofMode()) {
-      case Gfnd::eStandard:
-        angleBounds(t, en, Std::eAngle, b.a0, b.a1);
-        scaleBounds(t, en, Std::eUniformScale, b.s0, b.s1);
-        scaleBounds(t, en, Std::eXScale, b.x0, b.x1);
-        scaleBounds(t, en, Std::eYScale, b.y0, b.y1);
-        break;
-      case Gfnd::eAdvanced:
-        b.advanced = true;
-        angleBounds(t, en, Std::eRotation, b.a0, b.a1);
-        scaleBounds(t, en, Std::eScale, b.s0, b.s1);
-        angleBounds(t, en, Std::eSkew, b.k0, b.k1);
-        scaleBounds(t, en, Std::eAspect, b.x0, b.x1);
-        break;
-      default:
-        return image.window();
-    }
+    zones = tableZones(g->dofData(), g->zoneEnable(), g->dofMode() == Gfnd::eAdvanced, 15);
+    u = {g->xUncertainty(), g->yUncertainty(), g->xyUncertaintyMode()};
   } else {
     return image.window();
   }
-
-  const vcXform<2>& B = image.clientFromImageXform();
-  const vcRect r = swept =
-      b.advanced ? vfEncloseRect(poly, pose, B, ux, uy, vcRadian(b.a0), vcRadian(b.a1), b.s0, b.s1,
-                                 b.x0, b.x1, vcRadian(b.k0), vcRadian(b.k1), margin, mode)
-                 : vfEncloseRect(poly, pose, B, ux, uy, vcRadian(b.a0), vcRadian(b.a1), b.s0, b.s1,
-                                 b.x0, b.x1, b.y0, b.y1, margin, mode);
-  return toPixels(r, image.window());
+  return vfSearchWindow(poly, pose, image.clientFromImageXform(), zones, u, margin, image.window(),
+                        &swept);
 }
 
 bool vc_submodtl::runView(const vcPelBuffer_const<unsigned char>& image,
@@ -312,10 +263,7 @@ bool vc_submodtl::runView(const vcPelBuffer_const<unsigned char>& image,
     vcRect swept;
     win = searchWindow(image, trainParams, runParams, subModel, pose, swept);
     recordWindow(diag, diagFlags, image, swept, win);
-    const long x0 = static_cast<long>(std::floor(swept.x()));
-    const long y0 = static_cast<long>(std::floor(swept.y()));
-    note.window = vcPelRect(x0, y0, static_cast<long>(std::ceil(swept.x() + swept.width())) - x0,
-                            static_cast<long>(std::ceil(swept.y() + swept.height())) - y0);
+    note.window = vfPixelWindow(swept);
   }
   if (win.isNull()) {
     note.outcome = vc_SubModelSearchNote::eWindowOutsideImage;
@@ -349,14 +297,11 @@ void vc_SubModelTool::run(const vcPelBuffer_const<unsigned char>& image,
   recordedRun_(image, mask, startPose, params, points, results, diag, diagFlags, true, context);
 }
 
-void vc_SubModelTool::recordedRun_(const vcPelBuffer_const<unsigned char>& image,
-                                   const vcPelBuffer_const<unsigned char>& mask,
-                                   const vc2XformBase& startPose,
-                                   const vcFlexSubModelRunParams& params,
-                                   const std::vector<vcVector<2>>& points,
-                                   vc_SubModelResultSet& results, vcDiagObject* diag,
-                                   unsigned long diagFlags, bool useMask,
-                                   const vc_SubModelSearchContext* context) const {
+void vc_SubModelTool::recordedRun_(
+    const vcPelBuffer_const<unsigned char>& image, const vcPelBuffer_const<unsigned char>& mask,
+    const vc2XformBase& startPose, const vcFlexSubModelRunParams& params,
+    const std::vector<vcVector<2>>& points, vc_SubModelResultSet& results, vcDiagObject* diag,
+    unsigned long diagFlags, bool useMask, const vc_SubModelSearchContext* context) const {
   const bool raised =
       vc_submodtl::recordRunInputs(diag, diagFlags, image, subModel_, startPose, params);
   try {
