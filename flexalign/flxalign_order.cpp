@@ -120,37 +120,19 @@ vcPelRect vcFlexAlignPattern::windowFromUnc(const vcFlexAlignRunParams& params,
   const vcFlexSubModel& s = subModelOf(arrangement_, p);
   if (isBlank(s)) return vcPelRect();
   const vcFlexSubModelRunParams& ip = params.subModelInstanceParams(position);
-  const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&ip);
-  const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&ip);
   const vcVector<2> zero(0.0, 0.0);
   const vcXform<2> clientFromImage = first.linearXform(zero).xform();
   const vcXform<2> start = second.linearXform(zero).xform();
   const vcXform<2> placed =
       placementInOriginFrame(arrangement_, *arrangement_.positions()[p])->linearXform(zero).xform();
 
-  // Sub-model zones and uncertainty, in the origin frame.
-  vcSearchZones own;
-  vcSearchUncertainty u;
-  using SD = vcFlexSubModelParamsDefs;
-  if (g) {
-    const bool adv = g->dofMode() == vcFlexSubModelGfndDefs::eAdvanced;
-    const unsigned long en = g->dofMode() == vcFlexSubModelGfndDefs::eCustom ? 0 : g->zoneEnable();
-    if (adv)
-      own = zones(
-          en, true, [&](long d) { return g->zoneLowRelAdvanced(static_cast<SD::AdvancedDOF>(d)); },
-          [&](long d) { return g->zoneHighRelAdvanced(static_cast<SD::AdvancedDOF>(d)); });
-    else
-      own = zones(
-          en, false, [&](long d) { return g->zoneLowRelStandard(static_cast<SD::StandardDOF>(d)); },
-          [&](long d) { return g->zoneHighRelStandard(static_cast<SD::StandardDOF>(d)); });
-    u = {g->xUncertainty(), g->yUncertainty(), g->xyUncertaintyMode()};
-  } else if (c) {
-    own = zones(
-        c->zoneEnable() & 3ul, false,
-        [&](long d) { return c->zoneLowRelStandard(static_cast<SD::StandardDOF>(d)); },
-        [&](long d) { return c->zoneHighRelStandard(static_cast<SD::StandardDOF>(d)); });
-    u = {c->xUncertainty(), c->yUncertainty(), c->xyUncertaintyMode()};
-  }
+  // Sub-model zones and uncertainty, in the origin frame. A custom DOF list has no zones a
+  // window can follow: the sub-model is swept by none.
+  const vc_SubModelZones z = ip.searchZones();
+  const bool known = z.set == vc_SubModelZones::eStandard || z.set == vc_SubModelZones::eAdvanced;
+  const vcSearchZones own =
+      vfSearchZones(known ? z.enabled : 0ul, z.set == vc_SubModelZones::eAdvanced, z.low, z.high);
+  const vcSearchUncertainty u{ip.xUncertainty(), ip.yUncertainty(), ip.xyUncertaintyMode()};
   // The sub-model's extent is in its client frame; its zones turn and scale it about its
   // origin: the corners go into sub-model coordinates before the placement takes them on.
   const vcRect& er = s.encloseRect();
