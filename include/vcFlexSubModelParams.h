@@ -171,6 +171,13 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
                                       const vc2XformBase& expectedPose,
                                       const vcFlexSubModelRunParams& params) const = 0;
   virtual std::string toDebugString() const;
+  // The engine that found this result.
+  virtual vcFlexSubModelParamsDefs::Engine engine() const {
+    return vcFlexSubModelParamsDefs::eNoEngine;
+  }
+  // Draws what the engine kept of its match, when it kept anything (a Geofind result whose run
+  // saved the match information); nothing at this level.
+  virtual void drawMatch(vcGraphicList& list) const {}
 
   bool accepted() const { return accepted_; }
   double score() const { return score_; }
@@ -563,6 +570,9 @@ class vcFlexSubModelCorResult : public vcFlexSubModelResult {
                      const vcFlexSubModelRunParams& params) const;
   bool isWithinDofUncertainty(const vcFlexSubModel& subModel, const vc2XformBase& expectedPose,
                               const vcFlexSubModelRunParams& params) const override;
+  vcFlexSubModelParamsDefs::Engine engine() const override {
+    return vcFlexSubModelParamsDefs::eCorrelationEngine;
+  }
 
   void dispatchSerialize(vcArchive& ar) override;
   static vcPersistent* make();
@@ -799,6 +809,9 @@ class vcFlexSubModelGfndResult : public vcFlexSubModelResult {
   bool isWithinDofUncertainty(const vcFlexSubModel& subModel, const vc2XformBase& expectedPose,
                               const vcFlexSubModelRunParams& params) const override;
   std::string toDebugString() const override;
+  vcFlexSubModelParamsDefs::Engine engine() const override {
+    return vcFlexSubModelParamsDefs::eGeofindEngine;
+  }
 
   double contrast() const { return contrast_; }
   double fitError() const { return fitError_; }
@@ -809,7 +822,7 @@ class vcFlexSubModelGfndResult : public vcFlexSubModelResult {
   // The engine's own result, kept only when the run asked to save match information.
   const vcGFAlignResult* matchInfo() const { return matchInfo_; }
   // Draws the kept engine result (see vcGFAlignResult::draw); nothing without one.
-  void drawMatch(vcGraphicList& list) const;
+  void drawMatch(vcGraphicList& list) const override;
 
   // Written by the sub-model tool while the result is built.
   void measures(double contrast, double fitError, double coverage, double clutter);

@@ -1,14 +1,12 @@
-// Sub-model tool run: input checks, distortion-narrowed ranges, search window, Geofind run.
+// Sub-model tool run: input checks, distortion-narrowed ranges, search window, the engine run.
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "engines/geofind/vcGFAlign.h"
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "geometry/searchwindow.h"
-#include "submodel_tool/submodtl_cor.h"
 #include "submodel_tool/submodtl_diag.h"
+#include "submodel_tool/submodtl_engine.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
@@ -16,7 +14,6 @@
 using vc_submodtl::linearAtOrigin;
 using vc_submodtl::messageOf;
 using Std = vcFlexSubModelParamsDefs;
-using Gfnd = vcFlexSubModelGfndDefs;
 
 namespace {
 
@@ -140,74 +137,32 @@ vcPtrHandle<vcFlexSubModelRunParams> vc_SubModelTool::applyDistortionToDOFs(
     double d, const vc2XformBase& startPose, const vcFlexSubModelRunParams& params) const {
   vcPtrHandle<vcFlexSubModelRunParams> copy = params.clone();
   copy->distortionRate(0.0);
-  if (auto* cor = dynamic_cast<vcFlexSubModelCorRunParams*>(copy.ptr())) {
-    const vcRange rot = rotationRange(d, subModel_, startPose);
-    const vcRange us = uScaleRange(d, subModel_, startPose);
-    const unsigned long en = cor->zoneEnable();
-    if (enabled(en, Std::eAngle))
-      cor->dofData().expandRelRange(Std::eAngle, rot.start(), rot.end());
-    if (enabled(en, Std::eUniformScale))
-      cor->dofData().expandRelRange(Std::eUniformScale, us.start() - 1.0, us.end() - 1.0);
-  } else if (auto* gf = dynamic_cast<vcFlexSubModelGfndRunParams*>(copy.ptr())) {
-    vc_DofData& table = gf->dofData();
-    // Custom lists have no ranges distortion could be turned into.
-    if (gf->dofMode() != Gfnd::eStandard && gf->dofMode() != Gfnd::eAdvanced)
-      throw vcFlexAlignDefs::WrongDOFMode();
-    const unsigned long en = gf->zoneEnable();
-    switch (gf->dofMode()) {
-      case Gfnd::eStandard: {
-        const vcRange rot = rotationRange(d, subModel_, startPose);
-        const vcRange us = uScaleRange(d, subModel_, startPose);
-        const vcRange xs = xScaleRange(d, subModel_, startPose);
-        const vcRange ys = yScaleRange(d, subModel_, startPose);
-        if (enabled(en, Std::eAngle)) table.expandRelRange(Std::eAngle, rot.start(), rot.end());
-        if (enabled(en, Std::eUniformScale))
-          table.expandRelRange(Std::eUniformScale, us.start() - 1.0, us.end() - 1.0);
-        if (enabled(en, Std::eXScale))
-          table.expandRelRange(Std::eXScale, xs.start() - 1.0, xs.end() - 1.0);
-        if (enabled(en, Std::eYScale))
-          table.expandRelRange(Std::eYScale, ys.start() - 1.0, ys.end() - 1.0);
-        break;
-      }
-      case Gfnd::eAdvanced: {
-        const vcRange rot = rotationRange(d, subModel_, startPose);
-        const vcRange sc = uScaleRange(d, subModel_, startPose);
-        const vcRange as = aspectRange(d, subModel_, startPose);
-        const vcRange sk = skewRange(d, subModel_, startPose);
-        if (enabled(en, Std::eRotation))
-          table.expandRelRange(Std::eRotation, rot.start(), rot.end());
-        if (enabled(en, Std::eScale))
-          table.expandRelRange(Std::eScale, sc.start() - 1.0, sc.end() - 1.0);
-        if (enabled(en, Std::eSkew)) table.expandRelRange(Std::eSkew, sk.start(), sk.end());
-        if (enabled(en, Std::eAspect))
-          table.expandRelRange(Std::eAspect, as.start() - 1.0, as.end() - 1.0);
-        break;
-      }
-      default:
-        throw vcFlexAlignDefs::WrongDOFMode();
-    }
+  const vc_SubModelZones z = copy->searchZones();
+  if (z.set == vc_SubModelZones::eNone) return copy;
+  // Custom lists have no ranges distortion could be turned into.
+  if (z.set == vc_SubModelZones::eCustom) throw vcFlexAlignDefs::WrongDOFMode();
+  // The ranges of the set's DOFs, bit 1 << i at i; angles (and the skew) as offsets in degrees,
+  // scales as offsets from the nominal 1.
+  const bool advanced = z.set == vc_SubModelZones::eAdvanced;
+  const vcRange rot = rotationRange(d, subModel_, startPose);
+  const vcRange scale = uScaleRange(d, subModel_, startPose);
+  const vcRange third =
+      advanced ? aspectRange(d, subModel_, startPose) : xScaleRange(d, subModel_, startPose);
+  const vcRange fourth =
+      advanced ? skewRange(d, subModel_, startPose) : yScaleRange(d, subModel_, startPose);
+  // The advanced set's third bit is the skew, its fourth the aspect.
+  const vcRange range[4] = {rot, scale, advanced ? fourth : third, advanced ? third : fourth};
+  const bool angle[4] = {true, false, advanced, false};
+  for (int i = 0; i < 4; ++i) {
+    const long dof = 1L << i;
+    if (!enabled(z.enabled, dof)) continue;
+    const double off = angle[i] ? 0.0 : 1.0;
+    copy->expandSearchZone(dof, range[i].start() - off, range[i].end() - off);
   }
   return copy;
 }
 
 // ---- search window ----
-
-namespace {
-
-// The sweep bounds of the enabled zones of a DOF table, as the table stores them (offsets from
-// the nominal).
-vcSearchZones tableZones(const vc_DofData& t, unsigned long en, bool advanced, unsigned long dofs) {
-  double lo[4] = {0.0, 0.0, 0.0, 0.0}, hi[4] = {0.0, 0.0, 0.0, 0.0};
-  for (int i = 0; i < 4; ++i) {
-    const long dof = 1L << i;
-    if (!(dofs & static_cast<unsigned long>(dof)) || !enabled(en, dof)) continue;
-    lo[i] = t.getMinOffset(dof);
-    hi[i] = t.getMaxOffset(dof);
-  }
-  return vfSearchZones(en & dofs, advanced, lo, hi);
-}
-
-}  // namespace
 
 vcPelRect vfSubModelSearchWindow(const vcPelBuffer_const<unsigned char>& image,
                                  const vcFlexSubModelTrainParams& trainParams,
@@ -225,25 +180,17 @@ vcPelRect vc_submodtl::searchWindow(const vcPelBuffer_const<unsigned char>& imag
   swept = vcRect(image.window());
   const vcRect& er = subModel.encloseRect();
   const vcPolygon poly({er.ul(), er.ur(), er.lr(), er.ll()});
-  double margin = 0.0;
-  if (const auto* t = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&trainParams))
-    margin = vfCorrelationReach(*t);
-  else if (const auto* t = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&trainParams))
-    margin = 2.0 * t->coarseGrainLimit();
-
-  vcSearchZones zones;
-  vcSearchUncertainty u;
-  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&runParams)) {
-    zones = tableZones(c->dofData(), c->zoneEnable(), false, 3);
-    u = {c->xUncertainty(), c->yUncertainty(), c->xyUncertaintyMode()};
-  } else if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&runParams)) {
-    // A caller-made DOF list has no ranges the window could follow: search everything.
-    if (g->dofMode() != Gfnd::eStandard && g->dofMode() != Gfnd::eAdvanced) return image.window();
-    zones = tableZones(g->dofData(), g->zoneEnable(), g->dofMode() == Gfnd::eAdvanced, 15);
-    u = {g->xUncertainty(), g->yUncertainty(), g->xyUncertaintyMode()};
-  } else {
+  const vc_SubModelEngine* engine = vc_SubModelEngine::forKind(trainParams.engine());
+  const double margin = engine ? engine->searchMargin(trainParams) : 0.0;
+  // A caller-made DOF list has no ranges the window could follow, parameters of no engine
+  // none at all: search everything.
+  const vc_SubModelZones z = runParams.searchZones();
+  if (z.set != vc_SubModelZones::eStandard && z.set != vc_SubModelZones::eAdvanced)
     return image.window();
-  }
+  const vcSearchZones zones =
+      vfSearchZones(z.enabled, z.set == vc_SubModelZones::eAdvanced, z.low, z.high);
+  const vcSearchUncertainty u{runParams.xUncertainty(), runParams.yUncertainty(),
+                              runParams.xyUncertaintyMode()};
   return vfSearchWindow(poly, pose, image.clientFromImageXform(), zones, u, margin, image.window(),
                         &swept);
 }
@@ -322,8 +269,6 @@ void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
                            const std::vector<vcVector<2>>& points, vc_SubModelResultSet& results,
                            bool useMask, vcDiagObject* diag, unsigned long diagFlags,
                            const vc_SubModelSearchContext* context) const {
-  const bool corParams = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params) != nullptr;
-  const bool gfParams = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&params) != nullptr;
   if (!isTrained()) throw vcFlexAlignDefs::NotTrained();
   if (!image.isBound()) throw vcFlexAlignDefs::BadImage("The runtime image is unbound");
   if (useMask) {
@@ -331,9 +276,10 @@ void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
     if (!(mask.window() == image.window()))
       throw vcFlexAlignDefs::BadImage("Mask image size does not match runtime image");
   }
-  if ((corModel_ && gfParams) || (gfPattern_ && corParams))
+  const vcFlexSubModelParamsDefs::Engine kind = params.engine();
+  if (engine_ && engine_->hasModel() && kind != vcFlexSubModelParamsDefs::eNoEngine &&
+      kind != engine_->kind())
     throw vcFlexAlignDefs::CanNotRun("Training/Runtime parameter mismatch.");
-  if (corModel_ && gfPattern_) throw vcFlexAlignDefs::InternalError();
 
   results.startPose(startPose.clone());
   results.clearResults();
@@ -356,108 +302,15 @@ void vc_SubModelTool::run_(const vcPelBuffer_const<unsigned char>& image,
     }
   }
 
+  // Parameters of no engine search nothing. Parameters of another kind than the trained
+  // engine's (possible only for a blank sub-model) run that kind's engine without an engine
+  // object: a blank result, or the error that nothing was trained for them.
+  const vc_SubModelEngine* engine = vc_SubModelEngine::forKind(kind);
+  if (!engine) return;
+  if (engine_ && engine_->kind() == kind) engine = engine_.get();
   const vcPelBuffer_const<unsigned char> runMask =
       useMask ? mask : vcPelBuffer_const<unsigned char>();
-  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(effective.ptr()))
-    runCorrelation_(image, runMask, startPose, *c, results, diag, diagFlags);
-  else if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(effective.ptr()))
-    runGeofind_(image, runMask, startPose, *g, results, diag, diagFlags, context);
-}
-
-void vc_SubModelTool::runGeofind_(const vcPelBuffer_const<unsigned char>& image,
-                                  const vcPelBuffer_const<unsigned char>& mask,
-                                  const vc2XformBase& startPose,
-                                  const vcFlexSubModelGfndRunParams& params,
-                                  vc_SubModelResultSet& results, vcDiagObject* diag,
-                                  unsigned long diagFlags,
-                                  const vc_SubModelSearchContext* context) const {
-  const auto* tp = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(trainParams_.ptr());
-  if (!tp) throw vcFlexAlignDefs::InternalError();
-  if (subModel_.modelType() == vcFlexModelDefs::eBlank) {
-    vcPtrHandle<vcFlexSubModelGfndResult> r =
-        vc_submodtl::blankResult<vcFlexSubModelGfndResult>(startPose);
-    r->measures(0.0, 0.0, 1.0, 0.0);  // full coverage, nothing else measured
-    results.addResult(r);
-    return;
-  }
-  if (!gfPattern_) throw vcFlexAlignDefs::InternalError();
-
-  const vcGeorapidDOFList& dofs = params.dofList();
-  vcGFAlignResultSet found;
-  vc_SubModelSearchNote note;
-  try {
-    vcPelBuffer_const<unsigned char> window;
-    const bool searchable =
-        vc_submodtl::runView(image, *tp, params, subModel_, startPose, params.xUncertainty(),
-                             params.yUncertainty(), false, window, note, diag, diagFlags);
-    results.note(note);
-    if (!searchable) return;
-
-    // The pattern reports poses of the sub-model frame: the frame goes with this run's
-    // parameters, so the pattern itself is left as it is and may serve other threads.
-    vcGFAlignRunParams rp;
-    rp.patternFrame(vcVector<2>(0.0, 0.0), linearAtOrigin(*subModel_.origin()));
-    rp.algorithm(params.algorithm() == Gfnd::eGeofind ? 2 : 1);
-    rp.acceptThreshold(params.acceptThreshold());
-    rp.contrastThreshold(params.contrastThreshold());
-    rp.scoreUsingClutter(params.scoreUsingClutter());
-    const long asked = static_cast<const vcFlexSubModelRunParams&>(params).numToFind();
-    rp.numToFind(context && context->keep > 0 ? std::min(asked, context->keep) : asked);
-    rp.xyOverlap(params.xyOverlap());
-    rp.saveMatchInfo(params.saveMatchInfo());
-    vcGeorapidDOFList list(dofs);
-    params.dofData().setup(list);
-    list.push_back(new vcGeorapidStartPose(nullptr, linearAtOrigin(startPose)));
-    rp.customizeDOFs(&list);
-    if (context && context->imageCache) rp.imageCache(*context->imageCache);
-    if (context) rp.threadPool(context->pool);
-    // Searched around a pose known within a finite uncertainty, the engine starts from there.
-    if (context && context->hasExpected)
-      rp.prediction(context->expected, context->expectedWithin, context->expectedWithin);
-    else if (std::isfinite(params.xUncertainty()) && std::isfinite(params.yUncertainty()))
-      rp.prediction(startPose.mapPoint(vcVector<2>(0.0, 0.0)), params.xUncertainty(),
-                    params.yUncertainty());
-
-    const vcGFAlignPattern& pattern = *gfPattern_;
-    if (mask.isBound()) {
-      vcPelBuffer_const<unsigned char> m = mask;
-      m.window(window.window());
-      pattern.run(window, m, rp, found, nullptr, 0);
-    } else {
-      pattern.run(window, rp, found, nullptr, 0);
-    }
-  } catch (const vcTimeout::Expired&) {
-    throw;
-  } catch (const vcFlexAlignDefs::Errors&) {
-    throw;
-  } catch (const vcGFAlignDefs::BadParams& e) {
-    // The caller's ranges or frame, refused by the engine.
-    throw vcFlexAlignDefs::BadParams(vc_submodtl::pieceMessage(subModel_, e));
-  } catch (const vcException& e) {
-    throw vcFlexAlignDefs::InternalError(messageOf(e));
-  }
-
-  const long n = static_cast<long>(dofs.size());
-  for (long i = 0; i < found.numFound(); ++i) {
-    const vcGFAlignResult& er = found[i];
-    if (er.score() < params.acceptThreshold()) {
-      note.bestRejected = std::max(note.bestRejected, static_cast<double>(er.score()));
-      results.note(note);
-      continue;
-    }
-    vcPtrHandle<vcFlexSubModelGfndResult> r(new vcFlexSubModelGfndResult);
-    r->pose(vcPtrHandle_const<vc2XformBase>(new vc2XformLinear(er.pose())));
-    r->score(er.score());
-    r->measures(er.contrast(), er.fitError(), er.coverage(), er.clutter());
-    r->accepted(er.accepted());
-    r->uncertainty(vc_submodtl::clientCovariance(image, er.positionCovariance()), er.angleSigma(),
-                   er.positionWeak());
-    if (params.saveMatchInfo()) r->matchInfo(&er);
-    r->matchRegion(vcAffineRectangle(er.matchRegionXform()));
-    r->imageRegion(er.imageRegion());
-    std::vector<double> values;
-    for (long k = 1; k <= n && k <= er.numDOFs(); ++k) values.push_back(er.dofValue(k));
-    r->dofValues(values);
-    results.addResult(r);
-  }
+  engine->run({image, runMask, startPose, *effective, effective->numToFind(), trainParams_.ptr(),
+               subModel_, diag, diagFlags, context},
+              results);
 }
