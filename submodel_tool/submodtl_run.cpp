@@ -12,8 +12,6 @@
 #include "vcSubModelTool.h"
 
 using vc_submodtl::linearAtOrigin;
-using vc_submodtl::messageOf;
-using Std = vcFlexSubModelParamsDefs;
 
 namespace {
 
