@@ -52,31 +52,18 @@ std::size_t piecesFor(int count) { return count > 4 ? 3 : count > 2 ? 2 : 1; }
 // A clamp that moves no piece by more than this (client units) is rounding, not a clamp.
 constexpr double kClampNoticed = 0.01;
 
-
 }  // namespace
 
 double vc_flxalign::pieceTranslationUncertainty(const vcFlexSubModelRunParams& p) {
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p))
-    return std::max(g->xUncertainty(), g->yUncertainty());
-  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p))
-    return std::max(c->xUncertainty(), c->yUncertainty());
-  return 0.0;
+  return std::max(p.xUncertainty(), p.yUncertainty());
 }
 
 double vc_flxalign::angleHalfWidth(const vcFlexSubModelRunParams& p) {
-  using SD = vcFlexSubModelParamsDefs;
-  using GD = vcFlexSubModelGfndDefs;
-  double lo = 0.0, hi = 0.0;
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) {
-    if (g->dofMode() == GD::eAdvanced && (g->zoneEnable() & SD::eRotation))
-      lo = g->zoneLowRelAdvanced(SD::eRotation), hi = g->zoneHighRelAdvanced(SD::eRotation);
-    else if (g->dofMode() == GD::eStandard && (g->zoneEnable() & SD::eAngle))
-      lo = g->zoneLowRelStandard(SD::eAngle), hi = g->zoneHighRelStandard(SD::eAngle);
-  } else if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) {
-    if (c->zoneEnable() & SD::eAngle)
-      lo = c->zoneLowRelStandard(SD::eAngle), hi = c->zoneHighRelStandard(SD::eAngle);
-  }
-  return std::max(0.0, 0.5 * (hi - lo));
+  // The angle of the standard set, the rotation of the advanced one: bit 1 of either.
+  const vc_SubModelZones z = p.searchZones();
+  const bool known = z.set == vc_SubModelZones::eStandard || z.set == vc_SubModelZones::eAdvanced;
+  if (!known || !(z.enabled & 1ul)) return 0.0;
+  return std::max(0.0, 0.5 * (z.high[0] - z.low[0]));
 }
 
 std::size_t vcFlexAlignPattern::piecesForFinalFit_(const vcFlexAlignRunParams& rp) {

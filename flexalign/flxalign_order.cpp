@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "geometry/searchwindow.h"
 #include "platform/core/vcAngle.h"
 #include "vcFlexAlignTool.h"
 #include "vcFlexGeometry.h"
@@ -92,60 +93,15 @@ vcPtrHandle<vc2XformBase> vcFlexAlignPattern::subModelStartPose(
 
 namespace {
 
-// Half-sizes of the box around the uncertainty region (radii ux, uy) mapped by m.
-vcVector<2> uncertaintyBox(const vcMatrix<2>& m, double ux, double uy, long mode) {
-  if (mode == vcFlexAlignDefs::eElliptical)
-    return {std::hypot(m.element(0, 0) * ux, m.element(0, 1) * uy),
-            std::hypot(m.element(1, 0) * ux, m.element(1, 1) * uy)};
-  if (mode == vcFlexAlignDefs::eRectangular)
-    return {std::abs(m.element(0, 0)) * ux + std::abs(m.element(0, 1)) * uy,
-            std::abs(m.element(1, 0)) * ux + std::abs(m.element(1, 1)) * uy};
-  return {0.0, 0.0};
-}
-
-vcRect grow(const vcRect& r, const vcMatrix<2>& m, double ux, double uy, long mode) {
-  const vcVector<2> h = uncertaintyBox(m, ux, uy, mode);
-  return vcRect(r.x() - h.x(), r.y() - h.y(), r.width() + 2.0 * h.x(), r.height() + 2.0 * h.y());
-}
-
 vcPolygon corners(const vcRect& r) { return vcPolygon({r.ul(), r.ur(), r.lr(), r.ll()}); }
 
-// Absolute sweep bounds: angles in radians, scale-like values as factors.
-struct Sweep {
-  bool advanced = false;
-  double a0 = 0, a1 = 0;  // angle or rotation
-  double s0 = 1, s1 = 1;  // uniform scale or scale
-  double x0 = 1, x1 = 1;  // x-scale or aspect
-  double y0 = 1, y1 = 1;  // y-scale
-  double k0 = 0, k1 = 0;  // skew
-};
-
-vcRect sweep(const vcPolygon& poly, const vcXform<2>& A, const vcXform<2>& B, const Sweep& s,
-             double ux, double uy, long mode, double margin) {
-  if (s.advanced)
-    return vfEncloseRect(poly, A, B, ux, uy, vcRadian(s.a0), vcRadian(s.a1), s.s0, s.s1, s.x0, s.x1,
-                         vcRadian(s.k0), vcRadian(s.k1), margin, mode);
-  return vfEncloseRect(poly, A, B, ux, uy, vcRadian(s.a0), vcRadian(s.a1), s.s0, s.s1, s.x0, s.x1,
-                       s.y0, s.y1, margin, mode);
-}
-
-// Reads the enabled zones of a DOF table: bits 1 angle/rotation, 2 scale, and for the four-DOF
-// sets 4 (x-scale or skew) and 8 (y-scale or aspect).
+// The sweep bounds of the enabled zones, whose relative ends low(bit) and high(bit) read.
 template <class Low, class High>
-Sweep zones(unsigned long enabled, bool advanced, bool fourDofs, Low low, High high) {
-  Sweep s;
-  s.advanced = advanced;
-  if (enabled & 1) s.a0 = low(1) * vcRadPerDeg, s.a1 = high(1) * vcRadPerDeg;
-  if (enabled & 2) s.s0 = 1.0 + low(2), s.s1 = 1.0 + high(2);
-  if (!fourDofs) return s;
-  if (advanced) {
-    if (enabled & 4) s.k0 = low(4) * vcRadPerDeg, s.k1 = high(4) * vcRadPerDeg;
-    if (enabled & 8) s.x0 = 1.0 + low(8), s.x1 = 1.0 + high(8);
-  } else {
-    if (enabled & 4) s.x0 = 1.0 + low(4), s.x1 = 1.0 + high(4);
-    if (enabled & 8) s.y0 = 1.0 + low(8), s.y1 = 1.0 + high(8);
-  }
-  return s;
+vcSearchZones zones(unsigned long enabled, bool advanced, Low low, High high) {
+  double lo[4] = {0.0, 0.0, 0.0, 0.0}, hi[4] = {0.0, 0.0, 0.0, 0.0};
+  for (int i = 0; i < 4; ++i)
+    if (enabled & (1ul << i)) lo[i] = low(1L << i), hi[i] = high(1L << i);
+  return vfSearchZones(enabled, advanced, lo, hi);
 }
 
 // Edge operators and pyramids need a little image beyond the pattern itself.
@@ -164,77 +120,51 @@ vcPelRect vcFlexAlignPattern::windowFromUnc(const vcFlexAlignRunParams& params,
   const vcFlexSubModel& s = subModelOf(arrangement_, p);
   if (isBlank(s)) return vcPelRect();
   const vcFlexSubModelRunParams& ip = params.subModelInstanceParams(position);
-  const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&ip);
-  const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&ip);
   const vcVector<2> zero(0.0, 0.0);
   const vcXform<2> clientFromImage = first.linearXform(zero).xform();
   const vcXform<2> start = second.linearXform(zero).xform();
   const vcXform<2> placed =
       placementInOriginFrame(arrangement_, *arrangement_.positions()[p])->linearXform(zero).xform();
 
-  // Sub-model zones and uncertainty, in the origin frame.
-  Sweep own;
-  double ux = 0.0, uy = 0.0;
-  long mode = vcFlexAlignDefs::eElliptical;
-  using SD = vcFlexSubModelParamsDefs;
-  if (g) {
-    const bool adv = g->dofMode() == vcFlexSubModelGfndDefs::eAdvanced;
-    const unsigned long en = g->dofMode() == vcFlexSubModelGfndDefs::eCustom ? 0 : g->zoneEnable();
-    if (adv)
-      own = zones(
-          en, true, true,
-          [&](long d) { return g->zoneLowRelAdvanced(static_cast<SD::AdvancedDOF>(d)); },
-          [&](long d) { return g->zoneHighRelAdvanced(static_cast<SD::AdvancedDOF>(d)); });
-    else
-      own = zones(
-          en, false, true,
-          [&](long d) { return g->zoneLowRelStandard(static_cast<SD::StandardDOF>(d)); },
-          [&](long d) { return g->zoneHighRelStandard(static_cast<SD::StandardDOF>(d)); });
-    ux = g->xUncertainty(), uy = g->yUncertainty(), mode = g->xyUncertaintyMode();
-  } else if (c) {
-    own = zones(
-        c->zoneEnable() & 3ul, false, false,
-        [&](long d) { return c->zoneLowRelStandard(static_cast<SD::StandardDOF>(d)); },
-        [&](long d) { return c->zoneHighRelStandard(static_cast<SD::StandardDOF>(d)); });
-    ux = c->xUncertainty(), uy = c->yUncertainty(), mode = c->xyUncertaintyMode();
-  }
+  // Sub-model zones and uncertainty, in the origin frame. A custom DOF list has no zones a
+  // window can follow: the sub-model is swept by none.
+  const vc_SubModelZones z = ip.searchZones();
+  const bool known = z.set == vc_SubModelZones::eStandard || z.set == vc_SubModelZones::eAdvanced;
+  const vcSearchZones own =
+      vfSearchZones(known ? z.enabled : 0ul, z.set == vc_SubModelZones::eAdvanced, z.low, z.high);
+  const vcSearchUncertainty u{ip.xUncertainty(), ip.yUncertainty(), ip.xyUncertaintyMode()};
   // The sub-model's extent is in its client frame; its zones turn and scale it about its
   // origin: the corners go into sub-model coordinates before the placement takes them on.
   const vcRect& er = s.encloseRect();
   const vcXform<2> toSubModel = s.originInverse()->linearXform(zero).xform();
   const vcPolygon outline({toSubModel.mapPoint(er.ul()), toSubModel.mapPoint(er.ur()),
                            toSubModel.mapPoint(er.lr()), toSubModel.mapPoint(er.ll())});
-  vcRect r = sweep(outline, placed, vcXform<2>(), own, 0.0, 0.0, mode, 0.0);
+  vcRect r = vfSearchRect(outline, placed, vcXform<2>(), own, {0.0, 0.0, u.mode}, 0.0);
   // The instance's uncertainty is in run-image client units: into the origin frame.
-  if (ux > 0.0 || uy > 0.0) r = grow(r, start.matrix().inverse(), ux, uy, mode);
+  r = vfGrowByUncertainty(r, start.matrix().inverse(), u);
 
   // Arrangement zones about the start pose, then into image pixels.
   const unsigned long en = params.dofData().getEnableFlags();
   const bool adv = params.dofMode() == vcFlexAlignDefs::eAdvanced;
-  Sweep arr;
+  vcSearchZones arr;
   if (params.dofMode() != vcFlexAlignDefs::eCustom) {
     using FD = vcFlexAlignDefs;
     if (adv)
       arr = zones(
-          en, true, true,
+          en, true,
           [&](long d) { return params.zoneLowRelAdvanced(static_cast<FD::AdvancedDOF>(d)); },
           [&](long d) { return params.zoneHighRelAdvanced(static_cast<FD::AdvancedDOF>(d)); });
     else
       arr = zones(
-          en, false, true,
+          en, false,
           [&](long d) { return params.zoneLowRelStandard(static_cast<FD::StandardDOF>(d)); },
           [&](long d) { return params.zoneHighRelStandard(static_cast<FD::StandardDOF>(d)); });
   }
-  r = sweep(corners(r), start, clientFromImage, arr, 0.0, 0.0, params.xyUncertaintyMode(),
-            kWindowMargin);
-  if (params.xUncertainty() > 0.0 || params.yUncertainty() > 0.0)
-    r = grow(r, clientFromImage.matrix().inverse(), params.xUncertainty(), params.yUncertainty(),
-             params.xyUncertaintyMode());
-  const long x0 = static_cast<long>(std::floor(r.x()));
-  const long y0 = static_cast<long>(std::floor(r.y()));
-  const long x1 = static_cast<long>(std::ceil(r.x() + r.width()));
-  const long y1 = static_cast<long>(std::ceil(r.y() + r.height()));
-  return vcPelRect(x0, y0, x1 - x0, y1 - y0);
+  const vcSearchUncertainty partU{params.xUncertainty(), params.yUncertainty(),
+                                  params.xyUncertaintyMode()};
+  r = vfSearchRect(corners(r), start, clientFromImage, arr, {0.0, 0.0, partU.mode}, kWindowMargin);
+  r = vfGrowByUncertainty(r, clientFromImage.matrix().inverse(), partU);
+  return vfPixelWindow(r);
 }
 
 void vcFlexAlignPattern::startPoseFromFixtures(const vcFlexArrangement& arrangement,

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <type_traits>
 
 #include "flexalign/flxalign_run.h"
 #include "platform/core/vcAngle.h"
@@ -14,14 +13,14 @@ namespace {
 
 using FD = vcFlexAlignDefs;
 using SD = vcFlexSubModelParamsDefs;
-using GD = vcFlexSubModelGfndDefs;
 using ResultHandle = vcPtrHandle<vcFlexSubModelResult>;
 
-// Widens zone d of the sub-model parameters by the arrangement's zone d.
-template <class P, class Dof, class ArrDof>
-void widen(P& sub, const vcFlexAlignRunParams& rp, unsigned long arrEnabled, bool advanced,
+// Widens zone d of the sub-model parameters (whose zones were `own`) by the arrangement's
+// zone d.
+void widen(vcFlexSubModelRunParams& sub, const vc_SubModelZones& own,
+           const vcFlexAlignRunParams& rp, unsigned long arrEnabled, bool advanced,
            unsigned long dofsOfKind) {
-  for (unsigned long d = 1; d <= 8; d <<= 1) {
+  for (unsigned long d = 1, i = 0; d <= 8; d <<= 1, ++i) {
     if (!(arrEnabled & d) || !(dofsOfKind & d)) continue;
     double lo, hi;
     if (advanced) {
@@ -31,20 +30,11 @@ void widen(P& sub, const vcFlexAlignRunParams& rp, unsigned long arrEnabled, boo
       lo = rp.zoneLowRelStandard(static_cast<FD::StandardDOF>(d));
       hi = rp.zoneHighRelStandard(static_cast<FD::StandardDOF>(d));
     }
-    const Dof dof = static_cast<Dof>(d);
-    if (sub.zoneEnable() & d) {
-      if constexpr (std::is_same_v<ArrDof, SD::AdvancedDOF>) {
-        lo += sub.zoneLowRelAdvanced(dof), hi += sub.zoneHighRelAdvanced(dof);
-      } else {
-        lo += sub.zoneLowRelStandard(dof), hi += sub.zoneHighRelStandard(dof);
-      }
-    } else {
-      sub.zoneEnable(sub.zoneEnable() | d);
-    }
-    if constexpr (std::is_same_v<ArrDof, SD::AdvancedDOF>)
-      sub.zoneRelAdvanced(dof, lo, hi);
+    if (sub.zoneEnable() & d)
+      lo += own.low[i], hi += own.high[i];
     else
-      sub.zoneRelStandard(dof, lo, hi);
+      sub.zoneEnable(sub.zoneEnable() | d);
+    sub.searchZone(static_cast<long>(d), lo, hi);
   }
 }
 
@@ -53,33 +43,26 @@ void widen(P& sub, const vcFlexAlignRunParams& rp, unsigned long arrEnabled, boo
 vcPtrHandle<vcFlexSubModelRunParams> vcFlexAlignPattern::effectiveParams_(
     const vcFlexAlignRunParams& rp, long position) const {
   const vcFlexSubModelRunParams& own = rp.subModelInstanceParams(position);
-  const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&own);
-  const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&own);
-  if (g && c) throw FD::InternalError("Sub-model run parameters of both engine kinds");
-  if (!g && !c) throw FD::CanNotRun("Sub-model runtime parameters are not of the allowed type.");
+  if (own.engine() == SD::eNoEngine)
+    throw FD::CanNotRun("Sub-model runtime parameters are not of the allowed type.");
+  const vc_SubModelZones zones = own.searchZones();
+  const bool geofind = own.engine() == SD::eGeofindEngine;
+  if (geofind) {
+    // Geofind's zones are of the set that its DOF mode names, which must be the arrangement's.
+    using Z = vc_SubModelZones;
+    const bool match = (zones.set == Z::eStandard && rp.dofMode() == FD::eStandard) ||
+                       (zones.set == Z::eAdvanced && rp.dofMode() == FD::eAdvanced) ||
+                       (zones.set == Z::eCustom && rp.dofMode() == FD::eCustom);
+    if (!match) throw FD::BadParams("Sub-model and arrangement DOF modes are incompatible.");
+    if (zones.set == Z::eCustom) throw FD::NotImplemented();
+  }
   const unsigned long en = rp.dofData().getEnableFlags();
   vcPtrHandle<vcFlexSubModelRunParams> copy = own.clone();
-  if (g) {
-    using GD = vcFlexSubModelGfndDefs;
-    const bool match = (g->dofMode() == GD::eStandard && rp.dofMode() == FD::eStandard) ||
-                       (g->dofMode() == GD::eAdvanced && rp.dofMode() == FD::eAdvanced) ||
-                       (g->dofMode() == GD::eCustom && rp.dofMode() == FD::eCustom);
-    if (!match) throw FD::BadParams("Sub-model and arrangement DOF modes are incompatible.");
-    if (g->dofMode() == GD::eCustom) throw FD::NotImplemented();
-    auto& e = dynamic_cast<vcFlexSubModelGfndRunParams&>(*copy);
-    if (g->dofMode() == GD::eAdvanced)
-      widen<vcFlexSubModelGfndRunParams, SD::AdvancedDOF, SD::AdvancedDOF>(e, rp, en, true, 15);
-    else
-      widen<vcFlexSubModelGfndRunParams, SD::StandardDOF, SD::StandardDOF>(e, rp, en, false, 15);
-    e.xyUncertainty(e.xUncertainty() + rp.xUncertainty(), e.yUncertainty() + rp.yUncertainty());
-  } else {
-    auto& e = dynamic_cast<vcFlexSubModelCorRunParams&>(*copy);
-    // The correlation engine searches angle and uniform scale only; in the advanced set the
-    // same two bits are rotation and scale.
-    widen<vcFlexSubModelCorRunParams, SD::StandardDOF, SD::StandardDOF>(
-        e, rp, en, rp.dofMode() == FD::eAdvanced, 3);
-    e.xyUncertainty(e.xUncertainty() + rp.xUncertainty(), e.yUncertainty() + rp.yUncertainty());
-  }
+  // The correlation engine searches angle and uniform scale only; in the advanced set the
+  // same two bits are rotation and scale.
+  widen(*copy, zones, rp, en, rp.dofMode() == FD::eAdvanced, geofind ? 15 : 3);
+  copy->xyUncertainty(copy->xUncertainty() + rp.xUncertainty(),
+                      copy->yUncertainty() + rp.yUncertainty());
   return copy;
 }
 
@@ -87,42 +70,22 @@ namespace {
 
 void setInfiniteUncertainty(vcFlexSubModelRunParams& p) {
   const double inf = std::numeric_limits<double>::infinity();
-  if (auto* g = dynamic_cast<vcFlexSubModelGfndRunParams*>(&p)) g->xyUncertainty(inf, inf);
-  if (auto* c = dynamic_cast<vcFlexSubModelCorRunParams*>(&p)) c->xyUncertainty(inf, inf);
+  p.xyUncertainty(inf, inf);
 }
 
 // The angle zone of a sub-model search (degrees, offsets from the start pose), when it has one
 // of some width: the rotation of Geofind's advanced set, the angle otherwise.
 bool angleZone(const vcFlexSubModelRunParams& p, double& lo, double& hi) {
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p)) {
-    if (g->dofMode() == GD::eAdvanced) {
-      if (!(g->zoneEnable() & SD::eRotation)) return false;
-      lo = g->zoneLowRelAdvanced(SD::eRotation), hi = g->zoneHighRelAdvanced(SD::eRotation);
-    } else if (g->dofMode() == GD::eStandard) {
-      if (!(g->zoneEnable() & SD::eAngle)) return false;
-      lo = g->zoneLowRelStandard(SD::eAngle), hi = g->zoneHighRelStandard(SD::eAngle);
-    } else {
-      return false;
-    }
-  } else if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p)) {
-    if (!(c->zoneEnable() & SD::eAngle)) return false;
-    lo = c->zoneLowRelStandard(SD::eAngle), hi = c->zoneHighRelStandard(SD::eAngle);
-  } else {
-    return false;
-  }
+  const vc_SubModelZones z = p.searchZones();
+  if (z.set != vc_SubModelZones::eStandard && z.set != vc_SubModelZones::eAdvanced) return false;
+  if (!(z.enabled & SD::eAngle)) return false;
+  lo = z.low[0], hi = z.high[0];
   // A full turn has no edge.
   return hi > lo && hi - lo < 360.0;
 }
 
 void setAngleZone(vcFlexSubModelRunParams& p, double lo, double hi) {
-  if (auto* g = dynamic_cast<vcFlexSubModelGfndRunParams*>(&p)) {
-    if (g->dofMode() == GD::eAdvanced)
-      g->zoneRelAdvanced(SD::eRotation, lo, hi);
-    else
-      g->zoneRelStandard(SD::eAngle, lo, hi);
-  } else if (auto* c = dynamic_cast<vcFlexSubModelCorRunParams*>(&p)) {
-    c->zoneRelStandard(SD::eAngle, lo, hi);
-  }
+  p.searchZone(SD::eAngle, lo, hi);
 }
 
 // How far, as a relative size, a pose predicted from the pieces already found may be off: the
@@ -134,15 +97,16 @@ constexpr double kPredictedScaleSlack = 0.02;
 // whose zones let the size vary: it searches its size within what the prediction carries (no
 // more than the arrangement's zone allows).
 void carryPredictedScale(vcFlexSubModelRunParams& p, const vcFlexAlignRunParams& rp) {
-  auto* g = dynamic_cast<vcFlexSubModelGfndRunParams*>(&p);
-  if (!g || g->dofMode() != GD::eStandard || rp.dofMode() != FD::eStandard) return;
-  if (!(rp.dofData().getEnableFlags() & FD::eUniformScale) || (g->zoneEnable() & SD::eUniformScale))
+  if (p.engine() != SD::eGeofindEngine || p.searchZones().set != vc_SubModelZones::eStandard ||
+      rp.dofMode() != FD::eStandard)
+    return;
+  if (!(rp.dofData().getEnableFlags() & FD::eUniformScale) || (p.zoneEnable() & SD::eUniformScale))
     return;
   const double lo = std::max(-kPredictedScaleSlack, rp.zoneLowRelStandard(FD::eUniformScale));
   const double hi = std::min(kPredictedScaleSlack, rp.zoneHighRelStandard(FD::eUniformScale));
   if (!(hi > lo)) return;
-  g->zoneEnable(g->zoneEnable() | SD::eUniformScale);
-  g->zoneRelStandard(SD::eUniformScale, lo, hi);
+  p.zoneEnable(p.zoneEnable() | SD::eUniformScale);
+  p.searchZone(SD::eUniformScale, lo, hi);
 }
 
 // A candidate whose turn from the start pose lies on an end of the zone [lo, hi] stopped

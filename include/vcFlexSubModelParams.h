@@ -37,8 +37,23 @@ class vcFlexSubModelParamsDefs {
   enum StandardDOF { eAngle = 1, eUniformScale = 2, eXScale = 4, eYScale = 8 };
   enum AdvancedDOF { eRotation = 1, eScale = 2, eSkew = 4, eAspect = 8 };
   enum XYUncertaintyMode { eElliptical = 1, eRectangular = 2 };
+  // The pattern-location engine a parameter class steers.
+  enum Engine { eNoEngine = 0, eCorrelationEngine = 1, eGeofindEngine = 2 };
 
   vcFlexSubModelParamsDefs& operator=(const vcFlexSubModelParamsDefs&) = default;
+};
+
+// The search zones of one sub-model's run parameters as callers that handle either engine read
+// them: the DOF set their bits name, the bits enabled, and each zone's ends relative to the
+// start pose (degrees for angles and skew, offsets from 1 for scale-like DOFs), index i for the
+// DOF of bit 1 << i.
+struct vc_SubModelZones {
+  // eCustom: a caller-made Geofind DOF list, whose zones nothing outside the engine can follow.
+  enum Set { eNone = 0, eStandard = 1, eAdvanced = 2, eCustom = 3 };
+  Set set = eNone;
+  unsigned long enabled = 0;
+  double low[4] = {0.0, 0.0, 0.0, 0.0};
+  double high[4] = {0.0, 0.0, 0.0, 0.0};
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -51,6 +66,10 @@ class vcFlexSubModelTrainParams : public vcRepBase, public virtual vcPersistent 
   // Same concrete type and equal fields.
   virtual bool equal(const vcFlexSubModelTrainParams& other) const = 0;
   virtual std::string toDebugString() const { return std::string(); }
+  // The engine these parameters train; the sub-model tool trains the one named here.
+  virtual vcFlexSubModelParamsDefs::Engine engine() const {
+    return vcFlexSubModelParamsDefs::eNoEngine;
+  }
 
   // Nothing to compare at this level.
   bool operator==(const vcFlexSubModelTrainParams&) const { return true; }
@@ -72,6 +91,29 @@ class vcFlexSubModelRunParams : public vcRepBase, public virtual vcPersistent {
   virtual bool equal(const vcFlexSubModelRunParams& other) const = 0;
   // The five lines of this level; the concrete classes append their own.
   virtual std::string toDebugString() const;
+
+  // The engine these parameters steer, and the search settings both engines share, for the
+  // callers that handle either kind (a flexible part's run, the sub-model tool's window).
+  // Parameters of no engine have no uncertainty and no zones, and refuse to be given any
+  // (vcFlexAlignDefs::NotImplemented).
+  virtual vcFlexSubModelParamsDefs::Engine engine() const {
+    return vcFlexSubModelParamsDefs::eNoEngine;
+  }
+  virtual double xUncertainty() const { return 0.0; }
+  virtual double yUncertainty() const { return 0.0; }
+  virtual void xyUncertainty(double x, double y);
+  virtual vcFlexSubModelParamsDefs::XYUncertaintyMode xyUncertaintyMode() const {
+    return vcFlexSubModelParamsDefs::eElliptical;
+  }
+  virtual unsigned long zoneEnable() const { return 0; }
+  virtual void zoneEnable(unsigned long mask);
+  virtual vc_SubModelZones searchZones() const { return vc_SubModelZones(); }
+  // Sets the relative zone of `dof` in the parameters' own DOF set, as zoneRelStandard or
+  // zoneRelAdvanced does (with their checks).
+  virtual void searchZone(long dof, double low, double high);
+  // Widens the zone of `dof` by the relative range [low, high] as vc_DofData::expandRelRange
+  // does (for the sub-model tool, which widens the zones by the allowed distortion).
+  virtual void expandSearchZone(long dof, double low, double high);
 
   double acceptThreshold() const { return acceptThreshold_; }
   // 0 <= t <= 1.
@@ -129,6 +171,13 @@ class vcFlexSubModelResult : public vcRepBase, public virtual vcPersistent {
                                       const vc2XformBase& expectedPose,
                                       const vcFlexSubModelRunParams& params) const = 0;
   virtual std::string toDebugString() const;
+  // The engine that found this result.
+  virtual vcFlexSubModelParamsDefs::Engine engine() const {
+    return vcFlexSubModelParamsDefs::eNoEngine;
+  }
+  // Draws what the engine kept of its match, when it kept anything (a Geofind result whose run
+  // saved the match information); nothing at this level.
+  virtual void drawMatch(vcGraphicList& list) const {}
 
   bool accepted() const { return accepted_; }
   double score() const { return score_; }
@@ -301,6 +350,9 @@ class vcFlexSubModelCorTrainParams : public vcFlexSubModelTrainParams {
   bool equal(const vcFlexSubModelTrainParams& other) const override;
   std::string toDebugString() const override;
   bool operator==(const vcFlexSubModelCorTrainParams& o) const;
+  vcFlexSubModelParamsDefs::Engine engine() const override {
+    return vcFlexSubModelParamsDefs::eCorrelationEngine;
+  }
 
   // Which passes are trained: eCoarseAlign or eFineAlign (both together is not implemented).
   unsigned long accuracies() const { return accuracies_; }
@@ -353,10 +405,17 @@ class vcFlexSubModelCorRunParams : public vcFlexSubModelRunParams {
   bool equal(const vcFlexSubModelRunParams& other) const override;
   std::string toDebugString() const override;
   bool operator==(const vcFlexSubModelCorRunParams& o) const;
+  vcFlexSubModelParamsDefs::Engine engine() const override {
+    return vcFlexSubModelParamsDefs::eCorrelationEngine;
+  }
+  // The standard set, with the angle and the uniform scale only.
+  vc_SubModelZones searchZones() const override;
+  void searchZone(long dof, double low, double high) override;
+  void expandSearchZone(long dof, double low, double high) override;
 
   // DOFs searched (bit mask of StandardDOF).
-  unsigned long zoneEnable() const;
-  void zoneEnable(unsigned long mask);
+  unsigned long zoneEnable() const override;
+  void zoneEnable(unsigned long mask) override;
   // Search range relative to the start pose: degrees for the angle, factor offsets for the
   // scale (low > -1, low <= high).
   double zoneLowRelStandard(vcFlexSubModelParamsDefs::StandardDOF dof) const;
@@ -365,10 +424,10 @@ class vcFlexSubModelCorRunParams : public vcFlexSubModelRunParams {
   // Largest difference at which two results are one: angle >= 0, scale >= 1.
   double zoneOverlapStandard(vcFlexSubModelParamsDefs::StandardDOF dof) const;
   void zoneOverlapStandard(vcFlexSubModelParamsDefs::StandardDOF dof, double v);
-  double xUncertainty() const { return xUncertainty_; }
-  double yUncertainty() const { return yUncertainty_; }
-  void xyUncertainty(double x, double y);
-  vcFlexSubModelParamsDefs::XYUncertaintyMode xyUncertaintyMode() const {
+  double xUncertainty() const override { return xUncertainty_; }
+  double yUncertainty() const override { return yUncertainty_; }
+  void xyUncertainty(double x, double y) override;
+  vcFlexSubModelParamsDefs::XYUncertaintyMode xyUncertaintyMode() const override {
     return xyUncertaintyMode_;
   }
   void xyUncertaintyMode(vcFlexSubModelParamsDefs::XYUncertaintyMode m);
@@ -511,6 +570,9 @@ class vcFlexSubModelCorResult : public vcFlexSubModelResult {
                      const vcFlexSubModelRunParams& params) const;
   bool isWithinDofUncertainty(const vcFlexSubModel& subModel, const vc2XformBase& expectedPose,
                               const vcFlexSubModelRunParams& params) const override;
+  vcFlexSubModelParamsDefs::Engine engine() const override {
+    return vcFlexSubModelParamsDefs::eCorrelationEngine;
+  }
 
   void dispatchSerialize(vcArchive& ar) override;
   static vcPersistent* make();
@@ -539,6 +601,9 @@ class vcFlexSubModelGfndTrainParams : public vcFlexSubModelTrainParams {
   bool equal(const vcFlexSubModelTrainParams& other) const override;
   std::string toDebugString() const override;
   bool operator==(const vcFlexSubModelGfndTrainParams& o) const;
+  vcFlexSubModelParamsDefs::Engine engine() const override {
+    return vcFlexSubModelParamsDefs::eGeofindEngine;
+  }
 
   bool ignorePolarity() const { return ignorePolarity_; }
   void ignorePolarity(bool v);
@@ -589,13 +654,21 @@ class vcFlexSubModelGfndRunParams : public vcFlexSubModelRunParams {
   bool equal(const vcFlexSubModelRunParams& other) const override;
   std::string toDebugString() const override;
   bool operator==(const vcFlexSubModelGfndRunParams& o) const;
+  vcFlexSubModelParamsDefs::Engine engine() const override {
+    return vcFlexSubModelParamsDefs::eGeofindEngine;
+  }
+  // The set of the DOF mode; a custom mode's zones are eCustom with none enabled.
+  vc_SubModelZones searchZones() const override;
+  // Through zoneRelStandard or zoneRelAdvanced by the DOF mode (WrongDOFMode in custom mode).
+  void searchZone(long dof, double low, double high) override;
+  void expandSearchZone(long dof, double low, double high) override;
 
   // >= 0.
   double contrastThreshold() const { return contrastThreshold_; }
   void contrastThreshold(double v);
-  double xUncertainty() const { return xUncertainty_; }
-  double yUncertainty() const { return yUncertainty_; }
-  void xyUncertainty(double x, double y);
+  double xUncertainty() const override { return xUncertainty_; }
+  double yUncertainty() const override { return yUncertainty_; }
+  void xyUncertainty(double x, double y) override;
   // In [0, 1].
   double xyOverlap() const { return xyOverlap_; }
   void xyOverlap(double v);
@@ -605,7 +678,7 @@ class vcFlexSubModelGfndRunParams : public vcFlexSubModelRunParams {
   void saveMatchInfo(bool v);
   vcFlexSubModelGfndDefs::Algorithm algorithm() const { return algorithm_; }
   void algorithm(vcFlexSubModelGfndDefs::Algorithm a);
-  vcFlexSubModelParamsDefs::XYUncertaintyMode xyUncertaintyMode() const {
+  vcFlexSubModelParamsDefs::XYUncertaintyMode xyUncertaintyMode() const override {
     return xyUncertaintyMode_;
   }
   void xyUncertaintyMode(vcFlexSubModelParamsDefs::XYUncertaintyMode m);
@@ -628,8 +701,8 @@ class vcFlexSubModelGfndRunParams : public vcFlexSubModelRunParams {
   double zoneOverlapAdvanced(vcFlexSubModelParamsDefs::AdvancedDOF dof) const;
   void zoneOverlapAdvanced(vcFlexSubModelParamsDefs::AdvancedDOF dof, double v);
   // Enable flags of the table, in every mode.
-  unsigned long zoneEnable() const;
-  void zoneEnable(unsigned long mask);
+  unsigned long zoneEnable() const override;
+  void zoneEnable(unsigned long mask) override;
 
   const vcGeorapidDOFList& dofList() const { return dofList_; }
   const vc_DofData& dofData() const { return dof_; }
@@ -736,6 +809,9 @@ class vcFlexSubModelGfndResult : public vcFlexSubModelResult {
   bool isWithinDofUncertainty(const vcFlexSubModel& subModel, const vc2XformBase& expectedPose,
                               const vcFlexSubModelRunParams& params) const override;
   std::string toDebugString() const override;
+  vcFlexSubModelParamsDefs::Engine engine() const override {
+    return vcFlexSubModelParamsDefs::eGeofindEngine;
+  }
 
   double contrast() const { return contrast_; }
   double fitError() const { return fitError_; }
@@ -746,7 +822,7 @@ class vcFlexSubModelGfndResult : public vcFlexSubModelResult {
   // The engine's own result, kept only when the run asked to save match information.
   const vcGFAlignResult* matchInfo() const { return matchInfo_; }
   // Draws the kept engine result (see vcGFAlignResult::draw); nothing without one.
-  void drawMatch(vcGraphicList& list) const;
+  void drawMatch(vcGraphicList& list) const override;
 
   // Written by the sub-model tool while the result is built.
   void measures(double contrast, double fitError, double coverage, double clutter);

@@ -1,12 +1,13 @@
 // One sub-model trained and run with one pattern-location engine.
 //
-// The engine is chosen by the dynamic type of the training parameters: correlation parameters
-// train a correlation model, Geofind parameters a Geofind pattern. A blank sub-model trains no
+// The engine is the one the training parameters name (engine()): correlation parameters train a
+// correlation model, Geofind parameters a Geofind pattern. A blank sub-model trains no
 // engine; its run reports the start pose. A run narrows the search ranges by the distortion
 // allowed around already-found points, cuts a search window out of the image and converts the
 // engine's results into sub-model results.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ class vcArchive;
 class vcGFAlignPattern;
 class vcGFImageCache;
 class vcThreadPool;
+class vc_SubModelEngine;
 
 // What a caller that searches one image many times (a flexible part's pieces) shares with each
 // search: Geofind's measurements of the image (see vcGFImageCache), its threads, how many
@@ -97,8 +99,8 @@ class vc_SubModelTool {
   const vcFlexSubModel& subModel() const { return subModel_; }
   const vcPtrHandle<vcFlexSubModelTrainParams>& trainParams() const { return trainParams_; }
   // The engine objects, for inspection; at most one exists.
-  const vc_PatCorModel<unsigned char>* correlationModel() const { return corModel_; }
-  const vcGFAlignPattern* geofindPattern() const { return gfPattern_; }
+  const vc_PatCorModel<unsigned char>* correlationModel() const;
+  const vcGFAlignPattern* geofindPattern() const;
   // What training found the piece's edges cannot fix, in fixed words (a direction it can slide
   // along, no angle for a round piece, an angle defined only modulo 360/n): the Geofind
   // pattern's training warnings; none for a correlation or blank piece or before training.
@@ -137,14 +139,9 @@ class vc_SubModelTool {
   void assign_(const vc_SubModelTool& o);
   void clean_();
   void retrain_();
-  // The timed part of train: kept engines, or the chosen engine's training.
+  // The timed part of train: kept engine objects, or the engine's training.
   void train_(const vcFlexSubModel& subModel, const vcFlexSubModelTrainParams& params,
-              const vcFlexSubModelCorTrainParams* cor, const vcFlexSubModelGfndTrainParams* gfnd,
-              vcDiagObject* diag, unsigned long diagFlags);
-  void trainCorrelation_(const vcFlexSubModel& subModel, const vcFlexSubModelCorTrainParams& params,
-                         vcDiagObject* diag, unsigned long diagFlags);
-  void trainGeofind_(const vcFlexSubModel& subModel, const vcFlexSubModelGfndTrainParams& params,
-                     vcDiagObject* diag, unsigned long diagFlags);
+              const vc_SubModelEngine& engine, vcDiagObject* diag);
 
   // run_ between the input and the output records.
   void recordedRun_(const vcPelBuffer_const<unsigned char>& image,
@@ -157,18 +154,10 @@ class vc_SubModelTool {
             const vcFlexSubModelRunParams& params, const std::vector<vcVector<2>>& points,
             vc_SubModelResultSet& results, bool useMask, vcDiagObject* diag,
             unsigned long diagFlags, const vc_SubModelSearchContext* context) const;
-  void runCorrelation_(const vcPelBuffer_const<unsigned char>& image,
-                       const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
-                       const vcFlexSubModelCorRunParams& params, vc_SubModelResultSet& results,
-                       vcDiagObject* diag, unsigned long diagFlags) const;
-  void runGeofind_(const vcPelBuffer_const<unsigned char>& image,
-                   const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
-                   const vcFlexSubModelGfndRunParams& params, vc_SubModelResultSet& results,
-                   vcDiagObject* diag, unsigned long diagFlags,
-                   const vc_SubModelSearchContext* context) const;
 
-  vc_PatCorModel<unsigned char>* corModel_ = nullptr;  // owned
-  vcGFAlignPattern* gfPattern_ = nullptr;              // owned
+  // The engine of the last training (of its parameters' kind), holding its engine object once
+  // a sub-model that is not blank was trained; none before the first training.
+  std::unique_ptr<vc_SubModelEngine> engine_;
   vcPtrHandle<vcFlexSubModelTrainParams> trainParams_;
   vcFlexSubModel subModel_;
   double trainTime_ = 0.0;

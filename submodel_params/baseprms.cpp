@@ -374,3 +374,18 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelResultSet& set) {
   }
   return ar;
 }
+
+// Parameters of no engine have nothing to search by.
+void vcFlexSubModelRunParams::xyUncertainty(double, double) {
+  throw vcFlexAlignDefs::NotImplemented();
+}
+
+void vcFlexSubModelRunParams::zoneEnable(unsigned long) { throw vcFlexAlignDefs::NotImplemented(); }
+
+void vcFlexSubModelRunParams::searchZone(long, double, double) {
+  throw vcFlexAlignDefs::NotImplemented();
+}
+
+void vcFlexSubModelRunParams::expandSearchZone(long, double, double) {
+  throw vcFlexAlignDefs::NotImplemented();
+}

@@ -287,6 +287,26 @@ void vcFlexSubModelCorRunParams::zoneOverlapStandard(Defs::StandardDOF dof, doub
   dof_.setOverlap(dof, v);
 }
 
+vc_SubModelZones vcFlexSubModelCorRunParams::searchZones() const {
+  vc_SubModelZones z;
+  z.set = vc_SubModelZones::eStandard;
+  z.enabled = dof_.getEnableFlags() & (Defs::eAngle | Defs::eUniformScale);
+  // Angle and uniform scale: bits 1 and 2.
+  for (unsigned long i = 0; i < 2 && i < dof_.numDofs(); ++i) {
+    z.low[i] = dof_.getMinOffset(1L << i);
+    z.high[i] = dof_.getMaxOffset(1L << i);
+  }
+  return z;
+}
+
+void vcFlexSubModelCorRunParams::searchZone(long dof, double low, double high) {
+  zoneRelStandard(static_cast<Defs::StandardDOF>(dof), low, high);
+}
+
+void vcFlexSubModelCorRunParams::expandSearchZone(long dof, double low, double high) {
+  dof_.expandRelRange(dof, low, high);
+}
+
 void vcFlexSubModelCorRunParams::xyUncertainty(double x, double y) {
   if (!(x >= 0.0)) throw vcFlexAlignDefs::BadParams("Illegal x-translation uncertainty");
   if (!(y >= 0.0)) throw vcFlexAlignDefs::BadParams("Illegal y-translation uncertainty");

@@ -15,9 +15,8 @@ constexpr double kAngleSlack = 2.0;
 constexpr double kScaleSlack = 0.01;
 
 const vcFlexSubModelCorRunParams& corParams(const vcFlexSubModelRunParams& p) {
-  const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&p);
-  if (!c) throw vcFlexAlignDefs::InternalError();
-  return *c;
+  if (p.engine() != Defs::eCorrelationEngine) throw vcFlexAlignDefs::InternalError();
+  return static_cast<const vcFlexSubModelCorRunParams&>(p);
 }
 
 bool within(double v, double lo, double hi) { return v >= lo && v <= hi; }
@@ -27,8 +26,8 @@ bool within(double v, double lo, double hi) { return v >= lo && v <= hi; }
 bool vcFlexSubModelCorResult::isOverlapping(const vcRect& extent, const vc2XformBase& originInv,
                                             const vcFlexSubModelResult& other,
                                             const vcFlexSubModelRunParams& params) const {
-  const auto* o = dynamic_cast<const vcFlexSubModelCorResult*>(&other);
-  if (!o) throw vcFlexAlignDefs::InternalError();
+  if (other.engine() != Defs::eCorrelationEngine) throw vcFlexAlignDefs::InternalError();
+  const auto* o = static_cast<const vcFlexSubModelCorResult*>(&other);
   const vcFlexSubModelCorRunParams& p = corParams(params);
 
   const vcRect a = vfPlacedRegionBox(extent, originInv, pose());

@@ -324,6 +324,38 @@ void vcFlexSubModelGfndRunParams::zoneOverlapAdvanced(Defs::AdvancedDOF dof, dou
            "scale and aspect DOF");
 }
 
+vc_SubModelZones vcFlexSubModelGfndRunParams::searchZones() const {
+  vc_SubModelZones z;
+  switch (dofMode_) {
+    case GDefs::eStandard:
+      z.set = vc_SubModelZones::eStandard;
+      break;
+    case GDefs::eAdvanced:
+      z.set = vc_SubModelZones::eAdvanced;
+      break;
+    default:
+      z.set = vc_SubModelZones::eCustom;
+      return z;
+  }
+  z.enabled = dof_.getEnableFlags();
+  for (unsigned long i = 0; i < 4 && i < dof_.numDofs(); ++i) {
+    z.low[i] = dof_.getMinOffset(1L << i);
+    z.high[i] = dof_.getMaxOffset(1L << i);
+  }
+  return z;
+}
+
+void vcFlexSubModelGfndRunParams::searchZone(long dof, double low, double high) {
+  if (dofMode_ == GDefs::eAdvanced)
+    zoneRelAdvanced(static_cast<Defs::AdvancedDOF>(dof), low, high);
+  else
+    zoneRelStandard(static_cast<Defs::StandardDOF>(dof), low, high);
+}
+
+void vcFlexSubModelGfndRunParams::expandSearchZone(long dof, double low, double high) {
+  dof_.expandRelRange(dof, low, high);
+}
+
 unsigned long vcFlexSubModelGfndRunParams::zoneEnable() const {
   if (dofMode_ == GDefs::eCustom && dofList_.empty())
     throw vcFlexAlignDefs::BadParams(kNoCustomList);

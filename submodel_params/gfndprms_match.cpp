@@ -12,9 +12,9 @@ using GDefs = vcFlexSubModelGfndDefs;
 constexpr double kTransSlack = 4.0;
 
 const vcFlexSubModelGfndRunParams& gfndParams(const vcFlexSubModelRunParams& p) {
-  const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&p);
-  if (!g) throw vcFlexAlignDefs::InternalError();
-  return *g;
+  if (p.engine() != vcFlexSubModelParamsDefs::eGeofindEngine)
+    throw vcFlexAlignDefs::InternalError();
+  return static_cast<const vcFlexSubModelGfndRunParams&>(p);
 }
 
 // The DOF values of a relative linear map in the order of the mode's DOF bits.
@@ -37,8 +37,9 @@ void relativeDofValues(GDefs::DOFMode mode, const vcMatrix<2>& m, double v[4]) {
 bool vcFlexSubModelGfndResult::isOverlapping(const vcRect& extent, const vc2XformBase& originInv,
                                              const vcFlexSubModelResult& other,
                                              const vcFlexSubModelRunParams& params) const {
-  const auto* o = dynamic_cast<const vcFlexSubModelGfndResult*>(&other);
-  if (!o) throw vcFlexAlignDefs::InternalError();
+  if (other.engine() != vcFlexSubModelParamsDefs::eGeofindEngine)
+    throw vcFlexAlignDefs::InternalError();
+  const auto* o = static_cast<const vcFlexSubModelGfndResult*>(&other);
   const vcFlexSubModelGfndRunParams& p = gfndParams(params);
 
   const vcRect a = vfPlacedRegionBox(extent, originInv, pose());

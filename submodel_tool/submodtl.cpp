@@ -5,12 +5,12 @@
 #include <utility>
 #include <vector>
 
-#include "engines/geofind/vcGFAlign.h"
+#include "engines/correlation/vcPatCor.h"
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcTimer.h"
 #include "platform/display/vc2Wireframe.h"
-#include "submodel_tool/submodtl_cor.h"
 #include "submodel_tool/submodtl_diag.h"
+#include "submodel_tool/submodtl_engine.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
@@ -57,8 +57,7 @@ vc_SubModelTool::vc_SubModelTool(vc_SubModelTool&& o) : subModel_(std::string())
 vc_SubModelTool& vc_SubModelTool::operator=(vc_SubModelTool&& o) noexcept {
   if (this == &o) return *this;
   clean_();
-  std::swap(corModel_, o.corModel_);
-  std::swap(gfPattern_, o.gfPattern_);
+  std::swap(engine_, o.engine_);
   std::swap(trainParams_, o.trainParams_);
   subModel_.swap(o.subModel_);
   trainTime_ = o.trainTime_;
@@ -70,10 +69,7 @@ vc_SubModelTool& vc_SubModelTool::operator=(vc_SubModelTool&& o) noexcept {
 vc_SubModelTool::~vc_SubModelTool() { clean_(); }
 
 void vc_SubModelTool::clean_() {
-  delete corModel_;
-  corModel_ = nullptr;
-  delete gfPattern_;
-  gfPattern_ = nullptr;
+  engine_.reset();
   trained_ = false;
 }
 
@@ -82,13 +78,9 @@ void vc_SubModelTool::assign_(const vc_SubModelTool& o) {
   trainParams_ =
       o.trainParams_ ? o.trainParams_->clone() : vcPtrHandle<vcFlexSubModelTrainParams>();
   subModel_ = o.subModel_;
-  // Engine objects are never shared, but their trained data is immutable (runs change nothing
-  // in it), so the copy's own engine objects share it: the model that training again from the
-  // same sub-model and parameters would build, without the cost.
-  if (o.isTrained()) {
-    if (o.corModel_) corModel_ = new vc_PatCorModel<unsigned char>(*o.corModel_);
-    if (o.gfPattern_) gfPattern_ = new vcGFAlignPattern(*o.gfPattern_);
-  }
+  // The copy's engine object shares the trained data of the source's: the model that training
+  // again from the same sub-model and parameters would build, without the cost.
+  if (o.isTrained() && o.engine_) engine_ = o.engine_->clone();
   trainTime_ = o.trainTime_;
   trained_ = o.trained_;
 }
@@ -98,28 +90,33 @@ void vc_SubModelTool::retrain_() {
 }
 
 bool vc_SubModelTool::isTrained() const {
-  if (corModel_) return corModel_->isTrained();
-  if (gfPattern_ && gfPattern_->isTrained()) return true;
-  return trained_;
+  return engine_ ? engine_->isTrained(trained_) : trained_;
+}
+
+const vc_PatCorModel<unsigned char>* vc_SubModelTool::correlationModel() const {
+  return engine_ ? engine_->correlationModel() : nullptr;
+}
+
+const vcGFAlignPattern* vc_SubModelTool::geofindPattern() const {
+  return engine_ ? engine_->geofindPattern() : nullptr;
 }
 
 std::vector<std::string> vc_SubModelTool::trainingWarnings() const {
-  return gfPattern_ ? gfPattern_->trainingWarnings() : std::vector<std::string>();
+  return engine_ ? engine_->trainingWarnings() : std::vector<std::string>();
 }
 
 void vc_SubModelTool::train(const vcFlexSubModel& subModel, const vcFlexSubModelTrainParams& params,
                             vcDiagObject* diag, unsigned long diagFlags) {
   vc_submodtl::recordTrainInputs(diag, diagFlags, subModel, params);
-  const auto* cor = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&params);
-  const auto* gfnd = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&params);
-  if (!cor && !gfnd) {
+  const vc_SubModelEngine* engine = vc_SubModelEngine::forKind(params.engine());
+  if (!engine) {
     const vcFlexAlignDefs::InternalError e;
     vc_submodtl::recordTrainOutputs(diag, diagFlags, -1.0);
     vc_submodtl::recordFailure(diag, diagFlags, "vc_SubModelTool::train", e);
     throw e;
   }
   try {
-    train_(subModel, params, cor, gfnd, diag, diagFlags);
+    train_(subModel, params, *engine, diag);
   } catch (const vcException& e) {
     vc_submodtl::recordTrainOutputs(diag, diagFlags, -1.0);
     vc_submodtl::recordFailure(diag, diagFlags, "vc_SubModelTool::train", e);
@@ -130,28 +127,17 @@ void vc_SubModelTool::train(const vcFlexSubModel& subModel, const vcFlexSubModel
 
 void vc_SubModelTool::train_(const vcFlexSubModel& subModel,
                              const vcFlexSubModelTrainParams& params,
-                             const vcFlexSubModelCorTrainParams* cor,
-                             const vcFlexSubModelGfndTrainParams* gfnd, vcDiagObject* diag,
-                             unsigned long diagFlags) {
+                             const vc_SubModelEngine& engine, vcDiagObject* diag) {
   vcTimer timer(true);
   if (isTrained() && trainParams_ && params.equal(*trainParams_) && subModel == subModel_) {
     timer.stop();
     trainTime_ = timer.sec();
     return;
   }
-  // Only the engine that this training uses may survive it; a blank sub-model keeps none.
-  if (cor || subModel.modelType() == vcFlexModelDefs::eBlank) {
-    delete gfPattern_;
-    gfPattern_ = nullptr;
-  }
-  if (gfnd || subModel.modelType() == vcFlexModelDefs::eBlank) {
-    delete corModel_;
-    corModel_ = nullptr;
-  }
-  if (cor)
-    trainCorrelation_(subModel, *cor, diag, diagFlags);
-  else
-    trainGeofind_(subModel, *gfnd, diag, diagFlags);
+  // Only the engine that this training uses may survive it; a blank sub-model keeps no engine
+  // object.
+  if (!engine_ || engine_->kind() != engine.kind()) engine_ = engine.fresh();
+  engine_->train(subModel, params, diag);
   // Clone before assigning: params may be our own stored object (retraining, copying).
   vcPtrHandle<vcFlexSubModelTrainParams> stored = params.clone();
   if (&subModel != &subModel_) subModel_ = subModel;
@@ -161,74 +147,14 @@ void vc_SubModelTool::train_(const vcFlexSubModel& subModel,
   trainTime_ = timer.sec();
 }
 
-void vc_SubModelTool::trainCorrelation_(const vcFlexSubModel& subModel,
-                                        const vcFlexSubModelCorTrainParams& params,
-                                        vcDiagObject* diag, unsigned long) {
-  switch (subModel.modelType()) {
-    case vcFlexModelDefs::eSynthetic:
-      throw vcFlexAlignDefs::CanNotTrain("Must use image models in correlation mode");
-    case vcFlexModelDefs::eImage:
-      break;
-    default:
-      return;  // blank: nothing to train
-  }
-  vc_PatCorTrainParams engine;
-  vfConvertCorTrainParams(params, engine);
-  try {
-    delete corModel_;
-    corModel_ = nullptr;
-    corModel_ = new vc_PatCorModel<unsigned char>;
-    const double g = params.coarseGrainLimit();
-    corModel_->sample(vcPair<double>(g, g));
-    corModel_->train(subModel.image(), subModel.mask(), engine, diag, 0);
-  } catch (const vcException& e) {
-    throw vcFlexAlignDefs::CanNotTrain(messageOf(e));
-  }
-}
-
-void vc_SubModelTool::trainGeofind_(const vcFlexSubModel& subModel,
-                                    const vcFlexSubModelGfndTrainParams& params, vcDiagObject*,
-                                    unsigned long) {
-  if (subModel.modelType() == vcFlexModelDefs::eBlank) return;
-  try {
-    delete gfPattern_;
-    gfPattern_ = nullptr;
-    gfPattern_ = new vcGFAlignPattern;
-    gfPattern_->ignorePolarity(params.ignorePolarity());
-    gfPattern_->elasticity(params.elasticity());
-    gfPattern_->autoSelectGrainLimits(params.autoSelectGrainLimits());
-    gfPattern_->grainLimits(static_cast<float>(params.coarseGrainLimit()),
-                            static_cast<float>(params.fineGrainLimit()));
-    const long mask = (params.algorithms() & vcFlexSubModelGfndDefs::eGeofind) ? 2 : 1;
-    if (subModel.modelType() == vcFlexModelDefs::eSynthetic) {
-      const vcPtrHandle_const<vc2XformBase> cfi = subModel.clientFromImage();
-      if (!cfi) throw vcBadPointer();
-      gfPattern_->train(subModel.shapes(), subModel.weights(), vc_submodtl::linearAtOrigin(*cfi),
-                        mask, nullptr, 0);
-    } else if (!subModel.mask().isBound()) {
-      gfPattern_->train(subModel.image(), mask, nullptr, 0);
-    } else {
-      gfPattern_->train(subModel.image(), subModel.mask(), mask, nullptr, 0);
-    }
-  } catch (const vcTimeout::Expired&) {
-    throw;
-  } catch (const vcException& e) {
-    throw vcFlexAlignDefs::CanNotTrain(messageOf(e));
-  }
-}
-
 namespace {
 
 // Training parameters compare by engine kind and that kind's fields, so a private class and its
 // public base with equal settings train the same engine model.
 bool sameKindAndFields(const vcFlexSubModelTrainParams& a, const vcFlexSubModelTrainParams& b) {
-  const auto* ca = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&a);
-  const auto* cb = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&b);
-  if (ca || cb) return ca && cb && *ca == *cb;
-  const auto* ga = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&a);
-  const auto* gb = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&b);
-  if (ga || gb) return ga && gb && *ga == *gb;
-  return a.equal(b);
+  if (a.engine() != b.engine()) return false;
+  const vc_SubModelEngine* engine = vc_SubModelEngine::forKind(a.engine());
+  return engine ? engine->sameTraining(a, b) : a.equal(b);
 }
 
 }  // namespace
@@ -241,9 +167,11 @@ bool vc_SubModelTool::operator==(const vc_SubModelTool& o) const {
     if (!sameKindAndFields(*trainParams_, *o.trainParams_)) return false;
   }
   if (!(subModel_ == o.subModel_)) return false;
-  if (dynamic_cast<const vcFlexSubModelCorTrainParams*>(trainParams_.ptr())) {
-    if ((corModel_ == nullptr) != (o.corModel_ == nullptr)) return false;
-    if (corModel_ && !(*corModel_ == *o.corModel_)) return false;
+  // Correlation models compare; Geofind patterns do not.
+  const vc_PatCorModel<unsigned char>*a = correlationModel(), *b = o.correlationModel();
+  if (trainParams_ && trainParams_->engine() == vcFlexSubModelParamsDefs::eCorrelationEngine) {
+    if ((a == nullptr) != (b == nullptr)) return false;
+    if (a && !(*a == *b)) return false;
   }
   return true;
 }
@@ -253,21 +181,7 @@ namespace {
 // What a version 1 archive holds besides the parameters and the sub-model: the trained Geofind
 // pattern, or nothing (a blank sub-model, an untrained tool, or a correlation model, which is
 // trained again from the sub-model on loading).
-enum StoredEngine : unsigned char { eNoEngine = 0, eGeofindEngine = 1 };
-
-// A loaded Geofind pattern must be the one its parameters train, or a run would silently use
-// another model than the file says.
-bool matches(const vcGFAlignPattern& g, const vcFlexSubModelTrainParams& params) {
-  const auto* p = dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&params);
-  if (!p || !g.isTrained()) return false;
-  const long algorithm = (p->algorithms() & vcFlexSubModelGfndDefs::eGeofind) ? 2 : 1;
-  return g.ignorePolarity() == p->ignorePolarity() && g.elasticity() == p->elasticity() &&
-         g.autoSelectGrainLimits() == p->autoSelectGrainLimits() &&
-         g.fineGrainLimit() == std::min(float(p->coarseGrainLimit()), float(p->fineGrainLimit())) &&
-         g.coarseGrainLimit() ==
-             std::max(float(p->coarseGrainLimit()), float(p->fineGrainLimit())) &&
-         g.trainedAlgorithm() == algorithm;
-}
+enum StoredEngine : unsigned char { eNothingStored = 0, eGeofindStored = 1 };
 
 }  // namespace
 
@@ -283,9 +197,10 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
   if (ar.isStoring()) {
     ar || tool.subModel_;
     bool trained = tool.isTrained();
-    unsigned char engine = trained && tool.gfPattern_ ? eGeofindEngine : eNoEngine;
+    const bool stores = tool.engine_ && tool.engine_->storesModel() && tool.engine_->hasModel();
+    unsigned char engine = trained && stores ? eGeofindStored : eNothingStored;
     ar || trained || tool.trainTime_ || engine;
-    if (engine == eGeofindEngine) ar || *tool.gfPattern_;
+    if (engine == eGeofindStored) tool.engine_->serializeModel(ar);
     return ar;
   }
   vcPtrHandle<vcFlexSubModelTrainParams> loaded(params);
@@ -293,23 +208,24 @@ vcArchive& operator||(vcArchive& ar, vc_SubModelTool& tool) {
   ar || subModel;
   bool trained = true;
   double trainTime = 0.0;
-  unsigned char engine = eNoEngine;
-  vcGFAlignPattern pattern;
+  unsigned char engine = eNothingStored;
+  std::unique_ptr<vc_SubModelEngine> stored;
   if (version == 1) {
     ar || trained || trainTime || engine;
-    if (engine > eGeofindEngine) throw vcArchive::BadData("submodtl: unknown engine");
-    if (engine == eGeofindEngine) {
-      ar || pattern;
+    if (engine > eGeofindStored) throw vcArchive::BadData("submodtl: unknown engine");
+    if (engine == eGeofindStored) {
+      stored = vfGeofindEngine().fresh();
+      stored->serializeModel(ar);
       if (!trained || !loaded || subModel.modelType() == vcFlexModelDefs::eBlank ||
-          !matches(pattern, *loaded))
+          !stored->modelMatches(*loaded))
         throw vcArchive::BadData("submodtl: the stored Geofind pattern does not match the tool");
     }
   }
   tool.clean_();
   tool.trainParams_ = loaded;
   tool.subModel_.swap(subModel);
-  if (engine == eGeofindEngine) {
-    tool.gfPattern_ = new vcGFAlignPattern(pattern);
+  if (stored) {
+    tool.engine_ = std::move(stored);
     tool.trained_ = true;
     tool.trainTime_ = trainTime;
   } else if (trained) {

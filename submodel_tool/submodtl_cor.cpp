@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "submodel_tool/submodtl_diag.h"
+#include "submodel_tool/submodtl_engine.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
 #include "vcSubModelTool.h"
@@ -40,10 +42,9 @@ void vfConvertCorTrainParams(const vcFlexSubModelCorTrainParams& p, vc_PatCorTra
 
 void vfConvertCorRunParams(const vcFlexSubModelRunParams& params, long numToFind,
                            const vc2XformBase& startPose, vc_PatCorRunParams& e) {
-  const auto* pp = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params);
-  if (!pp)
+  if (params.engine() != Std::eCorrelationEngine)
     throw vcFlexAlignDefs::CanNotRun("Runtime params are not the same type as runtime params");
-  const vcFlexSubModelCorRunParams& p = *pp;
+  const auto& p = static_cast<const vcFlexSubModelCorRunParams&>(params);
   e.numToFind(numToFind);
   e.acceptThreshold(1, p.acceptThreshold());
   e.acceptThreshold(2, p.acceptThreshold());
@@ -64,27 +65,96 @@ void vfConvertCorRunParams(const vcFlexSubModelRunParams& params, long numToFind
   e.partialMatch(p.partialMatch());
 }
 
-void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& image,
-                                      const vcPelBuffer_const<unsigned char>& mask,
-                                      const vc2XformBase& startPose,
-                                      const vcFlexSubModelCorRunParams& params,
-                                      vc_SubModelResultSet& results, vcDiagObject* diag,
-                                      unsigned long diagFlags) const {
-  const auto* tp = dynamic_cast<const vcFlexSubModelCorTrainParams*>(trainParams_.ptr());
-  if (!tp) throw vcFlexAlignDefs::InternalError();
-  if (subModel_.modelType() == vcFlexModelDefs::eBlank) {
+namespace {
+
+const vcFlexSubModelCorTrainParams& corTrain(const vcFlexSubModelTrainParams& p) {
+  return static_cast<const vcFlexSubModelCorTrainParams&>(p);
+}
+
+class vc_SubModelCorEngine final : public vc_SubModelEngine {
+ public:
+  Engine kind() const override { return Std::eCorrelationEngine; }
+  const char* name() const override { return "Correlation"; }
+  std::unique_ptr<vc_SubModelEngine> fresh() const override {
+    return std::make_unique<vc_SubModelCorEngine>();
+  }
+  std::unique_ptr<vc_SubModelEngine> clone() const override {
+    auto c = std::make_unique<vc_SubModelCorEngine>();
+    if (model_) c->model_ = std::make_unique<vc_PatCorModel<unsigned char>>(*model_);
+    return c;
+  }
+
+  bool hasModel() const override { return model_ != nullptr; }
+  // A model that exists decides, trained or not (a training that failed part way leaves one).
+  bool isTrained(bool trainedFlag) const override {
+    return model_ ? model_->isTrained() : trainedFlag;
+  }
+  void train(const vcFlexSubModel& subModel, const vcFlexSubModelTrainParams& params,
+             vcDiagObject* diag) override;
+  void run(const vc_SubModelEngineRun& in, vc_SubModelResultSet& results) const override;
+
+  bool sameTraining(const vcFlexSubModelTrainParams& a,
+                    const vcFlexSubModelTrainParams& b) const override {
+    return corTrain(a) == corTrain(b);
+  }
+  double searchMargin(const vcFlexSubModelTrainParams& p) const override {
+    return vfCorrelationReach(corTrain(p));
+  }
+  const vc_PatCorModel<unsigned char>* correlationModel() const override { return model_.get(); }
+
+ private:
+  std::unique_ptr<vc_PatCorModel<unsigned char>> model_;
+};
+
+void vc_SubModelCorEngine::train(const vcFlexSubModel& subModel,
+                                 const vcFlexSubModelTrainParams& trainParams, vcDiagObject* diag) {
+  switch (subModel.modelType()) {
+    case vcFlexModelDefs::eSynthetic:
+      throw vcFlexAlignDefs::CanNotTrain("Must use image models in correlation mode");
+    case vcFlexModelDefs::eImage:
+      break;
+    default:
+      model_.reset();  // blank: nothing to train
+      return;
+  }
+  const vcFlexSubModelCorTrainParams& params = corTrain(trainParams);
+  vc_PatCorTrainParams engine;
+  vfConvertCorTrainParams(params, engine);
+  try {
+    model_.reset();
+    model_ = std::make_unique<vc_PatCorModel<unsigned char>>();
+    const double g = params.coarseGrainLimit();
+    model_->sample(vcPair<double>(g, g));
+    model_->train(subModel.image(), subModel.mask(), engine, diag, 0);
+  } catch (const vcException& e) {
+    throw vcFlexAlignDefs::CanNotTrain(messageOf(e));
+  }
+}
+
+void vc_SubModelCorEngine::run(const vc_SubModelEngineRun& in,
+                               vc_SubModelResultSet& results) const {
+  if (!in.trainParams || in.trainParams->engine() != Std::eCorrelationEngine)
+    throw vcFlexAlignDefs::InternalError();
+  const vcFlexSubModelCorTrainParams* tp = &corTrain(*in.trainParams);
+  const auto& params = static_cast<const vcFlexSubModelCorRunParams&>(in.params);
+  const vcPelBuffer_const<unsigned char>& image = in.image;
+  const vcPelBuffer_const<unsigned char>& mask = in.mask;
+  const vc2XformBase& startPose = in.startPose;
+  const vcFlexSubModel& subModel = in.subModel;
+  vcDiagObject* diag = in.diag;
+  const unsigned long diagFlags = in.diagFlags;
+  if (subModel.modelType() == vcFlexModelDefs::eBlank) {
     results.addResult(vc_submodtl::blankResult<vcFlexSubModelCorResult>(startPose));
     return;
   }
-  if (subModel_.modelType() == vcFlexModelDefs::eSynthetic) throw vcFlexAlignDefs::NotImplemented();
-  if (!corModel_) throw vcFlexAlignDefs::InternalError();
+  if (subModel.modelType() == vcFlexModelDefs::eSynthetic) throw vcFlexAlignDefs::NotImplemented();
+  if (!model_) throw vcFlexAlignDefs::InternalError();
 
   vc_PatCorResultSet found;
   vc_SubModelSearchNote note;
   try {
     vc_PatCorRunParams rp;
-    vfConvertCorRunParams(params, static_cast<const vcFlexSubModelRunParams&>(params).numToFind(),
-                          startPose, rp);
+    vfConvertCorRunParams(params, in.numToFind, startPose, rp);
     // The window reaches vfCorrelationReach past every pose the zones and uncertainty allow;
     // the engine searches every centre it holds, as Geofind searches its whole window, so that
     // a piece moved a few pixels from where its neighbours predict it is inside its search
@@ -93,7 +163,7 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     rp.uncertainty(vcPair<long>(reach, reach));
     vcPelBuffer_const<unsigned char> window;
     const bool searchable =
-        vc_submodtl::runView(image, *tp, params, subModel_, startPose, params.xUncertainty(),
+        vc_submodtl::runView(image, *tp, params, subModel, startPose, params.xUncertainty(),
                              params.yUncertainty(), true, window, note, diag, diagFlags);
     results.note(note);
     if (!searchable) return;
@@ -110,8 +180,8 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
 
     // The model reports poses of the sub-model frame: the frame goes with this run's
     // parameters, so the model itself is left as it is and may serve other threads.
-    rp.modelOrigin(linearAtOrigin(*subModel_.origin()));
-    const vc_PatCorModel<unsigned char>& model = *corModel_;
+    rp.modelOrigin(linearAtOrigin(*subModel.origin()));
+    const vc_PatCorModel<unsigned char>& model = *model_;
     if (mask.isBound()) {
       vcPelBuffer<unsigned char> mapped(window.width(), window.height());
       vcPelBuffer_const<unsigned char> m = mask;
@@ -140,13 +210,13 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     return;
   } catch (const vc_PatCorDefs::BadParams& e) {
     // The caller's settings or start pose, refused by the engine.
-    throw vcFlexAlignDefs::BadParams(vc_submodtl::pieceMessage(subModel_, e));
+    throw vcFlexAlignDefs::BadParams(vc_submodtl::pieceMessage(subModel, e));
   } catch (const vcException& e) {
     throw vcFlexAlignDefs::InternalError(messageOf(e));
   }
   if (!found.success()) return;
 
-  const vcPelBuffer_const<unsigned char>& trainImage = subModel_.image();
+  const vcPelBuffer_const<unsigned char>& trainImage = subModel.image();
   const vcXform<2> unitToImage(vcMatrix<2>(static_cast<double>(trainImage.width()), 0.0, 0.0,
                                            static_cast<double>(trainImage.height())),
                                vcVector<2>(static_cast<double>(trainImage.offset().x()),
@@ -160,14 +230,20 @@ void vc_SubModelTool::runCorrelation_(const vcPelBuffer_const<unsigned char>& im
     // A place the image does not decide (another as good, or a peak too flat to place) is
     // handed on, but not as the engine's answer.
     r->accepted(!er.ambiguous());
-    r->uncertainty(vc_submodtl::clientCovariance(image, er.positionCovariance()),
-                   er.angleSigma(),
+    r->uncertainty(vc_submodtl::clientCovariance(image, er.positionCovariance()), er.angleSigma(),
                    vc_submodtl::informationShare(er.positionCovariance()) < 0.1);
     // The training image's unit square, into sub-model coordinates, then by the found pose.
-    const vcAffineRectangle region(pose * linearAtOrigin(*subModel_.originInverse()) *
+    const vcAffineRectangle region(pose * linearAtOrigin(*subModel.originInverse()) *
                                    trainImage.clientFromImageXform() * unitToImage);
     r->matchRegion(region);
     r->imageRegion(region.encloseImageRect(imageFromClient));
     results.addResult(r);
   }
+}
+
+}  // namespace
+
+const vc_SubModelEngine& vfCorrelationEngine() {
+  static const vc_SubModelCorEngine prototype;
+  return prototype;
 }

@@ -6,6 +6,7 @@
 
 #include "engines/geofind/vcGFAlign.h"
 #include "platform/core/vcText.h"
+#include "submodel_tool/submodtl_engine.h"
 #include "submodel_tool/submodtl_util.h"
 
 namespace vc_submodtl {
@@ -86,47 +87,24 @@ vcGraphicList drawnAt(const vcFlexSubModel& subModel, const vc2XformBase& pose) 
   return g;
 }
 
-// Which DOF table and entries the parameters search, if any.
-const vc_DofData* dofTable(const vcFlexSubModelRunParams& params, const DofEntry*& entries,
-                           unsigned long& enabled) {
-  entries = kStandard;
-  enabled = 0;
-  if (const auto* c = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params)) {
-    enabled = c->zoneEnable() & 3;
-    return &c->dofData();
-  }
-  if (const auto* g = dynamic_cast<const vcFlexSubModelGfndRunParams*>(&params)) {
-    if (g->dofMode() != vcFlexSubModelGfndDefs::eStandard &&
-        g->dofMode() != vcFlexSubModelGfndDefs::eAdvanced)
-      return nullptr;
-    enabled = g->zoneEnable();
-    if (g->dofMode() == vcFlexSubModelGfndDefs::eAdvanced) entries = kAdvanced;
-    return &g->dofData();
-  }
-  return nullptr;
-}
-
 // One level down, a record per enabled DOF: the sub-model's rectangle under the start pose and
 // under the poses at the two ends of that DOF's range.
 void recordPerDof(vcDiagObject* d, const vcPelBuffer_const<unsigned char>& image,
                   const vcFlexSubModel& subModel, const vc2XformBase& startPose,
                   const vcFlexSubModelRunParams& params) {
-  const DofEntry* entries = nullptr;
-  unsigned long enabled = 0;
-  const vc_DofData* table = dofTable(params, entries, enabled);
-  if (!table) return;
+  const vc_SubModelZones z = params.searchZones();
+  if (z.set != vc_SubModelZones::eStandard && z.set != vc_SubModelZones::eAdvanced) return;
+  const DofEntry* entries = z.set == vc_SubModelZones::eAdvanced ? kAdvanced : kStandard;
   d->level(d->level() + 1);
   const vcXform<2> start = linearAtOrigin(startPose);
   for (int i = 0; i < 4; ++i) {
     const DofEntry& e = entries[i];
-    if (!(enabled & static_cast<unsigned long>(e.key))) continue;
+    if (!(z.enabled & static_cast<unsigned long>(e.key))) continue;
     const double id = e.angle ? 0.0 : 1.0;
     vcGraphicList box, lo, hi;
     addRegion(box, modelRegion(subModel, start), vcColor::orangeColor);
-    addRegion(lo, modelRegion(subModel, start * dofXform(e, id + table->getMinOffset(e.key))),
-              vcColor::cyanColor);
-    addRegion(hi, modelRegion(subModel, start * dofXform(e, id + table->getMaxOffset(e.key))),
-              vcColor::greenColor);
+    addRegion(lo, modelRegion(subModel, start * dofXform(e, id + z.low[i])), vcColor::cyanColor);
+    addRegion(hi, modelRegion(subModel, start * dofXform(e, id + z.high[i])), vcColor::greenColor);
     vcDiagRecord& r = d->newDiagRecord();
     r.recordAnnotation(e.name);
     if (image.isBound()) r.image(image);
@@ -146,13 +124,10 @@ void recordTrainInputs(vcDiagObject* diag, unsigned long flags, const vcFlexSubM
   vcDiagRecord& r = d->newDiagRecord();
   r.recordAnnotation("Sub-Model Tool Train Inputs");
   r.text("Model Type", modelTypeText(subModel));
-  if (dynamic_cast<const vcFlexSubModelCorTrainParams*>(&params)) {
-    r.text("Algorithm", "Train Algorithm: Correlation \n");
-    r.text("Algorithm Specific Parameters",
-           "Correlation Train Params: \n" + params.toDebugString());
-  } else if (dynamic_cast<const vcFlexSubModelGfndTrainParams*>(&params)) {
-    r.text("Algorithm", "Train Algorithm: Geofind \n");
-    r.text("Algorithm Specific Parameters", "Geofind Train Params: \n" + params.toDebugString());
+  if (const vc_SubModelEngine* e = vc_SubModelEngine::forKind(params.engine())) {
+    const std::string name = e->name();
+    r.text("Algorithm", "Train Algorithm: " + name + " \n");
+    r.text("Algorithm Specific Parameters", name + " Train Params: \n" + params.toDebugString());
   }
   d->level(d->level() + 1);
   vcFlexSubModelHelper::diagDisplay(subModel, d, flags, vc2XformLinear());
@@ -191,7 +166,7 @@ bool recordRunInputs(vcDiagObject* diag, unsigned long flags,
   r.recordAnnotation("Sub-Model Tool Run");
   if (image.isBound()) r.image(image);
   r.graphics(start, kClientCoords, "Start Pose");
-  const bool cor = dynamic_cast<const vcFlexSubModelCorRunParams*>(&params) != nullptr;
+  const bool cor = params.engine() == vcFlexSubModelParamsDefs::eCorrelationEngine;
   r.text("Algorithm", std::string("Algorithm: ") + (cor ? "Correlation" : "Geofind"));
   r.text("Algorithm Specific Parameters", params.toDebugString());
   // The report puts the piece's name in the record's title.
@@ -260,10 +235,7 @@ void recordMatchInfo(vcDiagObject* diag, unsigned long flags,
   vcDiagObject* d = destination(diag, flags, vcDiagDefs::eIntermediate);
   if (!d) return;
   vcGraphicList g;
-  for (const auto& res : results.results()) {
-    const auto* gf = dynamic_cast<const vcFlexSubModelGfndResult*>(res.ptr());
-    if (gf) gf->drawMatch(g);
-  }
+  for (const auto& res : results.results()) res->drawMatch(g);
   vcDiagRecord& r = d->newDiagRecord();
   r.recordAnnotation("Debugging Information");
   if (image.isBound()) r.image(image);
@@ -289,7 +261,7 @@ void recordRunOutputs(vcDiagObject* diag, unsigned long flags,
       const vcGraphicList g = drawnAt(subModel, res->pose());
       const std::string n = vfStr(i);
       r.graphics(g, kClientCoords, "Result " + n);
-      const bool cor = dynamic_cast<const vcFlexSubModelCorResult*>(res.ptr()) != nullptr;
+      const bool cor = res->engine() == vcFlexSubModelParamsDefs::eCorrelationEngine;
       r.text("Result Data " + n, std::string(cor ? "\nCorrelation Result " : "\nGeofind Result ") +
                                      n + ": \n" + res->toDebugString());
       ++i;

@@ -89,9 +89,9 @@ int info(const std::string& path) {
   for (std::size_t k = 0; k < a.positions().size(); ++k) {
     const vcFlexSubModel& m = a.subModels()[std::size_t(a.subModelIndices()[k])];
     const auto& tp = p.pattern.trainParams().subModelInstanceParams(long(k));
-    const char* engine = m.modelType() == vcFlexModelDefs::eBlank                 ? "-"
-                         : dynamic_cast<const vcFlexSubModelCorTrainParams*>(&tp) ? "correlation"
-                                                                                  : "geofind";
+    const char* engine = m.modelType() == vcFlexModelDefs::eBlank ? "-"
+                         : tp.engine() == SD::eCorrelationEngine  ? "correlation"
+                                                                  : "geofind";
     std::printf("  %-12s %s; at %s; %s\n", vfPrintable(p.instanceNames[k]).c_str(),
                 region(m).c_str(), pose(a.positions()[k]->linearXform({0, 0}).xform()).c_str(),
                 engine);

@@ -107,7 +107,7 @@ json piece(const vcCliTrainJob& job, std::size_t s) {
   if (m.modelType() == vcFlexModelDefs::eBlank || first == ix.end()) return out;
   const vcFlexSubModelTrainParams& params =
       job.trainParams.subModelInstanceParams(long(first - ix.begin()));
-  const bool cor = dynamic_cast<const vcFlexSubModelCorTrainParams*>(&params) != nullptr;
+  const bool cor = params.engine() == vcFlexSubModelParamsDefs::eCorrelationEngine;
   out["engine"] = cor ? "correlation" : "geofind";
   vc_SubModelTool tool;
   try {
