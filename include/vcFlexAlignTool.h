@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vc2XformBase.h"
 #include "platform/core/vcHandle.h"
 #include "platform/core/vcPelBuffer.h"
@@ -23,6 +22,7 @@
 #include "vcFlexModels.h"
 #include "vcFlexRectify.h"
 #include "vcFlexSubModelParams.h"
+#include "vcGeorapidDOF.h"
 #include "vcSubModelTool.h"
 
 class vcArchive;

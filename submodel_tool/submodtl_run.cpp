@@ -5,12 +5,12 @@
 #include <limits>
 
 #include "engines/geofind/vcGFAlign.h"
-#include "engines/geofind/vcGeorapidDOF.h"
-#include "geometry/encloserect.h"
 #include "submodel_tool/submodtl_cor.h"
 #include "submodel_tool/submodtl_diag.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
+#include "vcFlexGeometry.h"
+#include "vcGeorapidDOF.h"
 #include "vcSubModelTool.h"
 
 using vc_submodtl::linearAtOrigin;
