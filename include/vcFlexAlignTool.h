@@ -2,7 +2,8 @@
 // sub-model tool per distinct sub-model and training parameter set, and later located in images
 // with every piece found.
 //
-// Sections: train parameters, run parameters, alignment results, the pattern.
+// Sections: train parameters, run parameters, alignment results, result tree, the pattern. How
+// a run is carried out lies in flexalign/, not here.
 #pragma once
 
 #include <memory>
