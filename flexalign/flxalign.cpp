@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "flexalign/flxalign_archive.h"
+#include "flexalign/flxalign_diag.h"
 #include "platform/core/vcTimer.h"
 #include "platform/diag/vcDiag.h"
 #include "vcFlexAlignTool.h"
@@ -23,6 +24,10 @@ bool vcFlexAlignPattern::operator==(const vcFlexAlignPattern& o) const {
 }
 
 namespace {
+
+using vc_flxalign::recordTrainInputs;
+using vc_flxalign::recordTrainOutputs;
+using vc_flxalign::recordTrainThrow;
 
 // The first reason the arrangement cannot be trained, or empty.
 std::string arrangementProblem(const vcFlexArrangement& a) {

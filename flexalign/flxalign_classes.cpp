@@ -12,13 +12,13 @@
 #include <span>
 #include <typeinfo>
 
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vc2XformBase.h"
 #include "platform/core/vcPersistent.h"
 #include "platform/display/vc2Wireframe.h"
 #include "vcFlexErrors.h"
 #include "vcFlexGeometry.h"
 #include "vcFlexSubModelParams.h"
+#include "vcGeorapidDOF.h"
 
 namespace {
 

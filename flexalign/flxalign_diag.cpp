@@ -1,10 +1,12 @@
-// Diagnostic records of FlexAlign training: names and texts a viewer relies on.
+// Diagnostic records of FlexAlign training and runs: names and texts a viewer relies on.
+
+#include "flexalign/flxalign_diag.h"
 
 #include <cstdio>
 
+#include "flexalign/flxalign_run.h"
 #include "platform/core/vcAngle.h"
 #include "platform/diag/vcDiag.h"
-#include "vcFlexAlignTool.h"
 
 namespace {
 
@@ -56,11 +58,9 @@ vcGraphicList foundSubModels(const vcFlexArrangement& a, const vcFlexAlignResult
 
 }  // namespace
 
-// The inputs record, then a "Details" record one level down; what the sub-model tools record
-// while training nests one level further.
-void vcFlexAlignPattern::recordTrainInputs(vcDiagObject* diag, unsigned long flags,
-                                           const vcFlexArrangement& arrangement,
-                                           const vcFlexAlignTrainParams& params) const {
+void vc_flxalign::recordTrainInputs(vcDiagObject* diag, unsigned long flags,
+                                    const vcFlexArrangement& arrangement,
+                                    const vcFlexAlignTrainParams& params) {
   if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eInputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Train Inputs");
@@ -79,8 +79,7 @@ void vcFlexAlignPattern::recordTrainInputs(vcDiagObject* diag, unsigned long fla
   diag->level(diag->level() + 1);
 }
 
-void vcFlexAlignPattern::recordTrainOutputs(vcDiagObject* diag, unsigned long flags,
-                                            bool failed) const {
+void vc_flxalign::recordTrainOutputs(vcDiagObject* diag, unsigned long flags, bool failed) {
   if (!diag) return;
   if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eInputs)) diag->level(diag->level() - 2);
   if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eAll)) {
@@ -93,8 +92,7 @@ void vcFlexAlignPattern::recordTrainOutputs(vcDiagObject* diag, unsigned long fl
   r.text("Status", failed ? "Training FAILED." : "Trained SUCCESSFULLY.");
 }
 
-void vcFlexAlignPattern::recordTrainThrow(vcDiagObject* diag, unsigned long flags,
-                                          const vcException& e) const {
+void vc_flxalign::recordTrainThrow(vcDiagObject* diag, unsigned long flags, const vcException& e) {
   if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs) || !diag->lastRecord())
     return;
   const auto* s = dynamic_cast<const vcExceptionWithString*>(&e);
@@ -104,11 +102,11 @@ void vcFlexAlignPattern::recordTrainThrow(vcDiagObject* diag, unsigned long flag
 
 // The run's inputs: the image, then one level down the parameters; the run's own records and
 // those of the sub-model tools nest below.
-void vcFlexAlignPattern::recordRunInputs(vcDiagObject* diag, unsigned long flags,
-                                         const vcPelBuffer_const<unsigned char>& image,
-                                         const vc2XformBase& startPose,
-                                         const std::vector<vcVector<2>>& fixtures,
-                                         const vcFlexAlignRunParams& params) const {
+void vc_FlexAlignRun::recordRunInputs(vcDiagObject* diag, unsigned long flags,
+                                      const vcPelBuffer_const<unsigned char>& image,
+                                      const vc2XformBase& startPose,
+                                      const std::vector<vcVector<2>>& fixtures,
+                                      const vcFlexAlignRunParams& params) const {
   if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eInputs)) return;
   vcDiagRecord& r = diag->newDiagRecord();
   r.recordAnnotation("FlexAlign Tool Run Inputs");
@@ -135,9 +133,9 @@ void vcFlexAlignPattern::recordRunInputs(vcDiagObject* diag, unsigned long flags
   diag->level(diag->level() + 1);
 }
 
-void vcFlexAlignPattern::recordRunOutputs(vcDiagObject* diag, unsigned long flags,
-                                          const vcPelBuffer_const<unsigned char>& image,
-                                          const vcFlexAlignResultSet& results, bool failed) const {
+void vc_FlexAlignRun::recordRunOutputs(vcDiagObject* diag, unsigned long flags,
+                                       const vcPelBuffer_const<unsigned char>& image,
+                                       const vcFlexAlignResultSet& results, bool failed) const {
   if (!diag) return;
   if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eInputs)) diag->level(diag->level() - 2);
   if (vcDiagObject::shouldRecord(flags, vcDiagDefs::eAll)) {
@@ -171,8 +169,8 @@ void vcFlexAlignPattern::recordRunOutputs(vcDiagObject* diag, unsigned long flag
   r.text("Results", "Results Set:\n" + results.toDebugString());
 }
 
-void vcFlexAlignPattern::recordRunThrow(vcDiagObject* diag, unsigned long flags,
-                                        const vcException& e) const {
+void vc_FlexAlignRun::recordRunThrow(vcDiagObject* diag, unsigned long flags,
+                                     const vcException& e) const {
   if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs) || !diag->lastRecord())
     return;
   const auto* s = dynamic_cast<const vcExceptionWithString*>(&e);

@@ -66,16 +66,16 @@ double vc_flxalign::angleHalfWidth(const vcFlexSubModelRunParams& p) {
   return std::max(0.0, 0.5 * (z.high[0] - z.low[0]));
 }
 
-std::size_t vcFlexAlignPattern::piecesForFinalFit_(const vcFlexAlignRunParams& rp) {
+std::size_t vc_FlexAlignRun::piecesForFinalFit_(const vcFlexAlignRunParams& rp) {
   if (rp.finalFitMode() == FD::eNone) return 0;
   return piecesFor(fittedDofCount(
       linearFitDofs(rp.finalFitMode(), rp.dofMode(), rp.dofData().getEnableFlags())));
 }
 
-void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBase& startPose,
-                                    const vcFlexAlignRunParams& rp, FD::FinalFitMode mode,
-                                    FD::DOFMode dofMode, unsigned long& dofs,
-                                    const vc2XformBase& pointXform) const {
+void vc_FlexAlignRun::doFinalFit(vcFlexAlignResult& result, const vc2XformBase& startPose,
+                                 const vcFlexAlignRunParams& rp, FD::FinalFitMode mode,
+                                 FD::DOFMode dofMode, unsigned long& dofs,
+                                 const vc2XformBase& pointXform) const {
   if (result.subModelResults_.empty()) {
     result.pose_ = startPose.clone();
     computeSubModelFromArrangementPose(result);
@@ -154,7 +154,7 @@ void vcFlexAlignPattern::doFinalFit(vcFlexAlignResult& result, const vc2XformBas
   computeSubModelFromArrangementPose(result);
 }
 
-vcPtrHandle<vc2XformBase> vcFlexAlignPattern::doLeastSqrsFinalFit(
+vcPtrHandle<vc2XformBase> vc_FlexAlignRun::doLeastSqrsFinalFit(
     const std::vector<vcVector<2>>& arrPts, const std::vector<vcVector<2>>& imgPts,
     FD::DOFMode dofMode, unsigned long dofs) const {
   if (arrPts.size() != imgPts.size())
@@ -197,9 +197,9 @@ vcPtrHandle<vc2XformBase> vcFlexAlignPattern::doLeastSqrsFinalFit(
   return new vc2XformLinear(m, x.trans());
 }
 
-void vcFlexAlignPattern::clampArrangementPoseToRuntimeDOFRanges(
-    vcFlexAlignResult& result, const vc2XformBase& startPose,
-    const vcFlexAlignRunParams& rp) const {
+void vc_FlexAlignRun::clampArrangementPoseToRuntimeDOFRanges(vcFlexAlignResult& result,
+                                                             const vc2XformBase& startPose,
+                                                             const vcFlexAlignRunParams& rp) const {
   const vcVector<2> zero(0.0, 0.0);
   const vcVector<2> p = result.pose_->mapPoint(zero), s = startPose.mapPoint(zero);
   const vcVector<2> t(std::clamp(p.x(), s.x() - rp.xUncertainty(), s.x() + rp.xUncertainty()),
@@ -276,7 +276,7 @@ void vcFlexAlignPattern::clampArrangementPoseToRuntimeDOFRanges(
 // circle's arbitrary found angle does not read as a turned piece; the others stay as found,
 // turned about the sub-model's centre, which the symmetry keeps in place. The found poses
 // themselves are left as the engines reported them.
-void vcFlexAlignPattern::computeSubModelFromArrangementPose(vcFlexAlignResult& result) const {
+void vc_FlexAlignRun::computeSubModelFromArrangementPose(vcFlexAlignResult& result) const {
   const Xf poseInverse = result.pose_->inverseBase();
   const vc2XformBase& origin = *arrangement_.origin();
   const vcVector<2> zero(0.0, 0.0);

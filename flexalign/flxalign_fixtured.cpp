@@ -6,6 +6,8 @@
 // numToFind found so far, a branch that keeps missing is abandoned, and at most
 // maxCombinations() branches are followed to their end.
 
+#include "flexalign/flxalign_fixtured.h"
+
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -13,7 +15,6 @@
 #include <map>
 #include <memory>
 
-#include "flexalign/flxalign_run.h"
 #include "vcFlexGeometry.h"
 
 namespace {
@@ -85,11 +86,9 @@ struct Frame {
 
 }  // namespace
 
-void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(RunContext& rc,
-                                                         const vc2XformBase& startPose,
-                                                         const std::vector<vcVector<2>>& fixtures,
-                                                         const OrderList& order,
-                                                         vcFlexAlignResultSet& results) const {
+void vc_FlexAlignLocallyFixturedRun::runLocallyFixturedSubModelMode_(
+    RunContext& rc, const vc2XformBase& startPose, const std::vector<vcVector<2>>& fixtures,
+    const OrderList& order, vcFlexAlignResultSet& results) const {
   const vcFlexAlignRunParams& params = rc.params;
   const Node root(new vc_ResTreeElem());
   // The best score a finished branch of each family reached; a branch that cannot beat the
@@ -294,8 +293,8 @@ void vcFlexAlignPattern::runLocallyFixturedSubModelMode_(RunContext& rc,
   finishTree_(root, params, {}, results);
 }
 
-void vcFlexAlignPattern::polishInstances_(RunContext& rc, const vc2XformBase& startPose,
-                                          vcFlexAlignResultSet& results) const {
+void vc_FlexAlignLocallyFixturedRun::polishInstances_(RunContext& rc, const vc2XformBase& startPose,
+                                                      vcFlexAlignResultSet& results) const {
   rc.carryScale = false;
   for (vcFlexAlignResult& r : results.results_) {
     // At least two others to predict a piece from: one predicts only its own pose again.

@@ -42,8 +42,8 @@ double covSigmaAlong(const vcMatrix<2>& c, const vcVector<2>& u) {
 
 }  // namespace
 
-void vcFlexAlignPattern::holdWeakPieces_(vcFlexAlignResult& r, const vc2XformBase& startPose,
-                                         const vcFlexAlignRunParams& p) const {
+void vc_FlexAlignRun::holdWeakPieces_(vcFlexAlignResult& r, const vc2XformBase& startPose,
+                                      const vcFlexAlignRunParams& p) const {
   if (p.finalFitMode() == FD::eNone) return;
   const Xf originInverse = arrangement_.origin()->inverseBase();
   const Xf startInverse = startPose.inverseBase();

@@ -6,12 +6,12 @@
 // added, only the best maxCombinations() combinations are kept, so the work grows with the
 // number of instances times that bound, never with the product of the candidates.
 
+#include "flexalign/flxalign_independent.h"
+
 #include <algorithm>
 #include <cmath>
 #include <exception>
 #include <unordered_set>
-
-#include "flexalign/flxalign_run.h"
 
 namespace {
 
@@ -49,10 +49,9 @@ struct Combination {
 
 }  // namespace
 
-void vcFlexAlignPattern::runIndependentSubModelMode_(RunContext& rc, const vc2XformBase& startPose,
-                                                     const std::vector<vcVector<2>>& fixtures,
-                                                     const OrderList& order,
-                                                     vcFlexAlignResultSet& results) const {
+void vc_FlexAlignIndependentRun::runIndependentSubModelMode_(
+    RunContext& rc, const vc2XformBase& startPose, const std::vector<vcVector<2>>& fixtures,
+    const OrderList& order, vcFlexAlignResultSet& results) const {
   (void)fixtures;
   const vcFlexAlignRunParams& params = rc.params;
   const std::size_t n = arrangement_.subModelIndices().size();

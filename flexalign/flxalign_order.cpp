@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "flexalign/flxalign_run.h"
 #include "geometry/searchwindow.h"
 #include "platform/core/vcAngle.h"
 #include "vcFlexAlignTool.h"
@@ -33,7 +34,7 @@ Xf placementInOriginFrame(const vcFlexArrangement& a, const vc2XformBase& positi
 // is the root: the search starts at the instance nearest it, where an uncertain angle of the
 // start pose moves a piece least. Blank instances have nothing to search by and come last.
 // The tree is built from the points themselves, in memory linear in the instance count.
-std::vector<long> vcFlexAlignPattern::computeOptimalSubModelRunOrder(
+std::vector<long> vc_FlexAlignRun::computeOptimalSubModelRunOrder(
     const vc2XformBase& startPose, const std::vector<vcVector<2>>& fixtures,
     const vcFlexArrangement& arrangement) const {
   (void)startPose;
@@ -62,9 +63,9 @@ std::vector<long> vcFlexAlignPattern::computeOptimalSubModelRunOrder(
 
 // The pose of the origin frame that a found instance implies: found pose after the inverse of
 // the instance's placement, linearised at the instance's centre.
-void vcFlexAlignPattern::collectKeys_(const vcFlexAlignResult& partial,
-                                      vc2XformInterpMap::KeyXforms& keyXforms,
-                                      vc2XformInterpMap::KeyPoints& keyPoints) const {
+void vc_FlexAlignRun::collectKeys_(const vcFlexAlignResult& partial,
+                                   vc2XformInterpMap::KeyXforms& keyXforms,
+                                   vc2XformInterpMap::KeyPoints& keyPoints) const {
   const vcFlexArrangement& a = arrangement_;
   for (std::size_t i = 0; i < partial.positionIndices().size(); ++i) {
     const std::size_t k = static_cast<std::size_t>(partial.positionIndices()[i]);
@@ -78,7 +79,7 @@ void vcFlexAlignPattern::collectKeys_(const vcFlexAlignResult& partial,
   }
 }
 
-vcPtrHandle<vc2XformBase> vcFlexAlignPattern::subModelStartPose(
+vcPtrHandle<vc2XformBase> vc_FlexAlignRun::subModelStartPose(
     const vc2XformBase& startPose, const vcFlexSubModel& subModel, const vc2XformBase& position,
     const vcFlexAlignResult& partial) const {
   const Xf placed = placementInOriginFrame(arrangement_, position);
@@ -113,9 +114,9 @@ constexpr double kWindowMargin = 2.0;
 // arrangement's zones and uncertainty allow: the sub-model outline is swept by its own zones
 // in the origin frame, grown by its uncertainty, then swept by the arrangement zones about the
 // start pose and taken into image pixels.
-vcPelRect vcFlexAlignPattern::windowFromUnc(const vcFlexAlignRunParams& params,
-                                            const vc2XformBase& first, const vc2XformBase& second,
-                                            long position) const {
+vcPelRect vc_FlexAlignRun::windowFromUnc(const vcFlexAlignRunParams& params,
+                                         const vc2XformBase& first, const vc2XformBase& second,
+                                         long position) const {
   const std::size_t p = static_cast<std::size_t>(position);
   const vcFlexSubModel& s = subModelOf(arrangement_, p);
   if (isBlank(s)) return vcPelRect();
@@ -167,11 +168,11 @@ vcPelRect vcFlexAlignPattern::windowFromUnc(const vcFlexAlignRunParams& params,
   return vfPixelWindow(r);
 }
 
-void vcFlexAlignPattern::startPoseFromFixtures(const vcFlexArrangement& arrangement,
-                                               const vc2XformBase& startPose,
-                                               const std::vector<vcVector<2>>& fixtures,
-                                               const vcPair<long>& gridSize,
-                                               vcPtrHandle<vc2XformBase>& out) const {
+void vc_FlexAlignRun::startPoseFromFixtures(const vcFlexArrangement& arrangement,
+                                            const vc2XformBase& startPose,
+                                            const std::vector<vcVector<2>>& fixtures,
+                                            const vcPair<long>& gridSize,
+                                            vcPtrHandle<vc2XformBase>& out) const {
   if (gridSize.x() * gridSize.y() < 21) throw vcFlexAlignDefs::InternalError("Too few points");
   if (fixtures.size() == 1) {
     out = startPose.clone();

@@ -9,6 +9,8 @@
 #include <functional>
 #include <limits>
 
+#include "flexalign/flxalign_fixtured.h"
+#include "flexalign/flxalign_independent.h"
 #include "platform/core/vcText.h"
 #include "platform/core/vcXform.h"
 #include "vcFlexGeometry.h"
@@ -57,8 +59,8 @@ void vcFlexAlignPattern::run(const vcPelBuffer_const<unsigned char>& image,
                              const std::vector<vcVector<2>>& fixtures,
                              const vcFlexAlignRunParams& params, vcFlexAlignResultSet& results,
                              vcDiagObject* diag, unsigned long diagFlags) const {
-  recordedRun_(image, vcPelBuffer_const<unsigned char>(), startPose, fixtures, params, results,
-               false, diag, diagFlags);
+  vc_FlexAlignRun(*this).recordedRun_(image, vcPelBuffer_const<unsigned char>(), startPose,
+                                      fixtures, params, results, false, diag, diagFlags);
 }
 
 void vcFlexAlignPattern::run(const vcPelBuffer_const<unsigned char>& image,
@@ -67,7 +69,8 @@ void vcFlexAlignPattern::run(const vcPelBuffer_const<unsigned char>& image,
                              const std::vector<vcVector<2>>& fixtures,
                              const vcFlexAlignRunParams& params, vcFlexAlignResultSet& results,
                              vcDiagObject* diag, unsigned long diagFlags) const {
-  recordedRun_(image, mask, startPose, fixtures, params, results, true, diag, diagFlags);
+  vc_FlexAlignRun(*this).recordedRun_(image, mask, startPose, fixtures, params, results, true, diag,
+                                      diagFlags);
 }
 
 void vcFlexAlignPattern::run(const vcPelBuffer_const<unsigned char>&, const vc2XformBase&,
@@ -83,13 +86,20 @@ void vcFlexAlignPattern::run(const vcPelBuffer_const<unsigned char>&,
   throw FD::NotImplemented();
 }
 
-void vcFlexAlignPattern::recordedRun_(const vcPelBuffer_const<unsigned char>& image,
-                                      const vcPelBuffer_const<unsigned char>& mask,
-                                      const vc2XformBase& startPose,
-                                      const std::vector<vcVector<2>>& fixtures,
-                                      const vcFlexAlignRunParams& params,
-                                      vcFlexAlignResultSet& results, bool useMask,
-                                      vcDiagObject* diag, unsigned long diagFlags) const {
+vc_FlexAlignRun::vc_FlexAlignRun(const vcFlexAlignPattern& pattern)
+    : arrangement_(pattern.arrangement()),
+      tools_(pattern.tools()),
+      instanceToTool_(pattern.instanceToTool()),
+      maxRecursionDepth_(vcFlexAlignPatternHelper::maxRecursionDepth(pattern)),
+      trained_(pattern.isTrained()) {}
+
+void vc_FlexAlignRun::recordedRun_(const vcPelBuffer_const<unsigned char>& image,
+                                   const vcPelBuffer_const<unsigned char>& mask,
+                                   const vc2XformBase& startPose,
+                                   const std::vector<vcVector<2>>& fixtures,
+                                   const vcFlexAlignRunParams& params,
+                                   vcFlexAlignResultSet& results, bool useMask, vcDiagObject* diag,
+                                   unsigned long diagFlags) const {
   recordRunInputs(diag, diagFlags, image, startPose, fixtures, params);
   try {
     run_(image, mask, startPose, fixtures, params, results, useMask, diag, diagFlags);
@@ -103,7 +113,7 @@ void vcFlexAlignPattern::recordedRun_(const vcPelBuffer_const<unsigned char>& im
 
 // ---- the partial result of a path, and results from leaves ----
 
-vcFlexAlignResult vcFlexAlignPattern::pathResult_(const vc_ResTreeElem* node) const {
+vcFlexAlignResult vc_FlexAlignRun::pathResult_(const vc_ResTreeElem* node) const {
   vcFlexAlignResult r;
   for (const vc_ResTreeElem* e = node; e && e->parent(); e = e->parent().ptr()) {
     r.positionIndices_.push_back(e->subModelIndex());
@@ -112,7 +122,7 @@ vcFlexAlignResult vcFlexAlignPattern::pathResult_(const vc_ResTreeElem* node) co
   return r;
 }
 
-std::vector<vcFlexAlignResult> vcFlexAlignPattern::resultsFromLeaves_(
+std::vector<vcFlexAlignResult> vc_FlexAlignRun::resultsFromLeaves_(
     const std::vector<Node>& leaves, const vcFlexAlignRunParams& rp,
     const std::vector<vcFlexAlignStatus>& searched) const {
   const std::size_t n = arrangement_.subModelIndices().size();
@@ -155,10 +165,10 @@ std::vector<vcFlexAlignResult> vcFlexAlignPattern::resultsFromLeaves_(
   return out;
 }
 
-void vcFlexAlignPattern::emitResults_(const std::vector<Node>& top, std::vector<Node> cut,
-                                      const vcFlexAlignRunParams& rp,
-                                      const std::vector<vcFlexAlignStatus>& searched,
-                                      vcFlexAlignResultSet& results) const {
+void vc_FlexAlignRun::emitResults_(const std::vector<Node>& top, std::vector<Node> cut,
+                                   const vcFlexAlignRunParams& rp,
+                                   const std::vector<vcFlexAlignStatus>& searched,
+                                   vcFlexAlignResultSet& results) const {
   results.results_ = resultsFromLeaves_(top, rp, searched);
   results.rejected_.clear();
   std::vector<double> score;
@@ -178,9 +188,9 @@ void vcFlexAlignPattern::emitResults_(const std::vector<Node>& top, std::vector<
   }
 }
 
-void vcFlexAlignPattern::finishTree_(const Node& root, const vcFlexAlignRunParams& rp,
-                                     const std::vector<vcFlexAlignStatus>& searched,
-                                     vcFlexAlignResultSet& results) const {
+void vc_FlexAlignRun::finishTree_(const Node& root, const vcFlexAlignRunParams& rp,
+                                  const std::vector<vcFlexAlignStatus>& searched,
+                                  vcFlexAlignResultSet& results) const {
   const std::vector<Node> top = root->topScoringLeafs(arrangement_, rp);
   // The best combinations the threshold cut, or the bare root when nothing at all was found,
   // so that the run can still say how close it came and why each instance is missing.
@@ -193,12 +203,11 @@ void vcFlexAlignPattern::finishTree_(const Node& root, const vcFlexAlignRunParam
 
 // ---- the run sequence ----
 
-void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
-                              const vcPelBuffer_const<unsigned char>& mask,
-                              const vc2XformBase& startPose,
-                              const std::vector<vcVector<2>>& fixtures,
-                              const vcFlexAlignRunParams& p, vcFlexAlignResultSet& R, bool useMask,
-                              vcDiagObject* diag, unsigned long diagFlags) const {
+void vc_FlexAlignRun::run_(const vcPelBuffer_const<unsigned char>& image,
+                           const vcPelBuffer_const<unsigned char>& mask,
+                           const vc2XformBase& startPose, const std::vector<vcVector<2>>& fixtures,
+                           const vcFlexAlignRunParams& p, vcFlexAlignResultSet& R, bool useMask,
+                           vcDiagObject* diag, unsigned long diagFlags) const {
   vcTimer timer(true);
   if (!trained_) throw FD::NotTrained();
   if (!image.isBound()) throw FD::BadImage("The runtime image is unbound");
@@ -248,10 +257,12 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
   vcThreadPool pool(threads);
   if (threads > 1) rc.pool = &pool;
   if (p.runStrategy() == FD::eIndependentSubModels)
-    runIndependentSubModelMode_(rc, startPose, fixtures, order, R);
+    vc_FlexAlignIndependentRun(*this).runIndependentSubModelMode_(rc, startPose, fixtures, order,
+                                                                  R);
   else {
-    runLocallyFixturedSubModelMode_(rc, startPose, fixtures, order, R);
-    polishInstances_(rc, startPose, R);
+    const vc_FlexAlignLocallyFixturedRun fixtured(*this);
+    fixtured.runLocallyFixturedSubModelMode_(rc, startPose, fixtures, order, R);
+    fixtured.polishInstances_(rc, startPose, R);
   }
   R.startPose_ = startPose.clone();
   R.searches_ = rc.searches.load();
@@ -315,9 +326,9 @@ void vcFlexAlignPattern::run_(const vcPelBuffer_const<unsigned char>& image,
     rejected.resize(static_cast<std::size_t>(p.numToFind()));
 }
 
-void vcFlexAlignPattern::fitResults_(std::vector<vcFlexAlignResult>& res,
-                                     const vc2XformBase& startPose, const vc2XformBase& startLin,
-                                     const vcFlexAlignRunParams& p) const {
+void vc_FlexAlignRun::fitResults_(std::vector<vcFlexAlignResult>& res,
+                                  const vc2XformBase& startPose, const vc2XformBase& startLin,
+                                  const vcFlexAlignRunParams& p) const {
   for (vcFlexAlignResult& r : res) holdWeakPieces_(r, startPose, p);
   // Fit through the sub-models meant for it; the results keep all of theirs.
   std::vector<vcFlexAlignResult> fit = res;
@@ -383,8 +394,8 @@ void vcFlexAlignPattern::fitResults_(std::vector<vcFlexAlignResult>& res,
 }
 
 // Of two results of one instance the weaker goes; of equal ones the earlier.
-void vcFlexAlignPattern::removeOverlapping_(std::vector<vcFlexAlignResult>& res,
-                                            const vcFlexAlignRunParams& p) const {
+void vc_FlexAlignRun::removeOverlapping_(std::vector<vcFlexAlignResult>& res,
+                                         const vcFlexAlignRunParams& p) const {
   for (std::size_t i = 0; i < res.size(); ++i) {
     for (std::size_t j = i + 1; j < res.size();) {
       if (!res[i].isOverlapping(arrangement_, res[j], p)) {
@@ -399,9 +410,9 @@ void vcFlexAlignPattern::removeOverlapping_(std::vector<vcFlexAlignResult>& res,
   }
 }
 
-void vcFlexAlignPattern::markMissingRequired_(std::vector<vcFlexAlignResult>& res,
-                                              const OrderList& order,
-                                              const vcFlexAlignRunParams& p) const {
+void vc_FlexAlignRun::markMissingRequired_(std::vector<vcFlexAlignResult>& res,
+                                           const OrderList& order,
+                                           const vcFlexAlignRunParams& p) const {
   for (vcFlexAlignResult& r : res) {
     for (const auto& group : order) {
       if (group.empty()) continue;
@@ -423,7 +434,7 @@ void vcFlexAlignPattern::markMissingRequired_(std::vector<vcFlexAlignResult>& re
 }
 
 // Found ones first, then by score, a tie keeping the earlier; cut to `numToFind`.
-void vcFlexAlignPattern::rankAndCut_(std::vector<vcFlexAlignResult>& res, long numToFind) {
+void vc_FlexAlignRun::rankAndCut_(std::vector<vcFlexAlignResult>& res, long numToFind) {
   const std::size_t k = std::min(res.size(), static_cast<std::size_t>(numToFind));
   for (std::size_t a = 0; a < k; ++a) {
     std::size_t best = a;

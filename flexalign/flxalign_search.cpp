@@ -40,7 +40,7 @@ void widen(vcFlexSubModelRunParams& sub, const vc_SubModelZones& own,
 
 }  // namespace
 
-vcPtrHandle<vcFlexSubModelRunParams> vcFlexAlignPattern::effectiveParams_(
+vcPtrHandle<vcFlexSubModelRunParams> vc_FlexAlignRun::effectiveParams_(
     const vcFlexAlignRunParams& rp, long position) const {
   const vcFlexSubModelRunParams& own = rp.subModelInstanceParams(position);
   if (own.engine() == SD::eNoEngine)
@@ -125,7 +125,7 @@ bool onZoneEdge(const vcFlexSubModelResult& r, const vc2XformBase& start, double
 
 }  // namespace
 
-void vcFlexAlignPattern::RunContext::checkTime() const {
+void vc_FlexAlignRun::RunContext::checkTime() const {
   const double limit = params.timeout();
   if (limit > 0.0 && timer.sec() > limit)
     throw vcTimeout::Expired("The FlexAlign run took longer than its time limit of " +
@@ -133,7 +133,7 @@ void vcFlexAlignPattern::RunContext::checkTime() const {
                              " sub-model searches made)");
 }
 
-std::vector<ResultHandle> vcFlexAlignPattern::searchInstance_(
+std::vector<ResultHandle> vc_FlexAlignRun::searchInstance_(
     RunContext& rc, const vc2XformBase& start, const vc2XformBase& windowStart, long position,
     bool cutWindow, const std::vector<vcVector<2>>& points, double widenBy, vcFlexAlignStatus& miss,
     const vcVector<2>* expectedAt, double expectedWithin) const {

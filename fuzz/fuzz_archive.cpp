@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vcArchive.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcShapes.h"
 #include "vcFlexAlign.h"
+#include "vcGeorapidDOF.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
-#include "geometry/encloserect.h"
-
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "vcFlexErrors.h"
+#include "vcFlexGeometry.h"
 
 namespace {
 

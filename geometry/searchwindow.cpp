@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "geometry/encloserect.h"
 #include "platform/core/vcAngle.h"
 #include "vcFlexErrors.h"
+#include "vcFlexGeometry.h"
 
 vcSearchZones vfSearchZones(unsigned long enabled, bool advanced, const double low[4],
                             const double high[4]) {

@@ -2,7 +2,8 @@
 // sub-model tool per distinct sub-model and training parameter set, and later located in images
 // with every piece found.
 //
-// Sections: train parameters, run parameters, alignment results, the pattern.
+// Sections: train parameters, run parameters, alignment results, result tree, the pattern. How
+// a run is carried out lies in flexalign/, not here.
 #pragma once
 
 #include <memory>
@@ -10,10 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vc2XformBase.h"
 #include "platform/core/vcHandle.h"
-#include "platform/core/vcPair.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcPelRect.h"
 #include "platform/core/vcVector.h"
@@ -24,6 +23,7 @@
 #include "vcFlexModels.h"
 #include "vcFlexRectify.h"
 #include "vcFlexSubModelParams.h"
+#include "vcGeorapidDOF.h"
 #include "vcSubModelTool.h"
 
 class vcArchive;
@@ -538,8 +538,11 @@ class vcFlexAlignResult {
   std::string toDebugString() const;
 
   friend vcArchive& operator||(vcArchive& ar, vcFlexAlignResult& r);
-  friend class vcFlexAlignPattern;
-  friend struct vcFlexAlignTestAccess;  // unit tests of the run's private steps
+  // The run (flexalign/) builds results in place; the unit tests build them by hand.
+  friend class vc_FlexAlignRun;
+  friend class vc_FlexAlignIndependentRun;
+  friend class vc_FlexAlignLocallyFixturedRun;
+  friend struct vcFlexAlignTestAccess;
 
  private:
   void assign_(const vcFlexAlignResult& o);
@@ -597,7 +600,9 @@ class vcFlexAlignResultSet {
   std::string toDebugString() const;
 
   friend vcArchive& operator||(vcArchive& ar, vcFlexAlignResultSet& s);
-  friend class vcFlexAlignPattern;
+  friend class vc_FlexAlignRun;
+  friend class vc_FlexAlignIndependentRun;
+  friend class vc_FlexAlignLocallyFixturedRun;
 
  private:
   double time_ = 0.0;
@@ -761,7 +766,6 @@ class vcFlexAlignPattern {
 
   friend vcArchive& operator||(vcArchive& ar, vcFlexAlignPattern& p);
   friend class vcFlexAlignPatternHelper;
-  friend struct vcFlexAlignTestAccess;  // unit tests of the run's private steps
 
  private:
   void train_(const vcFlexArrangement& arrangement, const vcFlexAlignTrainParams& params,
@@ -769,139 +773,6 @@ class vcFlexAlignPattern {
   void untrain_() { trained_ = false; }
   // Same sub-models and instance list, as many poses, equal linear origins.
   static bool isEquivalent_(const vcFlexArrangement& a, const vcFlexArrangement& b);
-
-  using OrderList = std::vector<std::vector<long>>;
-
-  // ---- the run ----
-  void recordedRun_(const vcPelBuffer_const<unsigned char>& image,
-                    const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
-                    const std::vector<vcVector<2>>& fixtures, const vcFlexAlignRunParams& params,
-                    vcFlexAlignResultSet& results, bool useMask, vcDiagObject* diag,
-                    unsigned long diagFlags) const;
-  void run_(const vcPelBuffer_const<unsigned char>& image,
-            const vcPelBuffer_const<unsigned char>& mask, const vc2XformBase& startPose,
-            const std::vector<vcVector<2>>& fixtures, const vcFlexAlignRunParams& params,
-            vcFlexAlignResultSet& results, bool useMask, vcDiagObject* diag,
-            unsigned long diagFlags) const;
-  // The inputs, clock and counters of one run (flexalign/flxalign_run.h).
-  struct RunContext;
-  // The two strategies; each leaves its candidate results (and the best rejected ones) in
-  // `results`.
-  void runIndependentSubModelMode_(RunContext& rc, const vc2XformBase& startPose,
-                                   const std::vector<vcVector<2>>& fixtures, const OrderList& order,
-                                   vcFlexAlignResultSet& results) const;
-  void runLocallyFixturedSubModelMode_(RunContext& rc, const vc2XformBase& startPose,
-                                       const std::vector<vcVector<2>>& fixtures,
-                                       const OrderList& order, vcFlexAlignResultSet& results) const;
-  // Locally fixtured: each instance was searched around what the instances found before it
-  // predicted (the first around the start pose, in the arrangement's zones). Each found one is
-  // searched again, in its own zones, around its pose as all the other found instances predict
-  // it, and the candidate near its first find takes its place.
-  void polishInstances_(RunContext& rc, const vc2XformBase& startPose,
-                        vcFlexAlignResultSet& results) const;
-  // The instance's run parameters with the arrangement's zones and uncertainty added.
-  vcPtrHandle<vcFlexSubModelRunParams> effectiveParams_(const vcFlexAlignRunParams& params,
-                                                        long position) const;
-  // Candidates of one instance near `start`, the best few (maxCandidates, candidateScoreMargin)
-  // and none stopped at an end of its angle zone: with `cutWindow` in the window of the
-  // arrangement's variation around `windowStart`, else with the instance's own parameters on
-  // the whole image, a candidate on a zone's end searched again with the zone widened by
-  // `widenBy` degrees. `miss` says why, should no candidate be kept. With `expectedAt`, the
-  // engine looks for the sub-model's origin there (within `expectedWithin`) first.
-  std::vector<vcPtrHandle<vcFlexSubModelResult>> searchInstance_(
-      RunContext& rc, const vc2XformBase& start, const vc2XformBase& windowStart, long position,
-      bool cutWindow, const std::vector<vcVector<2>>& points, double widenBy,
-      vcFlexAlignStatus& miss, const vcVector<2>* expectedAt = nullptr,
-      double expectedWithin = 0.0) const;
-  // The instances found on the path from `node` up to the root (shared results).
-  vcFlexAlignResult pathResult_(const vc_ResTreeElem* node) const;
-  // One candidate result per leaf, with the status of every instance: found, the deepest miss
-  // noted on the leaf's path, else `searched[position]` (when given), else not searched.
-  std::vector<vcFlexAlignResult> resultsFromLeaves_(
-      const std::vector<vcPtrHandle<vc_ResTreeElem>>& leaves, const vcFlexAlignRunParams& params,
-      const std::vector<vcFlexAlignStatus>& searched) const;
-  // `top` as the candidate results, and the best numToFind of `cut` (by path score) as the
-  // rejected ones.
-  void emitResults_(const std::vector<vcPtrHandle<vc_ResTreeElem>>& top,
-                    std::vector<vcPtrHandle<vc_ResTreeElem>> cut,
-                    const vcFlexAlignRunParams& params,
-                    const std::vector<vcFlexAlignStatus>& searched,
-                    vcFlexAlignResultSet& results) const;
-  // The best leaves of the tree as the candidate results, and the best ones the accept
-  // threshold cut (or the bare root, when nothing was found) as the rejected ones.
-  void finishTree_(const vcPtrHandle<vc_ResTreeElem>& root, const vcFlexAlignRunParams& params,
-                   const std::vector<vcFlexAlignStatus>& searched,
-                   vcFlexAlignResultSet& results) const;
-  // The steps of the run after the search: the final fit of each result (through the
-  // instances meant for it), the removal of results of one instance, the mark of results that
-  // miss a required instance, and the ranking.
-  void fitResults_(std::vector<vcFlexAlignResult>& results, const vc2XformBase& startPose,
-                   const vc2XformBase& startLin, const vcFlexAlignRunParams& params) const;
-  // Before the fit: pieces weak along a direction held there to the others' prediction, and
-  // pieces beyond their uncertainty from it refused (their status says so).
-  void holdWeakPieces_(vcFlexAlignResult& result, const vc2XformBase& startPose,
-                       const vcFlexAlignRunParams& params) const;
-  void removeOverlapping_(std::vector<vcFlexAlignResult>& results,
-                          const vcFlexAlignRunParams& params) const;
-  void markMissingRequired_(std::vector<vcFlexAlignResult>& results, const OrderList& order,
-                            const vcFlexAlignRunParams& params) const;
-  static void rankAndCut_(std::vector<vcFlexAlignResult>& results, long numToFind);
-
-  // ---- the final fit ----
-  void doFinalFit(vcFlexAlignResult& result, const vc2XformBase& startPose,
-                  const vcFlexAlignRunParams& rp, vcFlexAlignDefs::FinalFitMode mode,
-                  vcFlexAlignDefs::DOFMode dofMode, unsigned long& dofs,
-                  const vc2XformBase& pointXform) const;
-  vcPtrHandle<vc2XformBase> doLeastSqrsFinalFit(const std::vector<vcVector<2>>& arrangementPts,
-                                                const std::vector<vcVector<2>>& imagePts,
-                                                vcFlexAlignDefs::DOFMode dofMode,
-                                                unsigned long dofs) const;
-  // Found (non-blank) sub-models the run's final fit needs (0 for eNone).
-  static std::size_t piecesForFinalFit_(const vcFlexAlignRunParams& rp);
-  void clampArrangementPoseToRuntimeDOFRanges(vcFlexAlignResult& result,
-                                              const vc2XformBase& startPose,
-                                              const vcFlexAlignRunParams& rp) const;
-  void computeSubModelFromArrangementPose(vcFlexAlignResult& result) const;
-
-  // ---- where the run looks ----
-  // Instance positions: fixtures are the roots of a minimum spanning tree over fixtures and
-  // instance centres; instances follow in joining order, blank ones last.
-  std::vector<long> computeOptimalSubModelRunOrder(const vc2XformBase& startPose,
-                                                   const std::vector<vcVector<2>>& fixtures,
-                                                   const vcFlexArrangement& arrangement) const;
-  // Predicted client pose of an instance: from the start pose until `partial` holds found
-  // instances, then from the interpolation of the arrangement poses they imply.
-  vcPtrHandle<vc2XformBase> subModelStartPose(const vc2XformBase& startPose,
-                                              const vcFlexSubModel& subModel,
-                                              const vc2XformBase& position,
-                                              const vcFlexAlignResult& partial) const;
-  // Keys of the found, non-blank instances of `partial`: the implied pose of the origin frame
-  // at each instance's centre (in the origin frame).
-  void collectKeys_(const vcFlexAlignResult& partial,
-                    std::vector<vcPtrHandle_const<vc2XformBase>>& keyXforms,
-                    std::vector<vcVector<2>>& keyPoints) const;
-  // Image pixel window of the instance at `position` (empty for a blank one); `first` is the
-  // image's client-from-image transform, `second` the start pose.
-  vcPelRect windowFromUnc(const vcFlexAlignRunParams& params, const vc2XformBase& first,
-                          const vc2XformBase& second, long position) const;
-  // A first-order polynomial through a grid over the arrangement mapped by the start pose.
-  void startPoseFromFixtures(const vcFlexArrangement& arrangement, const vc2XformBase& startPose,
-                             const std::vector<vcVector<2>>& fixtures, const vcPair<long>& gridSize,
-                             vcPtrHandle<vc2XformBase>& out) const;
-
-  void recordTrainInputs(vcDiagObject* diag, unsigned long flags,
-                         const vcFlexArrangement& arrangement,
-                         const vcFlexAlignTrainParams& params) const;
-  void recordTrainOutputs(vcDiagObject* diag, unsigned long flags, bool failed) const;
-  void recordTrainThrow(vcDiagObject* diag, unsigned long flags, const vcException& e) const;
-  void recordRunInputs(vcDiagObject* diag, unsigned long flags,
-                       const vcPelBuffer_const<unsigned char>& image, const vc2XformBase& startPose,
-                       const std::vector<vcVector<2>>& fixtures,
-                       const vcFlexAlignRunParams& params) const;
-  void recordRunOutputs(vcDiagObject* diag, unsigned long flags,
-                        const vcPelBuffer_const<unsigned char>& image,
-                        const vcFlexAlignResultSet& results, bool failed) const;
-  void recordRunThrow(vcDiagObject* diag, unsigned long flags, const vcException& e) const;
 
   vcFlexAlignTrainParams trainParams_;
   vcFlexArrangement arrangement_;

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vc2XformBase.h"
 #include "platform/core/vcAngle.h"
 #include "platform/core/vcHandle.h"
@@ -19,6 +18,7 @@
 #include "platform/core/vcShapes.h"
 #include "platform/core/vcVector.h"
 #include "vcDofData.h"
+#include "vcGeorapidDOF.h"
 
 class vcArchive;
 class vcFlexSubModel;

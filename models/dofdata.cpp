@@ -1,8 +1,8 @@
 #include <cmath>
 
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vcArchive.h"
 #include "vcDofData.h"
+#include "vcGeorapidDOF.h"
 
 vc_DofData::vc_DofData(unsigned long numDofs) : dofs_(numDofs), numDofs_(numDofs) {}
 

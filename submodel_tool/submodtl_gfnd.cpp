@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "engines/geofind/vcGFAlign.h"
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vcArchive.h"
 #include "submodel_tool/submodtl_engine.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
+#include "vcGeorapidDOF.h"
 #include "vcSubModelTool.h"
 
 using vc_submodtl::linearAtOrigin;

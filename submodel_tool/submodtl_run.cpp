@@ -9,6 +9,8 @@
 #include "submodel_tool/submodtl_engine.h"
 #include "submodel_tool/submodtl_util.h"
 #include "vcFlexErrors.h"
+#include "vcFlexGeometry.h"
+#include "vcGeorapidDOF.h"
 #include "vcSubModelTool.h"
 
 using vc_submodtl::linearAtOrigin;

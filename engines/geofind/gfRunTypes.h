@@ -27,12 +27,12 @@
 #include "engines/geofind/gfModel.h"
 #include "engines/geofind/gfTuning.h"
 #include "engines/geofind/vcGFAlign.h"
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vcAngle.h"
 #include "platform/core/vcMatrix.h"
 #include "platform/core/vcThreadPool.h"
 #include "platform/core/vcVector.h"
 #include "platform/core/vcXform.h"
+#include "vcGeorapidDOF.h"
 
 namespace vc_gfrun {
 

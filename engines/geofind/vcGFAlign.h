@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vcException.h"
 #include "platform/core/vcPelBuffer.h"
 #include "platform/core/vcPelRect.h"
 #include "platform/core/vcVector.h"
 #include "platform/core/vcXform.h"
 #include "platform/diag/vcDiagFwd.h"
+#include "vcGeorapidDOF.h"
 
 class vc2Wireframe;
 class vcArchive;

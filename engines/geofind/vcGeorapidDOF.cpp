@@ -1,4 +1,4 @@
-#include "engines/geofind/vcGeorapidDOF.h"
+#include "vcGeorapidDOF.h"
 
 #include <cmath>
 #include <typeinfo>

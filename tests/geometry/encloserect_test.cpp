@@ -1,5 +1,3 @@
-#include "geometry/encloserect.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include "vcFlexErrors.h"
+#include "vcFlexGeometry.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <cmath>
 
-#include "geometry/encloserect.h"
 #include "platform/core/vcAngle.h"
 #include "vcFlexErrors.h"
+#include "vcFlexGeometry.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "engines/geofind/vcGeorapidDOF.h"
 #include "platform/core/vcArchive.h"
 #include "vcDofData.h"
+#include "vcGeorapidDOF.h"
 
 namespace {
 

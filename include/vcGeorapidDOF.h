@@ -1,4 +1,5 @@
-// Degrees of freedom searched by the Geofind engine, besides translation.
+// Degrees of freedom searched by the Geofind engine, besides translation. Public: the run
+// parameters hold a DOF list, and a caller builds one for their custom DOF modes.
 //
 // A DOF is one parameter of the linear part of the pose (rotation, a scale, aspect, skew) with a
 // search range and an overlap tolerance used to tell two results apart. DOFs form a chain: each
