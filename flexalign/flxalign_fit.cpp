@@ -59,11 +59,9 @@ double vc_flxalign::pieceTranslationUncertainty(const vcFlexSubModelRunParams& p
 }
 
 double vc_flxalign::angleHalfWidth(const vcFlexSubModelRunParams& p) {
-  // The angle of the standard set, the rotation of the advanced one: bit 1 of either.
-  const vc_SubModelZones z = p.searchZones();
-  const bool known = z.set == vc_SubModelZones::eStandard || z.set == vc_SubModelZones::eAdvanced;
-  if (!known || !(z.enabled & 1ul)) return 0.0;
-  return std::max(0.0, 0.5 * (z.high[0] - z.low[0]));
+  double lo, hi;
+  if (!p.searchZones().angle(lo, hi)) return 0.0;
+  return std::max(0.0, 0.5 * (hi - lo));
 }
 
 std::size_t vc_FlexAlignRun::piecesForFinalFit_(const vcFlexAlignRunParams& rp) {

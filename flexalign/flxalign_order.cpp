@@ -130,9 +130,8 @@ vcPelRect vc_FlexAlignRun::windowFromUnc(const vcFlexAlignRunParams& params,
   // Sub-model zones and uncertainty, in the origin frame. A custom DOF list has no zones a
   // window can follow: the sub-model is swept by none.
   const vc_SubModelZones z = ip.searchZones();
-  const bool known = z.set == vc_SubModelZones::eStandard || z.set == vc_SubModelZones::eAdvanced;
-  const vcSearchZones own =
-      vfSearchZones(known ? z.enabled : 0ul, z.set == vc_SubModelZones::eAdvanced, z.low, z.high);
+  const vcSearchZones own = vfSearchZones(z.hasRanges() ? z.enabled : 0ul,
+                                          z.set == vc_SubModelZones::eAdvanced, z.low, z.high);
   const vcSearchUncertainty u{ip.xUncertainty(), ip.yUncertainty(), ip.xyUncertaintyMode()};
   // The sub-model's extent is in its client frame; its zones turn and scale it about its
   // origin: the corners go into sub-model coordinates before the placement takes them on.

@@ -76,10 +76,7 @@ void setInfiniteUncertainty(vcFlexSubModelRunParams& p) {
 // The angle zone of a sub-model search (degrees, offsets from the start pose), when it has one
 // of some width: the rotation of Geofind's advanced set, the angle otherwise.
 bool angleZone(const vcFlexSubModelRunParams& p, double& lo, double& hi) {
-  const vc_SubModelZones z = p.searchZones();
-  if (z.set != vc_SubModelZones::eStandard && z.set != vc_SubModelZones::eAdvanced) return false;
-  if (!(z.enabled & SD::eAngle)) return false;
-  lo = z.low[0], hi = z.high[0];
+  if (!p.searchZones().angle(lo, hi)) return false;
   // A full turn has no edge.
   return hi > lo && hi - lo < 360.0;
 }

@@ -54,6 +54,16 @@ struct vc_SubModelZones {
   unsigned long enabled = 0;
   double low[4] = {0.0, 0.0, 0.0, 0.0};
   double high[4] = {0.0, 0.0, 0.0, 0.0};
+
+  // Ranges a search window or a prediction can follow: those of the standard or advanced set.
+  bool hasRanges() const { return set == eStandard || set == eAdvanced; }
+  // The angle zone (the standard set's angle, the advanced set's rotation: bit 1 of either),
+  // when it is searched.
+  bool angle(double& lo, double& hi) const {
+    if (!hasRanges() || !(enabled & 1ul)) return false;
+    lo = low[0], hi = high[0];
+    return true;
+  }
 };
 
 // ---------------------------------------------------------------------------------------------

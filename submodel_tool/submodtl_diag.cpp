@@ -93,7 +93,7 @@ void recordPerDof(vcDiagObject* d, const vcPelBuffer_const<unsigned char>& image
                   const vcFlexSubModel& subModel, const vc2XformBase& startPose,
                   const vcFlexSubModelRunParams& params) {
   const vc_SubModelZones z = params.searchZones();
-  if (z.set != vc_SubModelZones::eStandard && z.set != vc_SubModelZones::eAdvanced) return;
+  if (!z.hasRanges()) return;
   const DofEntry* entries = z.set == vc_SubModelZones::eAdvanced ? kAdvanced : kStandard;
   d->level(d->level() + 1);
   const vcXform<2> start = linearAtOrigin(startPose);

@@ -185,8 +185,7 @@ vcPelRect vc_submodtl::searchWindow(const vcPelBuffer_const<unsigned char>& imag
   // A caller-made DOF list has no ranges the window could follow, parameters of no engine
   // none at all: search everything.
   const vc_SubModelZones z = runParams.searchZones();
-  if (z.set != vc_SubModelZones::eStandard && z.set != vc_SubModelZones::eAdvanced)
-    return image.window();
+  if (!z.hasRanges()) return image.window();
   const vcSearchZones zones =
       vfSearchZones(z.enabled, z.set == vc_SubModelZones::eAdvanced, z.low, z.high);
   const vcSearchUncertainty u{runParams.xUncertainty(), runParams.yUncertainty(),
