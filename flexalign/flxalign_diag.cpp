@@ -56,6 +56,15 @@ vcGraphicList foundSubModels(const vcFlexArrangement& a, const vcFlexAlignResult
   return g;
 }
 
+// What `who` threw, on the last record: the message with its details.
+void recordThrow(vcDiagObject* diag, unsigned long flags, const char* who, const vcException& e) {
+  if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs) || !diag->lastRecord())
+    return;
+  const auto* s = dynamic_cast<const vcExceptionWithString*>(&e);
+  diag->lastRecord()->text("Exception Data", std::string(who) + " threw  " +
+                                                 (s ? s->message(true) : e.messageText()) + "\n");
+}
+
 }  // namespace
 
 void vc_flxalign::recordTrainInputs(vcDiagObject* diag, unsigned long flags,
@@ -93,11 +102,7 @@ void vc_flxalign::recordTrainOutputs(vcDiagObject* diag, unsigned long flags, bo
 }
 
 void vc_flxalign::recordTrainThrow(vcDiagObject* diag, unsigned long flags, const vcException& e) {
-  if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs) || !diag->lastRecord())
-    return;
-  const auto* s = dynamic_cast<const vcExceptionWithString*>(&e);
-  diag->lastRecord()->text("Exception Data", "vcFlexAlignPattern::train threw  " +
-                                                 (s ? s->message(true) : e.messageText()) + "\n");
+  recordThrow(diag, flags, "vcFlexAlignPattern::train", e);
 }
 
 // The run's inputs: the image, then one level down the parameters; the run's own records and
@@ -171,9 +176,5 @@ void vc_FlexAlignRun::recordRunOutputs(vcDiagObject* diag, unsigned long flags,
 
 void vc_FlexAlignRun::recordRunThrow(vcDiagObject* diag, unsigned long flags,
                                      const vcException& e) const {
-  if (!diag || !vcDiagObject::shouldRecord(flags, vcDiagDefs::eOutputs) || !diag->lastRecord())
-    return;
-  const auto* s = dynamic_cast<const vcExceptionWithString*>(&e);
-  diag->lastRecord()->text("Exception Data", "vcFlexAlignPattern::run threw  " +
-                                                 (s ? s->message(true) : e.messageText()) + "\n");
+  recordThrow(diag, flags, "vcFlexAlignPattern::run", e);
 }
